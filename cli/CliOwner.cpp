@@ -1,0 +1,37 @@
+#include "CliOwner.h"
+
+#include <cstdio>
+
+CCliOwner::CCliOwner() {
+    if (!m_Library.Load())
+        ShowMessage(CDiskLibrary::kMissingMessage, CDiskImage::kErrorCaption, MessageIcon::None);
+    m_pImage = std::make_unique<CDiskImage>(this);
+}
+
+CCliOwner::~CCliOwner() {
+    // The image closes its handle through the library, so it goes first.
+    m_pImage.reset();
+    m_Library.Unload();
+}
+
+void CCliOwner::ShowMessage(const std::string& text, const std::string& caption, MessageIcon) {
+    if (caption == CDiskImage::kErrorCaption) {
+        std::fprintf(stderr, "ERROR: %s\n", text.c_str());
+        m_strLastError = text;
+        return;
+    }
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    std::fputs(out.c_str(), stdout);
+}
+
+std::string CCliOwner::TakeLastError() {
+    std::string text;
+    text.swap(m_strLastError);
+    return text;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The command line's owner of the disk image: loads LibDsk on first use and
+// writes the core's messages to the terminal.
+
+#include "CDiskImage.h"
+#include "DiskLibrary.h"
+
+#include <memory>
+#include <string>
+
+class CCliOwner : public IDiskOwner {
+public:
+    CCliOwner();
+    ~CCliOwner() override;
+
+    const DiskLibraryTable& LibraryTable() const override { return m_Library.Table(); }
+    // Errors go to standard error as "ERROR: <text>", reports to standard output.
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override;
+
+    CDiskImage& Image() { return *m_pImage; }
+    Catalogue& Rows() { return m_Rows; }
+    // The last error message shown, cleared by TakeLastError.
+    std::string TakeLastError();
+
+private:
+    CDiskLibrary m_Library;
+    std::unique_ptr<CDiskImage> m_pImage;
+    std::string m_strLastError;
+    Catalogue m_Rows;
+};

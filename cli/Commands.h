@@ -1,0 +1,24 @@
+#pragma once
+// One function per tarnlight-cli command. Each returns the exit status:
+// 0 success, 1 when an operation failed.
+
+#include <string>
+#include <vector>
+
+class CCliOwner;
+
+enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+struct LsOptions {
+    std::vector<std::string> paths;
+    bool json = false;
+    bool recursive = false;
+};
+int RunLs(CCliOwner& owner, const LsOptions& options);
+
+int RunInfo(CCliOwner& owner, const std::string& image);
+
+// Opens the image and reads its catalogue, as the window does after an open.
+// Returns false (the message already shown) when the image could not be opened
+// fully; the image may still be open for reading.
+bool OpenImage(CCliOwner& owner, const std::string& image);

@@ -1,0 +1,258 @@
+#include "CDiskImage.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint16_t kBlockSizeTable[8] = {128, 256, 512, 1024, 2048, 4096, 8192, 16384};
+constexpr std::uint16_t kCpcSystemFirstSector = 0x41;
+constexpr std::uint16_t kCpcDataFirstSector = 0xC1;
+
+// A dsk_err_t that stands for "the library cannot do this": used when a slot
+// of the table is empty, so that callers see an ordinary refusal.
+constexpr dsk_err_t kNoEntry = DSK_ERR_NOTIMPL;
+
+bool IsPowerOfTwo(unsigned value) { return value != 0 && (value & (value - 1)) == 0; }
+
+// The parameters derived from the boot sector, computed before any field
+// changes so that a refused image leaves the previous figures in place.
+struct Derived {
+    std::uint16_t blockSize;
+    std::uint16_t sectorsPerBlock;
+    std::uint8_t dirBlocks;
+    std::uint16_t totalBlocks;
+};
+
+} // namespace
+
+CDiskImage::CDiskImage(IDiskOwner* owner) : m_pOwner(owner) {}
+
+CDiskImage::~CDiskImage() { CloseImage(); }
+
+void CDiskImage::ShowError(const char* text) {
+    m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Error);
+}
+
+int CDiskImage::Fail(FailReason reason) {
+    m_LastFailure = reason;
+    return 0;
+}
+
+void CDiskImage::CloseHandle() {
+    if (m_hImage != nullptr) {
+        if (auto close = m_pOwner->LibraryTable().dsk_close)
+            close(&m_hImage);
+    }
+    m_hImage = nullptr;
+}
+
+int CDiskImage::CloseImage() {
+    CloseHandle();
+    return 1;
+}
+
+int CDiskImage::LoadImage(const std::string& path) {
+    const DiskLibraryTable& lib = m_pOwner->LibraryTable();
+    if (IsOpen())
+        CloseImage();
+    m_strImagePath = path;
+
+    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, path.c_str(), nullptr, nullptr)
+                                 : kNoEntry;
+    if (err != DSK_ERR_OK) {
+        m_hImage = nullptr;
+        ShowError("Unable to load disk image");
+        return 0;
+    }
+    m_bDirectoryCurrent = false;
+    m_bReadOnly = false;
+
+    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_hImage, &m_Geometry) : kNoEntry;
+    if (err != DSK_ERR_OK) {
+        ShowError("Unable to fetch disk geometry");
+        return 0;
+    }
+
+    // Geometries that the track mapping and the 512-byte boot-sector buffer
+    // cannot serve are refused before anything is read.
+    const DSK_GEOMETRY& g = m_Geometry;
+    const bool mappable = g.dg_heads <= 128 && IsPowerOfTwo(g.dg_heads) && g.dg_sectors != 0 &&
+                          g.dg_sectors <= 0xFFFF && g.dg_cylinders != 0 &&
+                          g.dg_cylinders <= 0xFFFF && g.dg_secbase <= 0xFFFF &&
+                          (g.dg_secsize == 128 || g.dg_secsize == 256 || g.dg_secsize == 512);
+    if (!mappable) {
+        CloseHandle();
+        ShowError("Unsupported disk format");
+        return 0;
+    }
+
+    m_FirstSector = static_cast<std::uint16_t>(g.dg_secbase);
+    m_SectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
+    m_Heads = static_cast<std::uint8_t>(g.dg_heads);
+    m_Cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
+    m_SectorSize = static_cast<std::uint16_t>(g.dg_secsize);
+
+    if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK) {
+        ShowError("Unable to read boot sector");
+        return 0;
+    }
+
+    DiskSpec spec;
+    std::memcpy(spec.bytes.data(), m_BootSector, spec.bytes.size());
+    Derived d{};
+    const std::uint8_t tracksPerSide = static_cast<std::uint8_t>(m_Cylinders / m_Heads);
+    const bool cpcSystem = m_FirstSector == kCpcSystemFirstSector;
+    const bool cpcData = m_FirstSector == kCpcDataFirstSector;
+    const std::uint32_t sectorsOnDisk =
+        std::uint32_t{m_Cylinders} * m_Heads * m_SectorsPerTrack;
+
+    if (cpcSystem || cpcData) {
+        // CPC formats carry no disk specification; the first sector id tells
+        // them apart, as the +3's own DOS does.
+        d = {1024, 2, 2, 0};
+        d.totalBlocks = static_cast<std::uint16_t>(sectorsOnDisk / d.sectorsPerBlock);
+        spec.bytes[DiskSpec::Type] = cpcSystem ? 1 : 2;
+        spec.bytes[DiskSpec::Sides] = 0x00;
+        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
+        spec.bytes[DiskSpec::ReservedTracks] = cpcSystem ? 2 : 0;
+    } else if (spec.bytes[DiskSpec::TracksPerSide] >= 40 &&
+               spec.bytes[DiskSpec::TracksPerSide] <= 80) {
+        const std::uint8_t shift = spec.bytes[DiskSpec::BlockShift];
+        if (shift >= 8) {
+            CloseHandle();
+            ShowError("Unsupported disk format");
+            return 0;
+        }
+        d.blockSize = kBlockSizeTable[shift];
+        d.sectorsPerBlock = static_cast<std::uint16_t>(d.blockSize / m_SectorSize);
+        d.dirBlocks = spec.bytes[DiskSpec::DirectoryBlocks];
+        d.totalBlocks = d.sectorsPerBlock == 0
+                            ? 0
+                            : static_cast<std::uint16_t>(sectorsOnDisk / d.sectorsPerBlock);
+    } else if (m_Cylinders == 40) {
+        d = {1024, 2, 2, 180};
+        spec.bytes[DiskSpec::Type] = 0;
+        spec.bytes[DiskSpec::Sides] = 0x00;
+        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
+        spec.bytes[DiskSpec::ReservedTracks] = 1;
+    } else {
+        d = {2048, 4, 4, 360};
+        spec.bytes[DiskSpec::Type] = 3;
+        spec.bytes[DiskSpec::Sides] = 0x81;
+        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
+        spec.bytes[DiskSpec::ReservedTracks] = 1;
+    }
+
+    const std::uint32_t dirEntries =
+        std::uint32_t{d.dirBlocks} * d.sectorsPerBlock * m_SectorSize / kDirEntrySize;
+    if (d.sectorsPerBlock == 0 || std::uint32_t{d.sectorsPerBlock} * m_SectorSize != d.blockSize ||
+        dirEntries > kMaxDirEntries) {
+        CloseHandle();
+        ShowError("Unsupported disk format");
+        return 0;
+    }
+
+    m_Spec = spec;
+    m_BlockSize = d.blockSize;
+    m_SectorsPerBlock = d.sectorsPerBlock;
+    m_DirBlocks = d.dirBlocks;
+    m_TotalBlocks = d.totalBlocks;
+
+    BuildAllocationMap();
+    if (m_bReadOnly) {
+        ShowError("Unable to read directory");
+        return 0;
+    }
+    return 1;
+}
+
+int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
+    return m_Heads == 0 ? 0 : (track + m_Spec.bytes[DiskSpec::ReservedTracks]) / m_Heads;
+}
+
+int CDiskImage::HeadOfTrack(std::uint16_t track) const {
+    return m_Heads == 0 ? 0 : (track + m_Spec.bytes[DiskSpec::ReservedTracks]) & (m_Heads - 1);
+}
+
+std::size_t CDiskImage::DirectoryEntries() const {
+    return std::size_t{m_DirBlocks} * m_SectorsPerBlock * m_SectorSize / kDirEntrySize;
+}
+
+dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
+                                 std::uint8_t* buffer) {
+    auto read = m_pOwner->LibraryTable().dsk_pread;
+    if (m_hImage == nullptr || read == nullptr)
+        return kNoEntry;
+    return read(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
+}
+
+dsk_err_t CDiskImage::WriteSector(std::uint16_t cylinder, std::uint8_t head,
+                                  std::uint16_t sector, const std::uint8_t* buffer) {
+    auto write = m_pOwner->LibraryTable().dsk_pwrite;
+    if (m_hImage == nullptr || write == nullptr)
+        return kNoEntry;
+    return write(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
+}
+
+std::string CDiskImage::GeometryReport() const {
+    std::string text;
+    auto add = [&text](const char* format, auto value) {
+        char line[512];
+        std::snprintf(line, sizeof line, format, value);
+        text += line;
+    };
+    text += "Image name\t: " + m_strImagePath + " \r\n";
+    text += "Image type\t: ";
+    switch (m_Spec.bytes[DiskSpec::Type]) {
+    case 0:
+        text += "PCW SS SD (+3)\r\n";
+        break;
+    case 1:
+        text += "CPC System SS SD\r\n";
+        break;
+    case 2:
+        text += "CPC Data SS SD\r\n";
+        break;
+    case 3:
+        text += "PCW DS DD\r\n";
+        break;
+    default:
+        text += "Unknown\r\n";
+        break;
+    }
+    text += "Image format\t: ";
+    const std::uint8_t sides = m_Spec.bytes[DiskSpec::Sides];
+    switch (sides & 0x7F) {
+    case 0:
+        text += "Single Sided";
+        break;
+    case 1:
+        text += "Double Sided Alternate";
+        break;
+    case 2:
+        text += "Double Sided Successive";
+        break;
+    default:
+        text += "Unknown";
+        break;
+    }
+    if (sides & 0x80)
+        text += ", Double Density";
+    text += "\r\n";
+    add("Sides\t\t: %u\r\n", unsigned{m_Heads});
+    add("Cylinders\t\t: %u\r\n", unsigned{m_Cylinders});
+    add("1st Sector\t: %u\r\n", unsigned{m_FirstSector});
+    add("Sector Size\t: %u\r\n", unsigned{m_SectorSize});
+    add("Tracks per Side\t: %u\r\n", unsigned{m_Spec.bytes[DiskSpec::TracksPerSide]});
+    add("Sectors per Track\t: %u\r\n", unsigned{m_SectorsPerTrack});
+    add("Sectors per Block\t: %u\r\n", unsigned{m_SectorsPerBlock});
+    add("Reserved Tracks\t: %u\r\n", unsigned{m_Spec.bytes[DiskSpec::ReservedTracks]});
+    add("Directory Blocks\t: %u\r\n", unsigned{m_DirBlocks});
+    add("Total Blocks\t: %u\r\n", unsigned{m_TotalBlocks});
+    return text;
+}
+
+void CDiskImage::ShowGeometry() {
+    m_pOwner->ShowMessage(GeometryReport(), kGeometryCaption, MessageIcon::None);
+}

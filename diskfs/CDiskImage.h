@@ -1,0 +1,131 @@
+#pragma once
+// The one object through which the program works on a disk image: opening
+// and the file-system parameters, the directory and block-allocation map, the
+// catalogue and the file operations. It shows messages and reaches LibDsk only
+// through its owner.
+
+#include "DiskStructs.h"
+#include "FailReason.h"
+#include "IDiskOwner.h"
+
+#include <cstdint>
+#include <string>
+
+class CDiskImage {
+public:
+    static constexpr const char* kErrorCaption = "ERROR";
+    static constexpr const char* kGeometryCaption = "Disk Geometry";
+
+    explicit CDiskImage(IDiskOwner* owner);
+    ~CDiskImage();
+    CDiskImage(const CDiskImage&) = delete;
+    CDiskImage& operator=(const CDiskImage&) = delete;
+
+    // Opening, closing, geometry.
+    int LoadImage(const std::string& path);
+    int CloseImage();
+    void ShowGeometry();
+    std::string GeometryReport() const;
+    int CylinderOfTrack(std::uint16_t track) const;
+    int HeadOfTrack(std::uint16_t track) const;
+
+    // Directory and allocation map.
+    int ReadDirectory(std::uint8_t* target);
+    int BuildAllocationMap();
+    int FindFreeBlock(std::uint16_t& block) const;
+    int FindExtent(const std::uint8_t* name, const std::uint8_t* type,
+                   std::uint16_t& position) const;
+    int AllocDirEntry(const std::uint8_t* name, const std::uint8_t* type, std::uint16_t& index);
+    int ReadBlock(std::uint16_t block, std::uint8_t* buffer);
+    int WriteBlock(std::uint16_t block, const std::uint8_t* buffer);
+    int WriteDirectory();
+    std::uint32_t GetCapacity() const;
+    std::uint32_t GetUsedSpace() const;
+
+    // Catalogue.
+    int ReadCatalogue(Catalogue& rows);
+    int IsListed(const Catalogue& rows, const std::uint8_t* name, const std::uint8_t* type) const;
+    std::uint32_t SumFileSize(const std::uint8_t* name, const std::uint8_t* type,
+                              std::uint16_t position) const;
+
+    // File operations.
+    int ExtractFile(const std::string& folder, const std::uint8_t* name,
+                    const std::uint8_t* type);
+    int ImportFile(const std::string& hostPath);
+    int EraseFile(const std::uint8_t* name, const std::uint8_t* type);
+    int CreateImage(const std::string& path);
+    int WriteBootSector(const std::string& hostPath);
+    int ReadBootSector(const std::string& hostPath);
+
+    // State, for the front ends and the tests.
+    bool IsOpen() const { return m_hImage != nullptr; }
+    bool IsReadOnly() const { return m_bReadOnly; }
+    FailReason LastFailure() const { return m_LastFailure; }
+    const std::string& ImagePath() const { return m_strImagePath; }
+    const DiskSpec& Spec() const { return m_Spec; }
+    std::uint16_t FirstSectorId() const { return m_FirstSector; }
+    std::uint16_t SectorsPerTrack() const { return m_SectorsPerTrack; }
+    std::uint8_t Heads() const { return m_Heads; }
+    std::uint16_t Cylinders() const { return m_Cylinders; }
+    std::uint16_t SectorsPerBlock() const { return m_SectorsPerBlock; }
+    std::uint16_t SectorSize() const { return m_SectorSize; }
+    std::uint16_t BlockSize() const { return m_BlockSize; }
+    std::uint8_t DirectoryBlocks() const { return m_DirBlocks; }
+    std::uint16_t TotalBlocks() const { return m_TotalBlocks; }
+    std::size_t DirectoryEntries() const;
+    const std::uint8_t* DirectoryBuffer() const { return m_Directory; }
+    const std::uint8_t* BootSector() const { return m_BootSector; }
+    bool IsBlockFree(std::uint16_t block) const { return block < kMapBlocks && m_AllocMap[block]; }
+    bool BlockOnDisk(std::uint32_t block) const;
+
+private:
+    struct Snapshot;
+
+    void ShowError(const char* text);
+    int Fail(FailReason reason);
+    void CloseHandle();
+    dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
+                         std::uint8_t* buffer);
+    dsk_err_t WriteSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
+                          const std::uint8_t* buffer);
+    // Transfers one logical sector counted from the first sector of logical track 0.
+    dsk_err_t ReadLogical(std::uint32_t logical, std::uint8_t* buffer);
+    dsk_err_t WriteLogical(std::uint32_t logical, const std::uint8_t* buffer);
+    std::uint32_t DirectorySectors() const;
+    std::uint16_t BlockNumber(const DirEntry& entry, unsigned slot) const;
+    unsigned SlotsPerEntry() const { return m_TotalBlocks < 256 ? 16u : 8u; }
+    void MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag);
+    DirEntry& Entry(std::uint16_t index) {
+        return reinterpret_cast<DirEntry*>(m_Directory)[index];
+    }
+    const DirEntry& Entry(std::uint16_t index) const {
+        return reinterpret_cast<const DirEntry*>(m_Directory)[index];
+    }
+
+    IDiskOwner* m_pOwner;
+    std::string m_strImagePath;
+    DSK_PDRIVER m_hImage = nullptr;
+    DSK_GEOMETRY m_Geometry{};
+    alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
+    std::uint8_t m_BootSector[kBootSectorSize] = {};
+    std::uint16_t m_FirstSector = 0;
+    std::uint16_t m_SectorsPerTrack = 0;
+    std::uint8_t m_Heads = 0;
+    std::uint16_t m_Cylinders = 0;
+    std::uint16_t m_SectorsPerBlock = 0;
+    std::uint16_t m_SectorSize = 0;
+    std::uint16_t m_BlockSize = 0;
+    std::uint8_t m_DirBlocks = 0;
+    std::uint16_t m_TotalBlocks = 0;
+    DiskSpec m_Spec{};
+    std::uint32_t m_AllocMap[kMapBlocks] = {};
+
+    // The directory region as it is on the disk, to put back sectors of a
+    // write-back that failed part-way.
+    alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize] = {};
+    // The directory buffer holds this image's directory (not a previous one's).
+    bool m_bDirectoryCurrent = false;
+    // Part of the directory could not be read: nothing may write the directory.
+    bool m_bReadOnly = false;
+    FailReason m_LastFailure = FailReason::None;
+};

@@ -1,0 +1,52 @@
+// The file catalogue: one row per distinct name and type, in the directory
+// order of each file's first entry, sized at 128 bytes per record.
+
+#include "CDiskImage.h"
+#include "NameFields.h"
+
+int CDiskImage::ReadCatalogue(Catalogue& rows) {
+    ReadDirectory(m_Directory);
+    std::size_t n = 0;
+    for (std::uint32_t k = 0; k < kMaxDirEntries; ++k) {
+        const DirEntry& entry = Entry(static_cast<std::uint16_t>(k));
+        if (entry.user > kMaxLiveUser)
+            continue;
+        if (IsListed(rows, entry.name, entry.type))
+            continue;
+        FileEntry& row = rows[n];
+        row.user = entry.user;
+        CopyNameAndType(row.name, row.type, entry.name, entry.type);
+        row.size = SumFileSize(entry.name, entry.type, static_cast<std::uint16_t>(k));
+        ++n;
+    }
+    FileEntry& end = rows[n];
+    for (auto& b : end.name)
+        b = 0;
+    for (auto& b : end.type)
+        b = 0;
+    end.size = 0;
+    return 1;
+}
+
+int CDiskImage::IsListed(const Catalogue& rows, const std::uint8_t* name,
+                         const std::uint8_t* type) const {
+    for (const FileEntry& row : rows) {
+        if (NameMatches(name, type, row.name, row.type))
+            return 1;
+    }
+    return 0;
+}
+
+std::uint32_t CDiskImage::SumFileSize(const std::uint8_t* name, const std::uint8_t* type,
+                                      std::uint16_t position) const {
+    std::uint32_t total = 0;
+    std::uint16_t i = position;
+    for (;;) {
+        total += std::uint32_t{Entry(i).rc} * 128;
+        std::uint16_t next = static_cast<std::uint16_t>(i + 1);
+        if (next >= kMaxDirEntries || !FindExtent(name, type, next))
+            break;
+        i = next;
+    }
+    return total;
+}

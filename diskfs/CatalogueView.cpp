@@ -1,0 +1,64 @@
+#include "CatalogueView.h"
+
+#include <cstdio>
+
+void ClearCatalogue(Catalogue& rows) {
+    for (FileEntry& row : rows) {
+        for (auto& b : row.name)
+            b = 0;
+        for (auto& b : row.type)
+            b = 0;
+        row.size = 0;
+    }
+}
+
+std::size_t CatalogueLength(const Catalogue& rows) {
+    std::size_t n = 0;
+    while (n < rows.size() && rows[n].name[0] != 0)
+        ++n;
+    return n;
+}
+
+std::string ShownField(const std::uint8_t* bytes, std::size_t width) {
+    std::string text(width, ' ');
+    for (std::size_t i = 0; i < width; ++i)
+        text[i] = static_cast<char>(bytes[i] & 0x7F);
+    return text;
+}
+
+std::string TrimmedField(const std::uint8_t* bytes, std::size_t width) {
+    std::string text = ShownField(bytes, width);
+    const auto end = text.find_last_not_of(' ');
+    text.erase(end == std::string::npos ? 0 : end + 1);
+    return text;
+}
+
+std::string ShownFileName(const FileEntry& row) {
+    std::string name = TrimmedField(row.name, kNameLen);
+    const std::string type = TrimmedField(row.type, kTypeLen);
+    if (!type.empty())
+        name += "." + type;
+    return name;
+}
+
+std::string FormatSize(std::uint32_t bytes) {
+    char text[32];
+    if (bytes >= 1024)
+        std::snprintf(text, sizeof text, "%lu KB", static_cast<unsigned long>(bytes >> 10));
+    else
+        std::snprintf(text, sizeof text, "%lu Bytes", static_cast<unsigned long>(bytes));
+    return text;
+}
+
+SpaceFigures ComputeSpaceFigures(std::uint32_t used, std::uint32_t capacity) {
+    auto kb = [](unsigned long value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%lu KB", value);
+        return std::string(text);
+    };
+    const unsigned long usedKb = used >> 10;
+    const unsigned long capacityKb = capacity >> 10;
+    // A damaged directory can name blocks past the capacity; never show a
+    // negative free space as a wrapped-around figure.
+    return {kb(usedKb), kb(capacityKb), kb(capacityKb > usedKb ? capacityKb - usedKb : 0)};
+}

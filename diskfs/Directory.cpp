@@ -1,0 +1,218 @@
+// The directory region, block addressing and the block-allocation map.
+//
+// The directory fills blocks 0 .. directory blocks - 1 of the data area, which
+// starts at the first sector of logical track 0 (the first track after the
+// reserved tracks). Block b starts at logical sector b * sectors per block;
+// logical sector L lies on logical track L / sectors per track at position
+// L % sectors per track, whose sector id is the geometry's first id + position.
+
+#include "CDiskImage.h"
+#include "NameFields.h"
+
+#include <cstring>
+
+namespace {
+
+// Compares a given fixed-width field with a stored one. A NUL in the given
+// field ends the comparison (the NUL itself must match too).
+bool FieldMatches(const std::uint8_t* given, const std::uint8_t* stored, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        if (given[i] != stored[i])
+            return false;
+        if (given[i] == 0)
+            return true;
+    }
+    return true;
+}
+
+// Copies a field up to its first NUL and fills the rest with NULs.
+void CopyField(std::uint8_t* target, const std::uint8_t* source, std::size_t width) {
+    std::size_t i = 0;
+    for (; i < width && source[i] != 0; ++i)
+        target[i] = source[i];
+    for (; i < width; ++i)
+        target[i] = 0;
+}
+
+} // namespace
+
+bool NameMatches(const std::uint8_t* givenName, const std::uint8_t* givenType,
+                 const std::uint8_t* name, const std::uint8_t* type) {
+    return FieldMatches(givenName, name, kNameLen) && FieldMatches(givenType, type, kTypeLen);
+}
+
+void CopyNameAndType(std::uint8_t* name, std::uint8_t* type, const std::uint8_t* fromName,
+                     const std::uint8_t* fromType) {
+    CopyField(name, fromName, kNameLen);
+    CopyField(type, fromType, kTypeLen);
+}
+
+dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
+    const std::uint32_t absolute =
+        logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
+    return ReadSector(static_cast<std::uint16_t>(absolute / m_Heads),
+                      static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
+                      static_cast<std::uint16_t>(m_FirstSector + logical % m_SectorsPerTrack),
+                      buffer);
+}
+
+dsk_err_t CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
+    const std::uint32_t absolute =
+        logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
+    return WriteSector(static_cast<std::uint16_t>(absolute / m_Heads),
+                       static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
+                       static_cast<std::uint16_t>(m_FirstSector + logical % m_SectorsPerTrack),
+                       buffer);
+}
+
+std::uint32_t CDiskImage::DirectorySectors() const {
+    return std::uint32_t{m_DirBlocks} * m_SectorsPerBlock;
+}
+
+bool CDiskImage::BlockOnDisk(std::uint32_t block) const {
+    if (m_SectorsPerBlock == 0 || m_SectorsPerTrack == 0 || m_Heads == 0)
+        return false;
+    const std::uint32_t last = (block + 1) * m_SectorsPerBlock - 1;
+    const std::uint32_t absoluteTrack =
+        last / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
+    return absoluteTrack < std::uint32_t{m_Cylinders} * m_Heads;
+}
+
+std::uint16_t CDiskImage::BlockNumber(const DirEntry& entry, unsigned slot) const {
+    if (m_TotalBlocks < 256)
+        return entry.blocks[slot];
+    return static_cast<std::uint16_t>(entry.blocks[2 * slot] | (entry.blocks[2 * slot + 1] << 8));
+}
+
+void CDiskImage::MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag) {
+    for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
+        const std::uint16_t block = BlockNumber(entry, slot);
+        // Numbers past the map (possible with 16-bit numbers) are ignored.
+        if (block != 0 && block < kMapBlocks)
+            m_AllocMap[block] = flag;
+    }
+}
+
+int CDiskImage::ReadDirectory(std::uint8_t* target) {
+    std::memset(target, kFreeUser, kDirBufferSize);
+    int failures = 0;
+    if (m_SectorSize != 0 && m_SectorsPerTrack != 0 && m_Heads != 0) {
+        const std::uint32_t sectors = DirectorySectors();
+        for (std::uint32_t k = 0; k < sectors; ++k) {
+            std::uint8_t* slice = target + std::size_t{k} * m_SectorSize;
+            if (ReadLogical(k, slice) != DSK_ERR_OK) {
+                // Whatever the library left there is not the directory.
+                std::memset(slice, kFreeUser, m_SectorSize);
+                ++failures;
+            }
+        }
+    }
+    if (failures != 0 || !IsOpen())
+        m_bReadOnly = true;
+    if (target == m_Directory) {
+        m_bDirectoryCurrent = IsOpen();
+        std::memcpy(m_DiskDirectory, m_Directory, kDirBufferSize);
+    }
+    return failures;
+}
+
+int CDiskImage::BuildAllocationMap() {
+    for (auto& flag : m_AllocMap)
+        flag = 1;
+    alignas(DirEntry) std::uint8_t scratch[kDirBufferSize];
+    ReadDirectory(scratch);
+    const auto* entries = reinterpret_cast<const DirEntry*>(scratch);
+    for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
+        if (entries[i].user <= kMaxLiveUser)
+            MarkEntryBlocks(entries[i], 0);
+    }
+    return 1;
+}
+
+int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
+    std::uint32_t i = m_DirBlocks;
+    while (i < kMapBlocks && m_AllocMap[i] == 0)
+        ++i;
+    block = static_cast<std::uint16_t>(i);
+    // Blocks past the last track exist only in the figures, never on the disk.
+    return i < m_TotalBlocks && i < kMapBlocks && BlockOnDisk(i) ? 1 : 0;
+}
+
+int CDiskImage::FindExtent(const std::uint8_t* name, const std::uint8_t* type,
+                           std::uint16_t& position) const {
+    for (std::uint32_t i = position; i < kMaxDirEntries; ++i) {
+        const DirEntry& entry = Entry(static_cast<std::uint16_t>(i));
+        if (entry.user > kMaxLiveUser)
+            continue;
+        if (NameMatches(name, type, entry.name, entry.type)) {
+            position = static_cast<std::uint16_t>(i);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CDiskImage::AllocDirEntry(const std::uint8_t* name, const std::uint8_t* type,
+                              std::uint16_t& index) {
+    const std::size_t entries = DirectoryEntries();
+    for (std::size_t i = 0; i < entries && i < kMaxDirEntries; ++i) {
+        DirEntry& entry = Entry(static_cast<std::uint16_t>(i));
+        if (entry.user != kFreeUser)
+            continue;
+        std::memset(&entry, 0, sizeof entry);
+        CopyNameAndType(entry.name, entry.type, name, type);
+        index = static_cast<std::uint16_t>(i);
+        return 1;
+    }
+    return 0;
+}
+
+int CDiskImage::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
+    const std::uint32_t first = std::uint32_t{block} * m_SectorsPerBlock;
+    for (std::uint32_t k = 0; k < m_SectorsPerBlock; ++k) {
+        if (ReadLogical(first + k, buffer + std::size_t{k} * m_SectorSize) != DSK_ERR_OK)
+            return 0;
+    }
+    return m_SectorsPerBlock != 0 ? 1 : 0;
+}
+
+int CDiskImage::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
+    const std::uint32_t first = std::uint32_t{block} * m_SectorsPerBlock;
+    for (std::uint32_t k = 0; k < m_SectorsPerBlock; ++k) {
+        if (WriteLogical(first + k, buffer + std::size_t{k} * m_SectorSize) != DSK_ERR_OK)
+            return 0;
+    }
+    return m_SectorsPerBlock != 0 ? 1 : 0;
+}
+
+int CDiskImage::WriteDirectory() {
+    if (!IsOpen())
+        return Fail(FailReason::NoImage);
+    // A directory that was only partly read, or that belongs to another
+    // image, must never reach the disk.
+    if (m_bReadOnly || !m_bDirectoryCurrent)
+        return Fail(FailReason::ReadOnly);
+    const std::uint32_t sectors = DirectorySectors();
+    for (std::uint32_t k = 0; k < sectors; ++k) {
+        if (WriteLogical(k, m_Directory + std::size_t{k} * m_SectorSize) == DSK_ERR_OK)
+            continue;
+        // Put back what the sectors already written held, so that the disk
+        // keeps its old directory rather than half of each.
+        for (std::uint32_t j = 0; j < k; ++j)
+            WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_SectorSize);
+        return Fail(FailReason::DiskWrite);
+    }
+    std::memcpy(m_DiskDirectory, m_Directory, kDirBufferSize);
+    return 1;
+}
+
+std::uint32_t CDiskImage::GetCapacity() const {
+    return std::uint32_t{m_TotalBlocks} * m_BlockSize;
+}
+
+std::uint32_t CDiskImage::GetUsedSpace() const {
+    std::uint32_t used = 0;
+    for (auto flag : m_AllocMap)
+        used += flag == 0 ? 1 : 0;
+    return used * m_BlockSize;
+}

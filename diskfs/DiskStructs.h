@@ -1,0 +1,73 @@
+#pragma once
+// On-disk and catalogue records of the +3DOS (CP/M 2.2 compatible) file system.
+//
+// Disk specification: the first 16 bytes of the boot sector (cylinder 0,
+// head 0, first sector id of the geometry).
+//   0  disk type: 0 PCW/+3 SS, 1 CPC system, 2 CPC data, 3 PCW DS
+//   1  bits 0-6 sidedness (0 single, 1 alternate, 2 successive); bit 7 double track
+//   2  tracks per side; the specification is taken as valid when 40..80
+//   3  sectors per track          4  log2(sector size) - 7
+//   5  reserved tracks            6  block shift, log2(block size / 128)
+//   7  directory blocks           8  read/write gap    9  format gap
+//   10-14 reserved                15 checksum fiddle byte
+//
+// Directory entry, 32 bytes:
+//   0      user: 0..31 live, 0xE5 free, anything else neither
+//   1..8   name, space padded; bit 7 of each byte is an attribute bit
+//   9..11  type, space padded; bit 7 of bytes 9..11 = read-only, system, archive
+//   12 EX  extent number, low 5 bits      13 S1   (unused here)
+//   14 S2  extent number, high bits       15 RC   128-byte records in this entry
+//   16..31 block numbers: 16 bytes when the disk has fewer than 256 blocks,
+//          otherwise 8 little-endian 16-bit words; 0 means no block
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t kDirEntrySize = 32;
+constexpr std::size_t kMaxDirEntries = 1024;
+constexpr std::size_t kDirBufferSize = kDirEntrySize * kMaxDirEntries;
+constexpr std::size_t kMapBlocks = 1024;
+constexpr std::size_t kBootSectorSize = 512;
+constexpr std::size_t kNameLen = 8;
+constexpr std::size_t kTypeLen = 3;
+constexpr std::uint8_t kFreeUser = 0xE5;
+constexpr std::uint8_t kMaxLiveUser = 31;
+
+struct DiskSpec {
+    enum Byte : std::size_t {
+        Type = 0,
+        Sides = 1,
+        TracksPerSide = 2,
+        ReservedTracks = 5,
+        BlockShift = 6,
+        DirectoryBlocks = 7,
+    };
+    std::array<std::uint8_t, 16> bytes{};
+};
+
+struct DirEntry {
+    std::uint8_t user;
+    std::uint8_t name[kNameLen];
+    std::uint8_t type[kTypeLen];
+    std::uint8_t ex;
+    std::uint8_t s1;
+    std::uint8_t s2;
+    std::uint8_t rc;
+    std::uint8_t blocks[16];
+};
+static_assert(sizeof(DirEntry) == kDirEntrySize);
+
+// One catalogue row. The name and type keep the directory's bytes, attribute
+// bits included; a row whose name starts with a NUL byte ends the list.
+struct FileEntry {
+    std::uint8_t user = 0;
+    std::uint8_t name[kNameLen] = {};
+    std::uint8_t type[kTypeLen] = {};
+    std::uint32_t size = 0;
+};
+
+// One row more than the directory can hold, so that even a directory of 1024
+// distinct files is followed by the terminating row.
+constexpr std::size_t kCatalogueRows = kMaxDirEntries + 1;
+using Catalogue = std::array<FileEntry, kCatalogueRows>;

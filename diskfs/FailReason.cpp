@@ -1,0 +1,35 @@
+#include "FailReason.h"
+
+const char* FailReasonText(FailReason reason) {
+    switch (reason) {
+    case FailReason::None:
+        return "no error";
+    case FailReason::NoImage:
+        return "no image open";
+    case FailReason::FileExists:
+        return "file exists";
+    case FailReason::FileNotFound:
+        return "file not found";
+    case FailReason::DirectoryFull:
+        return "directory full";
+    case FailReason::DiskFull:
+        return "disk full";
+    case FailReason::HostOpen:
+        return "cannot open host file";
+    case FailReason::HostRead:
+        return "host read error";
+    case FailReason::HostWrite:
+        return "host write error";
+    case FailReason::DiskRead:
+        return "disk read error";
+    case FailReason::DiskWrite:
+        return "disk write error";
+    case FailReason::ReadOnly:
+        return "image is read-only";
+    case FailReason::BadName:
+        return "name not allowed on this system";
+    case FailReason::UnsupportedBlockSize:
+        return "unsupported block size for import";
+    }
+    return "unknown error";
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Loads the LibDsk shared object at run time and resolves its entry points by
+// name into a DiskLibraryTable. Nothing links against LibDsk directly, so a
+// machine without it still starts and reports the missing library.
+
+#include "DiskLibraryTable.h"
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+class CDiskLibrary {
+public:
+    static constexpr const char* kMissingMessage = "Cannot find libdsk.so.4!";
+
+    CDiskLibrary() = default;
+    ~CDiskLibrary();
+    CDiskLibrary(const CDiskLibrary&) = delete;
+    CDiskLibrary& operator=(const CDiskLibrary&) = delete;
+
+    // Tries each file name in turn; does nothing when already loaded.
+    bool Load(std::initializer_list<const char*> names = {"libdsk.so.4", "libdsk.so"});
+    void Unload();
+    bool IsLoaded() const { return m_hModule != nullptr; }
+    const DiskLibraryTable& Table() const { return m_Table; }
+
+private:
+    void* m_hModule = nullptr;
+    DiskLibraryTable m_Table;
+};

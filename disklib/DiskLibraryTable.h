@@ -1,0 +1,31 @@
+#pragma once
+// The LibDsk entry points that the file system calls. A plain set of function
+// pointers so that tests can put an in-memory disk of their own behind it. A
+// null slot means the entry is not available; callers treat that as a refusal.
+
+#include <cstddef> // libdsk.h uses size_t without including it
+#include <libdsk.h>
+
+struct DiskLibraryTable {
+    using OpenFn = dsk_err_t (*)(DSK_PDRIVER* self, const char* path, const char* type,
+                                 const char* compress);
+    using CloseFn = dsk_err_t (*)(DSK_PDRIVER* self);
+    using ReadFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, void* buf,
+                                 dsk_pcyl_t cylinder, dsk_phead_t head, dsk_psect_t sector);
+    using WriteFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, const void* buf,
+                                  dsk_pcyl_t cylinder, dsk_phead_t head, dsk_psect_t sector);
+    using GetGeomFn = dsk_err_t (*)(DSK_PDRIVER self, DSK_GEOMETRY* geom);
+    using FormatFn = dsk_err_t (*)(DSK_PDRIVER self, DSK_GEOMETRY* geom, dsk_pcyl_t cylinder,
+                                   dsk_phead_t head, unsigned char filler);
+    using StdFormatFn = dsk_err_t (*)(DSK_GEOMETRY* geom, dsk_format_t format, dsk_cchar_t* name,
+                                      dsk_cchar_t* description);
+
+    OpenFn dsk_open = nullptr;
+    OpenFn dsk_creat = nullptr;
+    CloseFn dsk_close = nullptr;
+    ReadFn dsk_pread = nullptr;
+    WriteFn dsk_pwrite = nullptr;
+    GetGeomFn dsk_getgeom = nullptr;
+    FormatFn dsk_apform = nullptr;
+    StdFormatFn dg_stdformat = nullptr;
+};
