@@ -1,0 +1,135 @@
+// The catalogue: one row per name and type, sizes from record counts, and
+// how the rows are shown.
+
+#include "support/DiskBuilder.h"
+
+namespace {
+
+class CatalogueRows : public ImageFixture {};
+
+TEST_F(CatalogueRows, EmptyDirectoryEndsAtRowZero) {
+    ASSERT_EQ(Load(), 1);
+    EXPECT_TRUE(List().empty());
+    EXPECT_EQ(rows[0].name[0], 0);
+    EXPECT_EQ(rows[0].size, 0u);
+}
+
+TEST_F(CatalogueRows, SizeIsRecordsTimes128OverAllEntries) {
+    Put(0, MakeEntry(0, "BIG", "BIN", 128, {2}, false, 0));
+    Put(1, MakeEntry(0, "BIG", "BIN", 128, {3}, false, 1));
+    Put(2, MakeEntry(0, "BIG", "BIN", 5, {4}, false, 2));
+    Put(3, MakeEntry(0, "EMPTY", "", 0));
+    ASSERT_EQ(Load(), 1);
+    ASSERT_EQ(List(), (std::vector<std::string>{"BIG.BIN", "EMPTY"}));
+    EXPECT_EQ(rows[0].size, 261u * 128);
+    EXPECT_EQ(rows[1].size, 0u);
+}
+
+TEST_F(CatalogueRows, SameNameUnderTwoUsersIsOneRowWithFirstEntrysUser) {
+    Put(1, MakeEntry(1, "SHARED", "BAS", 3));
+    Put(3, MakeEntry(0, "SHARED", "BAS", 4));
+    ASSERT_EQ(Load(), 1);
+    ASSERT_EQ(List().size(), 1u);
+    EXPECT_EQ(rows[0].user, 1);
+    EXPECT_EQ(rows[0].size, 7u * 128);
+}
+
+TEST_F(CatalogueRows, OutOfOrderExtentsArePlacedByFirstEntry) {
+    Put(0, MakeEntry(0, "OTHER", "", 1));
+    Put(1, MakeEntry(0, "SPLIT", "", 2, {}, false, 1));
+    Put(2, MakeEntry(0, "SPLIT", "", 128, {}, false, 0));
+    ASSERT_EQ(Load(), 1);
+    ASSERT_EQ(List(), (std::vector<std::string>{"OTHER", "SPLIT"}));
+    EXPECT_EQ(rows[1].size, 130u * 128);
+}
+
+TEST_F(CatalogueRows, TopBitMakesADifferentFile) {
+    DirEntry plain = MakeEntry(0, "FILE", "BIN", 1);
+    DirEntry ro = plain;
+    ro.type[0] |= 0x80;
+    Put(0, plain);
+    Put(1, ro);
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(List(), (std::vector<std::string>{"FILE.BIN", "FILE.BIN"}));
+    EXPECT_EQ(rows[1].type[0], 'B' | 0x80);
+}
+
+TEST_F(CatalogueRows, EntriesThatAreNotLiveAreNeitherListedNorCounted) {
+    Put(0, MakeEntry(0, "REAL", "", 1));
+    for (unsigned user = 32; user < 0x100; user += 37)
+        Put(1 + user % 60, MakeEntry(static_cast<std::uint8_t>(user), "REAL", "", 100));
+    Put(62, MakeEntry(0xE5, "REAL", "", 100));
+    ASSERT_EQ(Load(), 1);
+    ASSERT_EQ(List().size(), 1u);
+    EXPECT_EQ(rows[0].size, 128u);
+}
+
+TEST_F(CatalogueRows, RowsLeftFromAnEarlierListingHideFiles) {
+    Put(0, MakeEntry(0, "A", "", 1));
+    Put(1, MakeEntry(0, "B", "", 1));
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(List().size(), 2u);
+    EXPECT_EQ(List().size(), 2u);
+    image.ReadCatalogue(rows); // not cleared: both still listed, so both skipped
+    EXPECT_EQ(CatalogueLength(rows), 0u);
+}
+
+TEST_F(CatalogueRows, CatalogueReadReplacesUnwrittenChanges) {
+    ASSERT_EQ(Load(), 1);
+    List();
+    std::uint16_t index;
+    const std::uint8_t name[8] = {'G', 'H', 'O', 'S', 'T', ' ', ' ', ' '};
+    const std::uint8_t type[3] = {' ', ' ', ' '};
+    ASSERT_EQ(image.AllocDirEntry(name, type, index), 1);
+    EXPECT_TRUE(List().empty());
+}
+
+class FullCatalogue : public ImageFixture {
+protected:
+    FullCatalogue() : ImageFixture(80, 2, 9, 1, 512) {
+        SetSpec(disk, {3, 0x81, 80, 9, 2, 1, 4, 16});
+    }
+};
+
+TEST_F(FullCatalogue, ThousandTwentyFourFilesStillEndWithTerminatingRow) {
+    for (unsigned i = 0; i < 1024; ++i)
+        PutEntry(disk, 1, i, MakeEntry(0, "F" + std::to_string(i), "", 1));
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(List().size(), 1024u);
+    EXPECT_EQ(rows[1024].name[0], 0);
+    EXPECT_EQ(ShownFileName(rows[1023]), "F1023");
+}
+
+TEST(CatalogueView, SizeColumnFormat) {
+    EXPECT_EQ(FormatSize(0), "0 Bytes");
+    EXPECT_EQ(FormatSize(1023), "1023 Bytes");
+    EXPECT_EQ(FormatSize(1024), "1 KB");
+    EXPECT_EQ(FormatSize(2047), "1 KB");
+    EXPECT_EQ(FormatSize(89088), "87 KB");
+}
+
+TEST(CatalogueView, SpaceFiguresTruncateBeforeSubtracting) {
+    const SpaceFigures f = ComputeSpaceFigures(3 * 1024, 180 * 1024);
+    EXPECT_EQ(f.used, "3 KB");
+    EXPECT_EQ(f.maximum, "180 KB");
+    EXPECT_EQ(f.free, "177 KB");
+    EXPECT_EQ(ComputeSpaceFigures(1500, 2047).free, "0 KB");
+    EXPECT_EQ(ComputeSpaceFigures(1023, 2048).free, "2 KB");
+    // A directory naming blocks past the capacity never shows a wrapped figure.
+    EXPECT_EQ(ComputeSpaceFigures(200 * 1024, 180 * 1024).free, "0 KB");
+}
+
+TEST(CatalogueView, ShownNamesClearAttributeBits) {
+    FileEntry row;
+    std::memcpy(row.name, "README  ", 8);
+    std::memcpy(row.type, "TXT", 3);
+    row.name[0] |= 0x80;
+    row.type[1] |= 0x80;
+    EXPECT_EQ(ShownField(row.name, 8), "README  ");
+    EXPECT_EQ(ShownField(row.type, 3), "TXT");
+    EXPECT_EQ(ShownFileName(row), "README.TXT");
+    std::memcpy(row.type, "   ", 3);
+    EXPECT_EQ(ShownFileName(row), "README");
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+// The directory walk, the allocation map and the directory primitives.
+
+#include "support/DiskBuilder.h"
+
+namespace {
+
+const std::uint8_t* Name(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
+
+class Directory : public ImageFixture {};
+
+TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
+    for (unsigned i = 0; i < 64; ++i)
+        Put(i, MakeEntry(40, "X", "Y", 0)); // neither live nor free
+    ASSERT_EQ(Load(), 1);
+    List();
+    const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
+    for (unsigned i = 0; i < 64; ++i)
+        EXPECT_EQ(entries[i].user, 40) << i;
+    for (unsigned i = 64; i < kMaxDirEntries; ++i)
+        ASSERT_EQ(entries[i].user, 0xE5) << i;
+    // Directory sectors are logical sectors 0..3: track 1, ids 1..4.
+    EXPECT_EQ(disk.reads, 1u /*boot*/ + 4u /*map*/ + 4u /*catalogue*/);
+}
+
+TEST_F(Directory, FreshDiskIsAllFreeAndFirstFreeBlockFollowsDirectory) {
+    ASSERT_EQ(Load(), 1);
+    for (std::uint16_t b = 0; b < kMapBlocks; ++b)
+        ASSERT_TRUE(image.IsBlockFree(b));
+    std::uint16_t block = 0;
+    EXPECT_EQ(image.FindFreeBlock(block), 1);
+    EXPECT_EQ(block, 2);
+}
+
+TEST_F(Directory, OnlyLiveEntriesMarkBlocksAndBlockZeroMeansNone) {
+    Put(0, MakeEntry(0, "A", "", 8, {0, 5, 0, 6}));
+    Put(1, MakeEntry(31, "B", "", 8, {7}));
+    Put(2, MakeEntry(32, "C", "", 8, {8}));
+    Put(3, MakeEntry(0xE4, "D", "", 8, {9}));
+    Put(4, MakeEntry(0xE6, "E", "", 8, {10}));
+    ASSERT_EQ(Load(), 1);
+    EXPECT_TRUE(image.IsBlockFree(0));
+    EXPECT_FALSE(image.IsBlockFree(5));
+    EXPECT_FALSE(image.IsBlockFree(6));
+    EXPECT_FALSE(image.IsBlockFree(7));
+    EXPECT_TRUE(image.IsBlockFree(8));
+    EXPECT_TRUE(image.IsBlockFree(9));
+    EXPECT_TRUE(image.IsBlockFree(10));
+    EXPECT_EQ(image.GetUsedSpace(), 3u * 1024);
+}
+
+TEST_F(Directory, AllocDirEntrySkipsEntriesThatAreNeitherLiveNorFree) {
+    Put(0, MakeEntry(0xE4, "D", "", 0));
+    Put(1, MakeEntry(0xE6, "E", "", 0));
+    ASSERT_EQ(Load(), 1);
+    List();
+    std::uint16_t index = 99;
+    ASSERT_EQ(image.AllocDirEntry(Name("NEW     "), Name("TXT"), index), 1);
+    EXPECT_EQ(index, 2);
+    const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
+    EXPECT_EQ(entries[2].user, 0);
+    EXPECT_EQ(0, std::memcmp(entries[2].name, "NEW     ", 8));
+    EXPECT_EQ(entries[2].rc, 0);
+}
+
+TEST_F(Directory, AllocDirEntryNeverTakesPositionsPastTheRegion) {
+    for (unsigned i = 0; i < 64; ++i)
+        Put(i, MakeEntry(0, "F" + std::to_string(i), "", 1));
+    ASSERT_EQ(Load(), 1);
+    List();
+    std::uint16_t index = 7;
+    EXPECT_EQ(image.AllocDirEntry(Name("NEW     "), Name("TXT"), index), 0);
+    EXPECT_EQ(index, 7);
+}
+
+TEST_F(Directory, FindExtentIgnoresUserAndFindsEachEntryInTurn) {
+    Put(2, MakeEntry(0, "SAME", "BIN", 1));
+    Put(5, MakeEntry(3, "SAME", "BIN", 1));
+    ASSERT_EQ(Load(), 1);
+    List();
+    std::uint16_t pos = 0;
+    ASSERT_EQ(image.FindExtent(Name("SAME    "), Name("BIN"), pos), 1);
+    EXPECT_EQ(pos, 2);
+    pos = 3;
+    ASSERT_EQ(image.FindExtent(Name("SAME    "), Name("BIN"), pos), 1);
+    EXPECT_EQ(pos, 5);
+    pos = 6;
+    EXPECT_EQ(image.FindExtent(Name("SAME    "), Name("BIN"), pos), 0);
+    EXPECT_EQ(pos, 6);
+}
+
+TEST_F(Directory, FindExtentStopsComparingAfterNulInGivenName) {
+    DirEntry withNul = MakeEntry(0, "ABCDE", "BIN", 1);
+    withNul.name[5] = 0;
+    withNul.name[6] = 'Z';
+    Put(0, withNul);
+    Put(1, MakeEntry(0, "ABCDE", "BIN", 1));
+    ASSERT_EQ(Load(), 1);
+    List();
+    const std::uint8_t given[8] = {'A', 'B', 'C', 'D', 'E', 0, 'Q', 'Q'};
+    std::uint16_t pos = 0;
+    ASSERT_EQ(image.FindExtent(given, Name("BIN"), pos), 1);
+    EXPECT_EQ(pos, 0);
+    pos = 1;
+    EXPECT_EQ(image.FindExtent(given, Name("BIN"), pos), 0);
+}
+
+TEST_F(Directory, FindExtentComparesAttributeBits) {
+    DirEntry ro = MakeEntry(0, "FILE", "BIN", 1);
+    ro.type[0] |= 0x80;
+    Put(0, ro);
+    ASSERT_EQ(Load(), 1);
+    List();
+    std::uint16_t pos = 0;
+    EXPECT_EQ(image.FindExtent(Name("FILE    "), Name("BIN"), pos), 0);
+    const std::uint8_t type[3] = {'B' | 0x80, 'I', 'N'};
+    EXPECT_EQ(image.FindExtent(Name("FILE    "), type, pos), 1);
+}
+
+TEST_F(Directory, FreeBlocksNeverLiePastTheLastTrack) {
+    // 180 blocks in the figures, but the 39 data tracks hold only blocks 0..174.
+    unsigned entry = 0;
+    for (unsigned b = 2; b < 174; b += 16, ++entry) {
+        DirEntry e = MakeEntry(0, "F" + std::to_string(entry), "", 128);
+        for (unsigned s = 0; s < 16 && b + s < 174; ++s)
+            e.blocks[s] = static_cast<std::uint8_t>(b + s);
+        Put(entry, e);
+    }
+    ASSERT_EQ(Load(), 1);
+    std::uint16_t block = 0;
+    ASSERT_EQ(image.FindFreeBlock(block), 1);
+    EXPECT_EQ(block, 174);
+    EXPECT_TRUE(image.BlockOnDisk(174));
+    EXPECT_FALSE(image.BlockOnDisk(175));
+    Put(entry, MakeEntry(0, "LAST", "", 8, {174}));
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(image.FindFreeBlock(block), 0);
+    EXPECT_EQ(image.GetCapacity(), 180u * 1024);
+}
+
+class WideDirectory : public ImageFixture {
+protected:
+    WideDirectory() : ImageFixture(80, 2, 9, 1, 512) { SetSpec(disk, kPlus3720Spec); }
+};
+
+TEST_F(WideDirectory, TwoByteBlockNumbersFrom256Blocks) {
+    // 80x2x9 sectors of 512 with 2K blocks: 360 blocks, two-byte numbers.
+    PutEntry(disk, 2, 0, MakeEntry(0, "BIG", "", 16, {0x104, 0x0005}, true));
+    // Numbers past the map are ignored, never touching memory outside it.
+    PutEntry(disk, 2, 1, MakeEntry(0, "ODD", "", 16, {0xFFFF, 1024, 1023}, true));
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(image.TotalBlocks(), 360);
+    EXPECT_FALSE(image.IsBlockFree(0x104));
+    EXPECT_FALSE(image.IsBlockFree(5));
+    EXPECT_TRUE(image.IsBlockFree(4));
+    EXPECT_FALSE(image.IsBlockFree(1023));
+    EXPECT_EQ(image.GetUsedSpace(), 3u * 2048);
+}
+
+TEST(BlockLayout, TwoHundredFiftyFiveBlocksUseOneByteNumbers) {
+    // 255 blocks of 1K: 51 cylinders of 10 sectors of 512 bytes, one head.
+    MemDisk disk(51, 1, 10, 1, 512);
+    SetSpec(disk, {0, 0, 51, 10, 2, 1, 3, 2});
+    PutEntry(disk, 1, 0, MakeEntry(0, "ONE", "", 8, {0x04, 0x01}));
+    disk.Register("b.dsk");
+    TestOwner owner;
+    CDiskImage image(&owner);
+    ASSERT_EQ(image.LoadImage("b.dsk"), 1);
+    EXPECT_EQ(image.TotalBlocks(), 255);
+    EXPECT_FALSE(image.IsBlockFree(4));
+    EXPECT_FALSE(image.IsBlockFree(1));
+    EXPECT_TRUE(image.IsBlockFree(0x104));
+    MemDisk::UnregisterAll();
+}
+
+TEST_F(Directory, WriteDirectoryRefusedUntilThisImagesDirectoryWasRead) {
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(image.WriteDirectory(), 0);
+    List();
+    EXPECT_EQ(image.WriteDirectory(), 1);
+    EXPECT_EQ(disk.written.size(), 4u);
+}
+
+TEST_F(Directory, FailedWriteBackPutsOldSectorsBack) {
+    Put(0, MakeEntry(0, "OLD", "TXT", 1, {2}));
+    ASSERT_EQ(Load(), 1);
+    List();
+    const auto before = disk.Contents();
+    std::uint16_t index;
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(image.AllocDirEntry(Name("NEW     "), Name("TXT"), index), 1);
+    for (unsigned k = 1; k <= 4; ++k) {
+        disk.failWriteAt = disk.writes + k;
+        EXPECT_EQ(image.WriteDirectory(), 0) << k;
+        EXPECT_EQ(image.LastFailure(), FailReason::DiskWrite);
+        EXPECT_TRUE(disk.Contents() == before) << "torn directory after failing write " << k;
+    }
+}
+
+TEST_F(Directory, BlockTransfersStopAtFirstFailure) {
+    ASSERT_EQ(Load(), 1);
+    std::vector<std::uint8_t> buffer(1024, 0x11);
+    EXPECT_EQ(image.WriteBlock(10, buffer.data()), 1);
+    std::vector<std::uint8_t> back(1024, 0);
+    EXPECT_EQ(image.ReadBlock(10, back.data()), 1);
+    EXPECT_EQ(back, buffer);
+    // Block 10 = logical sectors 20, 21: track 3 (cyl 3), ids 3 and 4.
+    EXPECT_EQ(disk.Sector(3, 0, 3)[0], 0x11);
+    disk.failReadAt = disk.reads + 2;
+    EXPECT_EQ(image.ReadBlock(10, back.data()), 0);
+    disk.failWriteAt = disk.writes + 1;
+    EXPECT_EQ(image.WriteBlock(11, buffer.data()), 0);
+    EXPECT_EQ(disk.written.size(), 2u);
+}
+
+} // namespace
