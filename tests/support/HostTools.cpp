@@ -1,0 +1,81 @@
+#include "HostTools.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tarnlight-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_Path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(m_Path, ec);
+}
+
+CommandResult RunCommand(const std::string& command, bool withStderr) {
+    CommandResult result;
+    const std::string full = command + (withStderr ? " 2>&1" : " 2>/dev/null");
+    FILE* pipe = popen(full.c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.out.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+bool HaveProgram(const std::string& name) {
+    return RunCommand("command -v " + name + " >/dev/null").status == 0;
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+void WriteFile(const std::string& path, const std::vector<unsigned char>& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<unsigned char> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<unsigned char> PatternBytes(std::size_t size, unsigned seed) {
+    std::vector<unsigned char> data(size);
+    unsigned state = seed * 2654435761u + 1;
+    for (auto& b : data) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<unsigned char>(state >> 16);
+    }
+    return data;
+}
+
+std::string CorpusDir() {
+#ifdef TARNLIGHT_CORPUS_DIR
+    std::error_code ec;
+    if (fs::is_directory(TARNLIGHT_CORPUS_DIR, ec))
+        return TARNLIGHT_CORPUS_DIR;
+#endif
+    return {};
+}

@@ -1,0 +1,56 @@
+#pragma once
+// Helpers for tests that use real files and real programs: a scratch folder,
+// running a command, and an owner that loads the real LibDsk.
+
+#include "CDiskImage.h"
+#include "DiskLibrary.h"
+#include "IDiskOwner.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_Path; }
+    std::string operator/(const std::string& name) const { return (m_Path / name).string(); }
+
+private:
+    std::filesystem::path m_Path;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+// Runs a shell command; standard output is captured, standard error too when
+// `withStderr` is set.
+CommandResult RunCommand(const std::string& command, bool withStderr = false);
+bool HaveProgram(const std::string& name);
+std::string Quote(const std::string& text);
+
+void WriteFile(const std::string& path, const std::vector<unsigned char>& data);
+std::vector<unsigned char> ReadFile(const std::string& path);
+// Deterministic bytes that differ per seed.
+std::vector<unsigned char> PatternBytes(std::size_t size, unsigned seed);
+
+// Where the real-world images live; empty when they are not there.
+std::string CorpusDir();
+
+class LibDskOwner : public IDiskOwner {
+public:
+    LibDskOwner() { m_Library.Load(); }
+    bool Loaded() const { return m_Library.IsLoaded(); }
+    const DiskLibraryTable& LibraryTable() const override { return m_Library.Table(); }
+    void ShowMessage(const std::string& text, const std::string&, MessageIcon) override {
+        messages.push_back(text);
+    }
+    std::vector<std::string> messages;
+
+private:
+    CDiskLibrary m_Library;
+};
