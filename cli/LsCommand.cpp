@@ -106,7 +106,7 @@ nlohmann::ordered_json JsonListing(const std::string& path, const Catalogue& row
 bool OpenImage(CCliOwner& owner, const std::string& image) {
     CDiskImage& disk = owner.Image();
     const bool loaded = disk.LoadImage(image) != 0;
-    if (disk.IsOpen()) {
+    if (disk.IsMapped()) {
         ClearCatalogue(owner.Rows());
         disk.ReadCatalogue(owner.Rows());
     }
@@ -126,7 +126,7 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
         const bool loaded = OpenImage(owner, path);
         if (!loaded)
             status = kExitFailed;
-        if (!disk.IsOpen()) {
+        if (!disk.IsMapped()) {
             if (options.json) {
                 nlohmann::ordered_json out;
                 out["image"] = path;

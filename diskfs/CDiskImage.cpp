@@ -65,8 +65,10 @@ int CDiskImage::LoadImage(const std::string& path) {
         ShowError("Unable to load disk image");
         return 0;
     }
+    // Until the parameters describe this image, nothing may be written to it.
     m_bDirectoryCurrent = false;
-    m_bReadOnly = false;
+    m_bReadOnly = true;
+    m_bMapped = false;
 
     err = lib.dsk_getgeom ? lib.dsk_getgeom(m_hImage, &m_Geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
@@ -158,6 +160,8 @@ int CDiskImage::LoadImage(const std::string& path) {
     m_SectorsPerBlock = d.sectorsPerBlock;
     m_DirBlocks = d.dirBlocks;
     m_TotalBlocks = d.totalBlocks;
+    m_bMapped = true;
+    m_bReadOnly = false;
 
     BuildAllocationMap();
     if (m_bReadOnly) {

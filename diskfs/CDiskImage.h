@@ -60,6 +60,9 @@ public:
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_hImage != nullptr; }
     bool IsReadOnly() const { return m_bReadOnly; }
+    // The parameters describe the open image (its geometry and boot sector
+    // were read and accepted), so its directory can be trusted to be read.
+    bool IsMapped() const { return IsOpen() && m_bMapped; }
     FailReason LastFailure() const { return m_LastFailure; }
     const std::string& ImagePath() const { return m_strImagePath; }
     const DiskSpec& Spec() const { return m_Spec; }
@@ -125,7 +128,9 @@ private:
     alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize] = {};
     // The directory buffer holds this image's directory (not a previous one's).
     bool m_bDirectoryCurrent = false;
-    // Part of the directory could not be read: nothing may write the directory.
+    // Part of the directory could not be read, or the image was not fully
+    // opened: nothing may write the directory.
     bool m_bReadOnly = false;
+    bool m_bMapped = false;
     FailReason m_LastFailure = FailReason::None;
 };

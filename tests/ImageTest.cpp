@@ -127,6 +127,14 @@ TEST_F(BlankImage, GeometryAndBootSectorFailuresLeaveImageOpen) {
     EXPECT_EQ(Load(), 0);
     EXPECT_EQ(owner.LastText(), "Unable to read boot sector");
     EXPECT_TRUE(image.IsOpen());
+    // The figures still describe another image: nothing may be written.
+    EXPECT_FALSE(image.IsMapped());
+    EXPECT_TRUE(image.IsReadOnly());
+    Catalogue list;
+    ClearCatalogue(list);
+    image.ReadCatalogue(list);
+    EXPECT_EQ(image.WriteDirectory(), 0);
+    EXPECT_TRUE(disk.written.empty());
 }
 
 TEST_F(BlankImage, MissingLibraryFailsLikeARefusal) {
