@@ -69,6 +69,7 @@ int CDiskImage::LoadImage(const std::string& path) {
     m_bDirectoryCurrent = false;
     m_bReadOnly = true;
     m_bMapped = false;
+    m_bGeometryValid = false;
 
     err = lib.dsk_getgeom ? lib.dsk_getgeom(m_hImage, &m_Geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
@@ -89,6 +90,7 @@ int CDiskImage::LoadImage(const std::string& path) {
         return 0;
     }
 
+    m_bGeometryValid = true;
     m_FirstSector = static_cast<std::uint16_t>(g.dg_secbase);
     m_SectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
     m_Heads = static_cast<std::uint8_t>(g.dg_heads);
@@ -186,7 +188,7 @@ std::size_t CDiskImage::DirectoryEntries() const {
 dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                                  std::uint8_t* buffer) {
     auto read = m_pOwner->LibraryTable().dsk_pread;
-    if (m_hImage == nullptr || read == nullptr)
+    if (m_hImage == nullptr || read == nullptr || !m_bGeometryValid)
         return kNoEntry;
     return read(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
 }
@@ -194,7 +196,7 @@ dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std:
 dsk_err_t CDiskImage::WriteSector(std::uint16_t cylinder, std::uint8_t head,
                                   std::uint16_t sector, const std::uint8_t* buffer) {
     auto write = m_pOwner->LibraryTable().dsk_pwrite;
-    if (m_hImage == nullptr || write == nullptr)
+    if (m_hImage == nullptr || write == nullptr || !m_bGeometryValid)
         return kNoEntry;
     return write(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
 }

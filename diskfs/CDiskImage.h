@@ -48,9 +48,14 @@ public:
     std::uint32_t SumFileSize(const std::uint8_t* name, const std::uint8_t* type,
                               std::uint16_t position) const;
 
-    // File operations.
+    // File operations. Each returns 1 on success and 0 on failure, leaving
+    // the reason in LastFailure().
+    enum class HostNames {
+        Padded,  // "NAME    .TYP", as the directory holds it
+        Trimmed, // "NAME.TYP", or "NAME" for a blank type
+    };
     int ExtractFile(const std::string& folder, const std::uint8_t* name,
-                    const std::uint8_t* type);
+                    const std::uint8_t* type, HostNames style = HostNames::Padded);
     int ImportFile(const std::string& hostPath);
     int EraseFile(const std::uint8_t* name, const std::uint8_t* type);
     int CreateImage(const std::string& path);
@@ -82,7 +87,15 @@ public:
     bool BlockOnDisk(std::uint32_t block) const;
 
 private:
-    struct Snapshot;
+    // The in-memory directory and map, to put back after a failed change.
+    struct Snapshot {
+        std::uint8_t directory[kDirBufferSize];
+        std::uint32_t map[kMapBlocks];
+    };
+    void TakeSnapshot(Snapshot& snapshot) const;
+    void RestoreSnapshot(const Snapshot& snapshot);
+    // Refuses a change to the directory: no image, or one that must not be written.
+    bool CanWriteDirectory();
 
     void ShowError(const char* text);
     int Fail(FailReason reason);
@@ -132,5 +145,7 @@ private:
     // opened: nothing may write the directory.
     bool m_bReadOnly = false;
     bool m_bMapped = false;
+    // The geometry record was fetched and accepted; no transfer runs before.
+    bool m_bGeometryValid = false;
     FailReason m_LastFailure = FailReason::None;
 };

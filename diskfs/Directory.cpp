@@ -186,12 +186,10 @@ int CDiskImage::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
 }
 
 int CDiskImage::WriteDirectory() {
-    if (!IsOpen())
-        return Fail(FailReason::NoImage);
     // A directory that was only partly read, or that belongs to another
     // image, must never reach the disk.
-    if (m_bReadOnly || !m_bDirectoryCurrent)
-        return Fail(FailReason::ReadOnly);
+    if (!CanWriteDirectory())
+        return 0;
     const std::uint32_t sectors = DirectorySectors();
     for (std::uint32_t k = 0; k < sectors; ++k) {
         if (WriteLogical(k, m_Directory + std::size_t{k} * m_SectorSize) == DSK_ERR_OK)
@@ -215,4 +213,26 @@ std::uint32_t CDiskImage::GetUsedSpace() const {
     for (auto flag : m_AllocMap)
         used += flag == 0 ? 1 : 0;
     return used * m_BlockSize;
+}
+
+void CDiskImage::TakeSnapshot(Snapshot& snapshot) const {
+    std::memcpy(snapshot.directory, m_Directory, kDirBufferSize);
+    std::memcpy(snapshot.map, m_AllocMap, sizeof m_AllocMap);
+}
+
+void CDiskImage::RestoreSnapshot(const Snapshot& snapshot) {
+    std::memcpy(m_Directory, snapshot.directory, kDirBufferSize);
+    std::memcpy(m_AllocMap, snapshot.map, sizeof m_AllocMap);
+}
+
+bool CDiskImage::CanWriteDirectory() {
+    if (!IsOpen()) {
+        m_LastFailure = FailReason::NoImage;
+        return false;
+    }
+    if (m_bReadOnly || !m_bDirectoryCurrent) {
+        m_LastFailure = FailReason::ReadOnly;
+        return false;
+    }
+    return true;
 }

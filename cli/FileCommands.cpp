@@ -1,0 +1,151 @@
+// get, put, rm, new, boot-read and boot-write: each opens the image as the
+// window does, runs the core's operation and reports every refusal with its
+// reason.
+
+#include "CatalogueView.h"
+#include "CliOwner.h"
+#include "Commands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fnmatch.h>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Report(const std::string& subject, const char* reason) {
+    std::fprintf(stderr, "ERROR: %s: %s\n", subject.c_str(), reason);
+}
+
+// Reports the failure reason unless the core already showed a message for it.
+void ReportFailure(CCliOwner& owner, const std::string& subject) {
+    if (owner.TakeLastError().empty())
+        Report(subject, FailReasonText(owner.Image().LastFailure()));
+}
+
+// Shell-style match, ignoring case, against "NAME.TYP" (or "NAME").
+bool Matches(const std::string& pattern, const FileEntry& row) {
+    return fnmatch(pattern.c_str(), ShownFileName(row).c_str(), FNM_CASEFOLD) == 0;
+}
+
+// Rows matching any pattern (every row when there is none), in catalogue
+// order; a pattern that matches nothing is reported and fails the command.
+std::vector<FileEntry> SelectRows(const Catalogue& rows, const std::vector<std::string>& patterns,
+                                  int& status) {
+    std::vector<FileEntry> selected;
+    std::vector<bool> used(patterns.size(), false);
+    for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
+        bool take = patterns.empty();
+        for (std::size_t p = 0; p < patterns.size(); ++p) {
+            if (Matches(patterns[p], rows[i])) {
+                used[p] = true;
+                take = true;
+            }
+        }
+        if (take)
+            selected.push_back(rows[i]);
+    }
+    for (std::size_t p = 0; p < patterns.size(); ++p) {
+        if (!used[p]) {
+            Report(patterns[p], "no matching file");
+            status = kExitFailed;
+        }
+    }
+    return selected;
+}
+
+} // namespace
+
+int RunGet(CCliOwner& owner, const GetOptions& options) {
+    std::error_code ec;
+    if (!fs::is_directory(options.folder, ec)) {
+        Report(options.folder, "not a folder");
+        return kExitFailed;
+    }
+    if (!OpenImage(owner, options.image) && !owner.Image().IsMapped())
+        return kExitFailed;
+    // A partly readable image still gives every file that can be read.
+    int status = owner.Image().IsReadOnly() ? kExitFailed : kExitOk;
+    const auto style = options.trim ? CDiskImage::HostNames::Trimmed : CDiskImage::HostNames::Padded;
+    for (const FileEntry& row : SelectRows(owner.Rows(), options.patterns, status)) {
+        if (!owner.Image().ExtractFile(options.folder, row.name, row.type, style)) {
+            ReportFailure(owner, ShownFileName(row));
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+int RunPut(CCliOwner& owner, const std::string& image, const std::vector<std::string>& files) {
+    if (!OpenImage(owner, image))
+        return kExitFailed;
+    int status = kExitOk;
+    for (const std::string& file : files) {
+        if (!owner.Image().ImportFile(file)) {
+            ReportFailure(owner, file);
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns) {
+    if (!OpenImage(owner, image))
+        return kExitFailed;
+    int status = kExitOk;
+    for (const FileEntry& row : SelectRows(owner.Rows(), patterns, status)) {
+        if (!owner.Image().EraseFile(row.name, row.type)) {
+            ReportFailure(owner, ShownFileName(row));
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+int RunNew(CCliOwner& owner, const std::string& image, bool force) {
+    std::error_code ec;
+    const bool exists = fs::exists(fs::symlink_status(image, ec));
+    if (exists && !force) {
+        Report(image, "file exists (use --force to replace it)");
+        return kExitFailed;
+    }
+    if (exists && !fs::is_regular_file(image, ec)) {
+        Report(image, "not a regular file");
+        return kExitFailed;
+    }
+    // The image is made under a temporary name beside the target, so a failed
+    // creation never costs the file it was to replace.
+    const fs::path target(image);
+    const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".tarnlight-new");
+    const int created = owner.Image().CreateImage(temp.string());
+    if (!created || std::rename(temp.c_str(), target.c_str()) != 0) {
+        if (created)
+            Report(image, "cannot rename the new image into place");
+        fs::remove(temp, ec);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file) {
+    if (!OpenImage(owner, image) && !owner.Image().IsMapped())
+        return kExitFailed;
+    owner.TakeLastError();
+    if (!owner.Image().ReadBootSector(file)) {
+        ReportFailure(owner, file);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file) {
+    if (!OpenImage(owner, image))
+        return kExitFailed;
+    if (!owner.Image().WriteBootSector(file)) {
+        ReportFailure(owner, file);
+        return kExitFailed;
+    }
+    return kExitOk;
+}

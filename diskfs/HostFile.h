@@ -1,0 +1,47 @@
+#pragma once
+// Host files for the file operations. A written file is built under a
+// temporary name in the target's folder and takes the target's name only
+// when it is complete, so a failed copy leaves nothing behind and never
+// touches an existing file of that name.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CHostFileWriter {
+public:
+    CHostFileWriter() = default;
+    ~CHostFileWriter();
+    CHostFileWriter(const CHostFileWriter&) = delete;
+    CHostFileWriter& operator=(const CHostFileWriter&) = delete;
+
+    bool Open(const std::string& target);
+    bool Write(const std::uint8_t* data, std::size_t size);
+    // Closes the file and gives it the target's name, replacing any file there.
+    bool Commit();
+    // Removes the temporary file; nothing of the copy remains.
+    void Abandon();
+
+private:
+    int m_Fd = -1;
+    std::string m_strTemp;
+    std::string m_strTarget;
+};
+
+class CHostFileReader {
+public:
+    CHostFileReader() = default;
+    ~CHostFileReader();
+    CHostFileReader(const CHostFileReader&) = delete;
+    CHostFileReader& operator=(const CHostFileReader&) = delete;
+
+    // Opens a regular file for reading; folders and devices are refused.
+    bool Open(const std::string& path);
+    std::uint64_t Size() const { return m_Size; }
+    // Reads until `size` bytes or the end of the file; -1 on a read error.
+    long Read(std::uint8_t* data, std::size_t size);
+
+private:
+    int m_Fd = -1;
+    std::uint64_t m_Size = 0;
+};

@@ -1,0 +1,327 @@
+// Extraction, deletion, new images and the boot sector.
+
+#include "support/DiskBuilder.h"
+#include "support/HostTools.h"
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::uint8_t* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
+
+// Fills block b (1K blocks, one reserved track) with one byte value.
+void FillBlock(MemDisk& disk, unsigned block, std::uint8_t value) {
+    std::memset(disk.Logical(1, block * 2), value, 512);
+    std::memset(disk.Logical(1, block * 2 + 1), value, 512);
+}
+
+std::vector<std::string> Listing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Extract : public ImageFixture {
+protected:
+    void Ready() {
+        ASSERT_EQ(Load(), 1);
+        List();
+    }
+    std::string Folder() const { return out.Path().string(); }
+    TempDir out;
+};
+
+TEST_F(Extract, PaddedHostNameAndCutAtRecordCount) {
+    FillBlock(disk, 2, 'a');
+    FillBlock(disk, 3, 'b');
+    FillBlock(disk, 4, 'c');
+    FillBlock(disk, 5, 'd');
+    Put(0, MakeEntry(0, "README", "TXT", 25, {2, 3, 4, 5}));
+    Ready();
+    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("README  "), Bytes("TXT")), 1);
+    const auto data = ReadFile(out / "README  .TXT");
+    ASSERT_EQ(data.size(), 25u * 128);
+    EXPECT_EQ(data[0], 'a');
+    EXPECT_EQ(data[3 * 1024 - 1], 'c');
+    EXPECT_EQ(data[3 * 1024], 'd');
+}
+
+TEST_F(Extract, TrimmedNamesAndAttributeBitsCleared) {
+    DirEntry e = MakeEntry(0, "GAME", "", 1, {2});
+    e.name[0] |= 0x80;
+    Put(0, e);
+    DirEntry ro = MakeEntry(0, "LOCKED", "BIN", 1, {3});
+    ro.type[0] |= 0x80;
+    Put(1, ro);
+    Ready();
+    ASSERT_EQ(image.ExtractFile(Folder(), e.name, e.type, CDiskImage::HostNames::Trimmed), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), ro.name, ro.type), 1);
+    EXPECT_EQ(Listing(out.Path()), (std::vector<std::string>{"GAME", "LOCKED  .BIN"}));
+    // The raw bytes, attribute bits included, find the file; the plain ones do not.
+    EXPECT_EQ(image.ExtractFile(Folder(), Bytes("LOCKED  "), Bytes("BIN")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::FileNotFound);
+}
+
+TEST_F(Extract, SkipsEmptySlotsAndJoinsEntriesOfAllUsersInDirectoryOrder) {
+    FillBlock(disk, 2, '1');
+    FillBlock(disk, 3, '2');
+    FillBlock(disk, 4, '3');
+    Put(0, MakeEntry(4, "JOIN", "", 8, {2, 0, 3}, false, 1));
+    Put(1, MakeEntry(0, "JOIN", "", 8, {4}, false, 0));
+    Ready();
+    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("JOIN    "), Bytes("   ")), 1);
+    const auto data = ReadFile(out / "JOIN    .   ");
+    ASSERT_EQ(data.size(), 16u * 128);
+    EXPECT_EQ(data[0], '1');
+    EXPECT_EQ(data[1024], '2');
+    // Only 16 records: the third block's bytes lie past the size.
+    EXPECT_EQ(std::count(data.begin(), data.end(), '3'), 0);
+}
+
+TEST_F(Extract, FewerBlocksThanRecordsGiveAShorterFile) {
+    Put(0, MakeEntry(0, "SHORT", "", 24, {2}));
+    Put(1, MakeEntry(0, "NONE", "", 0));
+    Ready();
+    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("SHORT   "), Bytes("   ")), 1);
+    EXPECT_EQ(fs::file_size(out / "SHORT   .   "), 1024u);
+    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("NONE    "), Bytes("   ")), 1);
+    EXPECT_EQ(fs::file_size(out / "NONE    .   "), 0u);
+}
+
+TEST_F(Extract, NamesThatWouldLeaveTheFolderAreRefusedBeforeAnythingIsCreated) {
+    Put(0, MakeEntry(0, "../ETC", "X", 1, {2}));
+    DirEntry slashInType = MakeEntry(0, "A", "B/C", 1, {2});
+    Put(1, slashInType);
+    DirEntry nul = MakeEntry(0, "NUL", "BIN", 1, {2});
+    nul.name[3] = 0x80; // bit 7 cleared: a NUL byte
+    Put(2, nul);
+    DirEntry dots = MakeEntry(0, "..", "", 1, {2});
+    Put(3, dots);
+    Ready();
+    EXPECT_EQ(image.ExtractFile(Folder(), Bytes("../ETC  "), Bytes("X  ")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::BadName);
+    EXPECT_EQ(image.ExtractFile(Folder(), slashInType.name, slashInType.type), 0);
+    EXPECT_EQ(image.ExtractFile(Folder(), nul.name, nul.type), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::BadName);
+    EXPECT_EQ(image.ExtractFile(Folder(), dots.name, dots.type, CDiskImage::HostNames::Trimmed),
+              0);
+    EXPECT_EQ(image.LastFailure(), FailReason::BadName);
+    EXPECT_TRUE(Listing(out.Path()).empty());
+}
+
+TEST_F(Extract, FailedBlockReadLeavesNoFileAndExistingFileUntouched) {
+    Put(0, MakeEntry(0, "DATA", "BIN", 16, {2, 3}));
+    Ready();
+    WriteFile(out / "DATA    .BIN", PatternBytes(77, 3));
+    for (unsigned k = 1; k <= 4; ++k) {
+        disk.failReadAt = disk.reads + k;
+        EXPECT_EQ(image.ExtractFile(Folder(), Bytes("DATA    "), Bytes("BIN")), 0) << k;
+        EXPECT_EQ(image.LastFailure(), FailReason::DiskRead);
+        EXPECT_EQ(Listing(out.Path()), std::vector<std::string>{"DATA    .BIN"});
+        EXPECT_EQ(ReadFile(out / "DATA    .BIN"), PatternBytes(77, 3));
+    }
+    disk.failReadAt = 0;
+    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("DATA    "), Bytes("BIN")), 1);
+    EXPECT_EQ(fs::file_size(out / "DATA    .BIN"), 2048u);
+}
+
+TEST_F(Extract, MissingFolderAndNoImage) {
+    Put(0, MakeEntry(0, "A", "", 1, {2}));
+    Ready();
+    EXPECT_EQ(image.ExtractFile(out / "absent", Bytes("A       "), Bytes("   ")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    image.CloseImage();
+    EXPECT_EQ(image.ExtractFile(Folder(), Bytes("A       "), Bytes("   ")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::NoImage);
+}
+
+class Erase : public ImageFixture {
+protected:
+    void Ready() {
+        ASSERT_EQ(Load(), 1);
+        List();
+    }
+};
+
+TEST_F(Erase, RemovesEveryEntryOfEveryUserAndFreesItsBlocks) {
+    Put(0, MakeEntry(0, "KEEP", "", 8, {2}));
+    Put(1, MakeEntry(5, "GONE", "BIN", 128, {3, 4, 0, 5}, false, 1));
+    Put(2, MakeEntry(0, "GONE", "BIN", 128, {6}, false, 0));
+    Ready();
+    EXPECT_EQ(image.GetUsedSpace(), 5u * 1024);
+    const DirEntry before = GetEntry(disk, 1, 1);
+    ASSERT_EQ(image.EraseFile(Bytes("GONE    "), Bytes("BIN")), 1);
+    EXPECT_EQ(image.GetUsedSpace(), 1u * 1024);
+    std::uint16_t block;
+    ASSERT_EQ(image.FindFreeBlock(block), 1);
+    EXPECT_EQ(block, 3);
+    // Only the user byte changes on the disk.
+    DirEntry after = GetEntry(disk, 1, 1);
+    EXPECT_EQ(after.user, 0xE5);
+    EXPECT_EQ(0, std::memcmp(reinterpret_cast<const std::uint8_t*>(&after) + 1,
+                             reinterpret_cast<const std::uint8_t*>(&before) + 1, 31));
+    EXPECT_EQ(List(), std::vector<std::string>{"KEEP"});
+}
+
+TEST_F(Erase, UnknownNameChangesNothing) {
+    Put(0, MakeEntry(0, "KEEP", "", 8, {2}));
+    Ready();
+    const auto before = disk.Contents();
+    EXPECT_EQ(image.EraseFile(Bytes("NOPE    "), Bytes("   ")), 1);
+    EXPECT_TRUE(disk.Contents() == before);
+    EXPECT_EQ(image.GetUsedSpace(), 1024u);
+}
+
+TEST_F(Erase, AttributeBitSelectsOnlyMatchingEntries) {
+    DirEntry ro = MakeEntry(0, "FILE", "BIN", 8, {2});
+    ro.type[0] |= 0x80;
+    Put(0, ro);
+    Put(1, MakeEntry(0, "FILE", "BIN", 8, {3}));
+    Ready();
+    ASSERT_EQ(image.EraseFile(ro.name, ro.type), 1);
+    ASSERT_EQ(List().size(), 1u);
+    EXPECT_EQ(rows[0].type[0], 'B');
+}
+
+TEST_F(Erase, BlockSharedWithAnotherLiveFileStaysInUse) {
+    Put(0, MakeEntry(0, "ONE", "", 8, {2, 3}));
+    Put(1, MakeEntry(0, "TWO", "", 8, {3, 4}));
+    Ready();
+    ASSERT_EQ(image.EraseFile(Bytes("ONE     "), Bytes("   ")), 1);
+    EXPECT_TRUE(image.IsBlockFree(2));
+    EXPECT_FALSE(image.IsBlockFree(3));
+    EXPECT_FALSE(image.IsBlockFree(4));
+}
+
+TEST_F(Erase, FailedWriteBackRestoresEverything) {
+    Put(0, MakeEntry(0, "GONE", "", 8, {2}));
+    Ready();
+    const auto before = disk.Contents();
+    disk.failWriteAt = disk.writes + 1;
+    EXPECT_EQ(image.EraseFile(Bytes("GONE    "), Bytes("   ")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::DiskWrite);
+    EXPECT_FALSE(image.IsBlockFree(2));
+    EXPECT_TRUE(disk.Contents() == before);
+    std::uint16_t pos = 0;
+    EXPECT_EQ(image.FindExtent(Bytes("GONE    "), Bytes("   "), pos), 1);
+}
+
+TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
+    MemDisk old(40, 1, 9, 1, 512);
+    old.Register("old.dsk");
+    TestOwner owner;
+    CDiskImage image(&owner);
+    ASSERT_EQ(image.LoadImage("old.dsk"), 1);
+    ASSERT_EQ(image.CreateImage("new.dsk"), 1);
+    EXPECT_EQ(old.closes, 1u);
+    EXPECT_FALSE(image.IsOpen());
+    EXPECT_EQ(image.ImagePath(), "new.dsk");
+    MemDisk* made = MemDisk::Find("new.dsk");
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->written.size(), 40u);
+    for (unsigned c = 0; c < 40; ++c)
+        EXPECT_EQ(made->written[c], std::make_tuple(c, 0u, 0u));
+    EXPECT_EQ(made->closes, 1u);
+    EXPECT_EQ(made->Sector(39, 0, 9)[511], 0xE5);
+    EXPECT_TRUE(owner.messages.empty());
+    // Opened as the New command does, it is a blank +3 disk.
+    ASSERT_EQ(image.LoadImage("new.dsk"), 1);
+    EXPECT_EQ(image.GetCapacity(), 180u * 1024);
+    EXPECT_EQ(image.TotalBlocks(), 180);
+    MemDisk::UnregisterAll();
+}
+
+TEST(CreateImage, RefusalsShowTheirMessages) {
+    DiskLibraryTable table = MemDisk::Table();
+    table.dsk_creat = nullptr;
+    TestOwner noCreate(table);
+    CDiskImage a(&noCreate);
+    EXPECT_EQ(a.CreateImage("x.dsk"), 0);
+    EXPECT_EQ(noCreate.LastText(), "Unable to create disk");
+    EXPECT_EQ(a.ImagePath(), "x.dsk");
+    table = MemDisk::Table();
+    table.dg_stdformat = nullptr;
+    TestOwner noFormat(table);
+    CDiskImage b(&noFormat);
+    EXPECT_EQ(b.CreateImage("y.dsk"), 0);
+    EXPECT_EQ(noFormat.LastText(), "Unable to create standard format");
+    EXPECT_FALSE(b.IsOpen());
+    EXPECT_EQ(MemDisk::Find("y.dsk")->closes, 1u);
+    table = MemDisk::Table();
+    table.dsk_apform = nullptr;
+    TestOwner noTrack(table);
+    CDiskImage c(&noTrack);
+    EXPECT_EQ(c.CreateImage("z.dsk"), 0);
+    EXPECT_EQ(noTrack.LastText(), "Unable to format track");
+    EXPECT_FALSE(c.IsOpen());
+    MemDisk::UnregisterAll();
+}
+
+class BootSector : public ImageFixture {
+protected:
+    void Ready() {
+        ASSERT_EQ(Load(), 1);
+        List();
+    }
+    TempDir host;
+};
+
+TEST_F(BootSector, ShortAndLongHostFiles) {
+    for (int i = 0; i < 512; ++i)
+        disk.Sector(0, 0, 1)[i] = static_cast<std::uint8_t>(i);
+    Ready();
+    WriteFile(host / "short.bin", std::vector<unsigned char>(100, 0xAA));
+    ASSERT_EQ(image.WriteBootSector(host / "short.bin"), 1);
+    EXPECT_EQ(disk.Sector(0, 0, 1)[99], 0xAA);
+    EXPECT_EQ(disk.Sector(0, 0, 1)[100], 100);
+    EXPECT_EQ(disk.Sector(0, 0, 1)[511], 511 & 0xFF);
+    WriteFile(host / "long.bin", std::vector<unsigned char>(600, 0x55));
+    ASSERT_EQ(image.WriteBootSector(host / "long.bin"), 1);
+    EXPECT_EQ(disk.Sector(0, 0, 1)[511], 0x55);
+    EXPECT_EQ(disk.Sector(0, 0, 2)[0], 0xE5);
+    // The figures stay those of the last load.
+    EXPECT_EQ(image.BlockSize(), 1024);
+}
+
+TEST_F(BootSector, ReadReplacesHostFileWithExactly512Bytes) {
+    Ready();
+    WriteFile(host / "boot.bin", PatternBytes(2000, 1));
+    ASSERT_EQ(image.ReadBootSector(host / "boot.bin"), 1);
+    EXPECT_EQ(ReadFile(host / "boot.bin"), std::vector<unsigned char>(512, 0xE5));
+    EXPECT_EQ(image.ReadBootSector(host / "absent/boot.bin"), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+}
+
+TEST_F(BootSector, NoImageTouchesNothing) {
+    WriteFile(host / "boot.bin", PatternBytes(512, 1));
+    EXPECT_EQ(image.WriteBootSector(host / "boot.bin"), 0);
+    EXPECT_EQ(image.ReadBootSector(host / "other.bin"), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::NoImage);
+    EXPECT_FALSE(fs::exists(host / "other.bin"));
+    EXPECT_TRUE(owner.messages.empty());
+}
+
+TEST_F(BootSector, LibraryFailuresShowTheirMessages) {
+    Ready();
+    WriteFile(host / "boot.bin", PatternBytes(512, 1));
+    disk.failWriteAt = disk.writes + 1;
+    EXPECT_EQ(image.WriteBootSector(host / "boot.bin"), 0);
+    EXPECT_EQ(owner.LastText(), "Unable to write boot sector");
+    disk.failReadAt = disk.reads + 1;
+    EXPECT_EQ(image.ReadBootSector(host / "saved.bin"), 0);
+    EXPECT_EQ(owner.LastText(), "Unable to read boot sector");
+    EXPECT_FALSE(fs::exists(host / "saved.bin"));
+}
+
+TEST_F(BootSector, UnreadableHostFileWritesNothing) {
+    Ready();
+    EXPECT_EQ(image.WriteBootSector(host.Path().string()), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    EXPECT_TRUE(disk.written.empty());
+}
+
+} // namespace
