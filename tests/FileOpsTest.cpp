@@ -232,6 +232,7 @@ TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
     ASSERT_EQ(image.LoadImage("new.dsk"), 1);
     EXPECT_EQ(image.GetCapacity(), 180u * 1024);
     EXPECT_EQ(image.TotalBlocks(), 180);
+    image.CloseImage();
     MemDisk::UnregisterAll();
 }
 

@@ -71,6 +71,9 @@ struct Format {
     const char* dskform;
     const char* diskdef;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Format& value, std::ostream* os) { *os << value.dskform; }
+
 
 class CpmtoolsImages : public ::testing::TestWithParam<Format> {};
 
@@ -182,6 +185,9 @@ struct CpcImage {
     const char* diskdef;
     std::size_t files;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const CpcImage& value, std::ostream* os) { *os << value.file; }
+
 
 class CpcCorpus : public Corpus, public ::testing::WithParamInterface<CpcImage> {};
 

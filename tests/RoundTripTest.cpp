@@ -31,6 +31,9 @@ struct Format {
     const char* diskdef;
     bool large;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Format& value, std::ostream* os) { *os << value.dskform; }
+
 
 class RoundTrip : public ::testing::TestWithParam<Format> {
 protected:

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Tarnlight needs to build, run and test.
+# Runs apt-get as root, or through sudo for another user.
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake pkg-config
+    libdsk4 libdsk4-dev
+    libcli11-dev nlohmann-json3-dev
+    libgtest-dev
+    # Test oracles: LibDsk's own utilities and cpmtools.
+    libdsk-utils cpmtools
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null; then
+    as_root=(sudo)
+else
+    echo "ERROR: installing ${missing[*]} needs root: run this as root or install sudo" >&2
+    exit 1
+fi
+"${as_root[@]}" apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what Tarnlight needs, then builds and runs the whole test suite:
+# once under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# ordinary build, whose ctest summary closes the output.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+
+echo "== Sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
+tools/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNLIGHT_SANITIZE=ON >/dev/null
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+echo "== Release build"
+tools/build.sh build >/dev/null
+ctest --test-dir build --output-on-failure -j "$(nproc)"
