@@ -146,6 +146,23 @@ TEST_F(CliTest, InfoPrintsTheGeometryReport) {
     EXPECT_EQ(missing.out, "ERROR: Unable to load disk image\n");
 }
 
+TEST_F(CliTest, UnmappableFormatsAreClearErrors) {
+    if (!HaveProgram("dskform"))
+        GTEST_SKIP() << "dskform is not installed";
+    // Acorn 800K: 1024-byte sectors; BBC 100K: 256-byte sectors with no
+    // specification that fits them.
+    for (const char* format : {"acorn800", "bbc100"}) {
+        const std::string image = dir / (std::string(format) + ".dsk");
+        RunCommand("dskform -type dsk -format " + std::string(format) + " " + Quote(image) +
+                   " >/dev/null");
+        for (const char* command : {"ls ", "info ", "ls --json "}) {
+            const CommandResult r = RunCommand(Cli(command + Quote(image)), true);
+            EXPECT_EQ(r.status, 1) << format << " " << command;
+            EXPECT_NE(r.out.find("ERROR: Unsupported disk format"), std::string::npos) << r.out;
+        }
+    }
+}
+
 TEST(DiskLibrary, MissingLibraryLeavesEveryEntryEmpty) {
     CDiskLibrary library;
     EXPECT_FALSE(library.Load({"libtarnlight-no-such-library.so.9"}));
