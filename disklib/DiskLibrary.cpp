@@ -12,11 +12,11 @@ template <typename Fn> void Resolve(void* module, const char* symbol, Fn& slot) 
 
 CDiskLibrary::~CDiskLibrary() { Unload(); }
 
-bool CDiskLibrary::Load(std::initializer_list<const char*> names) {
+bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     if (m_hModule != nullptr)
         return true;
-    for (const char* name : names) {
-        m_hModule = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    for (const std::string& name : names) {
+        m_hModule = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (m_hModule != nullptr)
             break;
     }

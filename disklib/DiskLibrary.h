@@ -5,7 +5,6 @@
 
 #include "DiskLibraryTable.h"
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,10 @@ public:
     CDiskLibrary(const CDiskLibrary&) = delete;
     CDiskLibrary& operator=(const CDiskLibrary&) = delete;
 
+    static std::vector<std::string> DefaultNames() { return {"libdsk.so.4", "libdsk.so"}; }
+
     // Tries each file name in turn; does nothing when already loaded.
-    bool Load(std::initializer_list<const char*> names = {"libdsk.so.4", "libdsk.so"});
+    bool Load(const std::vector<std::string>& names = DefaultNames());
     void Unload();
     bool IsLoaded() const { return m_hModule != nullptr; }
     const DiskLibraryTable& Table() const { return m_Table; }

@@ -1,0 +1,392 @@
+#include "CMainDlg.h"
+
+#include "CAboutDlg.h"
+#include "CDropListCtrl.h"
+#include "CatalogueView.h"
+#include "DialogUnits.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const FileDialogSpec kOpenImage{false, QStringLiteral("dsk"), QStringLiteral("*.dsk"),
+                                {QStringLiteral("Disk Image Files (*.dsk)"),
+                                 QStringLiteral("All Files (*)")}};
+const FileDialogSpec kNewImage{true, kOpenImage.defaultSuffix, kOpenImage.initialName,
+                               kOpenImage.nameFilters};
+const FileDialogSpec kOpenBoot{false, QStringLiteral("bin"), QStringLiteral("*.bin"),
+                               {QStringLiteral("Binary Files (*.bin)"),
+                                QStringLiteral("All Files (*)")}};
+const FileDialogSpec kSaveBoot{true, kOpenBoot.defaultSuffix, kOpenBoot.initialName,
+                               kOpenBoot.nameFilters};
+
+struct Column {
+    const char* heading;
+    int width;
+    Qt::Alignment alignment;
+};
+constexpr Column kColumns[] = {
+    {"U", 24, Qt::AlignRight},
+    {"Filename", 100, Qt::AlignLeft},
+    {"Ext", 40, Qt::AlignLeft},
+    {"Size", 60, Qt::AlignLeft},
+};
+
+} // namespace
+
+CMainDlg::CMainDlg(IWindowDialogs* dialogs, std::vector<std::string> libraryNames,
+                   QWidget* parent)
+    : QDialog(parent), m_pOwnDialogs(dialogs ? nullptr : new CQtWindowDialogs),
+      m_pDialogs(dialogs ? dialogs : m_pOwnDialogs.get()), m_hIcon(AppIcon()) {
+    BuildControls();
+    OnInitDialog(libraryNames);
+}
+
+CMainDlg::~CMainDlg() {
+    // Normally the exit command has done this already.
+    delete m_pDiskImage;
+    m_pDiskImage = nullptr;
+}
+
+void CMainDlg::BuildMenu(int& menuHeight) {
+    auto* bar = new QMenuBar(this);
+    bar->setNativeMenuBar(false);
+    std::map<std::string, QMenu*> popups;
+    for (const res::MenuItem& item : res::kMainMenu) {
+        QMenu*& popup = popups[item.popup];
+        if (popup == nullptr)
+            popup = bar->addMenu(QString::fromLatin1(item.popup));
+        if (item.text == nullptr) {
+            popup->addSeparator();
+            continue;
+        }
+        QAction* action = popup->addAction(QString::fromLatin1(item.text));
+        action->setData(item.id);
+        m_Commands[item.id] = action;
+    }
+    for (const res::Prompt& prompt : res::kPrompts)
+        m_Commands[prompt.id]->setStatusTip(QString::fromLatin1(prompt.text));
+
+    const std::map<int, void (CMainDlg::*)()> handlers = {
+        {res::ID_DISK_NEW, &CMainDlg::OnDiskNew},
+        {res::ID_DISK_OPEN, &CMainDlg::OnDiskOpen},
+        {res::ID_DISK_SAVE, &CMainDlg::OnDiskSave},
+        {res::ID_DISK_SAVEAS, &CMainDlg::OnDiskSaveAs},
+        {res::ID_DISK_INFO, &CMainDlg::OnDiskInfo},
+        {res::ID_DISK_CLOSE, &CMainDlg::OnDiskClose},
+        {res::ID_DISK_EXIT, &CMainDlg::OnDiskExit},
+        {res::ID_TOOLS_READBOOTBLK, &CMainDlg::OnReadBootBlk},
+        {res::ID_TOOLS_WRITEBOOTBLK, &CMainDlg::OnWriteBootBlk},
+    };
+    for (const auto& [id, handler] : handlers)
+        connect(m_Commands[id], &QAction::triggered, this, handler);
+    connect(m_Commands[res::IDM_ABOUTBOX], &QAction::triggered, this,
+            [this] { OnSysCommand(res::IDM_ABOUTBOX); });
+    menuHeight = bar->sizeHint().height();
+    bar->setGeometry(0, 0, 0, menuHeight);
+}
+
+void CMainDlg::BuildControls() {
+    const QFont font = DialogFont();
+    setFont(font);
+    setWindowTitle(QString::fromLatin1(res::kMainDialog.caption));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    const CDialogUnits units(font);
+    int menuHeight = 0;
+    BuildMenu(menuHeight);
+    const int width = units.X(res::kMainDialog.width);
+    setFixedSize(width, menuHeight + units.Y(res::kMainDialog.height));
+    findChild<QMenuBar*>()->setGeometry(0, 0, width, menuHeight);
+
+    QWidget* previous = nullptr;
+    for (const res::Control& control : res::kMainControls) {
+        QRect rect = units.Rect(control).translated(0, menuHeight);
+        QWidget* widget = nullptr;
+        const QString text = QString::fromLatin1(control.text);
+        switch (control.kind) {
+        case res::ControlKind::DefPushButton:
+        case res::ControlKind::PushButton: {
+            auto* button = new QPushButton(text, this);
+            button->setAutoDefault(false);
+            button->setDefault(control.kind == res::ControlKind::DefPushButton);
+            m_Buttons[control.id] = button;
+            widget = button;
+            break;
+        }
+        case res::ControlKind::ListView:
+            m_FileList = new CDropListCtrl(this);
+            widget = m_FileList;
+            break;
+        case res::ControlKind::Edit: {
+            auto* edit = new QLineEdit(this);
+            edit->setReadOnly(true);
+            m_Fields[control.id] = edit;
+            widget = edit;
+            break;
+        }
+        case res::ControlKind::Static:
+        case res::ControlKind::Icon: {
+            auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
+            // Static texts are 8 units high: room for the glyphs' descent.
+            rect.adjust(0, -1, 4, 2);
+            widget = label;
+            break;
+        }
+        }
+        widget->setGeometry(rect);
+        if (widget->focusPolicy() != Qt::NoFocus) {
+            if (previous != nullptr)
+                setTabOrder(previous, widget);
+            previous = widget;
+        }
+    }
+    connect(m_Buttons[res::IDOK], &QPushButton::clicked, this, &CMainDlg::OnExit);
+    connect(m_Buttons[res::IDC_EXTRACT], &QPushButton::clicked, this, &CMainDlg::OnExtract);
+    connect(m_Buttons[res::IDC_DELETE], &QPushButton::clicked, this, &CMainDlg::OnDelete);
+    m_FileList->SetDropHandler([this](const QStringList& paths) { OnDropFiles(paths); });
+}
+
+void CMainDlg::OnInitDialog(const std::vector<std::string>& libraryNames) {
+    UpdateData(false);
+    setWindowIcon(m_hIcon);
+    if (!m_Library.Load(libraryNames))
+        m_pDialogs->ShowMessage(this, QString::fromLatin1(CDiskLibrary::kMissingMessage),
+                                QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::None);
+    m_pDiskImage = new CDiskImage(this);
+
+    m_FileList->setColumnCount(4);
+    QStringList headings;
+    for (const Column& column : kColumns)
+        headings << QString::fromLatin1(column.heading);
+    m_FileList->setHeaderLabels(headings);
+    const CDialogUnits units(font());
+    for (int i = 0; i < 4; ++i) {
+        m_FileList->setColumnWidth(i, units.Pixels(kColumns[i].width));
+        m_FileList->headerItem()->setTextAlignment(i, kColumns[i].alignment | Qt::AlignVCenter);
+    }
+    m_FileList->header()->setStretchLastSection(false);
+    m_FileList->header()->setSectionsClickable(false);
+    m_FileList->setRootIsDecorated(false);
+    m_FileList->setItemsExpandable(false);
+    m_FileList->setUniformRowHeights(true);
+    m_FileList->setSortingEnabled(false);
+    m_FileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_FileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_FileList->setAllColumnsShowFocus(true);
+    m_FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_Buttons[res::IDOK]->setFocus();
+}
+
+void CMainDlg::ShowMessage(const std::string& text, const std::string& caption,
+                           MessageIcon icon) {
+    m_pDialogs->ShowMessage(this, QString::fromStdString(text), QString::fromStdString(caption),
+                            icon);
+}
+
+template <typename Body> void CMainDlg::RunCommand(Body&& body) {
+    // One command at a time: a command started from inside another (through
+    // a drop, a menu or a key while a chooser or message box is open) would
+    // run on the unfinished one's image, or end the program under it.
+    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr)
+        return;
+    m_bBusy = true;
+    body();
+    m_bBusy = false;
+}
+
+template <typename OnOk>
+void CMainDlg::FileDialogCommand(const FileDialogSpec& spec, OnOk&& onOk) {
+    RunCommand([&] {
+        UpdateData(true);
+        const QString path = m_pDialogs->ChooseFile(this, spec, m_strLastPath);
+        if (!path.isEmpty()) {
+            m_strLastPath = path;
+            onOk(path.toStdString());
+        }
+        UpdateData(false);
+    });
+}
+
+void CMainDlg::UpdateData(bool saveAndValidate) {
+    QLineEdit* used = m_Fields.at(res::IDC_USED);
+    QLineEdit* maximum = m_Fields.at(res::IDC_MAXIMUM);
+    QLineEdit* free = m_Fields.at(res::IDC_FREE);
+    if (saveAndValidate) {
+        m_strUsed = used->text();
+        m_strMaximum = maximum->text();
+        m_strFree = free->text();
+    } else {
+        used->setText(m_strUsed);
+        maximum->setText(m_strMaximum);
+        free->setText(m_strFree);
+    }
+}
+
+void CMainDlg::OpenAtStart(const QString& path) {
+    RunCommand([&] {
+        m_strLastPath = path;
+        m_pDiskImage->LoadImage(path.toStdString());
+        RefreshList();
+        UpdateData(false);
+    });
+}
+
+void CMainDlg::OnDiskOpen() {
+    FileDialogCommand(kOpenImage, [this](const std::string& path) {
+        m_pDiskImage->LoadImage(path);
+        RefreshList();
+    });
+}
+
+void CMainDlg::OnDiskNew() {
+    FileDialogCommand(kNewImage, [this](const std::string& path) {
+        m_pDiskImage->CreateImage(path);
+        m_pDiskImage->LoadImage(path);
+        RefreshList();
+    });
+}
+
+void CMainDlg::OnWriteBootBlk() {
+    FileDialogCommand(kOpenBoot,
+                      [this](const std::string& path) { m_pDiskImage->WriteBootSector(path); });
+}
+
+void CMainDlg::OnReadBootBlk() {
+    FileDialogCommand(kSaveBoot,
+                      [this](const std::string& path) { m_pDiskImage->ReadBootSector(path); });
+}
+
+void CMainDlg::OnDiskSave() {}
+
+void CMainDlg::OnDiskSaveAs() {}
+
+void CMainDlg::OnDiskClose() {
+    RunCommand([this] { m_pDiskImage->CloseImage(); });
+}
+
+void CMainDlg::OnDiskInfo() {
+    RunCommand([this] { m_pDiskImage->ShowGeometry(); });
+}
+
+void CMainDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == res::IDM_ABOUTBOX)
+        RunCommand([this] { m_pDialogs->ShowAbout(this); });
+}
+
+std::vector<int> CMainDlg::SelectedRows() const {
+    std::vector<int> rows;
+    for (QTreeWidgetItem* item : m_FileList->selectedItems())
+        rows.push_back(m_FileList->indexOfTopLevelItem(item));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void CMainDlg::OnExtract() {
+    RunCommand([this] {
+        UpdateData(true);
+        QString folder;
+        const int result = m_pDialogs->ChooseFolder(this, QStringLiteral("Target Path"),
+                                                    m_strTargetFolder, folder);
+        if (result == 1) {
+            m_strTargetFolder = folder;
+            for (int row : SelectedRows())
+                m_pDiskImage->ExtractFile(folder.toStdString(), m_Files[row].name,
+                                          m_Files[row].type);
+        }
+        UpdateData(false);
+    });
+}
+
+void CMainDlg::OnDelete() {
+    RunCommand([this] {
+        UpdateData(true);
+        for (int row : SelectedRows())
+            m_pDiskImage->EraseFile(m_Files[row].name, m_Files[row].type);
+        RefreshList();
+        UpdateData(false);
+    });
+}
+
+void CMainDlg::OnDropFiles(const QStringList& paths) {
+    RunCommand([&] {
+        for (const QString& path : paths)
+            AddFile(path);
+    });
+}
+
+void CMainDlg::AddFile(const QString& path) {
+    m_pDiskImage->ImportFile(path.toStdString());
+    RefreshList();
+    UpdateData(false);
+}
+
+void CMainDlg::RefreshList() {
+    ClearCatalogue(m_Files);
+    m_pDiskImage->ReadCatalogue(m_Files);
+    m_FileList->clear();
+    QList<QTreeWidgetItem*> items;
+    for (std::size_t i = 0; i < kMaxDirEntries && m_Files[i].name[0] != 0; ++i) {
+        const FileEntry& row = m_Files[i];
+        auto* item = new QTreeWidgetItem(QStringList{
+            QString::number(row.user), QString::fromLatin1(ShownField(row.name, kNameLen)),
+            QString::fromLatin1(ShownField(row.type, kTypeLen)),
+            QString::fromStdString(FormatSize(row.size))});
+        item->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
+        items.append(item);
+    }
+    m_FileList->addTopLevelItems(items);
+    const SpaceFigures figures =
+        ComputeSpaceFigures(m_pDiskImage->GetUsedSpace(), m_pDiskImage->GetCapacity());
+    m_strUsed = QString::fromStdString(figures.used);
+    m_strMaximum = QString::fromStdString(figures.maximum);
+    m_strFree = QString::fromStdString(figures.free);
+}
+
+void CMainDlg::OnExit() {
+    if (m_bBusy || m_bEnded)
+        return;
+    m_bEnded = true;
+    delete m_pDiskImage;
+    m_pDiskImage = nullptr;
+    m_Library.Unload();
+    UpdateData(true);
+    done(res::IDOK);
+}
+
+void CMainDlg::OnDiskExit() { OnExit(); }
+
+void CMainDlg::reject() { OnExit(); }
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+    OnExit();
+    if (m_bEnded)
+        event->accept();
+    else
+        event->ignore();
+}
+
+QLineEdit* CMainDlg::Field(int id) const {
+    auto it = m_Fields.find(id);
+    return it == m_Fields.end() ? nullptr : it->second;
+}
+
+QPushButton* CMainDlg::Button(int id) const {
+    auto it = m_Buttons.find(id);
+    return it == m_Buttons.end() ? nullptr : it->second;
+}
+
+QAction* CMainDlg::MenuCommand(int id) const {
+    auto it = m_Commands.find(id);
+    return it == m_Commands.end() ? nullptr : it->second;
+}

@@ -1,0 +1,103 @@
+#pragma once
+// The main window: the file list with its columns, the Extract and Delete
+// buttons, the three space fields, the menu, and the commands behind them.
+// It owns the library binding, the one CDiskImage and the catalogue rows.
+
+#include "CDiskImage.h"
+#include "DiskLibrary.h"
+#include "IWindowDialogs.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CDropListCtrl;
+class QAction;
+class QLineEdit;
+class QPushButton;
+
+class CMainDlg : public QDialog, public IDiskOwner {
+    Q_OBJECT
+public:
+    // `dialogs` answers the choosers and message boxes (the Qt dialogs when
+    // null); `libraryNames` are the file names tried for LibDsk.
+    explicit CMainDlg(IWindowDialogs* dialogs = nullptr,
+                      std::vector<std::string> libraryNames = CDiskLibrary::DefaultNames(),
+                      QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    const DiskLibraryTable& LibraryTable() const override { return m_Library.Table(); }
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override;
+
+    // Opens an image given on the command line, as Open would.
+    void OpenAtStart(const QString& path);
+
+    // Commands.
+    void OnDiskNew();
+    void OnDiskOpen();
+    void OnDiskSave();
+    void OnDiskSaveAs();
+    void OnDiskInfo();
+    void OnDiskClose();
+    void OnDiskExit();
+    void OnReadBootBlk();
+    void OnWriteBootBlk();
+    void OnExtract();
+    void OnDelete();
+    void OnExit();
+    void OnSysCommand(int id);
+    void OnDropFiles(const QStringList& paths);
+    void AddFile(const QString& path);
+    void RefreshList();
+
+    // For tests.
+    CDropListCtrl* FileList() const { return m_FileList; }
+    QLineEdit* Field(int id) const;
+    QPushButton* Button(int id) const;
+    QAction* MenuCommand(int id) const;
+    CDiskImage* DiskImage() const { return m_pDiskImage; }
+    const Catalogue& Files() const { return m_Files; }
+    const QString& TargetFolder() const { return m_strTargetFolder; }
+    const QString& LastPath() const { return m_strLastPath; }
+    bool IsBusy() const { return m_bBusy; }
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu(int& menuHeight);
+    void OnInitDialog(const std::vector<std::string>& libraryNames);
+    void UpdateData(bool saveAndValidate);
+    // Runs a command unless another one is running or the window has ended.
+    template <typename Body> void RunCommand(Body&& body);
+    // Shows a file dialog; on OK remembers the path and runs `onOk` with it.
+    template <typename OnOk> void FileDialogCommand(const FileDialogSpec& spec, OnOk&& onOk);
+    std::vector<int> SelectedRows() const;
+
+    std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
+    IWindowDialogs* m_pDialogs;
+    QIcon m_hIcon;
+    CDiskLibrary m_Library;
+    CDiskImage* m_pDiskImage = nullptr;
+    CDropListCtrl* m_FileList = nullptr;
+    Catalogue m_Files{};
+    QString m_strUsed = QStringLiteral("0 KB");
+    QString m_strMaximum = QStringLiteral("0 KB");
+    QString m_strTargetFolder = QStringLiteral("E:\\");
+    QString m_strLastPath = QStringLiteral("./");
+    QString m_strFree;
+
+    std::map<int, QLineEdit*> m_Fields;
+    std::map<int, QPushButton*> m_Buttons;
+    std::map<int, QAction*> m_Commands;
+    bool m_bBusy = false;
+    bool m_bEnded = false;
+};

@@ -1,0 +1,44 @@
+#pragma once
+// Everything the window asks the user through a separate dialog: file
+// choosers, the folder chooser, message boxes and the About box. The window
+// uses the Qt dialogs; tests put scripted answers in their place.
+
+#include "IDiskOwner.h"
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+struct FileDialogSpec {
+    bool save = false;       // a save dialog, else an open dialog
+    QString defaultSuffix;   // appended to a typed name without one
+    QString initialName;     // e.g. "*.dsk"
+    QStringList nameFilters; // the first is selected
+};
+
+class IWindowDialogs {
+public:
+    virtual ~IWindowDialogs() = default;
+    // The chosen file's full path, or an empty string when cancelled.
+    virtual QString ChooseFile(QWidget* owner, const FileDialogSpec& spec,
+                               const QString& initialDir) = 0;
+    // 1 with `chosen` set, 2 when cancelled, -1 when the choice has no path.
+    virtual int ChooseFolder(QWidget* owner, const QString& title, const QString& root,
+                             QString& chosen) = 0;
+    virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
+                             MessageIcon icon) = 0;
+    virtual void ShowAbout(QWidget* owner) = 0;
+};
+
+// The real dialogs.
+class CQtWindowDialogs : public IWindowDialogs {
+public:
+    QString ChooseFile(QWidget* owner, const FileDialogSpec& spec,
+                       const QString& initialDir) override;
+    int ChooseFolder(QWidget* owner, const QString& title, const QString& root,
+                     QString& chosen) override;
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
+                     MessageIcon icon) override;
+    void ShowAbout(QWidget* owner) override;
+};

@@ -1,0 +1,78 @@
+#include "CAboutDlg.h"
+#include "CFolderDialog.h"
+#include "CDiskImage.h"
+#include "IWindowDialogs.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+// The geometry report is "label<tabs>: value" lines; shown as a two-column
+// table so that the values line up whatever the font.
+QString GeometryTable(const QString& report) {
+    QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"1\">");
+    for (const QString& line : report.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        const int tab = line.indexOf(QLatin1Char('\t'));
+        QString label = tab < 0 ? line : line.left(tab);
+        QString value = tab < 0 ? QString() : line.mid(tab);
+        value.remove(QLatin1Char('\t'));
+        html += QStringLiteral("<tr><td>%1</td><td style=\"padding-left:12px\">%2</td></tr>")
+                    .arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+    }
+    return html + QStringLiteral("</table>");
+}
+
+} // namespace
+
+QString CQtWindowDialogs::ChooseFile(QWidget* owner, const FileDialogSpec& spec,
+                                     const QString& initialDir) {
+    QFileDialog dialog(owner, QString(), initialDir);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(spec.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(spec.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(spec.defaultSuffix);
+    dialog.setNameFilters(spec.nameFilters);
+    dialog.selectNameFilter(spec.nameFilters.value(0));
+    // The remembered path names the last file chosen; start in its folder.
+    const QFileInfo last(initialDir);
+    if (last.isFile())
+        dialog.setDirectory(last.absolutePath());
+    dialog.selectFile(spec.initialName);
+    // A save dialog asks before replacing an existing file (Qt's own question).
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
+int CQtWindowDialogs::ChooseFolder(QWidget* owner, const QString& title, const QString& root,
+                                   QString& chosen) {
+    CFolderDialog dialog(title, QString(), owner, CFolderDialog::BIF_RETURNONLYFSDIRS);
+    dialog.SetRootPath(root);
+    const int result = dialog.DoModal();
+    if (result == 1)
+        chosen = dialog.GetChosenPath();
+    return result;
+}
+
+void CQtWindowDialogs::ShowMessage(QWidget* owner, const QString& text, const QString& caption,
+                                   MessageIcon icon) {
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    if (caption == QLatin1String(CDiskImage::kGeometryCaption)) {
+        box.setTextFormat(Qt::RichText);
+        box.setText(GeometryTable(text));
+    } else {
+        box.setTextFormat(Qt::PlainText);
+        box.setText(text);
+    }
+    box.setIcon(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+void CQtWindowDialogs::ShowAbout(QWidget* owner) {
+    CAboutDlg about(owner);
+    about.exec();
+}
