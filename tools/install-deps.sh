@@ -7,9 +7,12 @@ PACKAGES=(
     build-essential cmake pkg-config
     libdsk4 libdsk4-dev
     libcli11-dev nlohmann-json3-dev
+    qt6-base-dev libgl-dev fonts-dejavu-core
     libgtest-dev
     # Test oracles: LibDsk's own utilities and cpmtools.
     libdsk-utils cpmtools
+    # The window under a virtual X server, and its screenshot.
+    xvfb xauth imagemagick
 )
 
 missing=()

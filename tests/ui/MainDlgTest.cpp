@@ -1,0 +1,463 @@
+// The window under Qt Test, offscreen, with scripted choosers and message
+// boxes and the real LibDsk.
+
+#include "CAboutDlg.h"
+#include "CDropListCtrl.h"
+#include "CFolderDialog.h"
+#include "CMainDlg.h"
+#include "Resources.h"
+#include "support/HostTools.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+
+namespace {
+
+class ScriptedDialogs : public IWindowDialogs {
+public:
+    struct Shown {
+        QString text;
+        QString caption;
+        MessageIcon icon;
+    };
+    QString ChooseFile(QWidget*, const FileDialogSpec& spec, const QString& initialDir) override {
+        specs.push_back(spec);
+        initialDirs.push_back(initialDir);
+        if (files.empty())
+            return {};
+        QString answer = files.front();
+        files.pop_front();
+        return answer;
+    }
+    int ChooseFolder(QWidget*, const QString& title, const QString& root,
+                     QString& chosen) override {
+        folderTitles.push_back(title);
+        folderRoots.push_back(root);
+        if (folders.empty())
+            return 2;
+        chosen = folders.front();
+        folders.pop_front();
+        return 1;
+    }
+    void ShowMessage(QWidget*, const QString& text, const QString& caption,
+                     MessageIcon icon) override {
+        messages.push_back({text, caption, icon});
+        if (whileShown)
+            whileShown();
+    }
+    void ShowAbout(QWidget*) override { ++abouts; }
+
+    std::deque<QString> files;
+    std::deque<QString> folders;
+    std::vector<FileDialogSpec> specs;
+    std::vector<QString> initialDirs;
+    std::vector<QString> folderTitles;
+    std::vector<QString> folderRoots;
+    std::vector<Shown> messages;
+    std::function<void()> whileShown;
+    int abouts = 0;
+};
+
+QString Corpus(const char* name) {
+    const std::string dir = CorpusDir();
+    return dir.empty() ? QString() : QString::fromStdString(dir + "/" + name);
+}
+
+QStringList Row(CMainDlg& dlg, int row) {
+    QTreeWidgetItem* item = dlg.FileList()->topLevelItem(row);
+    if (item == nullptr)
+        return {};
+    return {item->text(0), item->text(1), item->text(2), item->text(3)};
+}
+
+QStringList Figures(CMainDlg& dlg) {
+    return {dlg.Field(res::IDC_USED)->text(), dlg.Field(res::IDC_MAXIMUM)->text(),
+            dlg.Field(res::IDC_FREE)->text()};
+}
+
+// An image made by dskform and filled by cpmcp.
+QString MakeImage(const TempDir& dir, const char* format, const char* diskdef) {
+    if (!HaveProgram("dskform") || !HaveProgram("cpmcp"))
+        return {};
+    const std::string image = dir / (std::string(format) + ".dsk");
+    RunCommand("dskform -type dsk -format " + std::string(format) + " " + Quote(image) +
+               " >/dev/null");
+    WriteFile(dir / "big", PatternBytes(40000, 1));
+    WriteFile(dir / "small", PatternBytes(200, 2));
+    RunCommand("cpmcp -T dsk -f " + std::string(diskdef) + " " + Quote(image) + " " +
+               Quote(dir / "big") + " 0:BIG.DAT");
+    RunCommand("cpmcp -T dsk -f " + std::string(diskdef) + " " + Quote(image) + " " +
+               Quote(dir / "small") + " 3:SMALL");
+    return QString::fromStdString(image);
+}
+
+} // namespace
+
+class MainDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void StartsEmpty() {
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.show();
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight"));
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+        QCOMPARE(Figures(dlg), (QStringList{"0 KB", "0 KB", ""}));
+        QVERIFY(dialogs.messages.empty());
+        QCOMPARE(dlg.FileList()->headerItem()->text(1), QStringLiteral("Filename"));
+        QCOMPARE(dlg.FileList()->columnCount(), 4);
+        QVERIFY(dlg.Button(res::IDOK)->isDefault());
+        QCOMPARE(dlg.Button(res::IDC_EXTRACT)->text(), QStringLiteral("Extract"));
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+        QCOMPARE(dlg.TargetFolder(), QStringLiteral("E:\\"));
+        QCOMPARE(dlg.LastPath(), QStringLiteral("./"));
+        QVERIFY(dlg.Field(res::IDC_USED)->isReadOnly());
+    }
+
+    void MenuHoldsEveryCommandInOrder() {
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        auto* bar = dlg.findChild<QMenuBar*>();
+        QVERIFY(bar != nullptr);
+        QStringList seen;
+        for (QAction* popup : bar->actions()) {
+            seen << popup->text();
+            for (QAction* item : popup->menu()->actions())
+                seen << (item->isSeparator() ? QStringLiteral("-") : item->text());
+        }
+        QCOMPARE(seen, (QStringList{"Disk", "New", "Open...", "Save", "Save As...", "Info",
+                                    "Close", "-", "Exit", "Tools", "Read BootBlk", "Write BootBlk",
+                                    "Help", "&About Tarnlight..."}));
+        for (QAction* popup : bar->actions())
+            for (QAction* item : popup->menu()->actions())
+                QVERIFY(item->isEnabled());
+    }
+
+    void OpensAPlus3Image() {
+        const QString image = Corpus("plus3_180k_soloforth_boot.dsk");
+        if (image.isEmpty())
+            QSKIP("the shared corpus (../shared/corpus) is not present");
+        ScriptedDialogs dialogs;
+        dialogs.files = {image};
+        CMainDlg dlg(&dialogs);
+        dlg.MenuCommand(res::ID_DISK_OPEN)->trigger();
+        QCOMPARE(dialogs.initialDirs.at(0), QStringLiteral("./"));
+        QCOMPARE(dialogs.specs.at(0).defaultSuffix, QStringLiteral("dsk"));
+        QCOMPARE(dialogs.specs.at(0).nameFilters,
+                 (QStringList{"Disk Image Files (*.dsk)", "All Files (*)"}));
+        QVERIFY(!dialogs.specs.at(0).save);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 14);
+        QCOMPARE(Row(dlg, 0), (QStringList{"0", "DISK    ", "   ", "256 Bytes"}));
+        QCOMPARE(Row(dlg, 1), (QStringList{"0", "SOLO    ", "BIN", "30 KB"}));
+        QCOMPARE(Figures(dlg), (QStringList{"57 KB", "180 KB", "123 KB"}));
+        QCOMPARE(dlg.LastPath(), image);
+        QVERIFY(dialogs.messages.empty());
+    }
+
+    void OpensPcw720AndCpcImages() {
+        TempDir dir;
+        const QString pcw = MakeImage(dir, "pcw720", "cf2dd");
+        if (pcw.isEmpty())
+            QSKIP("dskform and cpmtools are not installed");
+        const QString cpc = MakeImage(dir, "cpcdata", "cpcdata");
+        ScriptedDialogs dialogs;
+        dialogs.files = {pcw, cpc};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 2);
+        QCOMPARE(Row(dlg, 0), (QStringList{"0", "BIG     ", "DAT", "39 KB"}));
+        QCOMPARE(Row(dlg, 1), (QStringList{"3", "SMALL   ", "   ", "256 Bytes"}));
+        QCOMPARE(Figures(dlg), (QStringList{"42 KB", "720 KB", "678 KB"}));
+        dlg.OnDiskOpen();
+        QCOMPARE(Row(dlg, 0), (QStringList{"0", "BIG     ", "DAT", "39 KB"}));
+        QCOMPARE(Figures(dlg), (QStringList{"41 KB", "180 KB", "139 KB"}));
+        dlg.OnDiskInfo();
+        QVERIFY(dialogs.messages.at(0).text.contains("CPC Data SS SD"));
+    }
+
+    void InfoShowsTheReportAndCloseKeepsRows() {
+        const QString image = Corpus("pcw_180k_cpm3_u765test_edsk.dsk");
+        if (image.isEmpty())
+            QSKIP("the shared corpus (../shared/corpus) is not present");
+        ScriptedDialogs dialogs;
+        dialogs.files = {image};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        dlg.MenuCommand(res::ID_DISK_INFO)->trigger();
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].caption, QStringLiteral("Disk Geometry"));
+        QCOMPARE(dialogs.messages[0].icon, MessageIcon::None);
+        QVERIFY(dialogs.messages[0].text.startsWith("Image name\t: " + image + " \r\n"));
+        QVERIFY(dialogs.messages[0].text.contains("Total Blocks\t: 180\r\n"));
+        dlg.MenuCommand(res::ID_DISK_CLOSE)->trigger();
+        QVERIFY(!dlg.DiskImage()->IsOpen());
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 9);
+        dlg.OnDiskInfo();
+        QCOMPARE(dialogs.messages.back().text, dialogs.messages[0].text);
+        dlg.OnDiskSave();
+        dlg.OnDiskSaveAs();
+        QCOMPARE(dialogs.messages.size(), std::size_t{2});
+        QVERIFY(dialogs.specs.size() == 1);
+    }
+
+    void RefusedOpenShowsMessageAndEmptiesList() {
+        TempDir dir;
+        WriteFile(dir / "junk.dsk", std::vector<unsigned char>(10, 'x'));
+        ScriptedDialogs dialogs;
+        dialogs.files = {QString::fromStdString(dir / "junk.dsk")};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        QCOMPARE(dialogs.messages.at(0).text, QStringLiteral("Unable to load disk image"));
+        QCOMPARE(dialogs.messages.at(0).caption, QStringLiteral("ERROR"));
+        QCOMPARE(dialogs.messages.at(0).icon, MessageIcon::Error);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+    }
+
+    void NewImageThenDropExtractDelete() {
+        TempDir dir;
+        const QString image = QString::fromStdString(dir / "new.dsk");
+        ScriptedDialogs dialogs;
+        dialogs.files = {image};
+        CMainDlg dlg(&dialogs);
+        dlg.MenuCommand(res::ID_DISK_NEW)->trigger();
+        QVERIFY(dialogs.specs.at(0).save);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+        QCOMPARE(Figures(dlg), (QStringList{"0 KB", "180 KB", "180 KB"}));
+        QVERIFY(dialogs.messages.empty());
+
+        // Drop three files and a web address on the list.
+        WriteFile(dir / "GAME.BIN", PatternBytes(3000, 1));
+        WriteFile(dir / "NOTES.TXT", PatternBytes(100, 2));
+        WriteFile(dir / "README", PatternBytes(1500, 3));
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "GAME.BIN")),
+                      QUrl(QStringLiteral("https://example.org/file.bin")),
+                      QUrl::fromLocalFile(QString::fromStdString(dir / "NOTES.TXT")),
+                      QUrl::fromLocalFile(QString::fromStdString(dir / "README"))});
+        QWidget* viewport = dlg.FileList()->viewport();
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 3);
+        QCOMPARE(Row(dlg, 0), (QStringList{"0", "GAME    ", "BIN", "3 KB"}));
+        QCOMPARE(Row(dlg, 1), (QStringList{"0", "NOTES   ", "TXT", "128 Bytes"}));
+        QCOMPARE(Figures(dlg), (QStringList{"6 KB", "180 KB", "174 KB"}));
+
+        // Extract rows 0 and 2 into a chosen folder.
+        TempDir out;
+        dialogs.folders = {QString::fromStdString(out.Path().string())};
+        dlg.FileList()->topLevelItem(2)->setSelected(true);
+        dlg.FileList()->topLevelItem(0)->setSelected(true);
+        QTest::mouseClick(dlg.Button(res::IDC_EXTRACT), Qt::LeftButton);
+        QCOMPARE(dialogs.folderTitles.at(0), QStringLiteral("Target Path"));
+        QCOMPARE(dialogs.folderRoots.at(0), QStringLiteral("E:\\"));
+        QCOMPARE(dlg.TargetFolder(), QString::fromStdString(out.Path().string()));
+        QCOMPARE(ReadFile(out / "GAME    .BIN").size(), std::size_t{3072});
+        QCOMPARE(ReadFile(out / "README  .   ").size(), std::size_t{1536});
+        QVERIFY(!std::filesystem::exists(out / "NOTES   .TXT"));
+        // The next chooser is rooted at the folder chosen last.
+        dlg.OnExtract();
+        QCOMPARE(dialogs.folderRoots.at(1), QString::fromStdString(out.Path().string()));
+
+        // Delete rows 0 and 1.
+        dlg.FileList()->clearSelection();
+        dlg.FileList()->topLevelItem(0)->setSelected(true);
+        dlg.FileList()->topLevelItem(1)->setSelected(true);
+        QTest::mouseClick(dlg.Button(res::IDC_DELETE), Qt::LeftButton);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 1);
+        QCOMPARE(Row(dlg, 0).at(1), QStringLiteral("README  "));
+        QCOMPARE(Figures(dlg), (QStringList{"2 KB", "180 KB", "178 KB"}));
+        QVERIFY(dialogs.messages.empty());
+    }
+
+    void BootBlocksAndTheSharedLastPath() {
+        TempDir dir;
+        const QString image = QString::fromStdString(dir / "boot.dsk");
+        const QString saved = QString::fromStdString(dir / "saved.bin");
+        ScriptedDialogs dialogs;
+        dialogs.files = {image, saved};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskNew();
+        dlg.MenuCommand(res::ID_TOOLS_READBOOTBLK)->trigger();
+        QCOMPARE(dialogs.specs.at(1).defaultSuffix, QStringLiteral("bin"));
+        QCOMPARE(dialogs.specs.at(1).nameFilters,
+                 (QStringList{"Binary Files (*.bin)", "All Files (*)"}));
+        QCOMPARE(dialogs.initialDirs.at(1), image);
+        QCOMPARE(ReadFile(saved.toStdString()), std::vector<unsigned char>(512, 0xE5));
+        std::vector<unsigned char> spec(512, 0);
+        const unsigned char bytes[] = {0, 0, 40, 9, 2, 1, 4, 2};
+        std::copy(std::begin(bytes), std::end(bytes), spec.begin());
+        WriteFile(dir / "spec.bin", spec);
+        dialogs.files = {QString::fromStdString(dir / "spec.bin")};
+        dlg.MenuCommand(res::ID_TOOLS_WRITEBOOTBLK)->trigger();
+        QCOMPARE(dialogs.initialDirs.at(2), saved);
+        QVERIFY(!dialogs.specs.at(2).save);
+        // Takes effect at the next open.
+        QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 2);
+        dialogs.files = {image};
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 4);
+        // A cancelled dialog changes nothing.
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.LastPath(), image);
+    }
+
+    void AboutBox() {
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.MenuCommand(res::IDM_ABOUTBOX)->trigger();
+        dlg.OnSysCommand(res::IDM_ABOUTBOX | 0x3);
+        dlg.OnSysCommand(0xF060);
+        QCOMPARE(dialogs.abouts, 2);
+        CAboutDlg about;
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Tarnlight"));
+        QStringList texts;
+        for (QLabel* label : about.findChildren<QLabel*>())
+            texts << label->text();
+        QVERIFY(texts.contains(QStringLiteral("Tarnlight, Version 1.0b")));
+        QVERIFY(about.findChild<QLabel*>(QStringLiteral("aboutIcon"))->pixmap().width() > 0);
+        auto* ok = about.findChild<QPushButton*>();
+        QVERIFY(ok->isDefault());
+        QCOMPARE(ok->text(), QStringLiteral("OK"));
+    }
+
+    void EveryExitRouteEndsTheProgram_data() {
+        QTest::addColumn<int>("route");
+        QTest::newRow("Exit button") << 0;
+        QTest::newRow("Enter") << 1;
+        QTest::newRow("Esc") << 2;
+        QTest::newRow("close box") << 3;
+        QTest::newRow("Disk > Exit") << 4;
+        QTest::newRow("Enter in the list") << 5;
+    }
+
+    void EveryExitRouteEndsTheProgram() {
+        QFETCH(int, route);
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        switch (route) {
+        case 0:
+            QTest::mouseClick(dlg.Button(res::IDOK), Qt::LeftButton);
+            break;
+        case 1:
+            QTest::keyClick(&dlg, Qt::Key_Return);
+            break;
+        case 2:
+            QTest::keyClick(&dlg, Qt::Key_Escape);
+            break;
+        case 3:
+            dlg.close();
+            break;
+        case 4:
+            dlg.MenuCommand(res::ID_DISK_EXIT)->trigger();
+            break;
+        case 5:
+            dlg.FileList()->setFocus();
+            QTest::keyClick(dlg.FileList(), Qt::Key_Return);
+            break;
+        }
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), 1);
+        QVERIFY(dlg.DiskImage() == nullptr);
+        // Nothing runs after the end.
+        dlg.OnDiskInfo();
+        dlg.OnDiskOpen();
+        QVERIFY(dialogs.messages.empty());
+        QVERIFY(dialogs.specs.empty());
+    }
+
+    void NoCommandStartsWhileAMessageIsOpen() {
+        TempDir dir;
+        WriteFile(dir / "junk.dsk", std::vector<unsigned char>(10, 'x'));
+        ScriptedDialogs dialogs;
+        dialogs.files = {QString::fromStdString(dir / "junk.dsk")};
+        CMainDlg dlg(&dialogs);
+        dlg.show();
+        int attempts = 0;
+        dialogs.whileShown = [&] {
+            ++attempts;
+            QVERIFY(dlg.IsBusy());
+            // Every route into a handler while the message is up.
+            QTest::keyClick(&dlg, Qt::Key_Escape);
+            dlg.close();
+            QTest::mouseClick(dlg.Button(res::IDOK), Qt::LeftButton);
+            dlg.MenuCommand(res::ID_DISK_INFO)->trigger();
+            dlg.MenuCommand(res::ID_DISK_EXIT)->trigger();
+            dlg.OnDropFiles({QString::fromStdString(dir / "junk.dsk")});
+            dlg.OnDelete();
+        };
+        dlg.OnDiskOpen();
+        QCOMPARE(attempts, 1);
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QVERIFY(dlg.isVisible());
+        QVERIFY(dlg.DiskImage() != nullptr);
+        QVERIFY(!dlg.IsBusy());
+    }
+
+    void MissingLibraryIsReportedAndTheWindowGoesOn() {
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs, {"libtarnlight-no-such-library.so"});
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Cannot find libdsk.so.4!"));
+        QCOMPARE(dialogs.messages[0].caption, QStringLiteral("ERROR"));
+        QCOMPARE(dialogs.messages[0].icon, MessageIcon::None);
+        dialogs.files = {QStringLiteral("/tmp/any.dsk")};
+        dlg.OnDiskOpen();
+        QCOMPARE(dialogs.messages.back().text, QStringLiteral("Unable to load disk image"));
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+    }
+
+    void FolderChooser() {
+        TempDir dir;
+        std::filesystem::create_directories(dir.Path() / "a" / "b");
+        WriteFile(dir / "a/file.txt", PatternBytes(1, 1));
+        const QString root = QString::fromStdString(dir.Path().string());
+        CFolderDialog chooser(QStringLiteral("Target Path"));
+        QCOMPARE(chooser.windowTitle(), QStringLiteral("Target Path"));
+        QVERIFY(!chooser.SetRootPath(QStringLiteral("E:\\")));
+        QCOMPARE(CFolderDialog::PathOf(chooser.Tree()->topLevelItem(0)), QStringLiteral("/"));
+        QVERIFY(chooser.SetRootPath(root));
+        QTreeWidgetItem* top = chooser.Tree()->topLevelItem(0);
+        QCOMPARE(chooser.Tree()->topLevelItemCount(), 1);
+        QCOMPARE(CFolderDialog::PathOf(top), root);
+        // Folders only.
+        QCOMPARE(top->childCount(), 1);
+        top->child(0)->setExpanded(true);
+        QCOMPARE(top->child(0)->childCount(), 1);
+        QCOMPARE(CFolderDialog::PathOf(top->child(0)->child(0)), root + "/a/b");
+        // Confirming the root returns it; cancelling returns 2.
+        QTimer::singleShot(0, &chooser, [&] {
+            chooser.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        QCOMPARE(chooser.DoModal(), 1);
+        QCOMPARE(chooser.GetChosenPath(), root);
+        QTimer::singleShot(0, &chooser, [&] { chooser.reject(); });
+        QCOMPARE(chooser.DoModal(), 2);
+        QVERIFY(chooser.GetChosenPath().isEmpty());
+        // A start folder below the root is selected at the start.
+        CFolderDialog started(QStringLiteral("Target Path"), root + "/a/b");
+        QVERIFY(started.SetRootPath(root));
+        QCOMPARE(CFolderDialog::PathOf(started.Tree()->currentItem()), root + "/a/b");
+        QVERIFY(started.SetRootPath(QString()));
+        QCOMPARE(CFolderDialog::PathOf(started.Tree()->topLevelItem(0)), QStringLiteral("/"));
+    }
+};
+
+QTEST_MAIN(MainDlgTest)
+#include "MainDlgTest.moc"
