@@ -9,6 +9,7 @@ tools/install-deps.sh
 echo "== Sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 tools/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNLIGHT_SANITIZE=ON >/dev/null
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
 echo "== Release build"
