@@ -18,6 +18,7 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
     if (caption == CDiskImage::kErrorCaption) {
         std::fprintf(stderr, "ERROR: %s\n", text.c_str());
         m_strLastError = text;
+        m_bAnyError = true;
         return;
     }
     std::string out;

@@ -22,10 +22,13 @@ public:
     Catalogue& Rows() { return m_Rows; }
     // The last error message shown, cleared by TakeLastError.
     std::string TakeLastError();
+    // Whether any error message was shown during the run.
+    bool AnyError() const { return m_bAnyError; }
 
 private:
     CDiskLibrary m_Library;
     std::unique_ptr<CDiskImage> m_pImage;
     std::string m_strLastError;
+    bool m_bAnyError = false;
     Catalogue m_Rows;
 };

@@ -81,21 +81,27 @@ int main(int argc, char** argv) {
 
     // The library is loaded only once a command runs, so --help stays light.
     CCliOwner owner;
-    if (lsCmd->parsed())
-        return RunLs(owner, ls);
-    if (infoCmd->parsed())
-        return RunInfo(owner, infoImage);
-    if (getCmd->parsed())
-        return RunGet(owner, get);
-    if (putCmd->parsed())
-        return RunPut(owner, putImage, putFiles);
-    if (rmCmd->parsed())
-        return RunRm(owner, rmImage, rmPatterns);
-    if (newCmd->parsed())
-        return RunNew(owner, newImage, newForce);
-    if (bootReadCmd->parsed())
-        return RunBootRead(owner, bootImage, bootFile);
-    if (bootWriteCmd->parsed())
-        return RunBootWrite(owner, bootImage, bootFile);
-    return kExitUsage;
+    auto dispatch = [&]() -> int {
+        if (lsCmd->parsed())
+            return RunLs(owner, ls);
+        if (infoCmd->parsed())
+            return RunInfo(owner, infoImage);
+        if (getCmd->parsed())
+            return RunGet(owner, get);
+        if (putCmd->parsed())
+            return RunPut(owner, putImage, putFiles);
+        if (rmCmd->parsed())
+            return RunRm(owner, rmImage, rmPatterns);
+        if (newCmd->parsed())
+            return RunNew(owner, newImage, newForce);
+        if (bootReadCmd->parsed())
+            return RunBootRead(owner, bootImage, bootFile);
+        if (bootWriteCmd->parsed())
+            return RunBootWrite(owner, bootImage, bootFile);
+        return kExitUsage;
+    };
+    const int status = dispatch();
+    // A message the core showed means something failed, even where the
+    // command went on.
+    return status == kExitOk && owner.AnyError() ? kExitFailed : status;
 }

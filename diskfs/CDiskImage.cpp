@@ -170,6 +170,21 @@ int CDiskImage::LoadImage(const std::string& path) {
         ShowError("Unable to read directory");
         return 0;
     }
+    // A damaged directory is listed all the same; the map keeps every block
+    // it names in use, so nothing written later lands on a listed file.
+    switch (m_Damage) {
+    case Damage::None:
+        break;
+    case Damage::BlocksOutsideDisk:
+        ShowError("Damaged directory: a file names blocks outside the disk");
+        break;
+    case Damage::SharedBlocks:
+        ShowError("Damaged directory: two files use the same block");
+        break;
+    case Damage::MissingBlocks:
+        ShowError("Damaged directory: a file has fewer blocks than records");
+        break;
+    }
     return 1;
 }
 

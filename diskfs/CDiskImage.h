@@ -29,6 +29,14 @@ public:
     int CylinderOfTrack(std::uint16_t track) const;
     int HeadOfTrack(std::uint16_t track) const;
 
+    // What a load found wrong with the directory's live entries.
+    enum class Damage {
+        None,
+        BlocksOutsideDisk, // a block number past the disk or inside the directory
+        SharedBlocks,      // one block named twice
+        MissingBlocks,     // more records than the named blocks hold
+    };
+
     // Directory and allocation map.
     int ReadDirectory(std::uint8_t* target);
     int BuildAllocationMap();
@@ -65,6 +73,7 @@ public:
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_hImage != nullptr; }
     bool IsReadOnly() const { return m_bReadOnly; }
+    Damage DirectoryDamage() const { return m_Damage; }
     // The parameters describe the open image (its geometry and boot sector
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }
@@ -148,4 +157,5 @@ private:
     // The geometry record was fetched and accepted; no transfer runs before.
     bool m_bGeometryValid = false;
     FailReason m_LastFailure = FailReason::None;
+    Damage m_Damage = Damage::None;
 };

@@ -7,6 +7,7 @@
 int CDiskImage::ReadCatalogue(Catalogue& rows) {
     ReadDirectory(m_Directory);
     std::size_t n = 0;
+    rows.count = 0;
     for (std::uint32_t k = 0; k < kMaxDirEntries; ++k) {
         const DirEntry& entry = Entry(static_cast<std::uint16_t>(k));
         if (entry.user > kMaxLiveUser)
@@ -17,7 +18,7 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
         row.user = entry.user;
         CopyNameAndType(row.name, row.type, entry.name, entry.type);
         row.size = SumFileSize(entry.name, entry.type, static_cast<std::uint16_t>(k));
-        ++n;
+        rows.count = ++n;
     }
     FileEntry& end = rows[n];
     for (auto& b : end.name)
@@ -30,8 +31,10 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
 
 int CDiskImage::IsListed(const Catalogue& rows, const std::uint8_t* name,
                          const std::uint8_t* type) const {
-    for (const FileEntry& row : rows) {
-        if (NameMatches(name, type, row.name, row.type))
+    // Only the rows this listing filled: a cleared row's NUL name would
+    // otherwise match any name that starts with NUL.
+    for (std::size_t i = 0; i < rows.count && i < rows.size(); ++i) {
+        if (NameMatches(name, type, rows[i].name, rows[i].type))
             return 1;
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "CatalogueView.h"
 
+#include <algorithm>
 #include <cstdio>
 
 void ClearCatalogue(Catalogue& rows) {
@@ -10,19 +11,16 @@ void ClearCatalogue(Catalogue& rows) {
             b = 0;
         row.size = 0;
     }
+    rows.count = 0;
 }
 
-std::size_t CatalogueLength(const Catalogue& rows) {
-    std::size_t n = 0;
-    while (n < rows.size() && rows[n].name[0] != 0)
-        ++n;
-    return n;
-}
+std::size_t CatalogueLength(const Catalogue& rows) { return std::min(rows.count, rows.size()); }
 
 std::string ShownField(const std::uint8_t* bytes, std::size_t width) {
     std::string text(width, ' ');
     for (std::size_t i = 0; i < width; ++i)
-        text[i] = static_cast<char>(bytes[i] & 0x7F);
+        // NUL bytes of a damaged entry show as spaces.
+        text[i] = (bytes[i] & 0x7F) == 0 ? ' ' : static_cast<char>(bytes[i] & 0x7F);
     return text;
 }
 

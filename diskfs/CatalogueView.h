@@ -13,7 +13,7 @@ class CDiskImage;
 // reads all rows, so they must be cleared before each listing.
 void ClearCatalogue(Catalogue& rows);
 
-// Number of rows before the first row whose name starts with a NUL byte.
+// Number of rows the last listing filled.
 std::size_t CatalogueLength(const Catalogue& rows);
 
 // The field's bytes with bit 7 cleared, padding kept.

@@ -122,9 +122,33 @@ int CDiskImage::BuildAllocationMap() {
     alignas(DirEntry) std::uint8_t scratch[kDirBufferSize];
     ReadDirectory(scratch);
     const auto* entries = reinterpret_cast<const DirEntry*>(scratch);
+    m_Damage = Damage::None;
+    auto note = [this](Damage damage) {
+        if (m_Damage == Damage::None)
+            m_Damage = damage;
+    };
     for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
-        if (entries[i].user <= kMaxLiveUser)
-            MarkEntryBlocks(entries[i], 0);
+        const DirEntry& entry = entries[i];
+        if (entry.user > kMaxLiveUser)
+            continue;
+        // The map is marked as the directory says; what does not fit a sound
+        // directory is noted so that the user hears of it.
+        std::uint32_t blocks = 0;
+        for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
+            const std::uint16_t block = BlockNumber(entry, slot);
+            if (block == 0)
+                continue;
+            ++blocks;
+            if (block < m_DirBlocks || block >= m_TotalBlocks || !BlockOnDisk(block))
+                note(Damage::BlocksOutsideDisk);
+            if (block < kMapBlocks) {
+                if (m_AllocMap[block] == 0)
+                    note(Damage::SharedBlocks);
+                m_AllocMap[block] = 0;
+            }
+        }
+        if (std::uint32_t{entry.rc} * 128 > blocks * m_BlockSize)
+            note(Damage::MissingBlocks);
     }
     return 1;
 }

@@ -70,4 +70,10 @@ struct FileEntry {
 // One row more than the directory can hold, so that even a directory of 1024
 // distinct files is followed by the terminating row.
 constexpr std::size_t kCatalogueRows = kMaxDirEntries + 1;
-using Catalogue = std::array<FileEntry, kCatalogueRows>;
+
+// The catalogue rows and how many of them the last listing filled. The count,
+// not the first row whose name starts with NUL, ends the list: a damaged
+// entry whose name starts with NUL must not hide the files after it.
+struct Catalogue : std::array<FileEntry, kCatalogueRows> {
+    std::size_t count = 0;
+};

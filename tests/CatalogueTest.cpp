@@ -2,6 +2,7 @@
 // how the rows are shown.
 
 #include "support/DiskBuilder.h"
+#include "support/HostTools.h"
 
 namespace {
 
@@ -64,14 +65,30 @@ TEST_F(CatalogueRows, EntriesThatAreNotLiveAreNeitherListedNorCounted) {
     EXPECT_EQ(rows[0].size, 128u);
 }
 
-TEST_F(CatalogueRows, RowsLeftFromAnEarlierListingHideFiles) {
+TEST_F(CatalogueRows, RowsLeftFromAnEarlierListingHideNothing) {
     Put(0, MakeEntry(0, "A", "", 1));
     Put(1, MakeEntry(0, "B", "", 1));
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(List().size(), 2u);
     EXPECT_EQ(List().size(), 2u);
-    image.ReadCatalogue(rows); // not cleared: both still listed, so both skipped
-    EXPECT_EQ(CatalogueLength(rows), 0u);
+    image.ReadCatalogue(rows); // not cleared first
+    EXPECT_EQ(CatalogueLength(rows), 2u);
+}
+
+TEST_F(CatalogueRows, EntryWhoseNameStartsWithNulHidesNothing) {
+    DirEntry damaged = MakeEntry(0, "XBROKEN", "BIN", 1, {2});
+    damaged.name[0] = 0;
+    Put(0, MakeEntry(0, "FIRST", "", 1, {3}));
+    Put(1, damaged);
+    Put(2, MakeEntry(0, "AFTER", "TXT", 2, {4}));
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(List(), (std::vector<std::string>{"FIRST", ".BIN", "AFTER.TXT"}));
+    EXPECT_EQ(ShownField(rows[1].name, 8), "        ");
+    EXPECT_EQ(rows[2].size, 256u);
+    TempDir out;
+    EXPECT_EQ(image.ExtractFile(out.Path().string(), rows[2].name, rows[2].type), 1);
+    EXPECT_EQ(image.ExtractFile(out.Path().string(), rows[1].name, rows[1].type), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::BadName);
 }
 
 TEST_F(CatalogueRows, CatalogueReadReplacesUnwrittenChanges) {

@@ -213,3 +213,64 @@ TEST_F(Directory, BlockTransfersStopAtFirstFailure) {
 }
 
 } // namespace
+
+namespace {
+
+struct DamageCase {
+    const char* what;
+    std::vector<DirEntry> entries;
+    CDiskImage::Damage damage;
+    const char* message;
+};
+
+class DamagedDirectory : public ImageFixture {};
+
+TEST_F(DamagedDirectory, IsListedWithAClearMessageAndNamedBlocksStayUsed) {
+    const DamageCase cases[] = {
+        {"block past the total", {MakeEntry(0, "FAR", "", 8, {200})},
+         CDiskImage::Damage::BlocksOutsideDisk,
+         "Damaged directory: a file names blocks outside the disk"},
+        {"block past the last track", {MakeEntry(0, "FAR", "", 8, {177})},
+         CDiskImage::Damage::BlocksOutsideDisk,
+         "Damaged directory: a file names blocks outside the disk"},
+        {"block inside the directory", {MakeEntry(0, "DIR", "", 8, {1})},
+         CDiskImage::Damage::BlocksOutsideDisk,
+         "Damaged directory: a file names blocks outside the disk"},
+        {"shared block", {MakeEntry(0, "ONE", "", 8, {5}), MakeEntry(3, "TWO", "", 8, {5})},
+         CDiskImage::Damage::SharedBlocks, "Damaged directory: two files use the same block"},
+        {"RC 255 with one block", {MakeEntry(0, "LONG", "", 255, {6})},
+         CDiskImage::Damage::MissingBlocks,
+         "Damaged directory: a file has fewer blocks than records"},
+    };
+    for (const DamageCase& c : cases) {
+        disk.Restore(std::vector<std::uint8_t>(disk.Contents().size(), 0xE5));
+        for (unsigned i = 0; i < c.entries.size(); ++i)
+            Put(i, c.entries[i]);
+        owner.messages.clear();
+        ASSERT_EQ(Load(), 1) << c.what;
+        EXPECT_EQ(image.DirectoryDamage(), c.damage) << c.what;
+        ASSERT_EQ(owner.messages.size(), 1u) << c.what;
+        EXPECT_EQ(owner.messages[0].text, c.message) << c.what;
+        EXPECT_EQ(owner.messages[0].caption, "ERROR");
+        EXPECT_EQ(List().size(), c.entries.size()) << c.what;
+        for (const DirEntry& e : c.entries) {
+            for (auto b : e.blocks) {
+                if (b > 0 && b < kMapBlocks) {
+                    EXPECT_FALSE(image.IsBlockFree(b)) << c.what;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(DamagedDirectory, SoundDirectoriesRaiseNothing) {
+    Put(0, MakeEntry(0, "FULL", "", 128, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}));
+    Put(1, MakeEntry(0, "EMPTY", "", 0, {}));
+    Put(2, MakeEntry(0, "EDGE", "", 8, {174}));
+    Put(3, MakeEntry(0x21, "", "", 255, {1, 1, 200})); // a date-stamp entry is not a file
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(image.DirectoryDamage(), CDiskImage::Damage::None);
+    EXPECT_TRUE(owner.messages.empty());
+}
+
+} // namespace

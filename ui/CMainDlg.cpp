@@ -336,7 +336,7 @@ void CMainDlg::RefreshList() {
     m_pDiskImage->ReadCatalogue(m_Files);
     m_FileList->clear();
     QList<QTreeWidgetItem*> items;
-    for (std::size_t i = 0; i < kMaxDirEntries && m_Files[i].name[0] != 0; ++i) {
+    for (std::size_t i = 0; i < CatalogueLength(m_Files); ++i) {
         const FileEntry& row = m_Files[i];
         auto* item = new QTreeWidgetItem(QStringList{
             QString::number(row.user), QString::fromLatin1(ShownField(row.name, kNameLen)),
