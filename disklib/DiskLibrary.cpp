@@ -1,8 +1,22 @@
 #include "DiskLibrary.h"
 
+#include "DskContainer.h"
+
 #include <dlfcn.h>
 
 namespace {
+
+// LibDsk's own open entry, behind the container check.
+DiskLibraryTable::OpenFn g_LibraryOpen = nullptr;
+
+dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char* type,
+                      const char* compress) {
+    if (g_LibraryOpen == nullptr)
+        return DSK_ERR_NOTIMPL;
+    if (path != nullptr && !DskContainerIsSound(path))
+        return DSK_ERR_CORRUPT;
+    return g_LibraryOpen(self, path, type, compress);
+}
 
 template <typename Fn> void Resolve(void* module, const char* symbol, Fn& slot) {
     slot = reinterpret_cast<Fn>(dlsym(module, symbol));
@@ -22,7 +36,9 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     }
     if (m_hModule == nullptr)
         return false;
-    Resolve(m_hModule, "dsk_open", m_Table.dsk_open);
+    Resolve(m_hModule, "dsk_open", g_LibraryOpen);
+    if (g_LibraryOpen != nullptr)
+        m_Table.dsk_open = &CheckedOpen;
     Resolve(m_hModule, "dsk_creat", m_Table.dsk_creat);
     Resolve(m_hModule, "dsk_close", m_Table.dsk_close);
     Resolve(m_hModule, "dsk_pread", m_Table.dsk_pread);
@@ -39,4 +55,5 @@ void CDiskLibrary::Unload() {
     dlclose(m_hModule);
     m_hModule = nullptr;
     m_Table = DiskLibraryTable{};
+    g_LibraryOpen = nullptr;
 }

@@ -1,0 +1,222 @@
+// CPCEMU container layout:
+//   0x00  "MV - CPC" (standard) or "EXTENDED CPC DSK File" (extended)
+//   0x30  tracks, 0x31 sides
+//   0x32  standard: size of every track block, 16-bit little-endian
+//   0x34  extended: one byte per track, the block size / 256 (0 = no track)
+//   0x100 the track blocks, each starting with a 256-byte "Track-Info" header:
+//         0x14 sector size code, 0x15 sector count, 0x18 eight bytes per
+//         sector (C, H, R, N, ST1, ST2, extended: data length 16-bit LE)
+
+#include "DskContainer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr long kHeaderSize = 0x100;
+constexpr unsigned kMaxSectorsPerTrack = (0x100 - 0x18) / 8;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A floppy controller's sector size codes end at 8 (32K); LibDsk divides by
+// sizes computed from larger ones.
+constexpr std::uint8_t kMaxSizeCode = 8;
+
+long SizeOfCode(std::uint8_t code) { return 128L << std::min(code, kMaxSizeCode); }
+
+bool ReadAt(std::FILE* file, long offset, std::uint8_t* buffer, std::size_t size) {
+    return std::fseek(file, offset, SEEK_SET) == 0 && std::fread(buffer, 1, size, file) == size;
+}
+
+// One track block: its header must be there and its sectors must fit it.
+// Where the data of the sector with this id lies in a track block (0 when
+// the track has no such sector).
+long SectorOffset(const std::uint8_t* header, bool extended, std::uint8_t id) {
+    long offset = kHeaderSize;
+    for (unsigned i = 0; i < header[0x15] && i < kMaxSectorsPerTrack; ++i) {
+        const std::uint8_t* info = header + 0x18 + 8 * i;
+        if (info[2] == id)
+            return offset;
+        const long stored = info[6] | info[7] << 8;
+        offset += extended ? (stored != 0 ? stored : SizeOfCode(info[3]))
+                           : SizeOfCode(header[0x14]);
+    }
+    return 0;
+}
+
+bool TrackIsSound(std::FILE* file, long offset, long blockSize, bool extended) {
+    std::uint8_t header[kHeaderSize];
+    if (!ReadAt(file, offset, header, sizeof header))
+        return true; // past the end of the file: LibDsk reports the missing track itself
+    if (std::memcmp(header, "Track-Info", 10) != 0)
+        return false;
+    const unsigned sectors = header[0x15];
+    if (sectors > kMaxSectorsPerTrack || header[0x14] > kMaxSizeCode)
+        return false;
+    // Every sector's data must lie inside the block: in an extended block
+    // as long as its stored length (128 << N when none is stored); in a
+    // standard block every sector takes 128 << the track's size code, and
+    // a reader that goes by the sector's own size code must not leave the
+    // block either.
+    const long room = blockSize - kHeaderSize;
+    long used = 0;
+    for (unsigned i = 0; i < sectors; ++i) {
+        const std::uint8_t* info = header + 0x18 + 8 * i;
+        if (info[3] > kMaxSizeCode)
+            return false;
+        const long stored = info[6] | info[7] << 8;
+        const long bySector = SizeOfCode(info[3]);
+        const long length = extended ? (stored != 0 ? stored : bySector) : SizeOfCode(header[0x14]);
+        const long reach = extended ? length : std::max(length, bySector);
+        if (used + reach > room)
+            return false;
+        used += length;
+    }
+    return true;
+}
+
+bool StartsWith(const std::uint8_t* data, const char* magic) {
+    return std::memcmp(data, magic, std::strlen(magic)) == 0;
+}
+
+} // namespace
+
+// Formats whose files LibDsk recognises by their first bytes; anything else
+// it opens as a raw sector dump, whose first 512 bytes are the boot sector.
+bool HasOtherContainerMagic(const std::uint8_t* header) {
+    static const char* const kMagics[] = {"IMD ", "TD", "td", "CQ\x14", "ACT Apricot", "LBS\x01",
+                                          "\x1f\x8b", "\x1f\x9d", "BZh", "\x76\xff",
+                                          "<CPM_Disk>", "SAP\x00", "JV3", "DQK"};
+    for (const char* magic : kMagics)
+        if (StartsWith(header, magic))
+            return true;
+    return false;
+}
+
+namespace {
+
+// A YAZE YDSK header: LibDsk divides by the sectors per track it derives
+// from the header and shifts by its sector-size code unchecked.
+bool YdskHeaderIsSound(const std::uint8_t* header) {
+    const unsigned spt = header[32] | header[33] << 8;
+    const unsigned psh = header[47];
+    return psh <= 2 && (spt >> psh) != 0 && header[34] <= 15;
+}
+
+// The boot sector of a CPCEMU container: sector id 1 of the first track.
+bool ContainerBootSectorIsSafe(std::FILE* file, const std::uint8_t* diskHeader, bool extended) {
+    const long blockSize = extended ? long{diskHeader[0x34]} << 8
+                                    : diskHeader[0x32] | diskHeader[0x33] << 8;
+    if (blockSize < kHeaderSize)
+        return true;
+    std::uint8_t track[kHeaderSize];
+    std::uint8_t boot[512];
+    if (!ReadAt(file, kHeaderSize, track, sizeof track))
+        return true;
+    const long offset = SectorOffset(track, extended, 1);
+    if (offset == 0 || !ReadAt(file, kHeaderSize + offset, boot, sizeof boot))
+        return true;
+    return BootSectorIsSafe(boot);
+}
+
+} // namespace
+
+bool BootSectorIsSafe(const std::uint8_t* b) {
+    // LibDsk tries these readings in turn; the first that fits decides the
+    // sector size with which it reads the boot sector again.
+    const bool dosStart = b[0] == 0xE9 || b[0] == 0xEB ||
+                          (b[0x0B] == 0 && b[0x0C] == 2 && b[0x15] >= 0xF8 && b[0x1B] == 0) ||
+                          (b[0] == 0 && b[1] == 0 && b[2] == 0);
+    if (dosStart && b[511] != 144 && b[511] != 72 && b[511] != 12) {
+        const unsigned size = b[11] | b[12] << 8;
+        const bool fits = size % 128 == 0 && size != 0 && (b[26] | b[27]) != 0 &&
+                          (b[24] | b[25]) != 0;
+        if (fits)
+            return size <= 512;
+    }
+    static const std::uint8_t kAllE5[10] = {0xE5, 0xE5, 0xE5, 0xE5, 0xE5,
+                                            0xE5, 0xE5, 0xE5, 0xE5, 0xE5};
+    if (std::memcmp(b, kAllE5, sizeof kAllE5) == 0)
+        return true;
+    const std::uint8_t* spec = b;
+    bool pcw = true;
+    if (b[0] == 0xE9 || b[0] == 0xEA) {
+        pcw = StartsWith(b + 0x2B, "CP/M") && StartsWith(b + 0x33, "DSK") &&
+              StartsWith(b + 0x7C, "CP/M");
+        spec = b + 0x80;
+    }
+    // A PCW specification also has its block shift and directory blocks
+    // turned into CP/M parameters: LibDsk divides by 128 << shift and shifts
+    // by 16 - directory blocks.
+    if (pcw && (spec[0] == 0 || spec[0] == 3) && (spec[1] & 3) != 3 && spec[2] != 0 &&
+        spec[3] != 0)
+        return spec[4] <= 2 && spec[6] <= 24 && spec[7] <= 16;
+    bool ascii = true;
+    for (int i = 0; i < 8; ++i)
+        ascii = ascii && (b[i] == 0 || (b[i] >= 0x20 && b[i] <= 0x7E));
+    if (ascii) {
+        const unsigned size = b[0x0E] | b[0x0F] << 8;
+        if (size % 128 == 0 && size != 0 && b[0x16] != 0 && (b[0x10] | b[0x11]) != 0)
+            return size <= 512;
+    }
+    switch (b[511]) {
+    case 0x00: case 0x01: case 0x0C: case 0x40: case 0x10: case 0x11: case 0x48: case 0x90:
+        return true; // CP/M-86: standard formats of 512-byte sectors
+    default:
+        break;
+    }
+    if (b[0] == 0x18) // Opus Discovery
+        return b[4] <= 2;
+    return true;
+}
+
+bool DskContainerIsSound(const std::string& path) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return true; // LibDsk reports what cannot be opened
+    std::uint8_t header[kHeaderSize];
+    if (!ReadAt(file.get(), 0, header, sizeof header))
+        return true;
+    const bool standard = StartsWith(header, "MV - CPC");
+    // LibDsk goes by the first eight bytes alone.
+    const bool extended = StartsWith(header, "EXTENDED");
+    if (!standard && !extended) {
+        if (StartsWith(header, "<CPM_Disk>"))
+            return YdskHeaderIsSound(header);
+        std::uint8_t boot[512];
+        if (HasOtherContainerMagic(header) || !ReadAt(file.get(), 0, boot, sizeof boot))
+            return true;
+        return BootSectorIsSafe(boot);
+    }
+    if (!ContainerBootSectorIsSafe(file.get(), header, extended))
+        return false;
+    const unsigned tracks = header[0x30] * header[0x31];
+    if (standard) {
+        const long blockSize = header[0x32] | header[0x33] << 8;
+        if (tracks != 0 && blockSize < kHeaderSize)
+            return false;
+        for (unsigned t = 0; t < tracks; ++t)
+            if (!TrackIsSound(file.get(), kHeaderSize + t * blockSize, blockSize, false))
+                return false;
+        return true;
+    }
+    if (tracks > kHeaderSize - 0x34)
+        return false;
+    long offset = kHeaderSize;
+    for (unsigned t = 0; t < tracks; ++t) {
+        const long blockSize = long{header[0x34 + t]} << 8;
+        if (blockSize == 0)
+            continue;
+        if (blockSize < kHeaderSize || !TrackIsSound(file.get(), offset, blockSize, true))
+            return false;
+        offset += blockSize;
+    }
+    return true;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Checks made before LibDsk parses an image file, for what LibDsk 1.5.9
+// trusts and then mishandles (found by fuzzing):
+// - CPCEMU containers ("MV - CPC" and "EXTENDED CPC DSK") whose track blocks
+//   are not where the header says or whose sectors do not fit their blocks
+//   (LibDsk copies past its track buffer);
+// - boot sectors whose DOS, PCW, Apricot or Opus fields claim sectors over
+//   512 bytes (LibDsk's geometry probe then reads that much into a 512-byte
+//   buffer), or whose PCW fields it divides or shifts by unchecked;
+// - YAZE YDSK headers with no sectors per track.
+// Other container formats pass unchecked.
+
+#include <cstdint>
+#include <string>
+
+// False when LibDsk must not be given the file.
+bool DskContainerIsSound(const std::string& path);
+
+// True for the first bytes of the container formats other than CPCEMU and
+// YDSK that LibDsk recognises (IMD, TeleDisk, CopyQM, compressed files...).
+bool HasOtherContainerMagic(const std::uint8_t* header);
+
+// False when LibDsk's geometry probe would read this boot sector again with
+// sectors larger than 512 bytes.
+bool BootSectorIsSafe(const std::uint8_t* boot);
