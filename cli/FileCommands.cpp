@@ -19,10 +19,16 @@ void Report(const std::string& subject, const char* reason) {
     std::fprintf(stderr, "ERROR: %s: %s\n", subject.c_str(), reason);
 }
 
-// Reports the failure reason unless the core already showed a message for it.
-void ReportFailure(CCliOwner& owner, const std::string& subject) {
+// Runs one operation of the core; when it fails, reports the reason unless
+// the core showed a message of its own for it. Returns whether it succeeded.
+template <typename Operation>
+bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation) {
+    owner.TakeLastError();
+    if (operation(owner.Image()))
+        return true;
     if (owner.TakeLastError().empty())
         Report(subject, FailReasonText(owner.Image().LastFailure()));
+    return false;
 }
 
 // Shell-style match, ignoring case, against "NAME.TYP" (or "NAME").
@@ -70,10 +76,10 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
     int status = owner.Image().IsReadOnly() ? kExitFailed : kExitOk;
     const auto style = options.trim ? CDiskImage::HostNames::Trimmed : CDiskImage::HostNames::Padded;
     for (const FileEntry& row : SelectRows(owner.Rows(), options.patterns, status)) {
-        if (!owner.Image().ExtractFile(options.folder, row.name, row.type, style)) {
-            ReportFailure(owner, ShownFileName(row));
+        if (!Attempt(owner, ShownFileName(row), [&](CDiskImage& disk) {
+                return disk.ExtractFile(options.folder, row.name, row.type, style);
+            }))
             status = kExitFailed;
-        }
     }
     return status;
 }
@@ -83,10 +89,8 @@ int RunPut(CCliOwner& owner, const std::string& image, const std::vector<std::st
         return kExitFailed;
     int status = kExitOk;
     for (const std::string& file : files) {
-        if (!owner.Image().ImportFile(file)) {
-            ReportFailure(owner, file);
+        if (!Attempt(owner, file, [&](CDiskImage& disk) { return disk.ImportFile(file); }))
             status = kExitFailed;
-        }
     }
     return status;
 }
@@ -96,10 +100,9 @@ int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::str
         return kExitFailed;
     int status = kExitOk;
     for (const FileEntry& row : SelectRows(owner.Rows(), patterns, status)) {
-        if (!owner.Image().EraseFile(row.name, row.type)) {
-            ReportFailure(owner, ShownFileName(row));
+        if (!Attempt(owner, ShownFileName(row),
+                     [&](CDiskImage& disk) { return disk.EraseFile(row.name, row.type); }))
             status = kExitFailed;
-        }
     }
     return status;
 }
@@ -132,20 +135,15 @@ int RunNew(CCliOwner& owner, const std::string& image, bool force) {
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file) {
     if (!OpenImage(owner, image) && !owner.Image().IsMapped())
         return kExitFailed;
-    owner.TakeLastError();
-    if (!owner.Image().ReadBootSector(file)) {
-        ReportFailure(owner, file);
-        return kExitFailed;
-    }
-    return kExitOk;
+    return Attempt(owner, file, [&](CDiskImage& disk) { return disk.ReadBootSector(file); })
+               ? kExitOk
+               : kExitFailed;
 }
 
 int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file) {
     if (!OpenImage(owner, image))
         return kExitFailed;
-    if (!owner.Image().WriteBootSector(file)) {
-        ReportFailure(owner, file);
-        return kExitFailed;
-    }
-    return kExitOk;
+    return Attempt(owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file); })
+               ? kExitOk
+               : kExitFailed;
 }

@@ -1,0 +1,257 @@
+// Hostile and damaged images, built byte by byte, through tarnlight-cli and
+// the real LibDsk: each ends in a clear message and exit status 1 (or, where
+// nothing is wrong for a reader, in a sound listing), never a crash or hang.
+
+#include "CDiskImage.h"
+#include "DskContainer.h"
+#include "support/DiskBuilder.h"
+#include "support/DskWriter.h"
+#include "support/HostTools.h"
+
+#include <filesystem>
+
+namespace {
+
+std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
+
+class Hostile : public ::testing::Test {
+protected:
+    // A +3 180K disk without a specification (one reserved track) holding
+    // GOOD.BIN (blocks 2-3) and LAST.TXT (block 4).
+    Hostile() : disk(40) {
+        for (std::uint8_t b : {2, 3})
+            for (unsigned half = 0; half < 2; ++half)
+                std::fill_n(disk.Logical(1, b * 2 + half).begin(), 512, 'G');
+        std::fill_n(disk.Logical(1, 8).begin(), 512, 'L');
+        Put(0, MakeEntry(0, "GOOD", "BIN", 16, {2, 3}));
+        Put(1, MakeEntry(0, "LAST", "TXT", 4, {4}));
+    }
+    void Put(unsigned index, const DirEntry& entry) { disk.PutEntry(1, index, &entry); }
+    CommandResult Run(const std::string& command) {
+        disk.Save(image);
+        return RunCommand(Cli(command + " " + Quote(image)), true);
+    }
+    CommandResult Get() {
+        std::filesystem::create_directories(dir.Path() / "out");
+        disk.Save(image);
+        return RunCommand(Cli("get --trim " + Quote(image) + " " + Quote(dir / "out")), true);
+    }
+
+    TempDir dir;
+    DskWriter disk;
+    std::string image = dir / "hostile.dsk";
+};
+
+TEST_F(Hostile, SoundImageListsCleanly) {
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("GOOD      BIN  2 KB"), std::string::npos) << ls.out;
+}
+
+TEST_F(Hostile, BlockNumbersBeyondTheDisk) {
+    Put(2, MakeEntry(0, "FAR", "BIN", 8, {250}));
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.out.find("ERROR: Damaged directory: a file names blocks outside the disk"),
+              std::string::npos)
+        << ls.out;
+    EXPECT_NE(ls.out.find("FAR"), std::string::npos);
+    const CommandResult get = Get();
+    EXPECT_EQ(get.status, 1);
+    EXPECT_NE(get.out.find("FAR.BIN: disk read error"), std::string::npos) << get.out;
+    // Every readable file still comes out.
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN").size(), 2048u);
+    EXPECT_EQ(ReadFile(dir / "out/LAST.TXT").size(), 512u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/FAR.BIN"));
+}
+
+TEST_F(Hostile, TwoFilesClaimTheSameBlock) {
+    Put(2, MakeEntry(3, "THIEF", "BIN", 8, {3}));
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.out.find("ERROR: Damaged directory: two files use the same block"),
+              std::string::npos)
+        << ls.out;
+    // Deleting one never frees the block the other still uses.
+    EXPECT_EQ(Run("rm").status, 2);
+    disk.Save(image);
+    RunCommand(Cli("rm " + Quote(image) + " thief.bin"));
+    WriteFile(dir / "NEW.BIN", PatternBytes(1024, 5));
+    RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "NEW.BIN")));
+    std::filesystem::create_directories(dir.Path() / "out");
+    RunCommand(Cli("get --trim " + Quote(image) + " " + Quote(dir / "out") + " good.bin"));
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN"), std::vector<unsigned char>(2048, 'G'));
+}
+
+TEST_F(Hostile, RecordCountWithTooFewBlocks) {
+    Put(2, MakeEntry(0, "SHORT", "", 255, {5}));
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.out.find("ERROR: Damaged directory: a file has fewer blocks than records"),
+              std::string::npos)
+        << ls.out;
+    Get();
+    EXPECT_EQ(ReadFile(dir / "out/SHORT").size(), 1024u);
+}
+
+TEST_F(Hostile, UserBytesThatAreNeitherLiveNorFree) {
+    for (unsigned i = 0; i < 64; ++i)
+        Put(i, MakeEntry(static_cast<std::uint8_t>(32 + i * 3), "JUNK", "", 128, {2, 3, 4}));
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("Total in use : 0 KB"), std::string::npos) << ls.out;
+    WriteFile(dir / "NEW.BIN", PatternBytes(100, 1));
+    const CommandResult put = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "NEW.BIN")), true);
+    EXPECT_EQ(put.status, 1);
+    EXPECT_NE(put.out.find("NEW.BIN: directory full"), std::string::npos) << put.out;
+}
+
+TEST_F(Hostile, SpecificationClaimingMoreTracksThanTheImageHas) {
+    // 80 tracks in the specification, 40 in the container: LibDsk takes 80.
+    disk.SetBootBytes({0, 0, 80, 9, 2, 1, 3, 2, 0x2A, 0x52});
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1) << ls.out;
+    EXPECT_NE(ls.out.find("ERROR: "), std::string::npos) << ls.out;
+    // Nothing can be written past the real last track.
+    const auto before = ReadFile(image);
+    WriteFile(dir / "BIG.BIN", PatternBytes(300 * 1024, 2));
+    const CommandResult put = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "BIG.BIN")), true);
+    EXPECT_EQ(put.status, 1);
+    EXPECT_NE(put.out.find("ERROR: "), std::string::npos);
+    EXPECT_EQ(RunCommand(Cli("ls " + Quote(image)), true).out, ls.out);
+    EXPECT_EQ(std::filesystem::file_size(image), before.size());
+}
+
+TEST_F(Hostile, SectorMissingFromTheDirectoryTrack) {
+    Put(20, MakeEntry(0, "LOST", "BIN", 8, {6}));
+    auto& sectors = disk.Track(1).sectors;
+    sectors.erase(sectors.begin() + 1); // id 2: directory entries 16..31
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.out.find("ERROR: Unable to read directory"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("GOOD"), std::string::npos);
+    EXPECT_EQ(ls.out.find("LOST"), std::string::npos);
+    // Readable files come out; nothing is written to such an image.
+    const CommandResult get = Get();
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN").size(), 2048u);
+    const auto before = ReadFile(image);
+    WriteFile(dir / "NEW.BIN", PatternBytes(100, 1));
+    const CommandResult put = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "NEW.BIN")), true);
+    EXPECT_EQ(put.status, 1);
+    EXPECT_NE(put.out.find("ERROR: Unable to read directory"), std::string::npos) << put.out;
+    EXPECT_EQ(RunCommand(Cli("rm " + Quote(image) + " good.bin"), true).status, 1);
+    EXPECT_EQ(ReadFile(image), before);
+}
+
+TEST_F(Hostile, SectorMissingFromADataTrack) {
+    auto& sectors = disk.Track(1).sectors;
+    sectors.erase(sectors.begin() + 5); // id 6: block 2's second half
+    const CommandResult get = Get();
+    EXPECT_EQ(get.status, 1);
+    EXPECT_NE(get.out.find("GOOD.BIN: disk read error"), std::string::npos) << get.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/GOOD.BIN"));
+    EXPECT_EQ(ReadFile(dir / "out/LAST.TXT").size(), 512u);
+}
+
+TEST_F(Hostile, SectorIdsOutOfOrderAreFoundByTheirIds) {
+    // Interleaved ids are how many real disks are formatted: nothing is wrong.
+    for (unsigned c : {0u, 1u, 2u}) {
+        auto& sectors = disk.Track(c).sectors;
+        std::swap(sectors[0], sectors[5]);
+        std::swap(sectors[2], sectors[7]);
+    }
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    Get();
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN"), std::vector<unsigned char>(2048, 'G'));
+}
+
+TEST_F(Hostile, DirectorySectorOfTheWrongSize) {
+    DskSector& small = disk.Track(1).sectors[0];
+    small.sizeCode = 1;
+    small.data.resize(256);
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1) << ls.out;
+    EXPECT_NE(ls.out.find("ERROR: "), std::string::npos) << ls.out;
+}
+
+TEST_F(Hostile, TrackWithNoSectors) {
+    disk.Track(1).sectors.clear();
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.out.find("ERROR: Unable to read directory"), std::string::npos) << ls.out;
+}
+
+TEST_F(Hostile, EmptyTruncatedAndForeignFiles) {
+    disk.Save(image);
+    const auto bytes = ReadFile(image);
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> data;
+    };
+    const Case cases[] = {
+        {"empty.dsk", {}},
+        {"truncated.dsk", std::vector<unsigned char>(bytes.begin(), bytes.begin() + 300)},
+        {"half.dsk", std::vector<unsigned char>(bytes.begin(), bytes.begin() + bytes.size() / 2)},
+        {"text.dsk", std::vector<unsigned char>(2000, 'x')},
+    };
+    for (const Case& c : cases) {
+        WriteFile(dir / c.name, c.data);
+        for (const char* command : {"ls ", "info "}) {
+            const CommandResult r = RunCommand(Cli(command + Quote(dir / c.name)), true);
+            EXPECT_EQ(r.status, 1) << c.name << " " << command << r.out;
+            EXPECT_NE(r.out.find("ERROR: "), std::string::npos) << c.name << r.out;
+        }
+    }
+}
+
+TEST(ContainerCheck, RefusesWhatLibDskWouldMishandle) {
+    std::uint8_t boot[512];
+    std::fill_n(boot, 512, 0xE5);
+    EXPECT_TRUE(BootSectorIsSafe(boot));
+    const std::uint8_t plus3[] = {0, 0, 40, 9, 2, 1, 3, 2, 0x2A, 0x52};
+    std::copy(std::begin(plus3), std::end(plus3), boot);
+    EXPECT_TRUE(BootSectorIsSafe(boot));
+    boot[4] = 3; // 1K sectors claimed in a PCW specification
+    EXPECT_FALSE(BootSectorIsSafe(boot));
+    boot[4] = 2;
+    boot[6] = 0xFF; // block shift LibDsk divides by
+    EXPECT_FALSE(BootSectorIsSafe(boot));
+    // An Apricot-looking label with 9472-byte sectors.
+    std::fill_n(boot, 512, 0);
+    std::copy_n("M V- CPC", 8, boot);
+    boot[0x0F] = 0x25;
+    boot[0x10] = 0x2D;
+    boot[0x16] = 10;
+    EXPECT_FALSE(BootSectorIsSafe(boot));
+    // A DOS boot sector with 512-byte sectors is fine, one with 1024 is not.
+    std::fill_n(boot, 512, 0);
+    boot[0] = 0xEB;
+    boot[11] = 0;
+    boot[12] = 2;
+    boot[24] = 9;
+    boot[26] = 2;
+    EXPECT_TRUE(BootSectorIsSafe(boot));
+    boot[12] = 4;
+    EXPECT_FALSE(BootSectorIsSafe(boot));
+
+    TempDir dir;
+    std::vector<unsigned char> ydsk(256, 0);
+    std::copy_n("<CPM_Disk>", 10, ydsk.begin());
+    WriteFile(dir / "y.dsk", ydsk);
+    EXPECT_FALSE(DskContainerIsSound(dir / "y.dsk"));
+    ydsk[32] = 128;
+    WriteFile(dir / "y.dsk", ydsk);
+    EXPECT_TRUE(DskContainerIsSound(dir / "y.dsk"));
+    const std::string corpus = CorpusDir();
+    if (!corpus.empty()) {
+        for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+            const bool broken = entry.path().filename().string().find("bad_header") != std::string::npos;
+            if (entry.path().extension() == ".dsk" && !broken) {
+                EXPECT_TRUE(DskContainerIsSound(entry.path().string())) << entry.path();
+            }
+        }
+    }
+}
+
+} // namespace
