@@ -9,6 +9,8 @@ PACKAGES=(
     libcli11-dev nlohmann-json3-dev
     qt6-base-dev libgl-dev fonts-dejavu-core
     libgtest-dev
+    # The fuzz targets: clang with libFuzzer and the sanitizers' runtime.
+    clang-14 libclang-rt-14-dev
     # Test oracles: LibDsk's own utilities and cpmtools.
     libdsk-utils cpmtools
     # The window under a virtual X server, and its screenshot.

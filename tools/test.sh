@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Tarnlight needs, then builds and runs the whole test suite:
-# once under AddressSanitizer and UndefinedBehaviorSanitizer, then the
-# ordinary build, whose ctest summary closes the output.
+# once under AddressSanitizer and UndefinedBehaviorSanitizer, then both fuzz
+# targets for a minute each, then the ordinary build, whose ctest summary
+# closes the output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -11,6 +12,9 @@ tools/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNLIGHT_SANITIZE=ON >/dev
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+echo "== Fuzz targets, 60 seconds each"
+tools/fuzz.sh 60
 
 echo "== Release build"
 tools/build.sh build >/dev/null
