@@ -8,6 +8,7 @@
 #include "FailReason.h"
 #include "IDiskOwner.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -117,6 +118,11 @@ private:
     dsk_err_t ReadLogical(std::uint32_t logical, std::uint8_t* buffer);
     dsk_err_t WriteLogical(std::uint32_t logical, const std::uint8_t* buffer);
     std::uint32_t DirectorySectors() const;
+    // Entries of the directory region; every position past it reads 0xE5,
+    // so scans stop there.
+    std::uint32_t DirectoryLimit() const {
+        return static_cast<std::uint32_t>(std::min(DirectoryEntries(), kMaxDirEntries));
+    }
     std::uint16_t BlockNumber(const DirEntry& entry, unsigned slot) const;
     unsigned SlotsPerEntry() const { return m_TotalBlocks < 256 ? 16u : 8u; }
     void MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag);

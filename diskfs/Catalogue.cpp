@@ -8,7 +8,8 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     ReadDirectory(m_Directory);
     std::size_t n = 0;
     rows.count = 0;
-    for (std::uint32_t k = 0; k < kMaxDirEntries; ++k) {
+    const std::uint32_t limit = DirectoryLimit();
+    for (std::uint32_t k = 0; k < limit; ++k) {
         const DirEntry& entry = Entry(static_cast<std::uint16_t>(k));
         if (entry.user > kMaxLiveUser)
             continue;
@@ -47,7 +48,7 @@ std::uint32_t CDiskImage::SumFileSize(const std::uint8_t* name, const std::uint8
     for (;;) {
         total += std::uint32_t{Entry(i).rc} * 128;
         std::uint16_t next = static_cast<std::uint16_t>(i + 1);
-        if (next >= kMaxDirEntries || !FindExtent(name, type, next))
+        if (next >= DirectoryLimit() || !FindExtent(name, type, next))
             break;
         i = next;
     }

@@ -127,7 +127,8 @@ int CDiskImage::BuildAllocationMap() {
         if (m_Damage == Damage::None)
             m_Damage = damage;
     };
-    for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
+    const std::uint32_t limit = DirectoryLimit();
+    for (std::size_t i = 0; i < limit; ++i) {
         const DirEntry& entry = entries[i];
         if (entry.user > kMaxLiveUser)
             continue;
@@ -164,7 +165,8 @@ int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
 
 int CDiskImage::FindExtent(const std::uint8_t* name, const std::uint8_t* type,
                            std::uint16_t& position) const {
-    for (std::uint32_t i = position; i < kMaxDirEntries; ++i) {
+    const std::uint32_t limit = DirectoryLimit();
+    for (std::uint32_t i = position; i < limit; ++i) {
         const DirEntry& entry = Entry(static_cast<std::uint16_t>(i));
         if (entry.user > kMaxLiveUser)
             continue;

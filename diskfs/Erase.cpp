@@ -16,13 +16,13 @@ int CDiskImage::EraseFile(const std::uint8_t* name, const std::uint8_t* type) {
         entry.user = kFreeUser;
         MarkEntryBlocks(entry, 1);
         found = true;
-        if (++position >= kMaxDirEntries)
+        if (++position >= DirectoryLimit())
             break;
     }
     // A block that a damaged directory gives to another live file too stays
     // in use: freeing it would let the next import overwrite that file.
     if (found) {
-        for (std::uint32_t i = 0; i < kMaxDirEntries; ++i) {
+        for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
             const DirEntry& other = Entry(static_cast<std::uint16_t>(i));
             if (other.user <= kMaxLiveUser)
                 MarkEntryBlocks(other, 0);

@@ -69,7 +69,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const std::uint8_t* name,
             accounted += m_BlockSize;
         }
         std::uint16_t next = static_cast<std::uint16_t>(position + 1);
-        if (next >= kMaxDirEntries || !FindExtent(name, type, next))
+        if (next >= DirectoryLimit() || !FindExtent(name, type, next))
             break;
         position = next;
     }

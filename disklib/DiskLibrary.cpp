@@ -30,7 +30,8 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     if (m_hModule != nullptr)
         return true;
     for (const std::string& name : names) {
-        m_hModule = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // Lazy binding: only the entries actually called get resolved.
+        m_hModule = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL);
         if (m_hModule != nullptr)
             break;
     }

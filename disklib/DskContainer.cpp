@@ -11,19 +11,56 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr long kHeaderSize = 0x100;
+// Floppy images are far smaller; anything larger is left to LibDsk.
+constexpr off_t kMaxCheckedSize = 64L << 20;
 constexpr unsigned kMaxSectorsPerTrack = (0x100 - 0x18) / 8;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// The file mapped into memory: a container's track headers are spread over
+// it, and touching them in place costs less than a seek and a read each.
+class FileBytes {
+public:
+    FileBytes() = default;
+    ~FileBytes() {
+        if (m_Data != nullptr)
+            ::munmap(m_Data, m_Size);
+    }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    bool Load(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            st.st_size <= kMaxCheckedSize) {
+            void* data = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ,
+                                MAP_PRIVATE, fd, 0);
+            if (data != MAP_FAILED) {
+                m_Data = data;
+                m_Size = static_cast<std::size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+        return m_Data != nullptr;
+    }
+    const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(m_Data); }
+    std::size_t size() const { return m_Size; }
+
+private:
+    void* m_Data = nullptr;
+    std::size_t m_Size = 0;
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = const FileBytes*;
 
 // A floppy controller's sector size codes end at 8 (32K); LibDsk divides by
 // sizes computed from larger ones.
@@ -31,8 +68,12 @@ constexpr std::uint8_t kMaxSizeCode = 8;
 
 long SizeOfCode(std::uint8_t code) { return 128L << std::min(code, kMaxSizeCode); }
 
-bool ReadAt(std::FILE* file, long offset, std::uint8_t* buffer, std::size_t size) {
-    return std::fseek(file, offset, SEEK_SET) == 0 && std::fread(buffer, 1, size, file) == size;
+bool ReadAt(File file, long offset, std::uint8_t* buffer, std::size_t size) {
+    if (offset < 0 || static_cast<std::size_t>(offset) > file->size() ||
+        file->size() - static_cast<std::size_t>(offset) < size)
+        return false;
+    std::memcpy(buffer, file->data() + offset, size);
+    return true;
 }
 
 // One track block: its header must be there and its sectors must fit it.
@@ -51,7 +92,7 @@ long SectorOffset(const std::uint8_t* header, bool extended, std::uint8_t id) {
     return 0;
 }
 
-bool TrackIsSound(std::FILE* file, long offset, long blockSize, bool extended) {
+bool TrackIsSound(File file, long offset, long blockSize, bool extended) {
     std::uint8_t header[kHeaderSize];
     if (!ReadAt(file, offset, header, sizeof header))
         return true; // past the end of the file: LibDsk reports the missing track itself
@@ -111,7 +152,7 @@ bool YdskHeaderIsSound(const std::uint8_t* header) {
 }
 
 // The boot sector of a CPCEMU container: sector id 1 of the first track.
-bool ContainerBootSectorIsSafe(std::FILE* file, const std::uint8_t* diskHeader, bool extended) {
+bool ContainerBootSectorIsSafe(File file, const std::uint8_t* diskHeader, bool extended) {
     const long blockSize = extended ? long{diskHeader[0x34]} << 8
                                     : diskHeader[0x32] | diskHeader[0x33] << 8;
     if (blockSize < kHeaderSize)
@@ -178,11 +219,12 @@ bool BootSectorIsSafe(const std::uint8_t* b) {
 }
 
 bool DskContainerIsSound(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        return true; // LibDsk reports what cannot be opened
+    FileBytes contents;
+    if (!contents.Load(path))
+        return true; // LibDsk reports what cannot be opened or read
+    const File file = &contents;
     std::uint8_t header[kHeaderSize];
-    if (!ReadAt(file.get(), 0, header, sizeof header))
+    if (!ReadAt(file, 0, header, sizeof header))
         return true;
     const bool standard = StartsWith(header, "MV - CPC");
     // LibDsk goes by the first eight bytes alone.
@@ -191,11 +233,11 @@ bool DskContainerIsSound(const std::string& path) {
         if (StartsWith(header, "<CPM_Disk>"))
             return YdskHeaderIsSound(header);
         std::uint8_t boot[512];
-        if (HasOtherContainerMagic(header) || !ReadAt(file.get(), 0, boot, sizeof boot))
+        if (HasOtherContainerMagic(header) || !ReadAt(file, 0, boot, sizeof boot))
             return true;
         return BootSectorIsSafe(boot);
     }
-    if (!ContainerBootSectorIsSafe(file.get(), header, extended))
+    if (!ContainerBootSectorIsSafe(file, header, extended))
         return false;
     const unsigned tracks = header[0x30] * header[0x31];
     if (standard) {
@@ -203,7 +245,7 @@ bool DskContainerIsSound(const std::string& path) {
         if (tracks != 0 && blockSize < kHeaderSize)
             return false;
         for (unsigned t = 0; t < tracks; ++t)
-            if (!TrackIsSound(file.get(), kHeaderSize + t * blockSize, blockSize, false))
+            if (!TrackIsSound(file, kHeaderSize + t * blockSize, blockSize, false))
                 return false;
         return true;
     }
@@ -214,7 +256,7 @@ bool DskContainerIsSound(const std::string& path) {
         const long blockSize = long{header[0x34 + t]} << 8;
         if (blockSize == 0)
             continue;
-        if (blockSize < kHeaderSize || !TrackIsSound(file.get(), offset, blockSize, true))
+        if (blockSize < kHeaderSize || !TrackIsSound(file, offset, blockSize, true))
             return false;
         offset += blockSize;
     }
