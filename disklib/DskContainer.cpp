@@ -229,14 +229,18 @@ bool DskContainerIsSound(const std::string& path) {
     const bool standard = StartsWith(header, "MV - CPC");
     // LibDsk goes by the first eight bytes alone.
     const bool extended = StartsWith(header, "EXTENDED");
-    if (!standard && !extended) {
-        if (StartsWith(header, "<CPM_Disk>"))
-            return YdskHeaderIsSound(header);
-        std::uint8_t boot[512];
-        if (HasOtherContainerMagic(header) || !ReadAt(file, 0, boot, sizeof boot))
-            return true;
-        return BootSectorIsSafe(boot);
-    }
+    if (StartsWith(header, "<CPM_Disk>"))
+        return YdskHeaderIsSound(header);
+    if (HasOtherContainerMagic(header))
+        return true;
+    // A file whose container header LibDsk does not accept after all is
+    // read as a raw dump, so the first 512 bytes must pass as a boot sector
+    // too; those of a sound CPCEMU header do.
+    std::uint8_t boot[512];
+    if (ReadAt(file, 0, boot, sizeof boot) && !BootSectorIsSafe(boot))
+        return false;
+    if (!standard && !extended)
+        return true;
     if (!ContainerBootSectorIsSafe(file, header, extended))
         return false;
     const unsigned tracks = header[0x30] * header[0x31];
