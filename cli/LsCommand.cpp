@@ -56,11 +56,6 @@ std::vector<std::string> CollectImages(const LsOptions& options, bool& anyFolder
     return images;
 }
 
-// Paths need not be UTF-8; never let one stop the listing.
-std::string Dump(const nlohmann::ordered_json& value) {
-    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
 void PrintText(const Catalogue& rows, const CDiskImage& image) {
     std::printf("%2s  %-8s  %-3s  %s\n", "U", "Filename", "Ext", "Size");
     const std::size_t n = CatalogueLength(rows);
@@ -74,31 +69,43 @@ void PrintText(const Catalogue& rows, const CDiskImage& image) {
                 figures.maximum.c_str(), figures.free.c_str());
 }
 
-nlohmann::ordered_json JsonListing(const std::string& path, const Catalogue& rows,
-                                   const CDiskImage& image) {
-    nlohmann::ordered_json out;
-    out["image"] = path;
-    auto files = nlohmann::ordered_json::array();
+// A JSON string, escaped by nlohmann-json; names need not be UTF-8.
+std::string JsonString(const std::string& text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// One image's line. The objects have a fixed shape, so they are put
+// together directly: building a document tree per image cost more than
+// reading the directory.
+std::string JsonListing(const std::string& path, const Catalogue& rows, const CDiskImage& image,
+                        const std::string& error) {
+    std::string out = "{\"image\":" + JsonString(path) + ",\"files\":[";
     const std::size_t n = CatalogueLength(rows);
+    char number[96];
     for (std::size_t i = 0; i < n; ++i) {
         const FileEntry& row = rows[i];
-        nlohmann::ordered_json file;
-        file["user"] = row.user;
-        file["name"] = TrimmedField(row.name, kNameLen);
-        file["type"] = TrimmedField(row.type, kTypeLen);
-        file["size"] = row.size;
-        file["readonly"] = (row.type[0] & 0x80) != 0;
-        file["system"] = (row.type[1] & 0x80) != 0;
-        file["archive"] = (row.type[2] & 0x80) != 0;
-        files.push_back(std::move(file));
+        std::snprintf(number, sizeof number, "%s{\"user\":%u,\"name\":", i == 0 ? "" : ",",
+                      unsigned{row.user});
+        out += number;
+        out += JsonString(TrimmedField(row.name, kNameLen));
+        out += ",\"type\":";
+        out += JsonString(TrimmedField(row.type, kTypeLen));
+        auto flag = [&row](int byte) { return (row.type[byte] & 0x80) != 0 ? "true" : "false"; };
+        std::snprintf(number, sizeof number,
+                      ",\"size\":%lu,\"readonly\":%s,\"system\":%s,\"archive\":%s}",
+                      static_cast<unsigned long>(row.size), flag(0), flag(1), flag(2));
+        out += number;
     }
     const std::uint32_t used = image.GetUsedSpace();
     const std::uint32_t capacity = image.GetCapacity();
-    out["files"] = std::move(files);
-    out["used"] = used;
-    out["capacity"] = capacity;
-    out["free"] = capacity > used ? capacity - used : 0;
-    return out;
+    std::snprintf(number, sizeof number, "],\"used\":%lu,\"capacity\":%lu,\"free\":%lu",
+                  static_cast<unsigned long>(used), static_cast<unsigned long>(capacity),
+                  static_cast<unsigned long>(capacity > used ? capacity - used : 0));
+    out += number;
+    // The image opened but part of it could not be read.
+    if (!error.empty())
+        out += ",\"error\":" + JsonString(error);
+    return out + "}";
 }
 
 } // namespace
@@ -127,20 +134,14 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
         if (!loaded)
             status = kExitFailed;
         if (!disk.IsMapped()) {
-            if (options.json) {
-                nlohmann::ordered_json out;
-                out["image"] = path;
-                out["error"] = owner.TakeLastError();
-                std::printf("%s\n", Dump(out).c_str());
-            }
+            if (options.json)
+                std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
+                            JsonString(owner.TakeLastError()).c_str());
             continue;
         }
         if (options.json) {
-            auto out = JsonListing(path, rows, disk);
-            // The image opened but part of it could not be read.
-            if (const std::string error = owner.TakeLastError(); !error.empty())
-                out["error"] = error;
-            std::printf("%s\n", Dump(out).c_str());
+            std::fputs(JsonListing(path, rows, disk, owner.TakeLastError()).c_str(), stdout);
+            std::fputc('\n', stdout);
         } else {
             if (headed)
                 std::printf("%s%s:\n", first ? "" : "\n", path.c_str());

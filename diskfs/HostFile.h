@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CHostFileWriter {
 public:
@@ -16,6 +17,7 @@ public:
     CHostFileWriter& operator=(const CHostFileWriter&) = delete;
 
     bool Open(const std::string& target);
+    // Buffered: the data reaches the file in large writes.
     bool Write(const std::uint8_t* data, std::size_t size);
     // Closes the file and gives it the target's name, replacing any file there.
     bool Commit();
@@ -23,9 +25,12 @@ public:
     void Abandon();
 
 private:
+    bool Flush();
+
     int m_Fd = -1;
     std::string m_strTemp;
     std::string m_strTarget;
+    std::vector<std::uint8_t> m_Buffer;
 };
 
 class CHostFileReader {

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Measures tarnlight-cli against its peers (cpmtools, LibDsk's dskid) on the
+# same images, as medians over repeated runs, and writes bench/RESULTS.md.
+# Usage: bench/run.sh [RUNS]   (default 30 runs per measurement)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-30}
+
+tools/install-deps.sh
+for tool in hyperfine jq bc /usr/bin/time; do
+    command -v "$tool" >/dev/null || {
+        if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+        "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y hyperfine jq bc time
+        break
+    }
+done
+tools/build.sh build >/dev/null
+
+cli=$PWD/build/tarnlight-cli
+work=$PWD/build/bench
+rm -rf "$work"
+mkdir -p "$work/files" "$work/put" "$work/collection"
+cd "$work"
+
+# Files of mixed sizes, from a few bytes to a few blocks.
+make_files() { # DIR COUNT SEED
+    local i size
+    for ((i = 1; i <= $2; i++)); do
+        size=$(( (i * 7919 + $3 * 104729) % 9000 + 50 ))
+        head -c "$size" /dev/urandom > "$1/F$i.BIN"
+    done
+}
+
+echo "== Fixtures"
+dskform -type dsk -format pcw720 empty720.dsk >/dev/null 2>&1
+make_files files 120 1
+cp empty720.dsk full720.dsk
+cpmcp -T dsk -f cf2dd full720.dsk files/* 0:
+make_files put 60 2
+dskform -type dsk -format pcw180 plus3.dsk >/dev/null 2>&1
+mkdir -p files180
+make_files files180 28 3
+cpmcp -T dsk -f pcw plus3.dsk files180/* 0:
+for ((i = 0; i < 1000; i++)); do
+    cp plus3.dsk "collection/disk$(printf %04d "$i").dsk"
+done
+echo "full720.dsk: $(cpmls -T dsk -f cf2dd full720.dsk | grep -c . ) lines of cpmls, $(du -k full720.dsk | cut -f1) KB"
+
+median() { # JSON-FILE INDEX
+    jq -r ".results[$2].median" "$1"
+}
+peak_kb() { # COMMAND... ; median of 5 runs of GNU time's maximum resident set size
+    local i values=()
+    for i in 1 2 3 4 5; do
+        values+=("$( { /usr/bin/time -f %M "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)")
+    done
+    printf '%s\n' "${values[@]}" | sort -n | sed -n 3p
+}
+
+rows=()
+record() { # NAME OURS-SECONDS PEER-SECONDS PEER-NAME TARGET OURS-KB PEER-KB
+    local ratio met
+    ratio=$(echo "$2 / $3" | bc -l)
+    met=$(echo "$ratio <= $5" | bc -l)
+    rows+=("| $1 | $(printf %.2f "$(echo "$2 * 1000" | bc -l)") ms | $4: $(printf %.2f "$(echo "$3 * 1000" | bc -l)") ms | $(printf %.2f "$ratio") | ≤ $5 | $([ "$met" = 1 ] && echo met || echo MISSED) | $6 / $7 |")
+}
+
+echo "== Measurements ($runs runs each)"
+hyperfine -N -w 3 -r "$runs" --export-json ls.json \
+    "$cli ls full720.dsk" "cpmls -T dsk -f cf2dd full720.dsk" "dskid full720.dsk" >/dev/null
+record "ls, one full 720K image" "$(median ls.json 0)" "$(median ls.json 1)" cpmls 1.0 \
+    "$(peak_kb "$cli" ls full720.dsk)" "$(peak_kb cpmls -T dsk -f cf2dd full720.dsk)"
+record "ls against opening through LibDsk" "$(median ls.json 0)" "$(median ls.json 2)" dskid 1.5 \
+    "$(peak_kb "$cli" ls full720.dsk)" "$(peak_kb dskid full720.dsk)"
+
+hyperfine -N -w 2 -r "$runs" --export-json put.json \
+    --prepare "cp empty720.dsk ours.dsk" "$cli put ours.dsk $(echo put/*)" \
+    --prepare "cp empty720.dsk peer.dsk" "cpmcp -T dsk -f cf2dd peer.dsk $(echo put/*) 0:" >/dev/null
+cp empty720.dsk ours.dsk; cp empty720.dsk peer.dsk
+record "put, 60 files into a fresh 720K image" "$(median put.json 0)" "$(median put.json 1)" cpmcp 1.0 \
+    "$(peak_kb "$cli" put ours.dsk put/*)" "$(peak_kb cpmcp -T dsk -f cf2dd peer.dsk put/* 0:)"
+
+mkdir -p out-ours out-peer
+hyperfine -N -w 2 -r "$runs" --export-json get.json \
+    "$cli get --trim full720.dsk out-ours" \
+    "cpmcp -T dsk -f cf2dd full720.dsk 0:* out-peer" >/dev/null
+record "get, all 120 files of the 720K image" "$(median get.json 0)" "$(median get.json 1)" cpmcp 1.0 \
+    "$(peak_kb "$cli" get --trim full720.dsk out-ours)" "$(peak_kb cpmcp -T dsk -f cf2dd full720.dsk '0:*' out-peer)"
+
+collection_runs=$(( runs < 10 ? runs : 10 ))
+hyperfine -w 1 -r "$collection_runs" --export-json walk.json \
+    "$cli ls --json -r collection >/dev/null" \
+    'for f in collection/*.dsk; do cpmls -T dsk -f pcw "$f"; done >/dev/null' >/dev/null
+walk_ours=$(median walk.json 0)
+walk_peer=$(median walk.json 1)
+record "ls --json -r, 1000 images" "$walk_ours" "$walk_peer" "cpmls loop" 0.1 \
+    "$(peak_kb "$cli" ls --json -r collection)" "$(peak_kb cpmls -T dsk -f pcw collection/disk0000.dsk)"
+rate=$(printf %.0f "$(echo "1000 / $walk_ours" | bc -l)")
+ls_kb=$(peak_kb "$cli" ls full720.dsk)
+cpmls_kb=$(peak_kb cpmls -T dsk -f cf2dd full720.dsk)
+memory_ratio=$(echo "$ls_kb / $cpmls_kb" | bc -l)
+
+cd - >/dev/null
+{
+    echo "# Benchmark results"
+    echo
+    echo "Made by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'): $(nproc) cores,"
+    echo "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/{print $2}') GiB,"
+    echo "$(. /etc/os-release; echo "$PRETTY_NAME"), LibDsk $(dpkg-query -W -f '${Version}' libdsk4), cpmtools $(dpkg-query -W -f '${Version}' cpmtools)."
+    echo "Times are medians of $runs runs ($collection_runs for the collection) measured by hyperfine;"
+    echo "memory is the median peak resident set of 5 runs (GNU time), ours / the peer's."
+    echo
+    echo "| measurement | tarnlight-cli | peer | ratio | target | | peak KB |"
+    echo "|---|---|---|---|---|---|---|"
+    printf '%s\n' "${rows[@]}"
+    echo
+    echo "Collection: $rate images per second (target: at least 2,000: $([ "$rate" -ge 2000 ] && echo met || echo MISSED))."
+    echo
+    echo "Peak memory of \`ls\` on one image: $ls_kb KB against cpmls's $cpmls_kb KB, ratio $(printf %.2f "$memory_ratio") (target: at most 1.5: $([ "$(echo "$memory_ratio <= 1.5" | bc -l)" = 1 ] && echo met || echo MISSED))."
+} > bench/RESULTS.md
+cat bench/RESULTS.md
