@@ -15,6 +15,9 @@ PACKAGES=(
     libdsk-utils cpmtools
     # The window under a virtual X server, and its screenshot.
     xvfb xauth imagemagick
+    # The Debian package and its check: CPack's dependency scan, the
+    # desktop's file-type database and tools.
+    dpkg-dev file shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl man-db
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what Tarnlight needs, then builds and runs the whole test suite:
 # once under AddressSanitizer and UndefinedBehaviorSanitizer, then both fuzz
-# targets for a minute each, then the ordinary build, whose ctest summary
-# closes the output.
+# targets for a minute each, then the ordinary build with its Debian package
+# installed and removed again, and its tests, whose ctest summary closes the
+# output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -18,4 +19,8 @@ tools/fuzz.sh 60
 
 echo "== Release build"
 tools/build.sh build >/dev/null
+
+echo "== Debian package: install, use, remove"
+tools/package-test.sh build
+
 ctest --test-dir build --output-on-failure -j "$(nproc)"

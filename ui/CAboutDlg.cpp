@@ -7,9 +7,20 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "tarnlight.xpm"
+static void InitIconResources() {
+    // The resources live in a static library: register them explicitly.
+    Q_INIT_RESOURCE(tarnlight);
+}
 
-QIcon AppIcon() { return QIcon(QPixmap(tarnlight_xpm)); }
+QIcon AppIcon() {
+    static const bool registered = (InitIconResources(), true);
+    (void)registered;
+    // The installed theme icon when there is one, else the built-in sizes.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/tarnlight-%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("tarnlight"), icon);
+}
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     const QFont font = DialogFont();
