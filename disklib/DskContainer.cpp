@@ -101,24 +101,24 @@ bool TrackIsSound(File file, long offset, long blockSize, bool extended) {
     const unsigned sectors = header[0x15];
     if (sectors > kMaxSectorsPerTrack || header[0x14] > kMaxSizeCode)
         return false;
-    // Every sector's data must lie inside the block: in an extended block
-    // as long as its stored length (128 << N when none is stored); in a
-    // standard block every sector takes 128 << the track's size code, and
-    // a reader that goes by the sector's own size code must not leave the
-    // block either.
+    // Every sector's data must lie inside the block. In an extended block a
+    // sector takes its stored length (128 << N when none is stored). In a
+    // standard block it takes 128 << the track's size code, but LibDsk goes
+    // by each sector's own size code: both readings must fit.
     const long room = blockSize - kHeaderSize;
-    long used = 0;
+    long byStored = 0;
+    long byTrack = 0;
+    long bySector = 0;
     for (unsigned i = 0; i < sectors; ++i) {
         const std::uint8_t* info = header + 0x18 + 8 * i;
         if (info[3] > kMaxSizeCode)
             return false;
         const long stored = info[6] | info[7] << 8;
-        const long bySector = SizeOfCode(info[3]);
-        const long length = extended ? (stored != 0 ? stored : bySector) : SizeOfCode(header[0x14]);
-        const long reach = extended ? length : std::max(length, bySector);
-        if (used + reach > room)
+        byStored += stored != 0 ? stored : SizeOfCode(info[3]);
+        byTrack += SizeOfCode(header[0x14]);
+        bySector += SizeOfCode(info[3]);
+        if (extended ? byStored > room : std::max(byTrack, bySector) > room)
             return false;
-        used += length;
     }
     return true;
 }
