@@ -114,6 +114,15 @@ private:
                          std::uint8_t* buffer);
     dsk_err_t WriteSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                           const std::uint8_t* buffer);
+    struct SectorAddress {
+        std::uint16_t cylinder;
+        std::uint8_t head;
+        std::uint16_t sector;
+    };
+    // Logical sector L lies on logical track L / sectors per track, at sector
+    // id first id + L % sectors per track; logical tracks follow the
+    // reserved tracks, sides taken in turn.
+    SectorAddress AddressOf(std::uint32_t logical) const;
     // Transfers one logical sector counted from the first sector of logical track 0.
     dsk_err_t ReadLogical(std::uint32_t logical, std::uint8_t* buffer);
     dsk_err_t WriteLogical(std::uint32_t logical, const std::uint8_t* buffer);

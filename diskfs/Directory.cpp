@@ -47,22 +47,22 @@ void CopyNameAndType(std::uint8_t* name, std::uint8_t* type, const std::uint8_t*
     CopyField(type, fromType, kTypeLen);
 }
 
-dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
+CDiskImage::SectorAddress CDiskImage::AddressOf(std::uint32_t logical) const {
     const std::uint32_t absolute =
         logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
-    return ReadSector(static_cast<std::uint16_t>(absolute / m_Heads),
-                      static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
-                      static_cast<std::uint16_t>(m_FirstSector + logical % m_SectorsPerTrack),
-                      buffer);
+    return {static_cast<std::uint16_t>(absolute / m_Heads),
+            static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
+            static_cast<std::uint16_t>(m_FirstSector + logical % m_SectorsPerTrack)};
+}
+
+dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
+    const SectorAddress at = AddressOf(logical);
+    return ReadSector(at.cylinder, at.head, at.sector, buffer);
 }
 
 dsk_err_t CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
-    const std::uint32_t absolute =
-        logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
-    return WriteSector(static_cast<std::uint16_t>(absolute / m_Heads),
-                       static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
-                       static_cast<std::uint16_t>(m_FirstSector + logical % m_SectorsPerTrack),
-                       buffer);
+    const SectorAddress at = AddressOf(logical);
+    return WriteSector(at.cylinder, at.head, at.sector, buffer);
 }
 
 std::uint32_t CDiskImage::DirectorySectors() const {

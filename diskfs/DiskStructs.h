@@ -5,7 +5,7 @@
 // head 0, first sector id of the geometry).
 //   0  disk type: 0 PCW/+3 SS, 1 CPC system, 2 CPC data, 3 PCW DS
 //   1  bits 0-6 sidedness (0 single, 1 alternate, 2 successive); bit 7 double track
-//   2  tracks per side; the specification is taken as valid when 40..80
+//   2  tracks per side; the disk specification counts as valid when 40..80
 //   3  sectors per track          4  log2(sector size) - 7
 //   5  reserved tracks            6  block shift, log2(block size / 128)
 //   7  directory blocks           8  read/write gap    9  format gap

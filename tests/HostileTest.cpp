@@ -107,7 +107,7 @@ TEST_F(Hostile, UserBytesThatAreNeitherLiveNorFree) {
 }
 
 TEST_F(Hostile, SpecificationClaimingMoreTracksThanTheImageHas) {
-    // 80 tracks in the specification, 40 in the container: LibDsk takes 80.
+    // 80 tracks in the disk specification, 40 in the container: LibDsk takes 80.
     disk.SetBootBytes({0, 0, 80, 9, 2, 1, 3, 2, 0x2A, 0x52});
     const CommandResult ls = Run("ls");
     EXPECT_EQ(ls.status, 1) << ls.out;
