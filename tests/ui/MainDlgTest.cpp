@@ -423,6 +423,40 @@ private slots:
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
     }
 
+    void DropTakesAtMost1024FilesInOrder() {
+        CDropListCtrl list;
+        QStringList received;
+        int drops = 0;
+        list.SetDropHandler([&](const QStringList& paths) {
+            received = paths;
+            ++drops;
+        });
+        QList<QUrl> urls;
+        for (int i = 0; i < 1030; ++i) {
+            urls.append(QUrl::fromLocalFile(QStringLiteral("/tmp/file%1.bin").arg(i)));
+            if (i == 3)
+                urls.append(QUrl(QStringLiteral("ftp://example.org/not-a-file")));
+        }
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent entering(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &entering);
+        QVERIFY(entering.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &drop);
+        QCOMPARE(drops, 1);
+        QCOMPARE(received.size(), 1024);
+        QCOMPARE(received.first(), QStringLiteral("/tmp/file0.bin"));
+        QCOMPARE(received.at(4), QStringLiteral("/tmp/file4.bin"));
+        QCOMPARE(received.last(), QStringLiteral("/tmp/file1023.bin"));
+        // Text that is no file is not taken at all.
+        QMimeData text;
+        text.setText(QStringLiteral("hello"));
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &enter);
+        QVERIFY(!enter.isAccepted());
+    }
+
     void FolderChooser() {
         TempDir dir;
         std::filesystem::create_directories(dir.Path() / "a" / "b");
