@@ -30,8 +30,9 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     if (m_hModule != nullptr)
         return true;
     for (const std::string& name : names) {
-        // Lazy binding: only the entries actually called get resolved.
-        m_hModule = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL);
+        // Kept mapped after unloading, so that what LibDsk allocated can
+        // still be traced to it (leak checkers name the library).
+        m_hModule = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
         if (m_hModule != nullptr)
             break;
     }
