@@ -243,6 +243,12 @@ bool DskContainerIsSound(const std::string& path) {
         return true;
     if (!ContainerBootSectorIsSafe(file, header, extended))
         return false;
+    // LibDsk's geometry probe asks the first track for a sector id and
+    // divides by its sector count: that track must have sectors.
+    std::uint8_t firstTrack[kHeaderSize];
+    if ((extended && header[0x34] == 0) ||
+        (ReadAt(file, kHeaderSize, firstTrack, sizeof firstTrack) && firstTrack[0x15] == 0))
+        return false;
     const unsigned tracks = header[0x30] * header[0x31];
     if (standard) {
         const long blockSize = header[0x32] | header[0x33] << 8;

@@ -3,7 +3,8 @@
 // trusts and then mishandles (found by fuzzing):
 // - CPCEMU containers ("MV - CPC" and "EXTENDED CPC DSK") whose track blocks
 //   are not where the header says or whose sectors do not fit their blocks
-//   (LibDsk copies past its track buffer);
+//   (LibDsk copies past its track buffer), or whose first track has no
+//   sectors (LibDsk divides by their count);
 // - boot sectors whose DOS, PCW, Apricot or Opus fields claim sectors over
 //   512 bytes (LibDsk's geometry probe then reads that much into a 512-byte
 //   buffer), or whose PCW fields it divides or shifts by unchecked;
