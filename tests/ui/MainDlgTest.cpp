@@ -9,6 +9,7 @@
 #include "support/HostTools.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -421,6 +422,38 @@ private slots:
         dlg.OnDiskOpen();
         QCOMPARE(dialogs.messages.back().text, QStringLiteral("Unable to load disk image"));
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+    }
+
+    void RealFileDialogsAskBeforeReplacing() {
+        // The Qt dialogs themselves: filters, suffix, start folder, and the
+        // question before a save dialog replaces an existing file.
+        TempDir dir;
+        WriteFile(dir / "last.bin", PatternBytes(4, 1));
+        CQtWindowDialogs dialogs;
+        for (const bool save : {true, false}) {
+            const FileDialogSpec spec{save, QStringLiteral("bin"), QStringLiteral("*.bin"),
+                                      {QStringLiteral("Binary Files (*.bin)"),
+                                       QStringLiteral("All Files (*)")}};
+            bool seen = false;
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog != nullptr);
+                seen = true;
+                QCOMPARE(dialog->acceptMode(),
+                         save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+                QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+                QCOMPARE(dialog->nameFilters(), spec.nameFilters);
+                QCOMPARE(dialog->selectedNameFilter(), spec.nameFilters.first());
+                QCOMPARE(dialog->defaultSuffix(), QStringLiteral("bin"));
+                QCOMPARE(dialog->directory().absolutePath(),
+                         QString::fromStdString(dir.Path().string()));
+                dialog->reject();
+            });
+            const QString chosen =
+                dialogs.ChooseFile(nullptr, spec, QString::fromStdString(dir / "last.bin"));
+            QVERIFY(seen);
+            QVERIFY(chosen.isEmpty());
+        }
     }
 
     void DropTakesAtMost1024FilesInOrder() {
