@@ -84,11 +84,14 @@ int CDiskImage::LoadImage(const std::string& path) {
                           g.dg_sectors <= 0xFFFF && g.dg_cylinders != 0 &&
                           g.dg_cylinders <= 0xFFFF && g.dg_secbase <= 0xFFFF &&
                           (g.dg_secsize == 128 || g.dg_secsize == 256 || g.dg_secsize == 512);
-    if (!mappable) {
+    // Formats that cannot be mapped safely leave no image open.
+    auto refuse = [this] {
         CloseHandle();
         ShowError("Unsupported disk format");
         return 0;
-    }
+    };
+    if (!mappable)
+        return refuse();
 
     m_bGeometryValid = true;
     m_FirstSector = static_cast<std::uint16_t>(g.dg_secbase);
@@ -123,11 +126,8 @@ int CDiskImage::LoadImage(const std::string& path) {
     } else if (spec.bytes[DiskSpec::TracksPerSide] >= 40 &&
                spec.bytes[DiskSpec::TracksPerSide] <= 80) {
         const std::uint8_t shift = spec.bytes[DiskSpec::BlockShift];
-        if (shift >= 8) {
-            CloseHandle();
-            ShowError("Unsupported disk format");
-            return 0;
-        }
+        if (shift >= 8)
+            return refuse();
         d.blockSize = kBlockSizeTable[shift];
         d.sectorsPerBlock = static_cast<std::uint16_t>(d.blockSize / m_SectorSize);
         d.dirBlocks = spec.bytes[DiskSpec::DirectoryBlocks];
@@ -151,11 +151,8 @@ int CDiskImage::LoadImage(const std::string& path) {
     const std::uint32_t dirEntries =
         std::uint32_t{d.dirBlocks} * d.sectorsPerBlock * m_SectorSize / kDirEntrySize;
     if (d.sectorsPerBlock == 0 || std::uint32_t{d.sectorsPerBlock} * m_SectorSize != d.blockSize ||
-        dirEntries > kMaxDirEntries) {
-        CloseHandle();
-        ShowError("Unsupported disk format");
-        return 0;
-    }
+        dirEntries > kMaxDirEntries)
+        return refuse();
 
     m_Spec = spec;
     m_BlockSize = d.blockSize;
