@@ -52,7 +52,8 @@ median() { # JSON-FILE INDEX
 peak_kb() { # COMMAND... ; median of 5 runs of GNU time's maximum resident set size
     local i values=()
     for i in 1 2 3 4 5; do
-        values+=("$( { /usr/bin/time -f %M "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)")
+        /usr/bin/time -o peak.txt -f %M "$@" >/dev/null 2>&1 || true
+        values+=("$(tail -1 peak.txt)")
     done
     printf '%s\n' "${values[@]}" | sort -n | sed -n 3p
 }

@@ -121,7 +121,10 @@ int RunNew(CCliOwner& owner, const std::string& image, bool force) {
     // The image is made under a temporary name beside the target, so a failed
     // creation never costs the file it was to replace.
     const fs::path target(image);
-    const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".tarnlight-new");
+    std::string tempName = ".";
+    tempName += target.filename().string();
+    tempName += ".tarnlight-new";
+    const fs::path temp = target.parent_path() / tempName;
     const int created = owner.Image().CreateImage(temp.string());
     if (!created || std::rename(temp.c_str(), target.c_str()) != 0) {
         if (created)

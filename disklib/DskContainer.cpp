@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,40 +23,42 @@ constexpr long kHeaderSize = 0x100;
 constexpr off_t kMaxCheckedSize = 64L << 20;
 constexpr unsigned kMaxSectorsPerTrack = (0x100 - 0x18) / 8;
 
-// The file mapped into memory: a container's track headers are spread over
-// it, and touching them in place costs less than a seek and a read each.
+// The open file: only the disk header, the track headers and one boot sector
+// are read, each where it lies.
 class FileBytes {
 public:
     FileBytes() = default;
     ~FileBytes() {
-        if (m_Data != nullptr)
-            ::munmap(m_Data, m_Size);
+        if (m_Fd >= 0)
+            ::close(m_Fd);
     }
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
 
     bool Load(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        m_Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_Fd < 0)
             return false;
         struct stat st {};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-            st.st_size <= kMaxCheckedSize) {
-            void* data = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ,
-                                MAP_PRIVATE, fd, 0);
-            if (data != MAP_FAILED) {
-                m_Data = data;
-                m_Size = static_cast<std::size_t>(st.st_size);
-            }
-        }
-        ::close(fd);
-        return m_Data != nullptr;
+        if (fstat(m_Fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxCheckedSize)
+            return false;
+        m_Size = static_cast<std::size_t>(st.st_size);
+        return true;
     }
-    const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(m_Data); }
+    bool Read(long offset, std::uint8_t* buffer, std::size_t size) const {
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t n = ::pread(m_Fd, buffer + got, size - got, offset + static_cast<long>(got));
+            if (n <= 0)
+                return false;
+            got += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
     std::size_t size() const { return m_Size; }
 
 private:
-    void* m_Data = nullptr;
+    int m_Fd = -1;
     std::size_t m_Size = 0;
 };
 using File = const FileBytes*;
@@ -72,8 +73,7 @@ bool ReadAt(File file, long offset, std::uint8_t* buffer, std::size_t size) {
     if (offset < 0 || static_cast<std::size_t>(offset) > file->size() ||
         file->size() - static_cast<std::size_t>(offset) < size)
         return false;
-    std::memcpy(buffer, file->data() + offset, size);
-    return true;
+    return file->Read(offset, buffer, size);
 }
 
 // One track block: its header must be there and its sectors must fit it.
