@@ -161,8 +161,9 @@ private:
     std::uint32_t m_AllocMap[kMapBlocks] = {};
 
     // The directory region as it is on the disk, to put back sectors of a
-    // write-back that failed part-way.
-    alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize] = {};
+    // write-back that failed part-way; valid only while m_bDirectoryCurrent.
+    // Until then it is free, and the allocation map is built in it.
+    alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize];
     // The directory buffer holds this image's directory (not a previous one's).
     bool m_bDirectoryCurrent = false;
     // Part of the directory could not be read, or the image was not fully

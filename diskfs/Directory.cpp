@@ -119,7 +119,9 @@ int CDiskImage::ReadDirectory(std::uint8_t* target) {
 int CDiskImage::BuildAllocationMap() {
     for (auto& flag : m_AllocMap)
         flag = 1;
-    alignas(DirEntry) std::uint8_t scratch[kDirBufferSize];
+    // A scratch copy of its own: the directory buffer is left as it is.
+    std::uint8_t* scratch = m_DiskDirectory;
+    m_bDirectoryCurrent = false;
     ReadDirectory(scratch);
     const auto* entries = reinterpret_cast<const DirEntry*>(scratch);
     m_Damage = Damage::None;
