@@ -39,7 +39,11 @@ done
 desktop-file-validate /usr/share/applications/tarnlight.desktop || fail "desktop entry"
 [ "$(xdg-mime query default application/x-cpcemu-disk-image)" = tarnlight.desktop ] ||
     echo "note: no desktop default recorded for the type (no desktop session here)"
-man -w tarnlight >/dev/null && man -w tarnlight-cli >/dev/null || fail "manual pages"
+if grep -qs 'path-exclude=/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+    echo "note: this system's dpkg leaves out manual pages; not checked"
+else
+    man -w tarnlight >/dev/null && man -w tarnlight-cli >/dev/null || fail "manual pages"
+fi
 [ -f /usr/share/bash-completion/completions/tarnlight-cli ] || fail "bash completion"
 [ -f /usr/share/icons/hicolor/scalable/apps/tarnlight.svg ] || fail "icon"
 [ -f /usr/share/icons/hicolor/48x48/apps/tarnlight.png ] || fail "icon"
