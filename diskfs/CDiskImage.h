@@ -133,6 +133,7 @@ private:
         return static_cast<std::uint32_t>(std::min(DirectoryEntries(), kMaxDirEntries));
     }
     std::uint16_t BlockNumber(const DirEntry& entry, unsigned slot) const;
+    void SetBlockNumber(DirEntry& entry, unsigned slot, std::uint16_t block) const;
     unsigned SlotsPerEntry() const { return m_TotalBlocks < 256 ? 16u : 8u; }
     void MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag);
     DirEntry& Entry(std::uint16_t index) {

@@ -84,6 +84,15 @@ std::uint16_t CDiskImage::BlockNumber(const DirEntry& entry, unsigned slot) cons
     return static_cast<std::uint16_t>(entry.blocks[2 * slot] | (entry.blocks[2 * slot + 1] << 8));
 }
 
+void CDiskImage::SetBlockNumber(DirEntry& entry, unsigned slot, std::uint16_t block) const {
+    if (m_TotalBlocks < 256) {
+        entry.blocks[slot] = static_cast<std::uint8_t>(block);
+        return;
+    }
+    entry.blocks[2 * slot] = static_cast<std::uint8_t>(block & 0xFF);
+    entry.blocks[2 * slot + 1] = static_cast<std::uint8_t>(block >> 8);
+}
+
 void CDiskImage::MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag) {
     for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
         const std::uint16_t block = BlockNumber(entry, slot);

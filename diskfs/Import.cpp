@@ -71,12 +71,7 @@ int CDiskImage::ImportFile(const std::string& hostPath) {
             return failWith(FailReason::DiskFull);
         m_AllocMap[block] = 0;
         DirEntry& entry = Entry(index);
-        if (SlotsPerEntry() == 16) {
-            entry.blocks[slot] = static_cast<std::uint8_t>(block);
-        } else {
-            entry.blocks[2 * slot] = static_cast<std::uint8_t>(block & 0xFF);
-            entry.blocks[2 * slot + 1] = static_cast<std::uint8_t>(block >> 8);
-        }
+        SetBlockNumber(entry, slot, block);
         std::memset(buffer.data(), kFiller, buffer.size());
         const long got = host.Read(buffer.data(), buffer.size());
         if (got < 0)

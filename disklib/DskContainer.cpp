@@ -79,15 +79,23 @@ bool ReadAt(File file, long offset, std::uint8_t* buffer, std::size_t size) {
 // One track block: its header must be there and its sectors must fit it.
 // Where the data of the sector with this id lies in a track block (0 when
 // the track has no such sector).
+// The room a sector's data takes in its track block: in an extended block
+// its stored length (128 << N when none is stored), in a standard block
+// 128 << the track's size code.
+long PlacedLength(const std::uint8_t* header, const std::uint8_t* info, bool extended) {
+    const long stored = info[6] | info[7] << 8;
+    if (!extended)
+        return SizeOfCode(header[0x14]);
+    return stored != 0 ? stored : SizeOfCode(info[3]);
+}
+
 long SectorOffset(const std::uint8_t* header, bool extended, std::uint8_t id) {
     long offset = kHeaderSize;
     for (unsigned i = 0; i < header[0x15] && i < kMaxSectorsPerTrack; ++i) {
         const std::uint8_t* info = header + 0x18 + 8 * i;
         if (info[2] == id)
             return offset;
-        const long stored = info[6] | info[7] << 8;
-        offset += extended ? (stored != 0 ? stored : SizeOfCode(info[3]))
-                           : SizeOfCode(header[0x14]);
+        offset += PlacedLength(header, info, extended);
     }
     return 0;
 }
@@ -101,23 +109,18 @@ bool TrackIsSound(File file, long offset, long blockSize, bool extended) {
     const unsigned sectors = header[0x15];
     if (sectors > kMaxSectorsPerTrack || header[0x14] > kMaxSizeCode)
         return false;
-    // Every sector's data must lie inside the block. In an extended block a
-    // sector takes its stored length (128 << N when none is stored). In a
-    // standard block it takes 128 << the track's size code, but LibDsk goes
-    // by each sector's own size code: both readings must fit.
+    // Every sector's data must lie inside the block. In a standard block
+    // LibDsk also goes by each sector's own size code: both readings must fit.
     const long room = blockSize - kHeaderSize;
-    long byStored = 0;
-    long byTrack = 0;
+    long placed = 0;
     long bySector = 0;
     for (unsigned i = 0; i < sectors; ++i) {
         const std::uint8_t* info = header + 0x18 + 8 * i;
         if (info[3] > kMaxSizeCode)
             return false;
-        const long stored = info[6] | info[7] << 8;
-        byStored += stored != 0 ? stored : SizeOfCode(info[3]);
-        byTrack += SizeOfCode(header[0x14]);
+        placed += PlacedLength(header, info, extended);
         bySector += SizeOfCode(info[3]);
-        if (extended ? byStored > room : std::max(byTrack, bySector) > room)
+        if (placed > room || (!extended && bySector > room))
             return false;
     }
     return true;
