@@ -16,7 +16,14 @@ CCliOwner::~CCliOwner() {
 
 void CCliOwner::ShowMessage(const std::string& text, const std::string& caption, MessageIcon) {
     if (caption == CDiskImage::kErrorCaption) {
-        std::fprintf(stderr, "ERROR: %s\n", text.c_str());
+        // "ERROR: IMAGE: text: cause", each part where it is known.
+        std::string line = "ERROR: ";
+        if (m_pImage && !m_pImage->ImagePath().empty())
+            line += m_pImage->ImagePath() + ": ";
+        line += text;
+        if (m_pImage && !m_pImage->LastCause().empty())
+            line += ": " + m_pImage->LastCause();
+        std::fprintf(stderr, "%s\n", line.c_str());
         m_strLastError = text;
         m_bAnyError = true;
         return;

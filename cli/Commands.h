@@ -33,5 +33,6 @@ int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& 
 
 // Opens the image and reads its catalogue, as the window does after an open.
 // Returns false (the message already shown) when the image could not be opened
-// fully; the image may still be open for reading.
-bool OpenImage(CCliOwner& owner, const std::string& image);
+// fully; the image may still be open for reading. With `forChange` an update
+// is begun first (see CDiskImage::BeginUpdate); the caller ends it.
+bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange = false);

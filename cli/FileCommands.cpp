@@ -84,55 +84,59 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
     return status;
 }
 
-int RunPut(CCliOwner& owner, const std::string& image, const std::vector<std::string>& files) {
-    if (!OpenImage(owner, image))
+// Ends the command's update: every change it made is saved at once, or the
+// failure is reported and the image file stays as it was.
+int FinishChanges(CCliOwner& owner, int status) {
+    if (!owner.Image().EndUpdate())
         return kExitFailed;
+    return status;
+}
+
+int RunPut(CCliOwner& owner, const std::string& image, const std::vector<std::string>& files) {
+    if (!OpenImage(owner, image, true))
+        return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
     for (const std::string& file : files) {
         if (!Attempt(owner, file, [&](CDiskImage& disk) { return disk.ImportFile(file); }))
             status = kExitFailed;
     }
-    return status;
+    return FinishChanges(owner, status);
 }
 
 int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns) {
-    if (!OpenImage(owner, image))
-        return kExitFailed;
+    if (!OpenImage(owner, image, true))
+        return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
     for (const FileEntry& row : SelectRows(owner.Rows(), patterns, status)) {
         if (!Attempt(owner, ShownFileName(row),
                      [&](CDiskImage& disk) { return disk.EraseFile(row.name, row.type); }))
             status = kExitFailed;
     }
-    return status;
+    return FinishChanges(owner, status);
 }
 
 int RunNew(CCliOwner& owner, const std::string& image, bool force) {
     std::error_code ec;
+    const auto status = fs::status(image, ec);
     const bool exists = fs::exists(fs::symlink_status(image, ec));
     if (exists && !force) {
         Report(image, "file exists (use --force to replace it)");
         return kExitFailed;
     }
-    if (exists && !fs::is_regular_file(image, ec)) {
+    if (exists && !fs::is_regular_file(status)) {
         Report(image, "not a regular file");
         return kExitFailed;
     }
-    // The image is made under a temporary name beside the target, so a failed
-    // creation never costs the file it was to replace.
-    const fs::path target(image);
-    std::string tempName = ".";
-    tempName += target.filename().string();
-    tempName += ".tarnlight-new";
-    const fs::path temp = target.parent_path() / tempName;
-    const int created = owner.Image().CreateImage(temp.string());
-    if (!created || std::rename(temp.c_str(), target.c_str()) != 0) {
-        if (created)
-            Report(image, "cannot rename the new image into place");
-        fs::remove(temp, ec);
-        return kExitFailed;
-    }
-    return kExitOk;
+    // Created beside the target and put in place whole; without --force a
+    // file that appeared meanwhile is still never replaced.
+    owner.TakeLastError();
+    if (owner.Image().CreateImage(image, force))
+        return kExitOk;
+    if (owner.Image().LastFailure() == FailReason::FileExists)
+        Report(image, "file exists (use --force to replace it)");
+    else if (owner.TakeLastError().empty())
+        Report(image, FailReasonText(owner.Image().LastFailure()));
+    return kExitFailed;
 }
 
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file) {
@@ -144,9 +148,9 @@ int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& f
 }
 
 int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file) {
-    if (!OpenImage(owner, image))
-        return kExitFailed;
-    return Attempt(owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file); })
-               ? kExitOk
-               : kExitFailed;
+    if (!OpenImage(owner, image, true))
+        return FinishChanges(owner, kExitFailed);
+    const bool written =
+        Attempt(owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file); });
+    return FinishChanges(owner, written ? kExitOk : kExitFailed);
 }

@@ -110,9 +110,13 @@ std::string JsonListing(const std::string& path, const Catalogue& rows, const CD
 
 } // namespace
 
-bool OpenImage(CCliOwner& owner, const std::string& image) {
+bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     CDiskImage& disk = owner.Image();
-    const bool loaded = disk.LoadImage(image) != 0;
+    bool loaded = disk.LoadImage(image) != 0;
+    // The lock is taken before the catalogue is read, so that the command
+    // works on what the file holds once no other program is saving it.
+    if (loaded && forChange && !disk.BeginUpdate())
+        loaded = false;
     if (disk.IsMapped()) {
         ClearCatalogue(owner.Rows());
         disk.ReadCatalogue(owner.Rows());

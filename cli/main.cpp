@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -26,6 +27,9 @@ struct Command {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit must fail a write (and so the save) rather than end
+    // the process in the middle of one.
+    std::signal(SIGXFSZ, SIG_IGN);
     LsOptions ls;
     std::string infoImage;
     GetOptions get;

@@ -14,6 +14,12 @@ int CDiskImage::WriteBootSector(const std::string& hostPath) {
     // never written.
     if (m_bReadOnly)
         return Fail(FailReason::ReadOnly);
+    return InUpdate([&] { return WriteBootFrom(hostPath); });
+}
+
+int CDiskImage::WriteBootFrom(const std::string& hostPath) {
+    if (m_bReadOnly)
+        return Fail(FailReason::ReadOnly);
     CHostFileReader host;
     if (!host.Open(hostPath))
         return Fail(FailReason::HostOpen);
@@ -22,11 +28,11 @@ int CDiskImage::WriteBootSector(const std::string& hostPath) {
     std::memcpy(incoming, m_BootSector, sizeof incoming);
     if (host.Read(incoming, sizeof incoming) < 0)
         return Fail(FailReason::HostRead);
-    std::memcpy(m_BootSector, incoming, sizeof incoming);
-    if (WriteSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK) {
+    if (WriteSector(0, 0, m_FirstSector, incoming) != DSK_ERR_OK) {
         ShowError("Unable to write boot sector");
         return Fail(FailReason::DiskWrite);
     }
+    std::memcpy(m_BootSector, incoming, sizeof incoming);
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "CDiskImage.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -30,8 +31,17 @@ CDiskImage::CDiskImage(IDiskOwner* owner) : m_pOwner(owner) {}
 
 CDiskImage::~CDiskImage() { CloseImage(); }
 
-void CDiskImage::ShowError(const char* text) {
+void CDiskImage::ShowError(const char* text, const std::string& cause) {
+    m_strCause = cause;
     m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Error);
+}
+
+std::string CDiskImage::LibraryErrorText(dsk_err_t err) const {
+    if (auto describe = m_pOwner->LibraryTable().dsk_strerror) {
+        if (const char* text = describe(err))
+            return text;
+    }
+    return "library error " + std::to_string(err);
 }
 
 int CDiskImage::Fail(FailReason reason) {
@@ -45,9 +55,16 @@ void CDiskImage::CloseHandle() {
             close(&m_hImage);
     }
     m_hImage = nullptr;
+    m_bHandleDeferred = false;
 }
 
 int CDiskImage::CloseImage() {
+    // An update still under way is dropped: what it changed was never saved.
+    if (m_UpdateDepth > 0) {
+        DiscardWork();
+        m_UpdateDepth = 0;
+        m_Lock.Release();
+    }
     CloseHandle();
     return 1;
 }
@@ -57,12 +74,25 @@ int CDiskImage::LoadImage(const std::string& path) {
     if (IsOpen())
         CloseImage();
     m_strImagePath = path;
+    m_strCause.clear();
+    m_strSavePath = path;
+    m_LoadedIdentity = {};
+    if (lib.imagesAreHostFiles) {
+        // Saving replaces the file a link points to, never the link. The
+        // identity is taken before the library reads the file, so that any
+        // later change shows as a difference.
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            m_strSavePath = real;
+            std::free(real);
+        }
+        IdentityOfFile(m_strSavePath, m_LoadedIdentity);
+    }
 
-    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, path.c_str(), nullptr, nullptr)
+    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, m_strSavePath.c_str(), nullptr, nullptr)
                                  : kNoEntry;
     if (err != DSK_ERR_OK) {
         m_hImage = nullptr;
-        ShowError("Unable to load disk image");
+        ShowError("Unable to load disk image", LibraryErrorText(err));
         return 0;
     }
     // Until the parameters describe this image, nothing may be written to it.
@@ -200,7 +230,7 @@ std::size_t CDiskImage::DirectoryEntries() const {
 dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                                  std::uint8_t* buffer) {
     auto read = m_pOwner->LibraryTable().dsk_pread;
-    if (m_hImage == nullptr || read == nullptr || !m_bGeometryValid)
+    if (!EnsureHandle() || read == nullptr || !m_bGeometryValid)
         return kNoEntry;
     return read(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
 }
@@ -208,7 +238,7 @@ dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std:
 dsk_err_t CDiskImage::WriteSector(std::uint16_t cylinder, std::uint8_t head,
                                   std::uint16_t sector, const std::uint8_t* buffer) {
     auto write = m_pOwner->LibraryTable().dsk_pwrite;
-    if (m_hImage == nullptr || write == nullptr || !m_bGeometryValid)
+    if (!EnsureHandle() || write == nullptr || !m_bGeometryValid)
         return kNoEntry;
     return write(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
 }

@@ -7,6 +7,7 @@
 #include "DiskStructs.h"
 #include "FailReason.h"
 #include "IDiskOwner.h"
+#include "SafeFile.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -67,12 +68,27 @@ public:
                     const std::uint8_t* type, HostNames style = HostNames::Padded);
     int ImportFile(const std::string& hostPath);
     int EraseFile(const std::uint8_t* name, const std::uint8_t* type);
-    int CreateImage(const std::string& path);
+    // With `replace` false an existing file at `path` is never replaced.
+    int CreateImage(const std::string& path, bool replace = true);
     int WriteBootSector(const std::string& hostPath);
     int ReadBootSector(const std::string& hostPath);
 
+    // Saving. Every change is saved to the image file before the operation
+    // that made it returns, whole and atomically, under an exclusive lock on
+    // the file. Between BeginUpdate and the matching EndUpdate the changes of
+    // several operations are saved together, once, at EndUpdate; the lock
+    // is held until then. BeginUpdate first takes up any change another
+    // program made to the file since it was loaded (the image is loaded
+    // again). A failed save leaves the file as it was and the directory and
+    // map as the file holds them; it shows "Unable to save disk image".
+    int BeginUpdate();
+    int EndUpdate();
+    // The cause of the last failure where one is known (the library's or
+    // the system's words), for front ends that print it.
+    const std::string& LastCause() const { return m_strCause; }
+
     // State, for the front ends and the tests.
-    bool IsOpen() const { return m_hImage != nullptr; }
+    bool IsOpen() const { return m_hImage != nullptr || m_bHandleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
     Damage DirectoryDamage() const { return m_Damage; }
     // The parameters describe the open image (its geometry and boot sector
@@ -97,6 +113,32 @@ public:
     bool BlockOnDisk(std::uint32_t block) const;
 
 private:
+    // Runs an operation that changes the image inside an update of its own
+    // (or the one already under way).
+    template <typename Operation> int InUpdate(Operation&& operation) {
+        if (!BeginUpdate())
+            return 0;
+        const int result = operation();
+        if (result)
+            m_bChanged = true;
+        return EndUpdate() ? result : 0;
+    }
+    int ImportInto(const std::string& hostPath);
+    int EraseFrom(const std::uint8_t* name, const std::uint8_t* type);
+    int WriteBootFrom(const std::string& hostPath);
+    int CreateAt(const std::string& libraryPath);
+    // The library handle, opened again when a save left it closed.
+    bool EnsureHandle();
+    // Starts the update's working copy: the image file copied into a new
+    // file in its folder, opened through the library, receives the writes.
+    bool OpenWorkingCopy();
+    // Drops the working copy and turns back to the image file.
+    void DiscardWork();
+    // The directory, map and boot sector read again from the image file.
+    void ReloadFromFile();
+    int SaveFailed(const std::string& cause);
+    std::string LibraryErrorText(dsk_err_t err) const;
+
     // The in-memory directory and map, to put back after a failed change.
     struct Snapshot {
         std::uint8_t directory[kDirBufferSize];
@@ -107,7 +149,7 @@ private:
     // Refuses a change to the directory: no image, or one that must not be written.
     bool CanWriteDirectory();
 
-    void ShowError(const char* text);
+    void ShowError(const char* text, const std::string& cause = {});
     int Fail(FailReason reason);
     void CloseHandle();
     dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
@@ -146,6 +188,28 @@ private:
     IDiskOwner* m_pOwner;
     std::string m_strImagePath;
     DSK_PDRIVER m_hImage = nullptr;
+
+    // Saving (host files only). The file behind the image path, links
+    // followed: the one that is locked and replaced.
+    std::string m_strSavePath;
+    // The version of that file that the in-memory directory came from.
+    FileIdentity m_LoadedIdentity;
+    CFileLock m_Lock;
+    CPendingFile m_WorkingCopy;
+    // While an update runs, the handle on the image file itself (m_hImage is
+    // on the working copy); null when none was open.
+    DSK_PDRIVER m_hSaved = nullptr;
+    // m_hImage is on the working copy.
+    bool m_bWorking = false;
+    // After a save the handle is opened again only when next needed.
+    bool m_bHandleDeferred = false;
+    unsigned m_UpdateDepth = 0;
+    // An operation of the running update succeeded: there is something to save.
+    bool m_bChanged = false;
+    // A failed write could not be undone in the working copy: it must not
+    // be saved.
+    bool m_bWorkBroken = false;
+    std::string m_strCause;
     DSK_GEOMETRY m_Geometry{};
     alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     std::uint8_t m_BootSector[kBootSectorSize] = {};

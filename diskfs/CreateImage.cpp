@@ -1,23 +1,66 @@
 // Creates a blank single-sided 40-track +3 image: every track of head 0
 // formatted with 0xE5, so that it has no disk specification and an empty
-// directory.
+// directory. The image is built in a new file beside the target and takes
+// the target's name only when complete: a failed creation never costs the
+// file it was to replace, and without `replace` no existing file is replaced.
 
 #include "CDiskImage.h"
 
-int CDiskImage::CreateImage(const std::string& path) {
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+int CDiskImage::CreateImage(const std::string& path, bool replace) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     if (IsOpen())
         CloseImage();
     m_strImagePath = path;
+    m_strCause.clear();
     m_bMapped = false;
     m_bReadOnly = true;
     m_bDirectoryCurrent = false;
+    if (!lib.imagesAreHostFiles)
+        return CreateAt(path);
 
-    const dsk_err_t created =
-        lib.dsk_creat ? lib.dsk_creat(&m_hImage, path.c_str(), "dsk", nullptr) : DSK_ERR_NOTIMPL;
+    // A link is kept: the file it points to is the one replaced.
+    std::string target = path;
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    std::string cause;
+    CPendingFile file;
+    if (!file.Create(target, 0666, cause)) {
+        ShowError("Unable to create disk", cause);
+        return Fail(FailReason::HostOpen);
+    }
+    if (replace) {
+        const int existing = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (existing >= 0) {
+            file.TakeAttributesOf(existing);
+            ::close(existing);
+        }
+    }
+    if (!CreateAt(file.Path()))
+        return 0;
+    if (!file.Finish(replace ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace,
+                     cause)) {
+        if (file.TargetExisted())
+            return Fail(FailReason::FileExists);
+        ShowError("Unable to create disk", cause);
+        return Fail(FailReason::HostWrite);
+    }
+    return 1;
+}
+
+int CDiskImage::CreateAt(const std::string& libraryPath) {
+    const DiskLibraryTable& lib = m_pOwner->LibraryTable();
+    const dsk_err_t created = lib.dsk_creat
+                                  ? lib.dsk_creat(&m_hImage, libraryPath.c_str(), "dsk", nullptr)
+                                  : DSK_ERR_NOTIMPL;
     if (created != DSK_ERR_OK) {
         m_hImage = nullptr;
-        ShowError("Unable to create disk");
+        ShowError("Unable to create disk", LibraryErrorText(created));
         return 0;
     }
 
@@ -55,6 +98,12 @@ int CDiskImage::CreateImage(const std::string& path) {
             return 0;
         }
     }
-    CloseHandle();
+    // LibDsk writes the image out only now: its result decides.
+    const dsk_err_t closed = lib.dsk_close ? lib.dsk_close(&m_hImage) : DSK_ERR_NOTIMPL;
+    m_hImage = nullptr;
+    if (closed != DSK_ERR_OK) {
+        ShowError("Unable to create disk", LibraryErrorText(closed));
+        return 0;
+    }
     return 1;
 }

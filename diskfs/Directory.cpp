@@ -233,8 +233,10 @@ int CDiskImage::WriteDirectory() {
             continue;
         // Put back what the sectors already written held, so that the disk
         // keeps its old directory rather than half of each.
-        for (std::uint32_t j = 0; j < k; ++j)
-            WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_SectorSize);
+        for (std::uint32_t j = 0; j < k; ++j) {
+            if (WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_SectorSize) != DSK_ERR_OK)
+                m_bWorkBroken = true;
+        }
         return Fail(FailReason::DiskWrite);
     }
     std::memcpy(m_DiskDirectory, m_Directory, kDirBufferSize);

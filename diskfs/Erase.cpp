@@ -7,6 +7,12 @@
 int CDiskImage::EraseFile(const std::uint8_t* name, const std::uint8_t* type) {
     if (!CanWriteDirectory())
         return 0;
+    return InUpdate([&] { return EraseFrom(name, type); });
+}
+
+int CDiskImage::EraseFrom(const std::uint8_t* name, const std::uint8_t* type) {
+    if (!CanWriteDirectory())
+        return 0;
     Snapshot before;
     TakeSnapshot(before);
     std::uint16_t position = 0;

@@ -30,6 +30,8 @@ const char* FailReasonText(FailReason reason) {
         return "name not allowed on this system";
     case FailReason::UnsupportedBlockSize:
         return "unsupported block size for import";
+    case FailReason::SaveFailed:
+        return "Unable to save disk image";
     }
     return "unknown error";
 }

@@ -17,6 +17,7 @@ enum class FailReason {
     ReadOnly,
     BadName,
     UnsupportedBlockSize,
+    SaveFailed,
 };
 
 const char* FailReasonText(FailReason reason);

@@ -1,8 +1,10 @@
 #pragma once
-// Host files for the file operations. A written file is built under a
-// temporary name in the target's folder and takes the target's name only
-// when it is complete, so a failed copy leaves nothing behind and never
-// touches an existing file of that name.
+// Host files for the file operations. A written file is built unnamed in the
+// target's folder and takes the target's name only when it is complete and
+// synced (see SafeFile.h), so a failed or interrupted copy leaves nothing
+// behind and never touches an existing file of that name.
+
+#include "SafeFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +21,8 @@ public:
     bool Open(const std::string& target);
     // Buffered: the data reaches the file in large writes.
     bool Write(const std::uint8_t* data, std::size_t size);
-    // Closes the file and gives it the target's name, replacing any file there.
+    // Gives the file the target's name, replacing any file there; a file
+    // replaced passes on its permission bits.
     bool Commit();
     // Removes the temporary file; nothing of the copy remains.
     void Abandon();
@@ -27,8 +30,7 @@ public:
 private:
     bool Flush();
 
-    int m_Fd = -1;
-    std::string m_strTemp;
+    CPendingFile m_File;
     std::string m_strTarget;
     std::vector<std::uint8_t> m_Buffer;
 };

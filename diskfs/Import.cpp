@@ -33,6 +33,13 @@ void NameFromPath(const std::string& path, std::uint8_t* name, std::uint8_t* typ
 int CDiskImage::ImportFile(const std::string& hostPath) {
     if (!CanWriteDirectory())
         return 0;
+    return InUpdate([&] { return ImportInto(hostPath); });
+}
+
+int CDiskImage::ImportInto(const std::string& hostPath) {
+    // The update may have loaded the image again.
+    if (!CanWriteDirectory())
+        return 0;
     // RC is one byte: an entry must not map more than 255 records.
     if (std::uint32_t{SlotsPerEntry()} * m_BlockSize / 128 > 255)
         return Fail(FailReason::UnsupportedBlockSize);

@@ -48,6 +48,7 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     Resolve(m_hModule, "dsk_getgeom", m_Table.dsk_getgeom);
     Resolve(m_hModule, "dsk_apform", m_Table.dsk_apform);
     Resolve(m_hModule, "dg_stdformat", m_Table.dg_stdformat);
+    Resolve(m_hModule, "dsk_strerror", m_Table.dsk_strerror);
     return true;
 }
 

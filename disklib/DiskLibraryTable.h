@@ -19,6 +19,7 @@ struct DiskLibraryTable {
                                    dsk_phead_t head, unsigned char filler);
     using StdFormatFn = dsk_err_t (*)(DSK_GEOMETRY* geom, dsk_format_t format, dsk_cchar_t* name,
                                       dsk_cchar_t* description);
+    using StrErrorFn = char* (*)(dsk_err_t err);
 
     OpenFn dsk_open = nullptr;
     OpenFn dsk_creat = nullptr;
@@ -28,4 +29,10 @@ struct DiskLibraryTable {
     GetGeomFn dsk_getgeom = nullptr;
     FormatFn dsk_apform = nullptr;
     StdFormatFn dg_stdformat = nullptr;
+    StrErrorFn dsk_strerror = nullptr;
+
+    // The paths handed to dsk_open name host files, which are then saved
+    // whole and atomically (see SafeFile.h). A test disk that lives in
+    // memory sets this false: its changes go straight through the handle.
+    bool imagesAreHostFiles = true;
 };

@@ -72,7 +72,7 @@ TEST_F(CliTest, SeveralImagesAreHeadedAndFailuresReported) {
     const std::string missing = dir / "missing.dsk";
     const CommandResult ls = RunCommand(Cli("ls " + Quote(missing) + " " + Quote(image)), true);
     EXPECT_EQ(ls.status, 1);
-    EXPECT_NE(ls.out.find("ERROR: Unable to load disk image\n"), std::string::npos);
+    EXPECT_NE(ls.out.find(missing + ": Unable to load disk image"), std::string::npos);
     EXPECT_NE(ls.out.find(image + ":\n U  Filename"), std::string::npos);
 }
 
@@ -143,7 +143,8 @@ TEST_F(CliTest, InfoPrintsTheGeometryReport) {
     EXPECT_NE(info.out.find("Total Blocks\t: 180\n"), std::string::npos);
     const CommandResult missing = RunCommand(Cli("info " + Quote(dir / "none.dsk")), true);
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "ERROR: Unable to load disk image\n");
+    EXPECT_EQ(missing.out.rfind("ERROR: " + dir / "none.dsk" + ": Unable to load disk image", 0), 0u)
+        << missing.out;
 }
 
 TEST_F(CliTest, UnmappableFormatsAreClearErrors) {
@@ -158,7 +159,7 @@ TEST_F(CliTest, UnmappableFormatsAreClearErrors) {
         for (const char* command : {"ls ", "info ", "ls --json "}) {
             const CommandResult r = RunCommand(Cli(command + Quote(image)), true);
             EXPECT_EQ(r.status, 1) << format << " " << command;
-            EXPECT_NE(r.out.find("ERROR: Unsupported disk format"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find(": Unsupported disk format"), std::string::npos) << r.out;
         }
     }
 }

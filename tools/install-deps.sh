@@ -13,6 +13,8 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     # Test oracles: LibDsk's own utilities and cpmtools.
     libdsk-utils cpmtools
+    # Failing system calls on purpose in the saving tests.
+    strace
     # The window under a virtual X server, and its screenshot.
     xvfb xauth imagemagick
     # The Debian package and its check: CPack's dependency scan, the

@@ -4,10 +4,48 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #ifndef TARNLIGHT_VERSION
 #define TARNLIGHT_VERSION "unknown"
 #endif
+
+namespace {
+
+// SIGTERM (a logout or shutdown), SIGINT and SIGHUP end the program through
+// its own exit path: the handler only wakes the event loop. Every change is
+// already saved, so nothing is pending; a save under way finishes first.
+int g_SignalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_SignalPipe[1], &byte, 1);
+}
+
+void QuitOnStopSignals(QObject* parent) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_SignalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_SignalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_SignalPipe[0], &byte, 1);
+        QCoreApplication::exit(0); // leaves the dialog's loop too
+    });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A file-size limit fails the save instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+} // namespace
 
 CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("tarnlight"));
@@ -33,6 +71,7 @@ int CMainApp::InitInstance() {
         return 2;
     }
 
+    QuitOnStopSignals(this);
     CMainDlg dialog;
     if (!images.isEmpty())
         dialog.OpenAtStart(QFileInfo(images.first()).absoluteFilePath());

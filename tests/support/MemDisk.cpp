@@ -74,6 +74,7 @@ DiskLibraryTable MemDisk::Table() {
     table.dsk_getgeom = &MemDisk::GetGeom;
     table.dsk_apform = &MemDisk::Format;
     table.dg_stdformat = &MemDisk::StdFormat;
+    table.imagesAreHostFiles = false;
     return table;
 }
 

@@ -317,6 +317,49 @@ private slots:
         QCOMPARE(dlg.LastPath(), image);
     }
 
+    // Each change is in the image file before the command returns, and a
+    // file another program added meanwhile survives the window's next save.
+    void ChangesReachTheFileAtOnce() {
+        TempDir dir;
+        const QString image = MakeImage(dir, "pcw180", "pcw");
+        if (image.isEmpty())
+            QSKIP("dskform and cpmtools are not installed");
+        const std::string path = image.toStdString();
+        auto listed = [&] { return RunCommand("cpmls -T dsk -f pcw -l " + Quote(path)).out; };
+        ScriptedDialogs dialogs;
+        dialogs.files = {image};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 2);
+
+        WriteFile(dir / "OTHER.BIN", PatternBytes(700, 4));
+        RunCommand("cpmcp -T dsk -f pcw " + Quote(path) + " " + Quote(dir / "OTHER.BIN") +
+                   " 0:OTHER.BIN");
+        WriteFile(dir / "DROP.BIN", PatternBytes(900, 5));
+        dlg.OnDropFiles({QString::fromStdString(dir / "DROP.BIN")});
+        QVERIFY(listed().find("drop.bin") != std::string::npos);
+        QVERIFY(listed().find("other.bin") != std::string::npos);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 4);
+
+        dlg.FileList()->clearSelection();
+        dlg.FileList()->topLevelItem(0)->setSelected(true);
+        QCOMPARE(Row(dlg, 0).at(1), QStringLiteral("BIG     "));
+        dlg.OnDelete();
+        QVERIFY(listed().find("big.dat") == std::string::npos);
+        QVERIFY(listed().find("other.bin") != std::string::npos);
+
+        std::vector<unsigned char> boot(512, 0xE5);
+        boot[100] = 0x42;
+        WriteFile(dir / "boot.bin", boot);
+        dialogs.files = {QString::fromStdString(dir / "boot.bin")};
+        dlg.OnWriteBootBlk();
+        LibDskOwner fresh;
+        CDiskImage reader(&fresh);
+        reader.LoadImage(path);
+        QCOMPARE(reader.BootSector()[100], std::uint8_t{0x42});
+        QVERIFY(dialogs.messages.empty());
+    }
+
     void AboutBox() {
         ScriptedDialogs dialogs;
         CMainDlg dlg(&dialogs);

@@ -1,0 +1,89 @@
+#pragma once
+// Saving host files so that none is ever half-written, and telling when
+// another program changed one.
+//
+// A new file is built unnamed in its target's folder (O_TMPFILE; where the
+// file system cannot do that, under a unique hidden name created with O_EXCL),
+// synced, and only then given the target's name by rename(2), after which the
+// folder is synced: at every instant the target is the whole old file or the
+// whole new one, and an interrupted program leaves no temporary behind.
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// What tells one version of a file from another: a rename gives a new inode,
+// a write in place a new size or modification time.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+bool IdentityOfFile(const std::string& path, FileIdentity& identity);
+bool IdentityOfDescriptor(int fd, FileIdentity& identity);
+
+// The text of errno, for messages.
+std::string ErrnoText(int error);
+
+// An exclusive advisory lock (flock) on the file a path names, serialising
+// every read-modify-write of it among the programs that lock it too.
+class CFileLock {
+public:
+    CFileLock() = default;
+    ~CFileLock() { Release(); }
+    CFileLock(const CFileLock&) = delete;
+    CFileLock& operator=(const CFileLock&) = delete;
+
+    // Waits for the lock. A file replaced while we waited (the usual end of
+    // another program's save) is locked afresh under its new inode.
+    bool Acquire(const std::string& path, std::string& cause);
+    void Release();
+    bool Held() const { return m_Fd >= 0; }
+    int Descriptor() const { return m_Fd; }
+
+private:
+    int m_Fd = -1;
+};
+
+class CPendingFile {
+public:
+    enum class Commit { Replace, NoReplace };
+
+    CPendingFile() = default;
+    ~CPendingFile() { Abandon(); }
+    CPendingFile(const CPendingFile&) = delete;
+    CPendingFile& operator=(const CPendingFile&) = delete;
+
+    // Creates the file beside `target` with the given mode (less the umask).
+    bool Create(const std::string& target, mode_t mode, std::string& cause);
+    int Descriptor() const { return m_Fd; }
+    // A path by which another library can open the file while it is pending.
+    std::string Path() const;
+    // Takes the permission bits, and the owner where the process may, of an
+    // existing file.
+    void TakeAttributesOf(int fd);
+    // Copies the whole of an open file into this one.
+    bool CopyFrom(int fd, std::string& cause);
+
+    // Syncs the file and gives it the target's name; with NoReplace an
+    // existing target is never touched. SIGINT, SIGTERM and SIGHUP wait
+    // until the name is in place.
+    bool Finish(Commit mode, std::string& cause);
+    // Removes the pending file; nothing of it remains.
+    void Abandon();
+    bool Open() const { return m_Fd >= 0; }
+    // A NoReplace Finish failed because the target exists.
+    bool TargetExisted() const { return m_bTargetExisted; }
+
+private:
+    bool m_bTargetExisted = false;
+    bool m_bFolderLocked = false;
+    int m_Fd = -1;
+    int m_FolderFd = -1;
+    std::string m_strTarget;
+    std::string m_strFolder;
+    // The hidden name of a file made without O_TMPFILE; empty when unnamed.
+    std::string m_strNamed;
+};

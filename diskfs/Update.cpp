@@ -1,0 +1,187 @@
+// Saving changes to the image file.
+//
+// LibDsk keeps some containers (CPCEMU, extended, CopyQM, IMD, TeleDisk) in
+// memory and writes them back whole at dsk_close, truncating the file first;
+// others it writes in place. Neither may happen to the user's file: an
+// interruption or a full disk would leave it cut short. So an update copies
+// the image file into a new, unnamed file in the same folder and opens that
+// through LibDsk; every write goes there. At the end LibDsk closes it (which
+// writes out what it kept in memory), the copy is synced and renamed over
+// the image file, and the folder is synced. LibDsk does all container I/O;
+// this file only copies bytes and moves names.
+//
+// The update holds an exclusive flock on the image file from its start to
+// its end, so Tarnlight processes take turns; a file that changed since it
+// was loaded (another program saved it) is loaded again before anything is
+// changed, so that nothing it wrote is lost.
+
+#include "CDiskImage.h"
+
+#include <unistd.h>
+
+bool CDiskImage::EnsureHandle() {
+    if (m_hImage != nullptr)
+        return true;
+    if (!m_bHandleDeferred)
+        return false;
+    m_bHandleDeferred = false;
+    auto open = m_pOwner->LibraryTable().dsk_open;
+    if (open == nullptr || open(&m_hImage, m_strSavePath.c_str(), nullptr, nullptr) != DSK_ERR_OK) {
+        m_hImage = nullptr;
+        m_bReadOnly = true;
+        return false;
+    }
+    return true;
+}
+
+int CDiskImage::SaveFailed(const std::string& cause) {
+    ShowError("Unable to save disk image", cause);
+    return Fail(FailReason::SaveFailed);
+}
+
+int CDiskImage::BeginUpdate() {
+    if (!IsOpen())
+        return Fail(FailReason::NoImage);
+    if (m_UpdateDepth > 0) {
+        ++m_UpdateDepth;
+        return 1;
+    }
+    m_bChanged = false;
+    m_bWorkBroken = false;
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles) {
+        m_UpdateDepth = 1;
+        return 1;
+    }
+
+    std::string cause;
+    if (!m_Lock.Acquire(m_strSavePath, cause))
+        return SaveFailed(cause);
+    FileIdentity now;
+    if (!IdentityOfDescriptor(m_Lock.Descriptor(), now)) {
+        m_Lock.Release();
+        return SaveFailed(ErrnoText(errno));
+    }
+    if (!(now == m_LoadedIdentity)) {
+        // Another program saved the image since it was loaded: what it
+        // wrote is taken up before anything is changed.
+        const std::string locked = m_strSavePath;
+        if (!LoadImage(m_strImagePath)) {
+            m_Lock.Release();
+            return 0;
+        }
+        if (m_strSavePath != locked || !(m_LoadedIdentity == now)) {
+            m_Lock.Release();
+            ShowError("The disk image was changed by another program");
+            return Fail(FailReason::SaveFailed);
+        }
+        // The operation works on the directory as the file now holds it.
+        ReadDirectory(m_Directory);
+    }
+    // The file's own permissions decide, not the folder's: a rename would
+    // otherwise replace a file the user made read-only.
+    if (access(m_strSavePath.c_str(), W_OK) != 0) {
+        m_Lock.Release();
+        m_strCause = ErrnoText(errno);
+        return Fail(FailReason::ReadOnly);
+    }
+    if (!OpenWorkingCopy()) {
+        m_Lock.Release();
+        return SaveFailed(m_strCause);
+    }
+    m_UpdateDepth = 1;
+    return 1;
+}
+
+bool CDiskImage::OpenWorkingCopy() {
+    std::string cause;
+    // Owner-only until it takes the image's place and its permissions.
+    if (!m_WorkingCopy.Create(m_strSavePath, 0600, cause) ||
+        !m_WorkingCopy.CopyFrom(m_Lock.Descriptor(), cause)) {
+        m_WorkingCopy.Abandon();
+        m_strCause = cause;
+        return false;
+    }
+    auto open = m_pOwner->LibraryTable().dsk_open;
+    DSK_PDRIVER work = nullptr;
+    const dsk_err_t err = open ? open(&work, m_WorkingCopy.Path().c_str(), nullptr, nullptr)
+                               : DSK_ERR_NOTIMPL;
+    if (err != DSK_ERR_OK) {
+        m_WorkingCopy.Abandon();
+        m_strCause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
+        return false;
+    }
+    m_hSaved = m_hImage;
+    m_hImage = work;
+    m_bWorking = true;
+    return true;
+}
+
+void CDiskImage::DiscardWork() {
+    if (!m_bWorking)
+        return;
+    m_bWorking = false;
+    auto close = m_pOwner->LibraryTable().dsk_close;
+    if (m_hImage != nullptr && close != nullptr)
+        close(&m_hImage); // writes, if at all, only into the copy
+    m_hImage = m_hSaved;
+    m_hSaved = nullptr;
+    m_WorkingCopy.Abandon();
+}
+
+void CDiskImage::ReloadFromFile() {
+    if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
+        m_bReadOnly = true;
+    BuildAllocationMap();
+    ReadDirectory(m_Directory);
+}
+
+int CDiskImage::EndUpdate() {
+    if (m_UpdateDepth == 0)
+        return 1;
+    if (--m_UpdateDepth > 0)
+        return 1;
+    const bool changed = m_bChanged;
+    m_bChanged = false;
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+        return 1;
+    if (!changed && !m_bWorkBroken) {
+        DiscardWork();
+        m_Lock.Release();
+        return 1;
+    }
+    std::string cause = "a failed write could not be undone";
+    bool saved = false;
+    FileIdentity identity;
+    if (!m_bWorkBroken) {
+        // LibDsk writes out what it kept in memory only here.
+        auto close = m_pOwner->LibraryTable().dsk_close;
+        const dsk_err_t err = close ? close(&m_hImage) : DSK_ERR_NOTIMPL;
+        m_hImage = nullptr;
+        if (err != DSK_ERR_OK) {
+            cause = LibraryErrorText(err);
+        } else {
+            m_WorkingCopy.TakeAttributesOf(m_Lock.Descriptor());
+            saved = IdentityOfDescriptor(m_WorkingCopy.Descriptor(), identity) &&
+                    m_WorkingCopy.Finish(CPendingFile::Commit::Replace, cause);
+        }
+    }
+    if (!saved) {
+        DiscardWork();
+        ReloadFromFile();
+        m_Lock.Release();
+        return SaveFailed(cause);
+    }
+    // The saved copy is the image file now; the handle on the replaced file
+    // is closed (it holds no change) and a new one opened when next needed.
+    if (m_hSaved != nullptr) {
+        if (auto close = m_pOwner->LibraryTable().dsk_close)
+            close(&m_hSaved);
+    }
+    m_hSaved = nullptr;
+    m_hImage = nullptr;
+    m_bWorking = false;
+    m_bHandleDeferred = true;
+    m_LoadedIdentity = identity;
+    m_Lock.Release();
+    return 1;
+}

@@ -1,0 +1,268 @@
+// Saving images safely, tried with real processes: killed at random moments,
+// failing system calls, a file-size limit, two writers at once, links.
+// Images come from dskform and cpmcp; cpmcp and fsck.cpm check the result.
+
+#include "support/HostTools.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <set>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
+
+bool HaveOracles() {
+    return HaveProgram("dskform") && HaveProgram("cpmcp") && HaveProgram("fsck.cpm");
+}
+
+// Starts tarnlight-cli with these arguments, output discarded.
+pid_t Spawn(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = TARNLIGHT_CLI;
+    argv.push_back(program.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Names in the folder other than the expected ones: temporaries left behind.
+std::vector<std::string> Strays(const fs::path& folder, const std::set<std::string>& expected) {
+    std::vector<std::string> strays;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (expected.count(entry.path().filename().string()) == 0)
+            strays.push_back(entry.path().filename().string());
+    return strays;
+}
+
+struct Container {
+    const char* type; // dskform -type and cpmtools -T
+};
+
+class SaveTest : public ::testing::TestWithParam<Container> {
+protected:
+    void SetUp() override {
+        if (!HaveOracles())
+            GTEST_SKIP() << "dskform and cpmtools are not installed";
+        fs::create_directory(disks);
+        image = (disks / "work.dsk").string();
+        RunCommand(std::string("dskform -type ") + GetParam().type + " -format pcw180 " +
+                   Quote(image) + " >/dev/null");
+        for (unsigned i = 0; i < 4; ++i) {
+            const std::string name = "KEEP" + std::to_string(i) + ".BIN";
+            originals[name] = PatternBytes(1000 + 7000 * i, i + 1);
+            WriteFile(dir / name, originals[name]);
+            RunCommand(Cpm("cpmcp") + Quote(dir / name) + " 0:" + name);
+        }
+        for (unsigned i = 0; i < 4; ++i)
+            WriteFile(dir / ("NEW" + std::to_string(i) + ".BIN"), PatternBytes(9000, 50 + i));
+    }
+
+    std::string Cpm(const std::string& tool, const std::string& options = "") const {
+        return tool + " " + options + " -T " + GetParam().type + " -f pcw " + Quote(image) + " ";
+    }
+
+    // The image opens, fsck.cpm finds nothing wrong, and every file that was
+    // on it from the start comes out byte for byte.
+    void ExpectIntact(const std::string& when) {
+        EXPECT_EQ(RunCommand(Cli("ls " + Quote(image))).status, 0) << when;
+        const CommandResult fsck = RunCommand(Cpm("fsck.cpm", "-n"), true);
+        EXPECT_EQ(fsck.status, 0) << when << "\n" << fsck.out;
+        for (const auto& [name, bytes] : originals) {
+            const std::string out = dir / ("out-" + name);
+            fs::remove(out);
+            RunCommand(Cpm("cpmcp") + "0:" + name + " " + Quote(out));
+            std::vector<unsigned char> got = ReadFile(out);
+            got.resize(std::min(got.size(), bytes.size()));
+            EXPECT_EQ(got, bytes) << name << " " << when;
+        }
+    }
+
+    TempDir dir;
+    fs::path disks = dir.Path() / "disks";
+    std::string image;
+    std::map<std::string, std::vector<unsigned char>> originals;
+};
+
+// Killed with SIGKILL at random moments during put, rm and get. The
+// TARNLIGHT_KILL_ROUNDS environment variable makes the run longer.
+TEST_P(SaveTest, KilledAtRandomMomentsLosesNothing) {
+    unsigned rounds = 150;
+    if (const char* env = std::getenv("TARNLIGHT_KILL_ROUNDS"))
+        rounds = static_cast<unsigned>(std::strtoul(env, nullptr, 10));
+    const fs::path out = dir.Path() / "got";
+    fs::create_directory(out);
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> delay(0, 6000);
+    unsigned killed = 0;
+    for (unsigned round = 0; round < rounds; ++round) {
+        const std::string added = dir / ("NEW" + std::to_string(round % 4) + ".BIN");
+        std::vector<std::string> args;
+        switch (round % 3) {
+        case 0:
+            args = {"put", image, added};
+            break;
+        case 1:
+            args = {"rm", image, "NEW*"};
+            break;
+        default:
+            args = {"get", image, out.string()};
+            break;
+        }
+        const pid_t pid = Spawn(args);
+        usleep(static_cast<useconds_t>(delay(random)));
+        if (kill(pid, SIGKILL) == 0)
+            ++killed;
+        Wait(pid);
+        // A process killed between the two steps of a replacement (link,
+        // then rename) may leave its file at the one passing name of that
+        // target, which the next save of the same target removes. Nothing
+        // else may be left, ever.
+        for (const std::string& stray : Strays(disks, {"work.dsk", ".work.dsk.tarnlight-save"}))
+            ADD_FAILURE() << "round " << round << ": " << stray;
+        for (const auto& entry : fs::directory_iterator(out)) {
+            const std::string name = entry.path().filename().string();
+            if (name[0] == '.') {
+                EXPECT_NE(name.find(".tarnlight-save"), std::string::npos) << name;
+            }
+        }
+        if (round % 30 == 29)
+            ExpectIntact("after round " + std::to_string(round));
+    }
+    // One more of each, left to finish: no temporary remains anywhere.
+    EXPECT_EQ(RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "NEW0.BIN"))).status, 0);
+    EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " " + Quote(out.string()))).status, 0);
+    EXPECT_EQ(RunCommand(Cli("rm " + Quote(image) + " 'NEW*'")).status, 0);
+    EXPECT_TRUE(Strays(disks, {"work.dsk"}).empty());
+    for (const auto& entry : fs::directory_iterator(out))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    ExpectIntact("at the end");
+    EXPECT_GT(killed, rounds / 4) << "the processes ended before they could be killed";
+}
+
+// Every system call that writes the new image, failed: the command fails
+// with "Unable to save disk image" and the image file is unchanged.
+TEST_P(SaveTest, FailingSystemCallsLeaveTheImageAsItWas) {
+    if (!HaveProgram("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    const std::vector<unsigned char> before = ReadFile(image);
+    for (const char* call : {"pwrite64", "write", "fsync", "linkat", "renameat"}) {
+        const std::string inject = std::string("-e inject=") + call + ":error=ENOSPC:when=1+";
+        const CommandResult put =
+            RunCommand("strace -f -o /dev/null " + inject + " " + Cli("put " + Quote(image) + " " +
+                                                                      Quote(dir / "NEW0.BIN")),
+                       true);
+        EXPECT_NE(put.status, 0) << call;
+        if (std::string(call) != "write") {
+            EXPECT_NE(put.out.find("Unable to save disk image"), std::string::npos)
+                << call << ": " << put.out;
+        }
+        EXPECT_EQ(ReadFile(image), before) << call;
+        EXPECT_TRUE(Strays(disks, {"work.dsk"}).empty()) << call;
+    }
+    // A file-size limit below the image's size.
+    const CommandResult limited = RunCommand(
+        "ulimit -f 64; " + Cli("put " + Quote(image) + " " + Quote(dir / "NEW0.BIN")), true);
+    EXPECT_EQ(limited.status, 1) << limited.out;
+    EXPECT_NE(limited.out.find(image + ": Unable to save disk image: "), std::string::npos)
+        << limited.out;
+    EXPECT_EQ(ReadFile(image), before);
+    const CommandResult renewed = RunCommand("ulimit -f 64; " + Cli("new --force " + Quote(image)), true);
+    EXPECT_EQ(renewed.status, 1) << renewed.out;
+    EXPECT_EQ(ReadFile(image), before);
+    EXPECT_TRUE(Strays(disks, {"work.dsk"}).empty());
+}
+
+// Two programs adding files at once: both land.
+TEST_P(SaveTest, TwoWritersAtOnceBothLand) {
+    for (unsigned round = 0; round < 8; ++round) {
+        const pid_t first = Spawn({"put", image, dir / "NEW0.BIN"});
+        const pid_t second = Spawn({"put", image, dir / "NEW1.BIN"});
+        EXPECT_EQ(Wait(first), 0);
+        EXPECT_EQ(Wait(second), 0);
+        const CommandResult ls = RunCommand(Cpm("cpmls", "-l"));
+        EXPECT_NE(ls.out.find("new0.bin"), std::string::npos) << "round " << round << ls.out;
+        EXPECT_NE(ls.out.find("new1.bin"), std::string::npos) << "round " << round << ls.out;
+        ASSERT_EQ(RunCommand(Cli("rm " + Quote(image) + " 'NEW*'")).status, 0);
+    }
+    ExpectIntact("after concurrent puts");
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, SaveTest,
+                         ::testing::Values(Container{"dsk"}, Container{"edsk"}),
+                         [](const auto& param) { return std::string(param.param.type); });
+
+class SaveFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveOracles())
+            GTEST_SKIP() << "dskform and cpmtools are not installed";
+    }
+    TempDir dir;
+};
+
+TEST_F(SaveFiles, KeepsPermissionsAndFollowsLinks) {
+    const std::string image = dir / "real.dsk";
+    const std::string link = dir / "link.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+    chmod(image.c_str(), 0640);
+    fs::create_symlink("real.dsk", link);
+    WriteFile(dir / "A.BIN", PatternBytes(500, 1));
+    ASSERT_EQ(RunCommand(Cli("put " + Quote(link) + " " + Quote(dir / "A.BIN"))).status, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(image).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_NE(RunCommand("cpmls -T dsk -f pcw " + Quote(image)).out.find("a.bin"),
+              std::string::npos);
+    // new --force through the link replaces the file it points to.
+    ASSERT_EQ(RunCommand(Cli("new --force " + Quote(link))).status, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(RunCommand("cpmls -T dsk -f pcw " + Quote(image)).out.find("a.bin"),
+              std::string::npos);
+    // Without --force an existing file stays as it is, whatever it holds.
+    WriteFile(dir / "taken.dsk", {1, 2, 3});
+    EXPECT_EQ(RunCommand(Cli("new " + Quote(dir / "taken.dsk"))).status, 1);
+    EXPECT_EQ(ReadFile(dir / "taken.dsk"), (std::vector<unsigned char>{1, 2, 3}));
+    EXPECT_TRUE(Strays(dir.Path(), {"real.dsk", "link.dsk", "A.BIN", "taken.dsk"}).empty());
+
+    // An extracted file takes the permissions of the file it replaces.
+    const fs::path out = dir.Path() / "out";
+    fs::create_directory(out);
+    WriteFile((out / "A.BIN").string(), {9});
+    chmod((out / "A.BIN").c_str(), 0600);
+    ASSERT_EQ(RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "A.BIN"))).status, 0);
+    ASSERT_EQ(RunCommand(Cli("get --trim " + Quote(image) + " " + Quote(out.string()))).status, 0);
+    EXPECT_EQ(ReadFile((out / "A.BIN").string()).size(), 512u);
+    EXPECT_EQ(fs::status(out / "A.BIN").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+} // namespace
