@@ -81,6 +81,13 @@ cp empty720.dsk ours.dsk; cp empty720.dsk peer.dsk
 record "put, 60 files into a fresh 720K image" "$(median put.json 0)" "$(median put.json 1)" cpmcp 1.0 \
     "$(peak_kb "$cli" put ours.dsk put/*)" "$(peak_kb cpmcp -T dsk -f cf2dd peer.dsk put/* 0:)"
 
+hyperfine -N -w 2 -r "$runs" --export-json rm.json \
+    --prepare "cp full720.dsk ours-rm.dsk" "$cli rm ours-rm.dsk *" \
+    --prepare "cp full720.dsk peer-rm.dsk" "cpmrm -T dsk -f cf2dd peer-rm.dsk 0:*" >/dev/null
+cp full720.dsk ours-rm.dsk; cp full720.dsk peer-rm.dsk
+record "rm, all 120 files of the 720K image" "$(median rm.json 0)" "$(median rm.json 1)" cpmrm 1.0 \
+    "$(peak_kb "$cli" rm ours-rm.dsk '*')" "$(peak_kb cpmrm -T dsk -f cf2dd peer-rm.dsk '0:*')"
+
 # Into an empty folder each time, as a user extracting an image does.
 hyperfine -N -w 2 -r "$runs" --export-json get.json \
     --prepare "sh -c 'rm -rf out-ours && mkdir out-ours'" "$cli get --trim full720.dsk out-ours" \

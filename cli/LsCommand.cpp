@@ -115,8 +115,15 @@ bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     bool loaded = disk.LoadImage(image) != 0;
     // The lock is taken before the catalogue is read, so that the command
     // works on what the file holds once no other program is saving it.
-    if (loaded && forChange && !disk.BeginUpdate())
-        loaded = false;
+    if (loaded && forChange) {
+        owner.TakeLastError();
+        if (!disk.BeginUpdate()) {
+            if (owner.TakeLastError().empty())
+                std::fprintf(stderr, "ERROR: %s: %s\n", image.c_str(),
+                             FailReasonText(disk.LastFailure()));
+            loaded = false;
+        }
+    }
     if (disk.IsMapped()) {
         ClearCatalogue(owner.Rows());
         disk.ReadCatalogue(owner.Rows());
