@@ -29,7 +29,8 @@ int RunPut(CCliOwner& owner, const std::string& image, const std::vector<std::st
 int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns);
 int RunNew(CCliOwner& owner, const std::string& image, bool force);
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file);
-int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file);
+int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
+                 bool force);
 
 // Opens the image and reads its catalogue, as the window does after an open.
 // Returns false (the message already shown) when the image could not be opened

@@ -147,10 +147,19 @@ int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& f
                : kExitFailed;
 }
 
-int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file) {
+int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
+                 bool force) {
+    // A boot sector is 512 bytes; another length is most likely the wrong file.
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (!ec && size != 512 && !force) {
+        Report(file, "boot-sector files are 512 bytes (use --force to write another length)");
+        return kExitFailed;
+    }
     if (!OpenImage(owner, image, true))
         return FinishChanges(owner, kExitFailed);
+    const auto mode = force ? CDiskImage::BootWrite::ChangeFormat : CDiskImage::BootWrite::KeepFormat;
     const bool written =
-        Attempt(owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file); });
+        Attempt(owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file, mode); });
     return FinishChanges(owner, written ? kExitOk : kExitFailed);
 }

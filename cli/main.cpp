@@ -89,8 +89,11 @@ int main(int argc, char** argv) {
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();
              cmd.add_option("FILE", bootFile, "Host file to read")->required();
+             cmd.add_flag("--force", force,
+                          "Write a file of another length (its bytes replace the first ones), or "
+                          "one that changes the disk specification or the geometry");
          },
-         [&](CCliOwner& owner) { return RunBootWrite(owner, image, bootFile); }},
+         [&](CCliOwner& owner) { return RunBootWrite(owner, image, bootFile, force); }},
     };
 
     CLI::App app{"Tarnlight: list, extract, add and delete files in +3DOS, PCW and CPC "

@@ -7,17 +7,23 @@
 
 #include <cstring>
 
-int CDiskImage::WriteBootSector(const std::string& hostPath) {
+int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode) {
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     // An image that is not fully readable, or whose geometry is unknown, is
     // never written.
     if (m_bReadOnly)
         return Fail(FailReason::ReadOnly);
-    return InUpdate([&] { return WriteBootFrom(hostPath); });
+    // Without reserved tracks the first sector of the disk is the first
+    // directory sector (CPC data disks): writing it would wipe the directory.
+    if (m_Spec.bytes[DiskSpec::ReservedTracks] == 0) {
+        ShowError("This disk has no boot sector");
+        return Fail(FailReason::NoBootSector);
+    }
+    return InUpdate([&] { return WriteBootFrom(hostPath, mode); });
 }
 
-int CDiskImage::WriteBootFrom(const std::string& hostPath) {
+int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
     if (m_bReadOnly)
         return Fail(FailReason::ReadOnly);
     CHostFileReader host;
@@ -28,9 +34,26 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath) {
     std::memcpy(incoming, m_BootSector, sizeof incoming);
     if (host.Read(incoming, sizeof incoming) < 0)
         return Fail(FailReason::HostRead);
+    // The disk specification, or what LibDsk derives from the boot sector,
+    // decides where every file lies: a change of either may lose them all.
+    const bool specChanged = std::memcmp(incoming, m_BootSector, DiskSpec{}.bytes.size()) != 0;
+    if (specChanged && mode == BootWrite::KeepFormat)
+        return Fail(FailReason::ChangesFormat);
     if (WriteSector(0, 0, m_FirstSector, incoming) != DSK_ERR_OK) {
         ShowError("Unable to write boot sector");
         return Fail(FailReason::DiskWrite);
+    }
+    auto getGeometry = m_pOwner->LibraryTable().dsk_getgeom;
+    DSK_GEOMETRY derived{};
+    if (mode == BootWrite::KeepFormat && getGeometry != nullptr && m_hImage != nullptr &&
+        getGeometry(m_hImage, &derived) == DSK_ERR_OK &&
+        (derived.dg_cylinders != m_Geometry.dg_cylinders ||
+         derived.dg_heads != m_Geometry.dg_heads || derived.dg_sectors != m_Geometry.dg_sectors ||
+         derived.dg_secbase != m_Geometry.dg_secbase ||
+         derived.dg_secsize != m_Geometry.dg_secsize)) {
+        if (WriteSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
+            m_bWorkBroken = true;
+        return Fail(FailReason::ChangesFormat);
     }
     std::memcpy(m_BootSector, incoming, sizeof incoming);
     return 1;

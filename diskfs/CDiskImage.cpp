@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -92,7 +93,12 @@ int CDiskImage::LoadImage(const std::string& path) {
                                  : kNoEntry;
     if (err != DSK_ERR_OK) {
         m_hImage = nullptr;
-        ShowError("Unable to load disk image", LibraryErrorText(err));
+        const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
+        const std::string cause = refusal && *refusal ? refusal : LibraryErrorText(err);
+        // A file of a known kind that Tarnlight does not read (compressed,
+        // another system's container) is a format question, not damage.
+        ShowError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
+                  cause);
         return 0;
     }
     // Until the parameters describe this image, nothing may be written to it.
@@ -124,11 +130,11 @@ int CDiskImage::LoadImage(const std::string& path) {
         return refuse();
 
     m_bGeometryValid = true;
-    m_FirstSector = static_cast<std::uint16_t>(g.dg_secbase);
     m_SectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
     m_Heads = static_cast<std::uint8_t>(g.dg_heads);
     m_Cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
     m_SectorSize = static_cast<std::uint16_t>(g.dg_secsize);
+    m_FirstSector = TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
 
     if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
@@ -185,6 +191,12 @@ int CDiskImage::LoadImage(const std::string& path) {
         return refuse();
 
     m_Spec = spec;
+    {
+        const unsigned firstDataTrack = spec.bytes[DiskSpec::ReservedTracks];
+        m_DataFirstSector =
+            TrackFirstSectorId(static_cast<std::uint16_t>(firstDataTrack / m_Heads),
+                           static_cast<std::uint8_t>(firstDataTrack & (m_Heads - 1u)), m_FirstSector);
+    }
     m_BlockSize = d.blockSize;
     m_SectorsPerBlock = d.sectorsPerBlock;
     m_DirBlocks = d.dirBlocks;
@@ -213,6 +225,32 @@ int CDiskImage::LoadImage(const std::string& path) {
         break;
     }
     return 1;
+}
+
+std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
+                                             std::uint16_t guess) {
+    auto trackIds = m_pOwner->LibraryTable().dsk_ptrackids;
+    if (trackIds == nullptr || m_hImage == nullptr || cylinder >= m_Cylinders)
+        return guess;
+    dsk_psect_t count = 0;
+    DSK_FORMAT* ids = nullptr;
+    if (trackIds(m_hImage, &m_Geometry, cylinder, head, &count, &ids) != DSK_ERR_OK)
+        count = 0;
+    std::set<unsigned> present;
+    for (dsk_psect_t i = 0; ids != nullptr && i < count; ++i)
+        present.insert(ids[i].fmt_sector);
+    std::free(ids); // allocated by LibDsk with malloc
+    // A run of sectors-per-track ids from `first` on, all on the track.
+    auto holdsRun = [&](unsigned first) {
+        for (unsigned k = 0; k < m_SectorsPerTrack; ++k)
+            if (present.count(first + k) == 0)
+                return false;
+        return true;
+    };
+    if (present.empty() || holdsRun(guess))
+        return guess;
+    const unsigned lowest = *present.begin();
+    return lowest <= 0xFFFF && holdsRun(lowest) ? static_cast<std::uint16_t>(lowest) : guess;
 }
 
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {

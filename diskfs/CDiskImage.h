@@ -70,7 +70,12 @@ public:
     int EraseFile(const std::uint8_t* name, const std::uint8_t* type);
     // With `replace` false an existing file at `path` is never replaced.
     int CreateImage(const std::string& path, bool replace = true);
-    int WriteBootSector(const std::string& hostPath);
+    // KeepFormat refuses (ChangesFormat, nothing written) bytes that would
+    // change the disk specification or the geometry LibDsk derives from
+    // the boot sector; the front end asks the user and may call again with
+    // ChangeFormat.
+    enum class BootWrite { KeepFormat, ChangeFormat };
+    int WriteBootSector(const std::string& hostPath, BootWrite mode = BootWrite::KeepFormat);
     int ReadBootSector(const std::string& hostPath);
 
     // Saving. Every change is saved to the image file before the operation
@@ -98,6 +103,7 @@ public:
     const std::string& ImagePath() const { return m_strImagePath; }
     const DiskSpec& Spec() const { return m_Spec; }
     std::uint16_t FirstSectorId() const { return m_FirstSector; }
+    std::uint16_t DataFirstSectorId() const { return m_DataFirstSector; }
     std::uint16_t SectorsPerTrack() const { return m_SectorsPerTrack; }
     std::uint8_t Heads() const { return m_Heads; }
     std::uint16_t Cylinders() const { return m_Cylinders; }
@@ -125,7 +131,7 @@ private:
     }
     int ImportInto(const std::string& hostPath);
     int EraseFrom(const std::uint8_t* name, const std::uint8_t* type);
-    int WriteBootFrom(const std::string& hostPath);
+    int WriteBootFrom(const std::string& hostPath, BootWrite mode);
     int CreateAt(const std::string& libraryPath);
     // The library handle, opened again when a save left it closed.
     bool EnsureHandle();
@@ -165,6 +171,11 @@ private:
     // id first id + L % sectors per track; logical tracks follow the
     // reserved tracks, sides taken in turn.
     SectorAddress AddressOf(std::uint32_t logical) const;
+    // The first of the track's run of sector ids: LibDsk's guess when the
+    // track holds sectors-per-track ids from it on, else the lowest id on
+    // the track when they follow from that, else the guess.
+    std::uint16_t TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
+                                     std::uint16_t guess);
     // Transfers one logical sector counted from the first sector of logical track 0.
     dsk_err_t ReadLogical(std::uint32_t logical, std::uint8_t* buffer);
     dsk_err_t WriteLogical(std::uint32_t logical, const std::uint8_t* buffer);
@@ -213,7 +224,11 @@ private:
     DSK_GEOMETRY m_Geometry{};
     alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     std::uint8_t m_BootSector[kBootSectorSize] = {};
+    // The first sector id of cylinder 0, head 0 (the boot sector's), and of
+    // the first data track (where the directory and block walks count from),
+    // as the disk holds them (see TrackFirstSectorId).
     std::uint16_t m_FirstSector = 0;
+    std::uint16_t m_DataFirstSector = 0;
     std::uint16_t m_SectorsPerTrack = 0;
     std::uint8_t m_Heads = 0;
     std::uint16_t m_Cylinders = 0;

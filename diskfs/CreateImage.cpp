@@ -65,6 +65,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath) {
     }
 
     m_FirstSector = 1;
+    m_DataFirstSector = 1;
     m_SectorsPerTrack = 9;
     m_SectorSize = 512;
     m_BlockSize = 1024;

@@ -4,7 +4,8 @@
 // starts at the first sector of logical track 0 (the first track after the
 // reserved tracks). Block b starts at logical sector b * sectors per block;
 // logical sector L lies on logical track L / sectors per track at position
-// L % sectors per track, whose sector id is the geometry's first id + position.
+// L % sectors per track, whose sector id is the lowest id of the first data
+// track + position.
 
 #include "CDiskImage.h"
 #include "NameFields.h"
@@ -52,7 +53,7 @@ CDiskImage::SectorAddress CDiskImage::AddressOf(std::uint32_t logical) const {
         logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
     return {static_cast<std::uint16_t>(absolute / m_Heads),
             static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
-            static_cast<std::uint16_t>(m_FirstSector + logical % m_SectorsPerTrack)};
+            static_cast<std::uint16_t>(m_DataFirstSector + logical % m_SectorsPerTrack)};
 }
 
 dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {

@@ -32,6 +32,10 @@ const char* FailReasonText(FailReason reason) {
         return "unsupported block size for import";
     case FailReason::SaveFailed:
         return "Unable to save disk image";
+    case FailReason::NoBootSector:
+        return "This disk has no boot sector";
+    case FailReason::ChangesFormat:
+        return "the new boot sector changes the disk's format (use --force to write it anyway)";
     }
     return "unknown error";
 }

@@ -18,6 +18,8 @@ enum class FailReason {
     BadName,
     UnsupportedBlockSize,
     SaveFailed,
+    NoBootSector,
+    ChangesFormat,
 };
 
 const char* FailReasonText(FailReason reason);

@@ -70,7 +70,9 @@ CHostFileReader::~CHostFileReader() {
 }
 
 bool CHostFileReader::Open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or a device cannot hang the open; only
+    // regular files are read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -78,6 +80,7 @@ bool CHostFileReader::Open(const std::string& path) {
         ::close(fd);
         return false;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_Fd = fd;
     m_Size = static_cast<std::uint64_t>(st.st_size);
     return true;

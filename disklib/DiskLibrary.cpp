@@ -3,20 +3,33 @@
 #include "DskContainer.h"
 
 #include <dlfcn.h>
+#include <string>
 
 namespace {
 
-// LibDsk's own open entry, behind the container check.
+// LibDsk's own open entry, behind the identification and the container check.
 DiskLibraryTable::OpenFn g_LibraryOpen = nullptr;
+thread_local std::string g_Refusal;
 
-dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char* type,
-                      const char* compress) {
-    if (g_LibraryOpen == nullptr)
+// Opens only files identified as one of the supported containers, with that
+// container's driver: the caller's type is not used.
+dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const char*) {
+    g_Refusal.clear();
+    if (g_LibraryOpen == nullptr || path == nullptr)
         return DSK_ERR_NOTIMPL;
-    if (path != nullptr && !DskContainerIsSound(path))
+    const ImageKind kind = IdentifyImageFile(path);
+    if (kind.verdict != ImageKind::Verdict::Image) {
+        g_Refusal = kind.cause;
+        return kind.verdict == ImageKind::Verdict::Unsupported ? DSK_ERR_BADFMT : DSK_ERR_SYSERR;
+    }
+    if (!DskContainerIsSound(path)) {
+        g_Refusal = "damaged container";
         return DSK_ERR_CORRUPT;
-    return g_LibraryOpen(self, path, type, compress);
+    }
+    return g_LibraryOpen(self, path, kind.driver, nullptr);
 }
+
+const char* LastRefusal() { return g_Refusal.c_str(); }
 
 template <typename Fn> void Resolve(void* module, const char* symbol, Fn& slot) {
     slot = reinterpret_cast<Fn>(dlsym(module, symbol));
@@ -39,8 +52,10 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     if (m_hModule == nullptr)
         return false;
     Resolve(m_hModule, "dsk_open", g_LibraryOpen);
-    if (g_LibraryOpen != nullptr)
+    if (g_LibraryOpen != nullptr) {
         m_Table.dsk_open = &CheckedOpen;
+        m_Table.open_refusal = &LastRefusal;
+    }
     Resolve(m_hModule, "dsk_creat", m_Table.dsk_creat);
     Resolve(m_hModule, "dsk_close", m_Table.dsk_close);
     Resolve(m_hModule, "dsk_pread", m_Table.dsk_pread);
@@ -49,6 +64,7 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     Resolve(m_hModule, "dsk_apform", m_Table.dsk_apform);
     Resolve(m_hModule, "dg_stdformat", m_Table.dg_stdformat);
     Resolve(m_hModule, "dsk_strerror", m_Table.dsk_strerror);
+    Resolve(m_hModule, "dsk_ptrackids", m_Table.dsk_ptrackids);
     return true;
 }
 
@@ -58,5 +74,6 @@ void CDiskLibrary::Unload() {
     dlclose(m_hModule);
     m_hModule = nullptr;
     m_Table = DiskLibraryTable{};
-    g_LibraryOpen = nullptr;
+    // g_LibraryOpen stays: the library is never unmapped (RTLD_NODELETE), and
+    // another binding in the process may still be using it.
 }

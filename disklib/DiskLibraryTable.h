@@ -20,6 +20,9 @@ struct DiskLibraryTable {
     using StdFormatFn = dsk_err_t (*)(DSK_GEOMETRY* geom, dsk_format_t format, dsk_cchar_t* name,
                                       dsk_cchar_t* description);
     using StrErrorFn = char* (*)(dsk_err_t err);
+    using TrackIdsFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, dsk_pcyl_t cylinder,
+                                     dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result);
+    using RefusalFn = const char* (*)();
 
     OpenFn dsk_open = nullptr;
     OpenFn dsk_creat = nullptr;
@@ -30,6 +33,11 @@ struct DiskLibraryTable {
     FormatFn dsk_apform = nullptr;
     StdFormatFn dg_stdformat = nullptr;
     StrErrorFn dsk_strerror = nullptr;
+    // The sector ids of a track; the array is the caller's to free().
+    TrackIdsFn dsk_ptrackids = nullptr;
+    // Why the last dsk_open refused a file before LibDsk saw it ("" when it
+    // did not): not a LibDsk entry, the binding's own.
+    RefusalFn open_refusal = nullptr;
 
     // The paths handed to dsk_open name host files, which are then saved
     // whole and atomically (see SafeFile.h). A test disk that lives in

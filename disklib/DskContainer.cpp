@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,13 +81,12 @@ bool ReadAt(File file, long offset, std::uint8_t* buffer, std::size_t size) {
 // Where the data of the sector with this id lies in a track block (0 when
 // the track has no such sector).
 // The room a sector's data takes in its track block: in an extended block
-// its stored length (128 << N when none is stored), in a standard block
-// 128 << the track's size code.
+// its stored length (0 for an entry with no data, as some captures hold, and
+// as LibDsk reads them), in a standard block 128 << the track's size code.
 long PlacedLength(const std::uint8_t* header, const std::uint8_t* info, bool extended) {
-    const long stored = info[6] | info[7] << 8;
     if (!extended)
         return SizeOfCode(header[0x14]);
-    return stored != 0 ? stored : SizeOfCode(info[3]);
+    return info[6] | info[7] << 8;
 }
 
 long SectorOffset(const std::uint8_t* header, bool extended, std::uint8_t id) {
@@ -219,6 +219,108 @@ bool BootSectorIsSafe(const std::uint8_t* b) {
     if (b[0] == 0x18) // Opus Discovery
         return b[4] <= 2;
     return true;
+}
+
+namespace {
+
+struct KnownMagic {
+    const char* magic;
+    std::size_t length;
+    const char* kind;
+};
+
+// Compressed files and containers of other systems: told apart so that the
+// user hears what the file is.
+constexpr KnownMagic kForeign[] = {
+    {"\x1f\x8b", 2, "gzip-compressed"},
+    {"BZh", 3, "bzip2-compressed"},
+    {"\x1f\x9d", 2, "compress-compressed"},
+    {"\x76\xff", 2, "squeeze-compressed"},
+    {"\xfd" "7zXZ", 5, "xz-compressed"},
+    {"PK\x03\x04", 4, "a zip archive"},
+    {"IMD ", 4, "an ImageDisk image"},
+    {"TD", 2, "a TeleDisk image"},
+    {"td", 2, "a TeleDisk image"},
+    {"CQ\x14", 3, "a CopyQM image"},
+    {"LBS\x01", 4, "an LDBS image"},
+    {"<CPM_Disk>", 10, "a YAZE image"},
+    {"ACT Apricot", 11, "an Apricot image"},
+    {"SAP\x00", 4, "a SAP image"},
+    {"JV3", 3, "a JV3 image"},
+    {"DQK", 3, "a Sydex image"},
+};
+
+// Raw sector dumps: whole tracks of nine 512-byte sectors, 35 to 172 of them
+// (single-sided 40-track disks up to double-sided 86-track ones).
+constexpr long long kRawTrack = 9 * 512;
+bool IsRawSize(long long size) {
+    return size % kRawTrack == 0 && size >= 35 * kRawTrack && size <= 172 * kRawTrack;
+}
+
+} // namespace
+
+ImageKind IdentifyImageFile(const std::string& path) {
+    ImageKind kind;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        kind.cause = std::strerror(errno);
+        return kind;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        kind.cause = "not a regular file";
+        return kind;
+    }
+    // Non-blocking, so that a file swapped for a FIFO meanwhile cannot hang
+    // the open; the descriptor is checked again.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        kind.cause = std::strerror(errno);
+        return kind;
+    }
+    std::uint8_t head[16] = {};
+    ssize_t got = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        got = ::pread(fd, head, sizeof head, 0);
+    else
+        kind.cause = "not a regular file";
+    const int readError = errno;
+    ::close(fd);
+    if (got < 0) {
+        if (kind.cause.empty())
+            kind.cause = std::strerror(readError);
+        return kind;
+    }
+    if (st.st_size > kMaxImageSize) {
+        kind.verdict = ImageKind::Verdict::Unsupported;
+        kind.cause = "too large for a floppy-disk image";
+        return kind;
+    }
+    const auto at = [&](const char* magic, std::size_t length) {
+        return static_cast<std::size_t>(got) >= length && std::memcmp(head, magic, length) == 0;
+    };
+    kind.verdict = ImageKind::Verdict::Image;
+    if (at("MV - CPC", 8)) {
+        kind.driver = "dsk";
+        return kind;
+    }
+    if (at("EXTENDED", 8)) {
+        kind.driver = "edsk";
+        return kind;
+    }
+    for (const KnownMagic& known : kForeign) {
+        if (at(known.magic, known.length)) {
+            kind.verdict = ImageKind::Verdict::Unsupported;
+            kind.cause = known.kind;
+            return kind;
+        }
+    }
+    if (IsRawSize(st.st_size)) {
+        kind.driver = "raw";
+        return kind;
+    }
+    kind.verdict = ImageKind::Verdict::NotReadable;
+    kind.cause = "not a disk image";
+    return kind;
 }
 
 bool DskContainerIsSound(const std::string& path) {

@@ -14,6 +14,24 @@
 #include <cstdint>
 #include <string>
 
+// What a file is, judged from the file itself before LibDsk sees it. Only the
+// container types that are checked here (and fuzzed) reach LibDsk, each under
+// its own driver name, so that no other driver probes the file (one of them
+// opens a host folder as a disk).
+struct ImageKind {
+    enum class Verdict {
+        Image,       // `driver` names the LibDsk driver to open it with
+        NotReadable, // missing, unreadable, not a regular file, or not a disk image
+        Unsupported, // a known kind that is not supported (compressed, foreign)
+    };
+    Verdict verdict = Verdict::NotReadable;
+    const char* driver = nullptr;
+    std::string cause; // why it was refused, in a user's words
+};
+// Images larger than this are no floppy disk.
+constexpr long long kMaxImageSize = 16LL << 20;
+ImageKind IdentifyImageFile(const std::string& path);
+
 // False when LibDsk must not be given the file.
 bool DskContainerIsSound(const std::string& path);
 

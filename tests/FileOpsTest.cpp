@@ -276,12 +276,17 @@ TEST_F(BootSector, ShortAndLongHostFiles) {
         disk.Sector(0, 0, 1)[i] = static_cast<std::uint8_t>(i);
     Ready();
     WriteFile(host / "short.bin", std::vector<unsigned char>(100, 0xAA));
-    ASSERT_EQ(image.WriteBootSector(host / "short.bin"), 1);
+    const auto force = CDiskImage::BootWrite::ChangeFormat;
+    // Without leave, bytes that change the disk specification are refused.
+    ASSERT_EQ(image.WriteBootSector(host / "short.bin"), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::ChangesFormat);
+    EXPECT_TRUE(disk.written.empty());
+    ASSERT_EQ(image.WriteBootSector(host / "short.bin", force), 1);
     EXPECT_EQ(disk.Sector(0, 0, 1)[99], 0xAA);
     EXPECT_EQ(disk.Sector(0, 0, 1)[100], 100);
     EXPECT_EQ(disk.Sector(0, 0, 1)[511], 511 & 0xFF);
     WriteFile(host / "long.bin", std::vector<unsigned char>(600, 0x55));
-    ASSERT_EQ(image.WriteBootSector(host / "long.bin"), 1);
+    ASSERT_EQ(image.WriteBootSector(host / "long.bin", force), 1);
     EXPECT_EQ(disk.Sector(0, 0, 1)[511], 0x55);
     EXPECT_EQ(disk.Sector(0, 0, 2)[0], 0xE5);
     // The figures stay those of the last load.
@@ -310,12 +315,32 @@ TEST_F(BootSector, LibraryFailuresShowTheirMessages) {
     Ready();
     WriteFile(host / "boot.bin", PatternBytes(512, 1));
     disk.failWriteAt = disk.writes + 1;
-    EXPECT_EQ(image.WriteBootSector(host / "boot.bin"), 0);
+    EXPECT_EQ(image.WriteBootSector(host / "boot.bin", CDiskImage::BootWrite::ChangeFormat), 0);
     EXPECT_EQ(owner.LastText(), "Unable to write boot sector");
     disk.failReadAt = disk.reads + 1;
     EXPECT_EQ(image.ReadBootSector(host / "saved.bin"), 0);
     EXPECT_EQ(owner.LastText(), "Unable to read boot sector");
     EXPECT_FALSE(fs::exists(host / "saved.bin"));
+}
+
+TEST_F(BootSector, KeepsTheFormatAndNeverWritesADirectorySector) {
+    Ready();
+    // The same disk specification with other code after it is written.
+    std::vector<unsigned char> same(512, 0xE5);
+    same[200] = 0xC9;
+    WriteFile(host / "same.bin", same);
+    EXPECT_EQ(image.WriteBootSector(host / "same.bin"), 1);
+    EXPECT_EQ(disk.Sector(0, 0, 1)[200], 0xC9);
+
+    // On a CPC data disk the first sector is the first directory sector.
+    MemDisk cpc(40, 1, 9, 0xC1, 512);
+    cpc.Register("cpc.dsk");
+    ASSERT_EQ(image.LoadImage("cpc.dsk"), 1);
+    const std::vector<std::uint8_t> before = cpc.Contents();
+    EXPECT_EQ(image.WriteBootSector(host / "same.bin", CDiskImage::BootWrite::ChangeFormat), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::NoBootSector);
+    EXPECT_EQ(owner.LastText(), "This disk has no boot sector");
+    EXPECT_EQ(cpc.Contents(), before);
 }
 
 TEST_F(BootSector, UnreadableHostFileWritesNothing) {

@@ -231,10 +231,39 @@ TEST_F(CliFiles, BootSectorSavedAndWritten) {
     const unsigned char bytes[] = {0, 0, 40, 9, 2, 1, 4, 2, 0x2A, 0x52};
     std::copy(std::begin(bytes), std::end(bytes), spec.begin());
     WriteFile(dir / "spec.bin", spec);
-    ASSERT_EQ(RunCommand(Cli("boot-write " + Quote(image) + " " + Quote(dir / "spec.bin"))).status, 0);
+    // It changes where every file lies: refused unless forced.
+    const std::vector<unsigned char> before = ReadFile(image);
+    const CommandResult refused =
+        RunCommand(Cli("boot-write " + Quote(image) + " " + Quote(dir / "spec.bin")), true);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("changes the disk's format"), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadFile(image), before);
+    // So is a file that is not 512 bytes long.
+    WriteFile(dir / "short.bin", std::vector<unsigned char>(511, 0x11));
+    EXPECT_EQ(RunCommand(Cli("boot-write " + Quote(image) + " " + Quote(dir / "short.bin"))).status, 1);
+    EXPECT_EQ(ReadFile(image), before);
+    ASSERT_EQ(RunCommand(Cli("boot-write --force " + Quote(image) + " " + Quote(dir / "spec.bin"))).status, 0);
     const CommandResult info = RunCommand(Cli("info " + Quote(image)));
     EXPECT_NE(info.out.find("Sectors per Block\t: 4\n"), std::string::npos) << info.out;
     EXPECT_EQ(RunCommand(Cli("boot-write " + Quote(image) + " " + Quote(dir / "none.bin"))).status, 1);
+}
+
+// A CPC data disk has no reserved track: its first sector is the first
+// directory sector, and no boot-sector write may reach it.
+TEST_F(CliFiles, CpcDataDiskHasNoBootSector) {
+    if (!HaveProgram("dskform") || !HaveProgram("cpmcp"))
+        GTEST_SKIP() << "dskform and cpmtools are not installed";
+    const std::string image = dir / "cpc.dsk";
+    RunCommand("dskform -type dsk -format cpcdata " + Quote(image) + " >/dev/null");
+    WriteFile(dir / "F", PatternBytes(3000, 3));
+    RunCommand("cpmcp -T dsk -f cpcdata " + Quote(image) + " " + Quote(dir / "F") + " 0:KEEP.BIN");
+    const std::vector<unsigned char> before = ReadFile(image);
+    WriteFile(dir / "zero.bin", std::vector<unsigned char>(512, 0));
+    const CommandResult write =
+        RunCommand(Cli("boot-write --force " + Quote(image) + " " + Quote(dir / "zero.bin")), true);
+    EXPECT_EQ(write.status, 1);
+    EXPECT_NE(write.out.find("This disk has no boot sector"), std::string::npos) << write.out;
+    EXPECT_EQ(ReadFile(image), before);
 }
 
 } // namespace

@@ -158,6 +158,7 @@ TEST_P(SaveTest, KilledAtRandomMomentsLosesNothing) {
             ExpectIntact("after round " + std::to_string(round));
     }
     // One more of each, left to finish: no temporary remains anywhere.
+    RunCommand(Cli("rm " + Quote(image) + " 'NEW*'"));
     EXPECT_EQ(RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "NEW0.BIN"))).status, 0);
     EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " " + Quote(out.string()))).status, 0);
     EXPECT_EQ(RunCommand(Cli("rm " + Quote(image) + " 'NEW*'")).status, 0);

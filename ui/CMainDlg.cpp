@@ -18,6 +18,10 @@
 
 namespace {
 
+constexpr const char* kChangesFormatQuestion =
+    "The new boot sector changes the disk's format; its files may become unreadable. Write it "
+    "anyway?";
+
 const FileDialogSpec kOpenImage{false, QStringLiteral("dsk"), QStringLiteral("*.dsk"),
                                 {QStringLiteral("Disk Image Files (*.dsk)"),
                                  QStringLiteral("All Files (*)")}};
@@ -258,8 +262,14 @@ void CMainDlg::OnDiskNew() {
 }
 
 void CMainDlg::OnWriteBootBlk() {
-    FileDialogCommand(kOpenBoot,
-                      [this](const std::string& path) { m_pDiskImage->WriteBootSector(path); });
+    FileDialogCommand(kOpenBoot, [this](const std::string& path) {
+        if (m_pDiskImage->WriteBootSector(path) ||
+            m_pDiskImage->LastFailure() != FailReason::ChangesFormat)
+            return;
+        if (m_pDialogs->AskYesNo(this, QString::fromLatin1(kChangesFormatQuestion),
+                                 QStringLiteral("Tarnlight")))
+            m_pDiskImage->WriteBootSector(path, CDiskImage::BootWrite::ChangeFormat);
+    });
 }
 
 void CMainDlg::OnReadBootBlk() {

@@ -28,6 +28,8 @@ public:
                              QString& chosen) = 0;
     virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                              MessageIcon icon) = 0;
+    // A question with Yes and No, No the default; true for Yes.
+    virtual bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
     virtual void ShowAbout(QWidget* owner) = 0;
 };
 
@@ -40,5 +42,6 @@ public:
                      QString& chosen) override;
     void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                      MessageIcon icon) override;
+    bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
     void ShowAbout(QWidget* owner) override;
 };

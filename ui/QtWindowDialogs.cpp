@@ -72,6 +72,18 @@ void CQtWindowDialogs::ShowMessage(QWidget* owner, const QString& text, const QS
     box.exec();
 }
 
+bool CQtWindowDialogs::AskYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setIcon(QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void CQtWindowDialogs::ShowAbout(QWidget* owner) {
     CAboutDlg about(owner);
     about.exec();

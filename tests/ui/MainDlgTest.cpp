@@ -57,8 +57,18 @@ public:
         if (whileShown)
             whileShown();
     }
+    bool AskYesNo(QWidget*, const QString& text, const QString&) override {
+        questions.push_back(text);
+        if (answers.empty())
+            return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
     void ShowAbout(QWidget*) override { ++abouts; }
 
+    std::vector<QString> questions;
+    std::deque<bool> answers;
     std::deque<QString> files;
     std::deque<QString> folders;
     std::vector<FileDialogSpec> specs;
@@ -303,7 +313,20 @@ private slots:
         const unsigned char bytes[] = {0, 0, 40, 9, 2, 1, 4, 2};
         std::copy(std::begin(bytes), std::end(bytes), spec.begin());
         WriteFile(dir / "spec.bin", spec);
+        // A new disk specification is written only when the user says Yes.
         dialogs.files = {QString::fromStdString(dir / "spec.bin")};
+        dialogs.answers = {false};
+        dlg.MenuCommand(res::ID_TOOLS_WRITEBOOTBLK)->trigger();
+        QCOMPARE(dialogs.questions.size(), std::size_t{1});
+        QVERIFY(dialogs.questions.at(0).startsWith("The new boot sector changes the disk's format"));
+        {
+            LibDskOwner fresh;
+            CDiskImage reader(&fresh);
+            reader.LoadImage(image.toStdString());
+            QCOMPARE(reader.BootSector()[2], std::uint8_t{0xE5});
+        }
+        dialogs.files = {QString::fromStdString(dir / "spec.bin")};
+        dialogs.answers = {true};
         dlg.MenuCommand(res::ID_TOOLS_WRITEBOOTBLK)->trigger();
         QCOMPARE(dialogs.initialDirs.at(2), saved);
         QVERIFY(!dialogs.specs.at(2).save);
@@ -348,7 +371,14 @@ private slots:
         QVERIFY(listed().find("big.dat") == std::string::npos);
         QVERIFY(listed().find("other.bin") != std::string::npos);
 
-        std::vector<unsigned char> boot(512, 0xE5);
+        // Other code after the same disk specification: no question asked.
+        std::vector<unsigned char> boot;
+        {
+            LibDskOwner fresh;
+            CDiskImage reader(&fresh);
+            reader.LoadImage(path);
+            boot.assign(reader.BootSector(), reader.BootSector() + 512);
+        }
         boot[100] = 0x42;
         WriteFile(dir / "boot.bin", boot);
         dialogs.files = {QString::fromStdString(dir / "boot.bin")};
