@@ -8,7 +8,10 @@
 #include "support/DskWriter.h"
 #include "support/HostTools.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
+#include <sys/stat.h>
 
 namespace {
 
@@ -252,6 +255,98 @@ TEST(ContainerCheck, RefusesWhatLibDskWouldMishandle) {
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// What is not a disk image never reaches LibDsk: every kind is refused at
+// once with one line naming it, and nothing in or behind it changes.
+TEST(FileKinds, OnlyDiskImagesReachLibDsk) {
+    TempDir dir;
+    const std::string image = dir / "good.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+    const std::string folder = dir / "folder";
+    std::filesystem::create_directory(folder);
+    WriteFile(folder + "/KEEP.TXT", {'k'});
+    WriteFile(dir / "boot.bin", std::vector<unsigned char>(512, 0xE5));
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto run = [&](const std::string& args) {
+        // A hang shows as timeout's status 124.
+        return RunCommand("timeout 20 " + Cli(args), true);
+    };
+    for (const std::string& args : std::vector<std::string>{
+             "info " + Quote(folder), "rm " + Quote(folder) + " '*'",
+          "put " + Quote(folder) + " " + Quote(dir / "boot.bin"),
+          "boot-write " + Quote(folder) + " " + Quote(dir / "boot.bin"), "ls " + Quote(fifo),
+          std::string("info /dev/zero"), "put " + Quote(image) + " " + Quote(fifo),
+          "boot-write --force " + Quote(image) + " " + Quote(fifo)}) {
+        const CommandResult r = run(args);
+        EXPECT_EQ(r.status, 1) << args << "\n" << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << args << "\n" << r.out;
+        EXPECT_EQ(r.out.rfind("ERROR: ", 0), 0u) << args << "\n" << r.out;
+    }
+    EXPECT_NE(run("info " + Quote(folder)).out.find("not a regular file"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder + "/KEEP.TXT"), std::vector<unsigned char>{'k'});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    // Compressed images name their kind.
+    for (const auto& [tool, kind] : {std::pair{"gzip", "gzip-compressed"},
+                                     std::pair{"bzip2", "bzip2-compressed"}}) {
+        if (!HaveProgram(tool))
+            continue;
+        const std::string packed = dir / (std::string("packed.") + tool);
+        RunCommand(std::string(tool) + " -c " + Quote(image) + " > " + Quote(packed));
+        const CommandResult r = run("ls " + Quote(packed));
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find(packed + ": Unsupported disk format: " + kind), std::string::npos)
+            << r.out;
+    }
+
+    // Other systems' containers, compressors and random bytes behind them.
+    const std::vector<std::string> magics = {
+        "IMD ",        "TD",         "td",         "CQ\x14",     "LBS\x01", "\x1f\x8b",
+        "\x1f\x9d",    "BZh91AY",    "\x76\xff",   "<CPM_Disk>", "SAP",     "JV3",
+        "ACT Apricot", "\xfd" "7zXZ", "PK\x03\x04", "MV - CPC",   "EXTENDED CPC DSK File\r\n"};
+    std::mt19937 random(7);
+    std::string paths;
+    for (unsigned i = 0; i < 200; ++i) {
+        const std::string& magic = magics[i % magics.size()];
+        std::vector<unsigned char> bytes(magic.begin(), magic.end());
+        const std::size_t extra = 100 + random() % 20000;
+        for (std::size_t k = 0; k < extra; ++k)
+            bytes.push_back(static_cast<unsigned char>(random()));
+        const std::string path = dir / ("magic" + std::to_string(i) + ".dsk");
+        WriteFile(path, bytes);
+        paths += " " + Quote(path);
+    }
+    const CommandResult all = run("ls" + paths);
+    EXPECT_EQ(all.status, 1);
+    std::size_t errors = 0;
+    for (std::size_t at = all.out.find("ERROR: "); at != std::string::npos;
+         at = all.out.find("ERROR: ", at + 1))
+        ++errors;
+    EXPECT_EQ(errors, 200u) << all.out;
+    EXPECT_EQ(all.out.find("Filename"), std::string::npos) << all.out;
+}
+
+// Captures can hold a sector entry with size code 0 and no stored data; it
+// takes no room in the track block, for LibDsk as for the container check.
+TEST_F(Hostile, SectorEntryWithoutDataTakesNoRoom) {
+    DskSector empty;
+    empty.id = 0xF0;
+    empty.sizeCode = 0;
+    auto& directory = disk.Track(1).sectors;
+    directory.insert(directory.begin() + 3, empty);
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("GOOD      BIN  2 KB"), std::string::npos) << ls.out;
+    Get();
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN"), std::vector<unsigned char>(2048, 'G'));
 }
 
 } // namespace

@@ -25,6 +25,18 @@ TEST_F(BlankImage, AllE5BootSectorGetsFortyCylinderDefaults) {
     EXPECT_TRUE(owner.messages.empty());
 }
 
+// LibDsk's guess from the boot sector can name a first sector id that the
+// disk does not start at; the walks go by the ids the track holds.
+TEST_F(BlankImage, FirstSectorIdComesFromTheTrack) {
+    disk.geometry.dg_secbase = 2;
+    const DirEntry entry = MakeEntry(0, "HELLO", "TXT", 8, {2});
+    std::memcpy(disk.Logical(1, 0), &entry, sizeof entry);
+    ASSERT_EQ(Load(), 1);
+    EXPECT_EQ(image.FirstSectorId(), 1);
+    EXPECT_EQ(image.DataFirstSectorId(), 1);
+    EXPECT_EQ(List().size(), 1u);
+}
+
 TEST_F(BlankImage, GeometryReportOfBlankImage) {
     ASSERT_EQ(Load(), 1);
     image.ShowGeometry();

@@ -2,7 +2,8 @@
 # Makes the fuzz targets' seed corpora under tests/fuzz/seeds/ from images
 # that tarnlight-cli, dskform and cpmcp write:
 #   image/      geometry header + the first cylinders' sectors (FuzzImage)
-#   container/  DSK and EDSK containers cut to their first cylinders (FuzzContainer)
+#   container/  DSK and EDSK containers cut to their first cylinders, and a whole
+#               raw dump (FuzzContainer)
 # Usage: tools/make-fuzz-seeds.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +34,8 @@ while read -r name format diskdef cyls heads secs first; do
     done
     dsktrans -otype dsk -last 2 "$img" "$seeds/container/$name-dsk.dsk" >/dev/null 2>&1
     dsktrans -otype edsk -last 2 "$img" "$seeds/container/$name-edsk.dsk" >/dev/null 2>&1
+    # Raw dumps are taken only whole (a cut one is no disk image).
+    [ "$name" = pcw180 ] && dsktrans -otype raw "$img" "$seeds/container/$name.raw" >/dev/null 2>&1
 done <<'LIST'
 pcw180 pcw180 pcw 40 1 9 1
 pcw720 pcw720 cf2dd 80 2 9 1
@@ -44,7 +47,7 @@ LIST
 own="$work/own.dsk"
 "$cli" new --force "$own"
 printf '\x00\x00\x28\x09\x02\x01\x03\x02\x2a\x52' > "$work/spec.bin"
-"$cli" boot-write "$own" "$work/spec.bin"
+"$cli" boot-write --force "$own" "$work/spec.bin"
 "$cli" put "$own" "$work/GAME.BIN" "$work/BIG.DAT" "$work/README"
 dsktrans -otype raw -last 2 "$own" "$work/own.raw" >/dev/null 2>&1
 { printf '\x28\x01\x09\x01\x02\x00\x00'; cat "$work/own.raw"; } > "$seeds/image/own-plus3"

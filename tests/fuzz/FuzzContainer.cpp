@@ -1,6 +1,6 @@
-// Fuzz target: the input is an image file (a CPCEMU standard or extended DSK
-// container, or a raw sector dump) opened through the real LibDsk, then run
-// through every operation of the file system.
+// Fuzz target: the input is any file (meant: a CPCEMU standard or extended
+// DSK container, or a raw sector dump) opened through the real LibDsk's
+// binding, then run through every operation of the file system.
 
 #include "CDiskImage.h"
 #include "CatalogueView.h"
@@ -30,10 +30,8 @@ struct Setup {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Setup setup;
-    // CPCEMU containers and raw sector dumps are what this target explores;
-    // LibDsk's other container drivers are outside it.
-    if (size >= 16 && HasOtherContainerMagic(data))
-        return 0;
+    // Everything reaches the identification; only CPCEMU containers and raw
+    // sector dumps get past it to LibDsk.
     WriteFile(setup.image, std::vector<unsigned char>(data, data + size));
     {
         CDiskImage image(&setup.owner);
@@ -50,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (CatalogueLength(rows) > 0)
             image.EraseFile(rows[0].name, rows[0].type);
         image.WriteBootSector(setup.bootFile);
+        image.WriteBootSector(setup.bootFile, CDiskImage::BootWrite::ChangeFormat);
         image.ReadBootSector((setup.sandbox.scratch / "boot.out").string());
         setup.sandbox.CheckAndClear();
     }

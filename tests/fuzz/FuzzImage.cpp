@@ -141,6 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Check(DirectoryOnDisk(disk, image) == before, "failed deletion changed the directory");
         }
         image.WriteBootSector(setup.bootFile);
+        image.WriteBootSector(setup.bootFile, CDiskImage::BootWrite::ChangeFormat);
         image.ReadBootSector((setup.sandbox.scratch / "boot.out").string());
         setup.sandbox.CheckAndClear();
     }

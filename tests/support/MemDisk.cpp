@@ -1,5 +1,6 @@
 #include "MemDisk.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -74,6 +75,7 @@ DiskLibraryTable MemDisk::Table() {
     table.dsk_getgeom = &MemDisk::GetGeom;
     table.dsk_apform = &MemDisk::Format;
     table.dg_stdformat = &MemDisk::StdFormat;
+    table.dsk_ptrackids = &MemDisk::TrackIds;
     table.imagesAreHostFiles = false;
     return table;
 }
@@ -94,6 +96,19 @@ dsk_err_t MemDisk::Creat(DSK_PDRIVER* self, const char* path, const char*, const
     disk->Register(path);
     ++disk->opens;
     *self = reinterpret_cast<DSK_PDRIVER>(disk);
+    return DSK_ERR_OK;
+}
+
+dsk_err_t MemDisk::TrackIds(DSK_PDRIVER self, const DSK_GEOMETRY*, dsk_pcyl_t cyl,
+                            dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result) {
+    MemDisk* disk = Self(self);
+    if (cyl >= disk->m_Cylinders || head >= disk->m_Heads)
+        return DSK_ERR_NOADDR;
+    auto* ids = static_cast<DSK_FORMAT*>(std::malloc(sizeof(DSK_FORMAT) * disk->m_Sectors));
+    for (unsigned k = 0; k < disk->m_Sectors; ++k)
+        ids[k] = {cyl, head, disk->m_FirstSector + k, disk->m_SectorSize};
+    *count = disk->m_Sectors;
+    *result = ids;
     return DSK_ERR_OK;
 }
 

@@ -31,7 +31,8 @@ public:
     void Restore(const std::vector<std::uint8_t>& data) { m_Data = data; }
 
     DSK_GEOMETRY geometry{};
-    // Geometry reported by getgeom; starts equal to the real layout.
+    // Geometry reported by getgeom; starts equal to the real layout (the
+    // track ids reported stay the real ones).
     bool failOpen = false;
     bool failGeometry = false;
     // Fail the n-th read or write from now on (1-based); 0 = never.
@@ -57,6 +58,8 @@ private:
     static dsk_err_t GetGeom(DSK_PDRIVER self, DSK_GEOMETRY* geom);
     static dsk_err_t Format(DSK_PDRIVER self, DSK_GEOMETRY* geom, dsk_pcyl_t cyl,
                             dsk_phead_t head, unsigned char filler);
+    static dsk_err_t TrackIds(DSK_PDRIVER self, const DSK_GEOMETRY*, dsk_pcyl_t cyl,
+                              dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result);
     static dsk_err_t StdFormat(DSK_GEOMETRY* geom, dsk_format_t format, dsk_cchar_t*,
                                dsk_cchar_t*);
     long Offset(unsigned cylinder, unsigned head, unsigned id) const;
