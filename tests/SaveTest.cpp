@@ -175,7 +175,15 @@ TEST_P(SaveTest, FailingSystemCallsLeaveTheImageAsItWas) {
     if (!HaveProgram("strace"))
         GTEST_SKIP() << "strace is not installed";
     const std::vector<unsigned char> before = ReadFile(image);
-    for (const char* call : {"pwrite64", "write", "fsync", "linkat", "renameat"}) {
+    std::vector<std::string> calls = {"pwrite64", "fsync", "linkat", "renameat"};
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer's runtime writes to a pipe of its own and stops the
+    // program quietly when that fails; the file-size limit below fails
+    // LibDsk's writes under it instead.
+    calls.push_back("write");
+#endif
+    for (const std::string& name : calls) {
+        const char* call = name.c_str();
         const std::string inject = std::string("-e inject=") + call + ":error=ENOSPC:when=1+";
         const CommandResult put =
             RunCommand("strace -f -o /dev/null " + inject + " " + Cli("put " + Quote(image) + " " +
