@@ -7,7 +7,9 @@
 #include "Commands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <fnmatch.h>
 #include <system_error>
 
@@ -31,34 +33,85 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
     return false;
 }
 
-// Shell-style match, ignoring case, against "NAME.TYP" (or "NAME").
-bool Matches(const std::string& pattern, const FileEntry& row) {
-    return fnmatch(pattern.c_str(), ShownFileName(row).c_str(), FNM_CASEFOLD) == 0;
+// A file on an image as the command line names it: [USER:]PATTERN, USER 0-31
+// or "*"; without it the pattern matches every user. The pattern is
+// shell-style (*, ?), ignores case and is matched against "NAME.TYP" (or
+// "NAME").
+struct FilePattern {
+    int user = -1; // -1: any
+    std::string glob;
+    bool wild = false;
+};
+
+FilePattern ParsePattern(const std::string& text) {
+    FilePattern pattern;
+    pattern.glob = text;
+    const auto colon = text.find(':');
+    if (colon != std::string::npos) {
+        const std::string user = text.substr(0, colon);
+        char* end = nullptr;
+        const long number = std::strtol(user.c_str(), &end, 10);
+        if (user == "*") {
+            pattern.glob = text.substr(colon + 1);
+        } else if (!user.empty() && *end == 0 && number >= 0 && number <= 31) {
+            pattern.user = static_cast<int>(number);
+            pattern.glob = text.substr(colon + 1);
+        }
+    }
+    pattern.wild = pattern.glob.find_first_of("*?[") != std::string::npos;
+    return pattern;
+}
+
+bool Matches(const FilePattern& pattern, const FileEntry& row) {
+    if (pattern.user >= 0 && pattern.user != row.user)
+        return false;
+    return fnmatch(pattern.glob.c_str(), ShownFileName(row).c_str(), FNM_CASEFOLD) == 0;
+}
+
+std::string UserAndName(const FileEntry& row) {
+    return std::to_string(row.user) + ":" + ShownFileName(row);
 }
 
 // Rows matching any pattern (every row when there is none), in catalogue
-// order; a pattern that matches nothing is reported and fails the command.
-std::vector<FileEntry> SelectRows(const Catalogue& rows, const std::vector<std::string>& patterns,
+// order. A pattern that matches nothing is reported and fails the command.
+// A name without wildcards must name one file: when it matches several
+// (under other users, or differing only in case), nothing is selected and
+// the candidates are listed, so that no file the user did not name is
+// touched.
+std::vector<FileEntry> SelectRows(const Catalogue& rows, const std::vector<std::string>& texts,
                                   int& status) {
+    std::vector<FilePattern> patterns;
+    for (const std::string& text : texts)
+        patterns.push_back(ParsePattern(text));
     std::vector<FileEntry> selected;
-    std::vector<bool> used(patterns.size(), false);
+    std::vector<std::vector<std::size_t>> hits(patterns.size());
     for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
         bool take = patterns.empty();
         for (std::size_t p = 0; p < patterns.size(); ++p) {
             if (Matches(patterns[p], rows[i])) {
-                used[p] = true;
+                hits[p].push_back(i);
                 take = true;
             }
         }
         if (take)
             selected.push_back(rows[i]);
     }
+    bool refused = false;
     for (std::size_t p = 0; p < patterns.size(); ++p) {
-        if (!used[p]) {
-            Report(patterns[p], "no matching file");
+        if (hits[p].empty()) {
+            Report(texts[p], "no matching file");
             status = kExitFailed;
+        } else if (!patterns[p].wild && hits[p].size() > 1) {
+            std::string candidates;
+            for (std::size_t i : hits[p])
+                candidates += (candidates.empty() ? "" : ", ") + UserAndName(rows[i]);
+            Report(texts[p], ("names several files (" + candidates + "): give USER:NAME").c_str());
+            status = kExitFailed;
+            refused = true;
         }
     }
+    if (refused)
+        selected.clear();
     return selected;
 }
 
@@ -75,10 +128,24 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
     // A partly readable image still gives every file that can be read.
     int status = owner.Image().IsReadOnly() ? kExitFailed : kExitOk;
     const auto style = options.trim ? CDiskImage::HostNames::Trimmed : CDiskImage::HostNames::Padded;
+    // One host name, one file: a second file for a name this command wrote
+    // (the same name under another user) is not written over the first.
+    std::map<std::string, unsigned> written;
     for (const FileEntry& row : SelectRows(owner.Rows(), options.patterns, status)) {
-        if (!Attempt(owner, ShownFileName(row), [&](CDiskImage& disk) {
-                return disk.ExtractFile(options.folder, row.name, row.type, style);
+        const std::string host = CDiskImage::HostName(row, style);
+        const std::string shown = UserAndName(row);
+        if (const auto it = written.find(host); it != written.end()) {
+            Report(shown, ("not extracted: " + std::to_string(it->second) + ":" +
+                           ShownFileName(row) + " was extracted to the same host file")
+                              .c_str());
+            status = kExitFailed;
+            continue;
+        }
+        if (Attempt(owner, shown, [&](CDiskImage& disk) {
+                return disk.ExtractFile(options.folder, row, style);
             }))
+            written.emplace(host, row.user);
+        else
             status = kExitFailed;
     }
     return status;
@@ -108,8 +175,8 @@ int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::str
         return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
     for (const FileEntry& row : SelectRows(owner.Rows(), patterns, status)) {
-        if (!Attempt(owner, ShownFileName(row),
-                     [&](CDiskImage& disk) { return disk.EraseFile(row.name, row.type); }))
+        if (!Attempt(owner, UserAndName(row),
+                     [&](CDiskImage& disk) { return disk.EraseFile(row); }))
             status = kExitFailed;
     }
     return FinishChanges(owner, status);

@@ -64,7 +64,8 @@ void PrintText(const Catalogue& rows, const CDiskImage& image) {
         std::printf("%2u  %s  %s  %s\n", unsigned{row.user}, ShownField(row.name, kNameLen).c_str(),
                     ShownField(row.type, kTypeLen).c_str(), FormatSize(row.size).c_str());
     }
-    const SpaceFigures figures = ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity());
+    const SpaceFigures figures =
+        ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(), image.GetFreeSpace());
     std::printf("Total in use : %s\nMaximum : %s\nFree : %s\n", figures.used.c_str(),
                 figures.maximum.c_str(), figures.free.c_str());
 }
@@ -90,17 +91,18 @@ std::string JsonListing(const std::string& path, const Catalogue& rows, const CD
         out += JsonString(TrimmedField(row.name, kNameLen));
         out += ",\"type\":";
         out += JsonString(TrimmedField(row.type, kTypeLen));
-        auto flag = [&row](int byte) { return (row.type[byte] & 0x80) != 0 ? "true" : "false"; };
+        auto flag = [](bool set) { return set ? "true" : "false"; };
         std::snprintf(number, sizeof number,
                       ",\"size\":%lu,\"readonly\":%s,\"system\":%s,\"archive\":%s}",
-                      static_cast<unsigned long>(row.size), flag(0), flag(1), flag(2));
+                      static_cast<unsigned long>(row.size), flag(row.readOnly), flag(row.system),
+                      flag(row.archive));
         out += number;
     }
     const std::uint32_t used = image.GetUsedSpace();
     const std::uint32_t capacity = image.GetCapacity();
     std::snprintf(number, sizeof number, "],\"used\":%lu,\"capacity\":%lu,\"free\":%lu",
                   static_cast<unsigned long>(used), static_cast<unsigned long>(capacity),
-                  static_cast<unsigned long>(capacity > used ? capacity - used : 0));
+                  static_cast<unsigned long>(image.GetFreeSpace()));
     out += number;
     // The image opened but part of it could not be read.
     if (!error.empty())

@@ -7,24 +7,12 @@
 
 namespace {
 
-constexpr std::uint16_t kBlockSizeTable[8] = {128, 256, 512, 1024, 2048, 4096, 8192, 16384};
-constexpr std::uint16_t kCpcSystemFirstSector = 0x41;
-constexpr std::uint16_t kCpcDataFirstSector = 0xC1;
 
 // A dsk_err_t that stands for "the library cannot do this": used when a slot
 // of the table is empty, so that callers see an ordinary refusal.
 constexpr dsk_err_t kNoEntry = DSK_ERR_NOTIMPL;
 
 bool IsPowerOfTwo(unsigned value) { return value != 0 && (value & (value - 1)) == 0; }
-
-// The parameters derived from the boot sector, computed before any field
-// changes so that a refused image leaves the previous figures in place.
-struct Derived {
-    std::uint16_t blockSize;
-    std::uint16_t sectorsPerBlock;
-    std::uint8_t dirBlocks;
-    std::uint16_t totalBlocks;
-};
 
 } // namespace
 
@@ -141,66 +129,15 @@ int CDiskImage::LoadImage(const std::string& path) {
         return 0;
     }
 
-    DiskSpec spec;
-    std::memcpy(spec.bytes.data(), m_BootSector, spec.bytes.size());
-    Derived d{};
-    const std::uint8_t tracksPerSide = static_cast<std::uint8_t>(m_Cylinders / m_Heads);
-    const bool cpcSystem = m_FirstSector == kCpcSystemFirstSector;
-    const bool cpcData = m_FirstSector == kCpcDataFirstSector;
-    const std::uint32_t sectorsOnDisk =
-        std::uint32_t{m_Cylinders} * m_Heads * m_SectorsPerTrack;
-
-    if (cpcSystem || cpcData) {
-        // CPC formats carry no disk specification; the first sector id tells
-        // them apart, as the +3's own DOS does.
-        d = {1024, 2, 2, 0};
-        d.totalBlocks = static_cast<std::uint16_t>(sectorsOnDisk / d.sectorsPerBlock);
-        spec.bytes[DiskSpec::Type] = cpcSystem ? 1 : 2;
-        spec.bytes[DiskSpec::Sides] = 0x00;
-        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
-        spec.bytes[DiskSpec::ReservedTracks] = cpcSystem ? 2 : 0;
-    } else if (spec.bytes[DiskSpec::TracksPerSide] >= 40 &&
-               spec.bytes[DiskSpec::TracksPerSide] <= 80) {
-        const std::uint8_t shift = spec.bytes[DiskSpec::BlockShift];
-        if (shift >= 8)
-            return refuse();
-        d.blockSize = kBlockSizeTable[shift];
-        d.sectorsPerBlock = static_cast<std::uint16_t>(d.blockSize / m_SectorSize);
-        d.dirBlocks = spec.bytes[DiskSpec::DirectoryBlocks];
-        d.totalBlocks = d.sectorsPerBlock == 0
-                            ? 0
-                            : static_cast<std::uint16_t>(sectorsOnDisk / d.sectorsPerBlock);
-    } else if (m_Cylinders == 40) {
-        d = {1024, 2, 2, 180};
-        spec.bytes[DiskSpec::Type] = 0;
-        spec.bytes[DiskSpec::Sides] = 0x00;
-        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
-        spec.bytes[DiskSpec::ReservedTracks] = 1;
-    } else {
-        d = {2048, 4, 4, 360};
-        spec.bytes[DiskSpec::Type] = 3;
-        spec.bytes[DiskSpec::Sides] = 0x81;
-        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
-        spec.bytes[DiskSpec::ReservedTracks] = 1;
-    }
-
-    const std::uint32_t dirEntries =
-        std::uint32_t{d.dirBlocks} * d.sectorsPerBlock * m_SectorSize / kDirEntrySize;
-    if (d.sectorsPerBlock == 0 || std::uint32_t{d.sectorsPerBlock} * m_SectorSize != d.blockSize ||
-        dirEntries > kMaxDirEntries)
+    const GeometryFigures figures{m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize,
+                                  m_FirstSector};
+    DiskLayout layout;
+    if (!DeriveLayout(figures, m_BootSector, layout))
         return refuse();
-
-    m_Spec = spec;
-    {
-        const unsigned firstDataTrack = spec.bytes[DiskSpec::ReservedTracks];
-        m_DataFirstSector =
-            TrackFirstSectorId(static_cast<std::uint16_t>(firstDataTrack / m_Heads),
-                           static_cast<std::uint8_t>(firstDataTrack & (m_Heads - 1u)), m_FirstSector);
-    }
-    m_BlockSize = d.blockSize;
-    m_SectorsPerBlock = d.sectorsPerBlock;
-    m_DirBlocks = d.dirBlocks;
-    m_TotalBlocks = d.totalBlocks;
+    ApplyLayout(layout);
+    const SectorAddress firstDataTrack = AddressOf(0);
+    m_DataFirstSector =
+        TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_FirstSector);
     m_bMapped = true;
     m_bReadOnly = false;
 
@@ -222,6 +159,9 @@ int CDiskImage::LoadImage(const std::string& path) {
         break;
     case Damage::MissingBlocks:
         ShowError("Damaged directory: a file has fewer blocks than records");
+        break;
+    case Damage::InvalidName:
+        ShowError("Damaged directory: an entry has an invalid name");
         break;
     }
     return 1;
@@ -253,12 +193,25 @@ std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_
     return lowest <= 0xFFFF && holdsRun(lowest) ? static_cast<std::uint16_t>(lowest) : guess;
 }
 
+void CDiskImage::ApplyLayout(const DiskLayout& layout) {
+    m_Layout = layout;
+    m_Spec = layout.spec;
+    m_BlockSize = layout.blockSize;
+    m_SectorsPerBlock = layout.sectorsPerBlock;
+    m_DirBlocks = layout.directoryBlocks;
+    m_TotalBlocks = layout.totalBlocks;
+}
+
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
-    return m_Heads == 0 ? 0 : (track + m_Spec.bytes[DiskSpec::ReservedTracks]) / m_Heads;
+    if (m_Heads == 0 || m_SectorsPerTrack == 0)
+        return 0;
+    return AddressOf(std::uint32_t{track} * m_SectorsPerTrack).cylinder;
 }
 
 int CDiskImage::HeadOfTrack(std::uint16_t track) const {
-    return m_Heads == 0 ? 0 : (track + m_Spec.bytes[DiskSpec::ReservedTracks]) & (m_Heads - 1);
+    if (m_Heads == 0 || m_SectorsPerTrack == 0)
+        return 0;
+    return AddressOf(std::uint32_t{track} * m_SectorsPerTrack).head;
 }
 
 std::size_t CDiskImage::DirectoryEntries() const {

@@ -4,14 +4,18 @@
 // catalogue and the file operations. It shows messages and reaches LibDsk only
 // through its owner.
 
+#include "CpmEntry.h"
 #include "DiskStructs.h"
 #include "FailReason.h"
 #include "IDiskOwner.h"
+#include "Layout.h"
 #include "SafeFile.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 class CDiskImage {
 public:
@@ -37,26 +41,41 @@ public:
         BlocksOutsideDisk, // a block number past the disk or inside the directory
         SharedBlocks,      // one block named twice
         MissingBlocks,     // more records than the named blocks hold
+        InvalidName,       // a name or type byte that is no printable character
     };
 
-    // Directory and allocation map.
+    // Directory and allocation map. A file is the live entries with equal
+    // user number, name and type, names and types compared with their
+    // attribute bits masked (as CP/M compares them).
     int ReadDirectory(std::uint8_t* target);
     int BuildAllocationMap();
     int FindFreeBlock(std::uint16_t& block) const;
-    int FindExtent(const std::uint8_t* name, const std::uint8_t* type,
+    int FindExtent(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
                    std::uint16_t& position) const;
-    int AllocDirEntry(const std::uint8_t* name, const std::uint8_t* type, std::uint16_t& index);
+    // A name present under any user number (the window's drop refuses it).
+    bool NameInUse(const std::uint8_t* name, const std::uint8_t* type) const;
+    int AllocDirEntry(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
+                      std::uint16_t& index);
     int ReadBlock(std::uint16_t block, std::uint8_t* buffer);
     int WriteBlock(std::uint16_t block, const std::uint8_t* buffer);
     int WriteDirectory();
     std::uint32_t GetCapacity() const;
     std::uint32_t GetUsedSpace() const;
+    // The space that can really be allocated: free blocks after the
+    // directory that lie wholly on the disk.
+    std::uint32_t GetFreeSpace() const;
 
     // Catalogue.
     int ReadCatalogue(Catalogue& rows);
-    int IsListed(const Catalogue& rows, const std::uint8_t* name, const std::uint8_t* type) const;
-    std::uint32_t SumFileSize(const std::uint8_t* name, const std::uint8_t* type,
-                              std::uint16_t position) const;
+    int IsListed(const Catalogue& rows, std::uint8_t user, const std::uint8_t* name,
+                 const std::uint8_t* type) const;
+    std::uint32_t SumFileSize(std::uint8_t user, const std::uint8_t* name,
+                              const std::uint8_t* type) const;
+    // The directory positions of a file's entries, in extent order.
+    std::vector<std::uint16_t> FileExtents(std::uint8_t user, const std::uint8_t* name,
+                                           const std::uint8_t* type) const;
+    // The decoded entry at a directory position.
+    CpmEntry EntryAt(std::uint16_t index) const;
 
     // File operations. Each returns 1 on success and 0 on failure, leaving
     // the reason in LastFailure().
@@ -64,10 +83,16 @@ public:
         Padded,  // "NAME    .TYP", as the directory holds it
         Trimmed, // "NAME.TYP", or "NAME" for a blank type
     };
-    int ExtractFile(const std::string& folder, const std::uint8_t* name,
-                    const std::uint8_t* type, HostNames style = HostNames::Padded);
+    // The host name a file is extracted under.
+    static std::string HostName(const FileEntry& row, HostNames style);
+    int ExtractFile(const std::string& folder, const FileEntry& row,
+                    HostNames style = HostNames::Padded);
+    // A file's data, as stored (whole records), handed to `sink` in pieces;
+    // a false from the sink stops the copy with HostWrite.
+    using DataSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+    int ReadFileData(const FileEntry& row, const DataSink& sink);
     int ImportFile(const std::string& hostPath);
-    int EraseFile(const std::uint8_t* name, const std::uint8_t* type);
+    int EraseFile(const FileEntry& row);
     // With `replace` false an existing file at `path` is never replaced.
     int CreateImage(const std::string& path, bool replace = true);
     // KeepFormat refuses (ChangesFormat, nothing written) bytes that would
@@ -130,7 +155,11 @@ private:
         return EndUpdate() ? result : 0;
     }
     int ImportInto(const std::string& hostPath);
-    int EraseFrom(const std::uint8_t* name, const std::uint8_t* type);
+    // Reads up to `size` bytes; -1 on a read error.
+    using DataSource = std::function<long(std::uint8_t* data, std::size_t size)>;
+    int WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
+                      std::uint32_t length, const DataSource& source);
+    int EraseFrom(const FileEntry& row);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode);
     int CreateAt(const std::string& libraryPath);
     // The library handle, opened again when a save left it closed.
@@ -143,6 +172,7 @@ private:
     // The directory, map and boot sector read again from the image file.
     void ReloadFromFile();
     int SaveFailed(const std::string& cause);
+    void ApplyLayout(const DiskLayout& layout);
     std::string LibraryErrorText(dsk_err_t err) const;
 
     // The in-memory directory and map, to put back after a failed change.
@@ -185,16 +215,10 @@ private:
     std::uint32_t DirectoryLimit() const {
         return static_cast<std::uint32_t>(std::min(DirectoryEntries(), kMaxDirEntries));
     }
-    std::uint16_t BlockNumber(const DirEntry& entry, unsigned slot) const;
-    void SetBlockNumber(DirEntry& entry, unsigned slot, std::uint16_t block) const;
-    unsigned SlotsPerEntry() const { return m_TotalBlocks < 256 ? 16u : 8u; }
-    void MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag);
-    DirEntry& Entry(std::uint16_t index) {
-        return reinterpret_cast<DirEntry*>(m_Directory)[index];
-    }
-    const DirEntry& Entry(std::uint16_t index) const {
-        return reinterpret_cast<const DirEntry*>(m_Directory)[index];
-    }
+    unsigned SlotsPerEntry() const { return m_Layout.slotsPerEntry; }
+    void MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag);
+    void PutEntry(std::uint16_t index, const CpmEntry& entry);
+    std::uint8_t UserByte(std::uint16_t index) const { return m_Directory[index * kDirEntrySize]; }
 
     IDiskOwner* m_pOwner;
     std::string m_strImagePath;
@@ -238,6 +262,7 @@ private:
     std::uint8_t m_DirBlocks = 0;
     std::uint16_t m_TotalBlocks = 0;
     DiskSpec m_Spec{};
+    DiskLayout m_Layout{};
     std::uint32_t m_AllocMap[kMapBlocks] = {};
 
     // The directory region as it is on the disk, to put back sectors of a

@@ -1,8 +1,9 @@
-// The file catalogue: one row per distinct name and type, in the directory
-// order of each file's first entry, sized at 128 bytes per record.
+// The file catalogue: one row per file (user number, name and type), in the
+// directory order of each file's first entry, sized at 128 bytes per record
+// with the logical extents each entry holds counted in. Entries whose names
+// are no names (a damaged directory, reported at load) are not listed.
 
 #include "CDiskImage.h"
-#include "NameFields.h"
 
 int CDiskImage::ReadCatalogue(Catalogue& rows) {
     ReadDirectory(m_Directory);
@@ -10,47 +11,41 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     rows.count = 0;
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t k = 0; k < limit; ++k) {
-        const DirEntry& entry = Entry(static_cast<std::uint16_t>(k));
-        if (entry.user > kMaxLiveUser)
+        const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(k));
+        if (!entry.Live() || !entry.NameIsValid())
             continue;
-        if (IsListed(rows, entry.name, entry.type))
+        if (IsListed(rows, entry.user, entry.name.data(), entry.type.data()))
             continue;
         FileEntry& row = rows[n];
         row.user = entry.user;
-        CopyNameAndType(row.name, row.type, entry.name, entry.type);
-        row.size = SumFileSize(entry.name, entry.type, static_cast<std::uint16_t>(k));
+        std::copy(entry.name.begin(), entry.name.end(), row.name);
+        std::copy(entry.type.begin(), entry.type.end(), row.type);
+        row.readOnly = entry.readOnly;
+        row.system = entry.system;
+        row.archive = entry.archive;
+        row.size = SumFileSize(entry.user, entry.name.data(), entry.type.data());
         rows.count = ++n;
     }
-    FileEntry& end = rows[n];
-    for (auto& b : end.name)
-        b = 0;
-    for (auto& b : end.type)
-        b = 0;
-    end.size = 0;
+    rows[n] = FileEntry{};
     return 1;
 }
 
-int CDiskImage::IsListed(const Catalogue& rows, const std::uint8_t* name,
+int CDiskImage::IsListed(const Catalogue& rows, std::uint8_t user, const std::uint8_t* name,
                          const std::uint8_t* type) const {
-    // Only the rows this listing filled: a cleared row's NUL name would
-    // otherwise match any name that starts with NUL.
+    // Only the rows this listing filled.
     for (std::size_t i = 0; i < rows.count && i < rows.size(); ++i) {
-        if (NameMatches(name, type, rows[i].name, rows[i].type))
+        const FileEntry& row = rows[i];
+        if (row.user == user && std::equal(name, name + kNameLen, row.name) &&
+            std::equal(type, type + kTypeLen, row.type))
             return 1;
     }
     return 0;
 }
 
-std::uint32_t CDiskImage::SumFileSize(const std::uint8_t* name, const std::uint8_t* type,
-                                      std::uint16_t position) const {
+std::uint32_t CDiskImage::SumFileSize(std::uint8_t user, const std::uint8_t* name,
+                                      const std::uint8_t* type) const {
     std::uint32_t total = 0;
-    std::uint16_t i = position;
-    for (;;) {
-        total += std::uint32_t{Entry(i).rc} * 128;
-        std::uint16_t next = static_cast<std::uint16_t>(i + 1);
-        if (next >= DirectoryLimit() || !FindExtent(name, type, next))
-            break;
-        i = next;
-    }
+    for (std::uint16_t position : FileExtents(user, name, type))
+        total += EntryAt(position).Records(m_Layout.extentMask) * 128;
     return total;
 }

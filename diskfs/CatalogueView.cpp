@@ -4,13 +4,8 @@
 #include <cstdio>
 
 void ClearCatalogue(Catalogue& rows) {
-    for (FileEntry& row : rows) {
-        for (auto& b : row.name)
-            b = 0;
-        for (auto& b : row.type)
-            b = 0;
-        row.size = 0;
-    }
+    for (FileEntry& row : rows)
+        row = FileEntry{};
     rows.count = 0;
 }
 
@@ -48,15 +43,11 @@ std::string FormatSize(std::uint32_t bytes) {
     return text;
 }
 
-SpaceFigures ComputeSpaceFigures(std::uint32_t used, std::uint32_t capacity) {
-    auto kb = [](unsigned long value) {
+SpaceFigures ComputeSpaceFigures(std::uint32_t used, std::uint32_t capacity, std::uint32_t free) {
+    auto kb = [](std::uint32_t bytes) {
         char text[32];
-        std::snprintf(text, sizeof text, "%lu KB", value);
+        std::snprintf(text, sizeof text, "%lu KB", static_cast<unsigned long>(bytes >> 10));
         return std::string(text);
     };
-    const unsigned long usedKb = used >> 10;
-    const unsigned long capacityKb = capacity >> 10;
-    // A damaged directory can name blocks past the capacity; never show a
-    // negative free space as a wrapped-around figure.
-    return {kb(usedKb), kb(capacityKb), kb(capacityKb > usedKb ? capacityKb - usedKb : 0)};
+    return {kb(used), kb(capacity), kb(free)};
 }

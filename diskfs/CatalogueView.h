@@ -9,8 +9,7 @@
 
 class CDiskImage;
 
-// Clears name, type and size of every row; the catalogue's duplicate test
-// reads all rows, so they must be cleared before each listing.
+// Clears every row.
 void ClearCatalogue(Catalogue& rows);
 
 // Number of rows the last listing filled.
@@ -31,5 +30,6 @@ struct SpaceFigures {
     std::string maximum;
     std::string free;
 };
-// Both figures are cut to whole KB before the free space is taken.
-SpaceFigures ComputeSpaceFigures(std::uint32_t used, std::uint32_t capacity);
+// Each figure is cut to whole KB. The free space is what can really be
+// allocated (see CDiskImage::GetFreeSpace), not capacity less use.
+SpaceFigures ComputeSpaceFigures(std::uint32_t used, std::uint32_t capacity, std::uint32_t free);

@@ -6,6 +6,7 @@
 
 #include "CDiskImage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -64,20 +65,19 @@ int CDiskImage::CreateAt(const std::string& libraryPath) {
         return 0;
     }
 
+    // The layout a blank +3 disk is read with: no disk specification.
     m_FirstSector = 1;
     m_DataFirstSector = 1;
     m_SectorsPerTrack = 9;
     m_SectorSize = 512;
-    m_BlockSize = 1024;
-    m_SectorsPerBlock = 2;
-    m_DirBlocks = 2;
-    m_TotalBlocks = 180;
     m_Cylinders = 40;
     m_Heads = 1;
-    m_Spec.bytes[DiskSpec::Type] = 0;
-    m_Spec.bytes[DiskSpec::Sides] = 0;
-    m_Spec.bytes[DiskSpec::ReservedTracks] = 1;
-    m_Spec.bytes[DiskSpec::TracksPerSide] = static_cast<std::uint8_t>(m_Cylinders / m_Heads);
+    std::uint8_t blank[kBootSectorSize];
+    std::fill_n(blank, sizeof blank, kFreeUser);
+    DiskLayout layout;
+    DeriveLayout({m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize, m_FirstSector}, blank,
+                 layout);
+    ApplyLayout(layout);
 
     const dsk_err_t formatted = lib.dg_stdformat
                                     ? lib.dg_stdformat(&m_Geometry, FMT_180K, nullptr, nullptr)

@@ -8,52 +8,23 @@
 // track + position.
 
 #include "CDiskImage.h"
-#include "NameFields.h"
 
+#include <algorithm>
 #include <cstring>
-
-namespace {
-
-// Compares a given fixed-width field with a stored one. A NUL in the given
-// field ends the comparison (the NUL itself must match too).
-bool FieldMatches(const std::uint8_t* given, const std::uint8_t* stored, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        if (given[i] != stored[i])
-            return false;
-        if (given[i] == 0)
-            return true;
-    }
-    return true;
-}
-
-// Copies a field up to its first NUL and fills the rest with NULs.
-void CopyField(std::uint8_t* target, const std::uint8_t* source, std::size_t width) {
-    std::size_t i = 0;
-    for (; i < width && source[i] != 0; ++i)
-        target[i] = source[i];
-    for (; i < width; ++i)
-        target[i] = 0;
-}
-
-} // namespace
-
-bool NameMatches(const std::uint8_t* givenName, const std::uint8_t* givenType,
-                 const std::uint8_t* name, const std::uint8_t* type) {
-    return FieldMatches(givenName, name, kNameLen) && FieldMatches(givenType, type, kTypeLen);
-}
-
-void CopyNameAndType(std::uint8_t* name, std::uint8_t* type, const std::uint8_t* fromName,
-                     const std::uint8_t* fromType) {
-    CopyField(name, fromName, kNameLen);
-    CopyField(type, fromType, kTypeLen);
-}
 
 CDiskImage::SectorAddress CDiskImage::AddressOf(std::uint32_t logical) const {
     const std::uint32_t absolute =
         logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
+    const auto sector = static_cast<std::uint16_t>(m_DataFirstSector + logical % m_SectorsPerTrack);
+    if (m_Layout.sides == SideOrder::Successive && m_Heads == 2) {
+        // Side 0 outwards, then side 1 back from the last cylinder (+3DOS).
+        const std::uint32_t perSide = m_Cylinders;
+        if (absolute < perSide)
+            return {static_cast<std::uint16_t>(absolute), 0, sector};
+        return {static_cast<std::uint16_t>(2 * perSide - 1 - absolute), 1, sector};
+    }
     return {static_cast<std::uint16_t>(absolute / m_Heads),
-            static_cast<std::uint8_t>(absolute & (m_Heads - 1u)),
-            static_cast<std::uint16_t>(m_DataFirstSector + logical % m_SectorsPerTrack)};
+            static_cast<std::uint8_t>(absolute & (m_Heads - 1u)), sector};
 }
 
 dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
@@ -70,33 +41,19 @@ std::uint32_t CDiskImage::DirectorySectors() const {
     return std::uint32_t{m_DirBlocks} * m_SectorsPerBlock;
 }
 
-bool CDiskImage::BlockOnDisk(std::uint32_t block) const {
-    if (m_SectorsPerBlock == 0 || m_SectorsPerTrack == 0 || m_Heads == 0)
-        return false;
-    const std::uint32_t last = (block + 1) * m_SectorsPerBlock - 1;
-    const std::uint32_t absoluteTrack =
-        last / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
-    return absoluteTrack < std::uint32_t{m_Cylinders} * m_Heads;
+bool CDiskImage::BlockOnDisk(std::uint32_t block) const { return block < m_Layout.usableBlocks; }
+
+CpmEntry CDiskImage::EntryAt(std::uint16_t index) const {
+    return CpmEntry::Decode(m_Directory + std::size_t{index} * kDirEntrySize, SlotsPerEntry());
 }
 
-std::uint16_t CDiskImage::BlockNumber(const DirEntry& entry, unsigned slot) const {
-    if (m_TotalBlocks < 256)
-        return entry.blocks[slot];
-    return static_cast<std::uint16_t>(entry.blocks[2 * slot] | (entry.blocks[2 * slot + 1] << 8));
+void CDiskImage::PutEntry(std::uint16_t index, const CpmEntry& entry) {
+    entry.Encode(m_Directory + std::size_t{index} * kDirEntrySize);
 }
 
-void CDiskImage::SetBlockNumber(DirEntry& entry, unsigned slot, std::uint16_t block) const {
-    if (m_TotalBlocks < 256) {
-        entry.blocks[slot] = static_cast<std::uint8_t>(block);
-        return;
-    }
-    entry.blocks[2 * slot] = static_cast<std::uint8_t>(block & 0xFF);
-    entry.blocks[2 * slot + 1] = static_cast<std::uint8_t>(block >> 8);
-}
-
-void CDiskImage::MarkEntryBlocks(const DirEntry& entry, std::uint32_t flag) {
-    for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
-        const std::uint16_t block = BlockNumber(entry, slot);
+void CDiskImage::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
+    for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
+        const std::uint16_t block = entry.blocks[slot];
         // Numbers past the map (possible with 16-bit numbers) are ignored.
         if (block != 0 && block < kMapBlocks)
             m_AllocMap[block] = flag;
@@ -133,7 +90,6 @@ int CDiskImage::BuildAllocationMap() {
     std::uint8_t* scratch = m_DiskDirectory;
     m_bDirectoryCurrent = false;
     ReadDirectory(scratch);
-    const auto* entries = reinterpret_cast<const DirEntry*>(scratch);
     m_Damage = Damage::None;
     auto note = [this](Damage damage) {
         if (m_Damage == Damage::None)
@@ -141,14 +97,16 @@ int CDiskImage::BuildAllocationMap() {
     };
     const std::uint32_t limit = DirectoryLimit();
     for (std::size_t i = 0; i < limit; ++i) {
-        const DirEntry& entry = entries[i];
-        if (entry.user > kMaxLiveUser)
+        const CpmEntry entry = CpmEntry::Decode(scratch + i * kDirEntrySize, SlotsPerEntry());
+        if (!entry.Live())
             continue;
         // The map is marked as the directory says; what does not fit a sound
         // directory is noted so that the user hears of it.
+        if (!entry.NameIsValid())
+            note(Damage::InvalidName);
         std::uint32_t blocks = 0;
-        for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
-            const std::uint16_t block = BlockNumber(entry, slot);
+        for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
+            const std::uint16_t block = entry.blocks[slot];
             if (block == 0)
                 continue;
             ++blocks;
@@ -160,7 +118,7 @@ int CDiskImage::BuildAllocationMap() {
                 m_AllocMap[block] = 0;
             }
         }
-        if (std::uint32_t{entry.rc} * 128 > blocks * m_BlockSize)
+        if (entry.Records(m_Layout.extentMask) * 128 > blocks * m_BlockSize)
             note(Damage::MissingBlocks);
     }
     return 1;
@@ -175,31 +133,58 @@ int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
     return i < m_TotalBlocks && i < kMapBlocks && BlockOnDisk(i) ? 1 : 0;
 }
 
-int CDiskImage::FindExtent(const std::uint8_t* name, const std::uint8_t* type,
+int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
                            std::uint16_t& position) const {
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = position; i < limit; ++i) {
-        const DirEntry& entry = Entry(static_cast<std::uint16_t>(i));
-        if (entry.user > kMaxLiveUser)
+        const auto index = static_cast<std::uint16_t>(i);
+        if (UserByte(index) != user)
             continue;
-        if (NameMatches(name, type, entry.name, entry.type)) {
-            position = static_cast<std::uint16_t>(i);
+        if (EntryAt(index).SameFile(user, name, type)) {
+            position = index;
             return 1;
         }
     }
     return 0;
 }
 
-int CDiskImage::AllocDirEntry(const std::uint8_t* name, const std::uint8_t* type,
-                              std::uint16_t& index) {
+bool CDiskImage::NameInUse(const std::uint8_t* name, const std::uint8_t* type) const {
+    for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
+        const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
+        if (entry.Live() && entry.SameFile(entry.user, name, type))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std::uint8_t* name,
+                                                   const std::uint8_t* type) const {
+    std::vector<std::uint16_t> positions;
+    for (std::uint16_t position = 0; FindExtent(user, name, type, position); ++position)
+        positions.push_back(position);
+    // CP/M leaves entries out of extent order after appends and deletions.
+    std::stable_sort(positions.begin(), positions.end(), [this](std::uint16_t a, std::uint16_t b) {
+        return EntryAt(a).Extent() < EntryAt(b).Extent();
+    });
+    return positions;
+}
+
+int CDiskImage::AllocDirEntry(std::uint8_t user, const std::uint8_t* name,
+                              const std::uint8_t* type, std::uint16_t& index) {
     const std::size_t entries = DirectoryEntries();
     for (std::size_t i = 0; i < entries && i < kMaxDirEntries; ++i) {
-        DirEntry& entry = Entry(static_cast<std::uint16_t>(i));
-        if (entry.user != kFreeUser)
+        const auto position = static_cast<std::uint16_t>(i);
+        if (UserByte(position) != kFreeUser)
             continue;
-        std::memset(&entry, 0, sizeof entry);
-        CopyNameAndType(entry.name, entry.type, name, type);
-        index = static_cast<std::uint16_t>(i);
+        CpmEntry entry;
+        entry.user = user;
+        for (std::size_t k = 0; k < kNameLen; ++k)
+            entry.name[k] = name[k] & 0x7F;
+        for (std::size_t k = 0; k < kTypeLen; ++k)
+            entry.type[k] = type[k] & 0x7F;
+        entry.slotCount = SlotsPerEntry();
+        PutEntry(position, entry);
+        index = position;
         return 1;
     }
     return 0;
@@ -246,6 +231,13 @@ int CDiskImage::WriteDirectory() {
 
 std::uint32_t CDiskImage::GetCapacity() const {
     return std::uint32_t{m_TotalBlocks} * m_BlockSize;
+}
+
+std::uint32_t CDiskImage::GetFreeSpace() const {
+    std::uint32_t free = 0;
+    for (std::uint32_t b = m_DirBlocks; b < m_Layout.usableBlocks; ++b)
+        free += m_AllocMap[b] != 0 ? 1 : 0;
+    return free * m_BlockSize;
 }
 
 std::uint32_t CDiskImage::GetUsedSpace() const {

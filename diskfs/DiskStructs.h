@@ -11,14 +11,7 @@
 //   7  directory blocks           8  read/write gap    9  format gap
 //   10-14 reserved                15 checksum fiddle byte
 //
-// Directory entry, 32 bytes:
-//   0      user: 0..31 live, 0xE5 free, anything else neither
-//   1..8   name, space padded; bit 7 of each byte is an attribute bit
-//   9..11  type, space padded; bit 7 of bytes 9..11 = read-only, system, archive
-//   12 EX  extent number, low 5 bits      13 S1   (unused here)
-//   14 S2  extent number, high bits       15 RC   128-byte records in this entry
-//   16..31 block numbers: 16 bytes when the disk has fewer than 256 blocks,
-//          otherwise 8 little-endian 16-bit words; 0 means no block
+// Directory entries: see CpmEntry.h, where they are decoded.
 
 #include <array>
 #include <cstddef>
@@ -46,6 +39,7 @@ struct DiskSpec {
     std::array<std::uint8_t, 16> bytes{};
 };
 
+// The raw record, for building directories byte by byte (tests, fuzzing).
 struct DirEntry {
     std::uint8_t user;
     std::uint8_t name[kNameLen];
@@ -58,13 +52,16 @@ struct DirEntry {
 };
 static_assert(sizeof(DirEntry) == kDirEntrySize);
 
-// One catalogue row. The name and type keep the directory's bytes, attribute
-// bits included; a row whose name starts with a NUL byte ends the list.
+// One catalogue row: one file (user number, name and type with the
+// attribute bits cleared), its attributes and its size in bytes.
 struct FileEntry {
     std::uint8_t user = 0;
     std::uint8_t name[kNameLen] = {};
     std::uint8_t type[kTypeLen] = {};
     std::uint32_t size = 0;
+    bool readOnly = false;
+    bool system = false;
+    bool archive = false;
 };
 
 // One row more than the directory can hold, so that even a directory of 1024

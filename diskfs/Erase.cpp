@@ -1,38 +1,35 @@
-// Removes a file: every live entry of that name and type, whatever its user
-// number, becomes free (only its user byte changes) and its blocks return to
-// the map; the directory is then written back.
+// Removes a file: every live entry of that user number, name and type
+// becomes free (only its user byte changes) and its blocks return to the
+// map; the directory is then written back.
 
 #include "CDiskImage.h"
 
-int CDiskImage::EraseFile(const std::uint8_t* name, const std::uint8_t* type) {
+int CDiskImage::EraseFile(const FileEntry& row) {
     if (!CanWriteDirectory())
         return 0;
-    return InUpdate([&] { return EraseFrom(name, type); });
+    return InUpdate([&] { return EraseFrom(row); });
 }
 
-int CDiskImage::EraseFrom(const std::uint8_t* name, const std::uint8_t* type) {
+int CDiskImage::EraseFrom(const FileEntry& row) {
     if (!CanWriteDirectory())
         return 0;
     Snapshot before;
     TakeSnapshot(before);
-    std::uint16_t position = 0;
-    bool found = false;
-    while (FindExtent(name, type, position)) {
-        DirEntry& entry = Entry(position);
-        entry.user = kFreeUser;
+    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    if (positions.empty())
+        return Fail(FailReason::FileNotFound);
+    for (std::uint16_t position : positions) {
+        CpmEntry entry = EntryAt(position);
         MarkEntryBlocks(entry, 1);
-        found = true;
-        if (++position >= DirectoryLimit())
-            break;
+        entry.user = kFreeUser;
+        PutEntry(position, entry);
     }
     // A block that a damaged directory gives to another live file too stays
     // in use: freeing it would let the next import overwrite that file.
-    if (found) {
-        for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
-            const DirEntry& other = Entry(static_cast<std::uint16_t>(i));
-            if (other.user <= kMaxLiveUser)
-                MarkEntryBlocks(other, 0);
-        }
+    for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
+        const CpmEntry other = EntryAt(static_cast<std::uint16_t>(i));
+        if (other.Live())
+            MarkEntryBlocks(other, 0);
     }
     if (!WriteDirectory()) {
         const FailReason reason = m_LastFailure;

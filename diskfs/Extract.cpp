@@ -1,5 +1,6 @@
-// Copies a file of the image to a host folder: the blocks of its entries in
-// directory order, cut at 128 bytes per record.
+// Reading a file's data: its entries in extent order, the blocks of each in
+// slot order, each entry cut at the records it holds. Extraction to a host
+// folder is a thin layer over it.
 
 #include "CDiskImage.h"
 #include "HostFile.h"
@@ -7,22 +8,6 @@
 #include <vector>
 
 namespace {
-
-// The host name: name and type with attribute bits cleared. Padded keeps the
-// directory's spaces ("README  .TXT"); Trimmed drops them ("README.TXT").
-std::string HostName(const std::uint8_t* name, const std::uint8_t* type,
-                     CDiskImage::HostNames style) {
-    std::string base, ext;
-    for (std::size_t i = 0; i < kNameLen; ++i)
-        base += static_cast<char>(name[i] & 0x7F);
-    for (std::size_t i = 0; i < kTypeLen; ++i)
-        ext += static_cast<char>(type[i] & 0x7F);
-    if (style == CDiskImage::HostNames::Padded)
-        return base + "." + ext;
-    base.erase(base.find_last_not_of(' ') + 1);
-    ext.erase(ext.find_last_not_of(' ') + 1);
-    return ext.empty() ? base : base + "." + ext;
-}
 
 // "/" would lead out of the chosen folder and NUL ends a host path; "", "."
 // and ".." name no file.
@@ -34,45 +19,61 @@ bool HostNameAllowed(const std::string& name) {
 
 } // namespace
 
-int CDiskImage::ExtractFile(const std::string& folder, const std::uint8_t* name,
-                            const std::uint8_t* type, HostNames style) {
+std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
+    std::string base(reinterpret_cast<const char*>(row.name), kNameLen);
+    std::string ext(reinterpret_cast<const char*>(row.type), kTypeLen);
+    for (char& c : base)
+        c = static_cast<char>(c & 0x7F);
+    for (char& c : ext)
+        c = static_cast<char>(c & 0x7F);
+    if (style == HostNames::Padded)
+        return base + "." + ext;
+    base.erase(base.find_last_not_of(' ') + 1);
+    ext.erase(ext.find_last_not_of(' ') + 1);
+    return ext.empty() ? base : base + "." + ext;
+}
+
+int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     if (!IsOpen())
         return Fail(FailReason::NoImage);
-    const std::string hostName = HostName(name, type, style);
-    if (!HostNameAllowed(hostName))
-        return Fail(FailReason::BadName);
-    const std::string path = folder + "/" + hostName;
-
-    std::uint16_t position = 0;
-    if (!FindExtent(name, type, position))
+    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    if (positions.empty())
         return Fail(FailReason::FileNotFound);
-    const std::uint32_t fileSize = SumFileSize(name, type, position);
-
-    CHostFileWriter host;
-    if (!host.Open(path))
-        return Fail(FailReason::HostOpen);
     std::vector<std::uint8_t> buffer(m_BlockSize, 0);
-
-    std::uint32_t accounted = 0;
-    for (;;) {
-        const DirEntry& entry = Entry(position);
-        for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
-            const std::uint16_t block = BlockNumber(entry, slot);
+    for (std::uint16_t position : positions) {
+        const CpmEntry entry = EntryAt(position);
+        std::uint32_t remaining = entry.Records(m_Layout.extentMask) * 128;
+        for (unsigned slot = 0; slot < entry.slotCount && remaining > 0; ++slot) {
+            const std::uint16_t block = entry.blocks[slot];
+            const std::uint32_t count = remaining < m_BlockSize ? remaining : m_BlockSize;
+            remaining -= count;
+            // A hole (block 0) in a random-access file reads as nothing.
             if (block == 0)
                 continue;
             if (!ReadBlock(block, buffer.data()))
                 return Fail(FailReason::DiskRead);
-            const std::uint32_t remaining = accounted < fileSize ? fileSize - accounted : 0;
-            const std::uint32_t count = remaining < m_BlockSize ? remaining : m_BlockSize;
-            if (count != 0 && !host.Write(buffer.data(), count))
+            if (!sink(buffer.data(), count))
                 return Fail(FailReason::HostWrite);
-            accounted += m_BlockSize;
         }
-        std::uint16_t next = static_cast<std::uint16_t>(position + 1);
-        if (next >= DirectoryLimit() || !FindExtent(name, type, next))
-            break;
-        position = next;
     }
+    return 1;
+}
+
+int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, HostNames style) {
+    if (!IsOpen())
+        return Fail(FailReason::NoImage);
+    const std::string hostName = HostName(row, style);
+    if (!HostNameAllowed(hostName))
+        return Fail(FailReason::BadName);
+    if (FileExtents(row.user, row.name, row.type).empty())
+        return Fail(FailReason::FileNotFound);
+    CHostFileWriter host;
+    if (!host.Open(folder + "/" + hostName))
+        return Fail(FailReason::HostOpen);
+    if (!ReadFileData(row, [&](const std::uint8_t* data, std::size_t size) {
+            return host.Write(data, size);
+        }))
+        return 0;
     if (!host.Commit())
         return Fail(FailReason::HostWrite);
     return 1;

@@ -1,7 +1,8 @@
 // Adds a host file to the image: its 8.3 name from the final path component,
 // its data block by block into the lowest free blocks (the last block filled
-// out with 0x1A), its entries under user 0, then the directory written back.
-// Any failure puts the directory and the map back as they were.
+// out with 0x1A), its entries under user 0 filled as CP/M fills them, then
+// the directory written back. Any failure puts the directory and the map
+// back as they were.
 
 #include "CDiskImage.h"
 #include "HostFile.h"
@@ -40,15 +41,11 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     // The update may have loaded the image again.
     if (!CanWriteDirectory())
         return 0;
-    // RC is one byte: an entry must not map more than 255 records.
-    if (std::uint32_t{SlotsPerEntry()} * m_BlockSize / 128 > 255)
-        return Fail(FailReason::UnsupportedBlockSize);
-
     std::uint8_t name[kNameLen];
     std::uint8_t type[kTypeLen];
     NameFromPath(hostPath, name, type);
-    std::uint16_t position = 0;
-    if (FindExtent(name, type, position))
+    // A name present under any user number, whatever its attribute bits.
+    if (NameInUse(name, type))
         return Fail(FailReason::FileExists);
 
     CHostFileReader host;
@@ -56,8 +53,15 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
         return Fail(FailReason::HostOpen);
     if (host.Size() > std::numeric_limits<std::uint32_t>::max())
         return Fail(FailReason::DiskFull);
-    const std::uint32_t length = static_cast<std::uint32_t>(host.Size());
+    const auto length = static_cast<std::uint32_t>(host.Size());
+    return WriteFileData(0, name, type, length,
+                         [&](std::uint8_t* data, std::size_t size) { return host.Read(data, size); });
+}
+
+int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
+                              std::uint32_t length, const DataSource& source) {
     const std::uint32_t blockCount = length / m_BlockSize + (length % m_BlockSize != 0 ? 1 : 0);
+    const unsigned logicalPerEntry = m_Layout.extentMask + 1;
     std::vector<std::uint8_t> buffer(m_BlockSize, 0);
 
     Snapshot before;
@@ -66,36 +70,54 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
         RestoreSnapshot(before);
         return Fail(reason);
     };
+    // EX is the last logical extent the entry holds, RC the records in it:
+    // how CP/M fills entries that hold several 16K extents.
+    unsigned entryNumber = 0;
+    std::uint32_t entryRecords = 0;
+    auto finish = [&](CpmEntry& entry) {
+        unsigned last = entryNumber * logicalPerEntry;
+        std::uint32_t rc = 0;
+        if (entryRecords != 0) {
+            last += (entryRecords - 1) / 128;
+            rc = entryRecords - (entryRecords - 1) / 128 * 128;
+        }
+        entry.ex = static_cast<std::uint8_t>(last & 0x1F);
+        entry.s2 = static_cast<std::uint8_t>((last >> 5) & 0x3F);
+        entry.rc = static_cast<std::uint8_t>(rc);
+    };
 
     std::uint16_t index = 0;
-    if (!AllocDirEntry(name, type, index))
+    if (!AllocDirEntry(user, name, type, index))
         return failWith(FailReason::DirectoryFull);
+    CpmEntry entry = EntryAt(index);
     unsigned slot = 0;
-    std::uint16_t extent = 0;
     for (std::uint32_t n = 0; n < blockCount; ++n) {
         std::uint16_t block = 0;
         if (!FindFreeBlock(block))
             return failWith(FailReason::DiskFull);
         m_AllocMap[block] = 0;
-        DirEntry& entry = Entry(index);
-        SetBlockNumber(entry, slot, block);
+        entry.blocks[slot] = block;
         std::memset(buffer.data(), kFiller, buffer.size());
-        const long got = host.Read(buffer.data(), buffer.size());
+        const long got = source(buffer.data(), buffer.size());
         if (got < 0)
             return failWith(FailReason::HostRead);
         if (!WriteBlock(block, buffer.data()))
             return failWith(FailReason::DiskWrite);
         const auto bytes = static_cast<std::uint32_t>(got);
-        entry.rc = static_cast<std::uint8_t>(entry.rc + bytes / 128 + (bytes % 128 != 0 ? 1 : 0));
-        if (++slot == SlotsPerEntry() && n + 1 < blockCount) {
-            if (!AllocDirEntry(name, type, index))
+        entryRecords += bytes / 128 + (bytes % 128 != 0 ? 1 : 0);
+        if (++slot == entry.slotCount && n + 1 < blockCount) {
+            finish(entry);
+            PutEntry(index, entry);
+            if (!AllocDirEntry(user, name, type, index))
                 return failWith(FailReason::DirectoryFull);
-            ++extent;
-            Entry(index).ex = static_cast<std::uint8_t>(extent & 0x1F);
-            Entry(index).s2 = static_cast<std::uint8_t>((extent >> 5) & 0x3F);
+            entry = EntryAt(index);
+            ++entryNumber;
+            entryRecords = 0;
             slot = 0;
         }
     }
+    finish(entry);
+    PutEntry(index, entry);
     if (!WriteDirectory()) {
         const FailReason reason = m_LastFailure;
         return failWith(reason);

@@ -54,7 +54,7 @@ TEST_F(Directory, AllocDirEntrySkipsEntriesThatAreNeitherLiveNorFree) {
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t index = 99;
-    ASSERT_EQ(image.AllocDirEntry(Name("NEW     "), Name("TXT"), index), 1);
+    ASSERT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 1);
     EXPECT_EQ(index, 2);
     const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
     EXPECT_EQ(entries[2].user, 0);
@@ -68,52 +68,38 @@ TEST_F(Directory, AllocDirEntryNeverTakesPositionsPastTheRegion) {
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t index = 7;
-    EXPECT_EQ(image.AllocDirEntry(Name("NEW     "), Name("TXT"), index), 0);
+    EXPECT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 0);
     EXPECT_EQ(index, 7);
 }
 
-TEST_F(Directory, FindExtentIgnoresUserAndFindsEachEntryInTurn) {
+// A file is its user number, name and type; attribute bits play no part in
+// the name (cpmtools' isMatching).
+TEST_F(Directory, FindExtentMatchesUserAndMasksAttributeBits) {
     Put(2, MakeEntry(0, "SAME", "BIN", 1));
-    Put(5, MakeEntry(3, "SAME", "BIN", 1));
+    DirEntry other = MakeEntry(3, "SAME", "BIN", 1);
+    other.type[0] |= 0x80; // read-only
+    other.name[0] |= 0x80; // f1
+    Put(5, other);
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t pos = 0;
-    ASSERT_EQ(image.FindExtent(Name("SAME    "), Name("BIN"), pos), 1);
+    ASSERT_EQ(image.FindExtent(0, Name("SAME    "), Name("BIN"), pos), 1);
     EXPECT_EQ(pos, 2);
     pos = 3;
-    ASSERT_EQ(image.FindExtent(Name("SAME    "), Name("BIN"), pos), 1);
+    EXPECT_EQ(image.FindExtent(0, Name("SAME    "), Name("BIN"), pos), 0);
+    EXPECT_EQ(pos, 3);
+    pos = 0;
+    ASSERT_EQ(image.FindExtent(3, Name("SAME    "), Name("BIN"), pos), 1);
     EXPECT_EQ(pos, 5);
-    pos = 6;
-    EXPECT_EQ(image.FindExtent(Name("SAME    "), Name("BIN"), pos), 0);
-    EXPECT_EQ(pos, 6);
-}
-
-TEST_F(Directory, FindExtentStopsComparingAfterNulInGivenName) {
-    DirEntry withNul = MakeEntry(0, "ABCDE", "BIN", 1);
-    withNul.name[5] = 0;
-    withNul.name[6] = 'Z';
-    Put(0, withNul);
-    Put(1, MakeEntry(0, "ABCDE", "BIN", 1));
-    ASSERT_EQ(Load(), 1);
-    List();
-    const std::uint8_t given[8] = {'A', 'B', 'C', 'D', 'E', 0, 'Q', 'Q'};
-    std::uint16_t pos = 0;
-    ASSERT_EQ(image.FindExtent(given, Name("BIN"), pos), 1);
-    EXPECT_EQ(pos, 0);
-    pos = 1;
-    EXPECT_EQ(image.FindExtent(given, Name("BIN"), pos), 0);
-}
-
-TEST_F(Directory, FindExtentComparesAttributeBits) {
-    DirEntry ro = MakeEntry(0, "FILE", "BIN", 1);
-    ro.type[0] |= 0x80;
-    Put(0, ro);
-    ASSERT_EQ(Load(), 1);
-    List();
-    std::uint16_t pos = 0;
-    EXPECT_EQ(image.FindExtent(Name("FILE    "), Name("BIN"), pos), 0);
-    const std::uint8_t type[3] = {'B' | 0x80, 'I', 'N'};
-    EXPECT_EQ(image.FindExtent(Name("FILE    "), type, pos), 1);
+    EXPECT_TRUE(image.NameInUse(Name("SAME    "), Name("BIN")));
+    EXPECT_FALSE(image.NameInUse(Name("SAME    "), Name("TXT")));
+    // Two rows, one per user, each with its own attributes.
+    ASSERT_EQ(List(), (std::vector<std::string>{"SAME.BIN", "SAME.BIN"}));
+    EXPECT_EQ(rows[0].user, 0);
+    EXPECT_FALSE(rows[0].readOnly);
+    EXPECT_EQ(rows[1].user, 3);
+    EXPECT_TRUE(rows[1].readOnly);
+    EXPECT_EQ(rows[1].name[0], 'S');
 }
 
 TEST_F(Directory, FreeBlocksNeverLiePastTheLastTrack) {
@@ -187,7 +173,7 @@ TEST_F(Directory, FailedWriteBackPutsOldSectorsBack) {
     const auto before = disk.Contents();
     std::uint16_t index;
     for (int i = 0; i < 40; ++i)
-        ASSERT_EQ(image.AllocDirEntry(Name("NEW     "), Name("TXT"), index), 1);
+        ASSERT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 1);
     for (unsigned k = 1; k <= 4; ++k) {
         disk.failWriteAt = disk.writes + k;
         EXPECT_EQ(image.WriteDirectory(), 0) << k;

@@ -10,10 +10,10 @@
 
 namespace {
 
-struct Row {
+struct Listed {
     std::string name;
     std::uint32_t size;
-    bool operator==(const Row&) const = default;
+    bool operator==(const Listed&) const = default;
 };
 
 struct Format {
@@ -42,12 +42,12 @@ protected:
     }
     ~FaultMatrix() override { MemDisk::UnregisterAll(); }
 
-    std::vector<Row> Open(CDiskImage& image) {
+    std::vector<Listed> Open(CDiskImage& image) {
         EXPECT_EQ(image.LoadImage("fm.dsk"), 1);
         Catalogue rows;
         ClearCatalogue(rows);
         image.ReadCatalogue(rows);
-        std::vector<Row> list;
+        std::vector<Listed> list;
         for (std::size_t i = 0; i < CatalogueLength(rows); ++i)
             list.push_back({ShownFileName(rows[i]), rows[i].size});
         return list;
@@ -96,7 +96,7 @@ protected:
                 disk.Restore(pristine);
                 TestOwner owner;
                 CDiskImage image(&owner);
-                const std::vector<Row> before = Open(image);
+                const std::vector<Listed> before = Open(image);
                 (failRead ? disk.failReadAt : disk.failWriteAt) =
                     (failRead ? disk.reads : disk.writes) + k;
                 EXPECT_EQ(op(image), 0) << what << (failRead ? ", read " : ", write ") << k;
@@ -129,7 +129,7 @@ TEST_P(FaultMatrix, ImportOfTwoEntries) {
 TEST_P(FaultMatrix, Deletion) {
     const std::uint8_t name[8] = {'T', 'W', 'O', ' ', ' ', ' ', ' ', ' '};
     const std::uint8_t type[3] = {'B', 'I', 'N'};
-    FailEachTransfer([&](CDiskImage& image) { return image.EraseFile(name, type); }, "deletion");
+    FailEachTransfer([&](CDiskImage& image) { return image.EraseFile(Row(0, name, type)); }, "deletion");
 }
 
 TEST_P(FaultMatrix, BootSectorWrite) {
@@ -151,7 +151,7 @@ TEST_P(FaultMatrix, ExtractionLeavesTheFolderAsItWas) {
     CDiskImage image(&owner);
     Open(image);
     const unsigned start = disk.reads;
-    ASSERT_EQ(image.ExtractFile(out.Path().string(), name, type), 1);
+    ASSERT_EQ(image.ExtractFile(out.Path().string(), Row(0, name, type)), 1);
     const unsigned transfers = disk.reads - start;
     // TWO.BIN fills 18K: every sector of its blocks is read once.
     ASSERT_EQ(transfers, (17u * 1024 + 5 + image.BlockSize() - 1) / image.BlockSize() *
@@ -159,7 +159,7 @@ TEST_P(FaultMatrix, ExtractionLeavesTheFolderAsItWas) {
     WriteFile(out / "TWO     .BIN", PatternBytes(10, 9));
     for (unsigned k = 1; k <= transfers; ++k) {
         disk.failReadAt = disk.reads + k;
-        EXPECT_EQ(image.ExtractFile(out.Path().string(), name, type), 0) << k;
+        EXPECT_EQ(image.ExtractFile(out.Path().string(), Row(0, name, type)), 0) << k;
         disk.failReadAt = 0;
         std::size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(out.Path())) {

@@ -42,7 +42,7 @@ TEST_F(Extract, PaddedHostNameAndCutAtRecordCount) {
     FillBlock(disk, 5, 'd');
     Put(0, MakeEntry(0, "README", "TXT", 25, {2, 3, 4, 5}));
     Ready();
-    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("README  "), Bytes("TXT")), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "README  ", "TXT")), 1);
     const auto data = ReadFile(out / "README  .TXT");
     ASSERT_EQ(data.size(), 25u * 128);
     EXPECT_EQ(data[0], 'a');
@@ -58,37 +58,41 @@ TEST_F(Extract, TrimmedNamesAndAttributeBitsCleared) {
     ro.type[0] |= 0x80;
     Put(1, ro);
     Ready();
-    ASSERT_EQ(image.ExtractFile(Folder(), e.name, e.type, CDiskImage::HostNames::Trimmed), 1);
-    ASSERT_EQ(image.ExtractFile(Folder(), ro.name, ro.type), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(e), CDiskImage::HostNames::Trimmed), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(ro)), 1);
     EXPECT_EQ(Listing(out.Path()), (std::vector<std::string>{"GAME", "LOCKED  .BIN"}));
-    // The raw bytes, attribute bits included, find the file; the plain ones do not.
-    EXPECT_EQ(image.ExtractFile(Folder(), Bytes("LOCKED  "), Bytes("BIN")), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::FileNotFound);
+    // Attribute bits play no part in the name: the plain bytes find the file.
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "LOCKED  ", "BIN")), 1);
 }
 
-TEST_F(Extract, SkipsEmptySlotsAndJoinsEntriesOfAllUsersInDirectoryOrder) {
+// Entries are taken in extent order, whatever their directory order, and
+// only those of the file's own user number.
+TEST_F(Extract, ExtentOrderAndOneUserOnly) {
     FillBlock(disk, 2, '1');
     FillBlock(disk, 3, '2');
     FillBlock(disk, 4, '3');
-    Put(0, MakeEntry(4, "JOIN", "", 8, {2, 0, 3}, false, 1));
-    Put(1, MakeEntry(0, "JOIN", "", 8, {4}, false, 0));
+    Put(0, MakeEntry(0, "JOIN", "", 8, {3}, false, 1));
+    Put(1, MakeEntry(4, "JOIN", "", 8, {4}));
+    Put(2, MakeEntry(0, "JOIN", "", 8, {2}, false, 0));
     Ready();
-    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("JOIN    "), Bytes("   ")), 1);
-    const auto data = ReadFile(out / "JOIN    .   ");
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "JOIN    ", "   ")), 1);
+    auto data = ReadFile(out / "JOIN    .   ");
     ASSERT_EQ(data.size(), 16u * 128);
     EXPECT_EQ(data[0], '1');
     EXPECT_EQ(data[1024], '2');
-    // Only 16 records: the third block's bytes lie past the size.
     EXPECT_EQ(std::count(data.begin(), data.end(), '3'), 0);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(4, "JOIN    ", "   ")), 1);
+    data = ReadFile(out / "JOIN    .   ");
+    EXPECT_EQ(data, std::vector<unsigned char>(1024, '3'));
 }
 
 TEST_F(Extract, FewerBlocksThanRecordsGiveAShorterFile) {
     Put(0, MakeEntry(0, "SHORT", "", 24, {2}));
     Put(1, MakeEntry(0, "NONE", "", 0));
     Ready();
-    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("SHORT   "), Bytes("   ")), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "SHORT   ", "   ")), 1);
     EXPECT_EQ(fs::file_size(out / "SHORT   .   "), 1024u);
-    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("NONE    "), Bytes("   ")), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "NONE    ", "   ")), 1);
     EXPECT_EQ(fs::file_size(out / "NONE    .   "), 0u);
 }
 
@@ -102,12 +106,12 @@ TEST_F(Extract, NamesThatWouldLeaveTheFolderAreRefusedBeforeAnythingIsCreated) {
     DirEntry dots = MakeEntry(0, "..", "", 1, {2});
     Put(3, dots);
     Ready();
-    EXPECT_EQ(image.ExtractFile(Folder(), Bytes("../ETC  "), Bytes("X  ")), 0);
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "../ETC  ", "X  ")), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::BadName);
-    EXPECT_EQ(image.ExtractFile(Folder(), slashInType.name, slashInType.type), 0);
-    EXPECT_EQ(image.ExtractFile(Folder(), nul.name, nul.type), 0);
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(slashInType)), 0);
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(nul)), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::BadName);
-    EXPECT_EQ(image.ExtractFile(Folder(), dots.name, dots.type, CDiskImage::HostNames::Trimmed),
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(dots), CDiskImage::HostNames::Trimmed),
               0);
     EXPECT_EQ(image.LastFailure(), FailReason::BadName);
     EXPECT_TRUE(Listing(out.Path()).empty());
@@ -119,23 +123,23 @@ TEST_F(Extract, FailedBlockReadLeavesNoFileAndExistingFileUntouched) {
     WriteFile(out / "DATA    .BIN", PatternBytes(77, 3));
     for (unsigned k = 1; k <= 4; ++k) {
         disk.failReadAt = disk.reads + k;
-        EXPECT_EQ(image.ExtractFile(Folder(), Bytes("DATA    "), Bytes("BIN")), 0) << k;
+        EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "DATA    ", "BIN")), 0) << k;
         EXPECT_EQ(image.LastFailure(), FailReason::DiskRead);
         EXPECT_EQ(Listing(out.Path()), std::vector<std::string>{"DATA    .BIN"});
         EXPECT_EQ(ReadFile(out / "DATA    .BIN"), PatternBytes(77, 3));
     }
     disk.failReadAt = 0;
-    ASSERT_EQ(image.ExtractFile(Folder(), Bytes("DATA    "), Bytes("BIN")), 1);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "DATA    ", "BIN")), 1);
     EXPECT_EQ(fs::file_size(out / "DATA    .BIN"), 2048u);
 }
 
 TEST_F(Extract, MissingFolderAndNoImage) {
     Put(0, MakeEntry(0, "A", "", 1, {2}));
     Ready();
-    EXPECT_EQ(image.ExtractFile(out / "absent", Bytes("A       "), Bytes("   ")), 0);
+    EXPECT_EQ(image.ExtractFile(out / "absent", Row(0, "A       ", "   ")), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
     image.CloseImage();
-    EXPECT_EQ(image.ExtractFile(Folder(), Bytes("A       "), Bytes("   ")), 0);
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "A       ", "   ")), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::NoImage);
 }
 
@@ -147,15 +151,16 @@ protected:
     }
 };
 
-TEST_F(Erase, RemovesEveryEntryOfEveryUserAndFreesItsBlocks) {
+TEST_F(Erase, RemovesEveryEntryOfThatUserAndFreesItsBlocks) {
     Put(0, MakeEntry(0, "KEEP", "", 8, {2}));
     Put(1, MakeEntry(5, "GONE", "BIN", 128, {3, 4, 0, 5}, false, 1));
-    Put(2, MakeEntry(0, "GONE", "BIN", 128, {6}, false, 0));
+    Put(2, MakeEntry(5, "GONE", "BIN", 128, {6}, false, 0));
+    Put(3, MakeEntry(0, "GONE", "BIN", 8, {7}));
     Ready();
-    EXPECT_EQ(image.GetUsedSpace(), 5u * 1024);
+    EXPECT_EQ(image.GetUsedSpace(), 6u * 1024);
     const DirEntry before = GetEntry(disk, 1, 1);
-    ASSERT_EQ(image.EraseFile(Bytes("GONE    "), Bytes("BIN")), 1);
-    EXPECT_EQ(image.GetUsedSpace(), 1u * 1024);
+    ASSERT_EQ(image.EraseFile(Row(5, "GONE    ", "BIN")), 1);
+    EXPECT_EQ(image.GetUsedSpace(), 2u * 1024);
     std::uint16_t block;
     ASSERT_EQ(image.FindFreeBlock(block), 1);
     EXPECT_EQ(block, 3);
@@ -164,34 +169,39 @@ TEST_F(Erase, RemovesEveryEntryOfEveryUserAndFreesItsBlocks) {
     EXPECT_EQ(after.user, 0xE5);
     EXPECT_EQ(0, std::memcmp(reinterpret_cast<const std::uint8_t*>(&after) + 1,
                              reinterpret_cast<const std::uint8_t*>(&before) + 1, 31));
-    EXPECT_EQ(List(), std::vector<std::string>{"KEEP"});
+    EXPECT_EQ(List(), (std::vector<std::string>{"KEEP", "GONE.BIN"}));
+    EXPECT_EQ(rows[1].user, 0);
 }
 
 TEST_F(Erase, UnknownNameChangesNothing) {
     Put(0, MakeEntry(0, "KEEP", "", 8, {2}));
     Ready();
     const auto before = disk.Contents();
-    EXPECT_EQ(image.EraseFile(Bytes("NOPE    "), Bytes("   ")), 1);
+    EXPECT_EQ(image.EraseFile(Row(0, "NOPE    ", "   ")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::FileNotFound);
+    EXPECT_EQ(image.EraseFile(Row(1, "KEEP    ", "   ")), 0);
     EXPECT_TRUE(disk.Contents() == before);
     EXPECT_EQ(image.GetUsedSpace(), 1024u);
 }
 
-TEST_F(Erase, AttributeBitSelectsOnlyMatchingEntries) {
-    DirEntry ro = MakeEntry(0, "FILE", "BIN", 8, {2});
+// A read-only or system entry is part of its file like any other.
+TEST_F(Erase, AttributeBitsPlayNoPartInTheName) {
+    DirEntry ro = MakeEntry(0, "FILE", "BIN", 128, {2}, false, 0);
     ro.type[0] |= 0x80;
     Put(0, ro);
-    Put(1, MakeEntry(0, "FILE", "BIN", 8, {3}));
+    Put(1, MakeEntry(0, "FILE", "BIN", 8, {3}, false, 1));
     Ready();
-    ASSERT_EQ(image.EraseFile(ro.name, ro.type), 1);
     ASSERT_EQ(List().size(), 1u);
-    EXPECT_EQ(rows[0].type[0], 'B');
+    EXPECT_TRUE(rows[0].readOnly);
+    ASSERT_EQ(image.EraseFile(Row(0, "FILE    ", "BIN")), 1);
+    EXPECT_TRUE(List().empty());
 }
 
 TEST_F(Erase, BlockSharedWithAnotherLiveFileStaysInUse) {
     Put(0, MakeEntry(0, "ONE", "", 8, {2, 3}));
     Put(1, MakeEntry(0, "TWO", "", 8, {3, 4}));
     Ready();
-    ASSERT_EQ(image.EraseFile(Bytes("ONE     "), Bytes("   ")), 1);
+    ASSERT_EQ(image.EraseFile(Row(0, "ONE     ", "   ")), 1);
     EXPECT_TRUE(image.IsBlockFree(2));
     EXPECT_FALSE(image.IsBlockFree(3));
     EXPECT_FALSE(image.IsBlockFree(4));
@@ -202,12 +212,12 @@ TEST_F(Erase, FailedWriteBackRestoresEverything) {
     Ready();
     const auto before = disk.Contents();
     disk.failWriteAt = disk.writes + 1;
-    EXPECT_EQ(image.EraseFile(Bytes("GONE    "), Bytes("   ")), 0);
+    EXPECT_EQ(image.EraseFile(Row(0, "GONE    ", "   ")), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::DiskWrite);
     EXPECT_FALSE(image.IsBlockFree(2));
     EXPECT_TRUE(disk.Contents() == before);
     std::uint16_t pos = 0;
-    EXPECT_EQ(image.FindExtent(Bytes("GONE    "), Bytes("   "), pos), 1);
+    EXPECT_EQ(image.FindExtent(0, Bytes("GONE    "), Bytes("   "), pos), 1);
 }
 
 TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {

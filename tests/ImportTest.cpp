@@ -55,7 +55,7 @@ TEST_F(Import, ShortFileIsPaddedWithFillerAndComesBackInWholeRecords) {
         ASSERT_EQ(data[i], 0x1A) << i;
     EXPECT_EQ(disk.Logical(1, 5)[511], 0x1A);
     TempDir out;
-    ASSERT_EQ(image.ExtractFile(out.Path().string(), e.name, e.type), 1);
+    ASSERT_EQ(image.ExtractFile(out.Path().string(), Row(e)), 1);
     const auto back = ReadFile(out / "F300    .BIN");
     ASSERT_EQ(back.size(), 384u);
     EXPECT_TRUE(std::equal(original.begin(), original.end(), back.begin()));
@@ -198,15 +198,16 @@ TEST_F(WideImport, TwoByteSlotsHoldEightBlocksAndThirtyThirdEntryCarriesS2) {
     EXPECT_EQ(last.s2, 1);
     EXPECT_EQ(last.rc, 1);
     TempDir out;
-    ASSERT_EQ(image.ExtractFile(out.Path().string(), first.name, first.type), 1);
+    ASSERT_EQ(image.ExtractFile(out.Path().string(), Row(first)), 1);
     auto back = ReadFile(out / "HUGE    .BIN");
     const auto original = ReadFile(path);
     ASSERT_EQ(back.size(), original.size() + 127);
     EXPECT_TRUE(std::equal(original.begin(), original.end(), back.begin()));
 }
 
-TEST(ImportBlockSize, EntriesThatWouldMapMoreThan255RecordsAreRefused) {
-    // 2K blocks with one-byte numbers: 16 blocks would be 256 records.
+// 2K blocks with one-byte numbers: an entry holds two logical 16K extents
+// (extent mask 1), filled as CP/M fills them.
+TEST(ImportBlockSize, EntriesHoldTwoLogicalExtentsOnTwoKilobyteBlocks) {
     MemDisk disk(40, 1, 9, 1, 512);
     SetSpec(disk, {0, 0, 40, 9, 2, 1, 4, 2});
     disk.Register("w.dsk");
@@ -217,9 +218,24 @@ TEST(ImportBlockSize, EntriesThatWouldMapMoreThan255RecordsAreRefused) {
     ClearCatalogue(rows);
     image.ReadCatalogue(rows);
     TempDir host;
-    WriteFile(host / "A.BIN", PatternBytes(10, 1));
-    EXPECT_EQ(image.ImportFile(host / "A.BIN"), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::UnsupportedBlockSize);
+    WriteFile(host / "A.BIN", PatternBytes(40960, 1));
+    ASSERT_EQ(image.ImportFile(host / "A.BIN"), 1);
+    // 20 blocks: 16 (32K, extents 0 and 1) in the first entry, 4 in the second.
+    const DirEntry& first = At(image, 0);
+    EXPECT_EQ(first.ex, 1);
+    EXPECT_EQ(first.rc, 128);
+    EXPECT_EQ(first.blocks[15], 17);
+    const DirEntry& second = At(image, 1);
+    EXPECT_EQ(second.ex, 2);
+    EXPECT_EQ(second.rc, 64);
+    EXPECT_EQ(second.blocks[3], 21);
+    EXPECT_EQ(second.blocks[4], 0);
+    ClearCatalogue(rows);
+    image.ReadCatalogue(rows);
+    EXPECT_EQ(rows[0].size, 40960u);
+    TempDir out;
+    ASSERT_EQ(image.ExtractFile(out.Path().string(), rows[0]), 1);
+    EXPECT_EQ(ReadFile(out / "A       .BIN"), PatternBytes(40960, 1));
     MemDisk::UnregisterAll();
 }
 

@@ -12,15 +12,10 @@
 
 namespace {
 
-struct Listed {
-    unsigned user;
-    std::uint32_t size;
-    bool operator==(const Listed&) const = default;
-};
-using Listing = std::map<std::string, Listed>;
+// "USER:NAME.TYP" to the size in bytes: one row per file, as CP/M knows files.
+using Listing = std::map<std::string, std::uint32_t>;
 
 // Parses `cpmls -F`: per-user blocks of "NAME     TYP  Nk  RECS ..." lines.
-// Names under several users are one file to us: first user, records added.
 Listing ParseCpmls(const std::string& text) {
     Listing listing;
     std::istringstream in(text);
@@ -43,9 +38,8 @@ Listing ParseCpmls(const std::string& text) {
         std::string bytes;
         unsigned long records = 0;
         rest >> bytes >> records;
-        const std::string key = type.empty() ? name : name + "." + type;
-        auto [it, fresh] = listing.try_emplace(key, Listed{user, 0});
-        it->second.size += static_cast<std::uint32_t>(records * 128);
+        const std::string key = std::to_string(user) + ":" + (type.empty() ? name : name + "." + type);
+        listing[key] += static_cast<std::uint32_t>(records * 128);
     }
     return listing;
 }
@@ -59,10 +53,37 @@ Listing ListWithTarnlight(const std::string& image, std::vector<std::string>* me
     disk.ReadCatalogue(rows);
     Listing listing;
     for (std::size_t i = 0; i < CatalogueLength(rows); ++i)
-        listing[ShownFileName(rows[i])] = {rows[i].user, rows[i].size};
+        listing[std::to_string(rows[i].user) + ":" + ShownFileName(rows[i])] = rows[i].size;
     if (messages != nullptr)
         *messages = owner.messages;
     return listing;
+}
+
+// Every file, taken out by user and name, holds what cpmcp takes out of
+// USER:NAME (ours is whole records; cpmcp may stop at a CP/M 3 byte count).
+void ExpectSameDataAsCpmcp(const std::string& image, const std::string& cpmOptions) {
+    LibDskOwner owner;
+    CDiskImage disk(&owner);
+    ASSERT_EQ(disk.LoadImage(image), 1);
+    Catalogue rows;
+    ClearCatalogue(rows);
+    disk.ReadCatalogue(rows);
+    TempDir dir;
+    for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
+        const FileEntry& row = rows[i];
+        const std::string shown = std::to_string(row.user) + ":" + ShownFileName(row);
+        std::vector<std::uint8_t> ours;
+        ASSERT_EQ(disk.ReadFileData(row, [&](const std::uint8_t* data, std::size_t size) {
+            ours.insert(ours.end(), data, data + size);
+            return true;
+        }), 1) << shown;
+        const std::string theirs = dir / ("cpmcp" + std::to_string(i));
+        RunCommand("cpmcp " + cpmOptions + " " + Quote(image) + " " + Quote(shown) + " " + Quote(theirs));
+        const std::vector<unsigned char> peer = ReadFile(theirs);
+        ASSERT_LE(peer.size(), ours.size()) << shown;
+        EXPECT_LT(ours.size() - peer.size(), 128u) << shown;
+        EXPECT_TRUE(std::equal(peer.begin(), peer.end(), ours.begin())) << shown;
+    }
 }
 
 bool HaveCpmtools() { return HaveProgram("dskform") && HaveProgram("cpmcp") && HaveProgram("cpmls"); }
@@ -111,6 +132,7 @@ TEST_P(CpmtoolsImages, ListsWhatCpmlsLists) {
     std::vector<std::string> messages;
     EXPECT_EQ(ListWithTarnlight(image, &messages), expected);
     EXPECT_TRUE(messages.empty());
+    ExpectSameDataAsCpmcp(image, "-T dsk -f " + std::string(format.diskdef));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CpmtoolsImages,
@@ -131,11 +153,11 @@ protected:
 };
 
 const Listing kSoloForth = {
-    {"DISK", {0, 256}},       {"SOLO.BIN", {0, 31232}}, {"PR64.BIN", {0, 384}},
-    {"PR42.BIN", {0, 1920}},  {"EA5A.F42", {0, 896}},   {"SOXZ.FZX", {0, 896}},
-    {"CHLO.FZX", {0, 1024}},  {"GENE.FZX", {0, 1152}},  {"ZAIB.FZX", {0, 1152}},
-    {"GROT.FZX", {0, 2816}},  {"SINC.FZX", {0, 1024}},  {"SABO.FZX", {0, 1920}},
-    {"LETT.FZX", {0, 1152}},  {"IMG.ZX7", {0, 6400}},
+    {"0:DISK", 256},       {"0:SOLO.BIN", 31232}, {"0:PR64.BIN", 384},
+    {"0:PR42.BIN", 1920},  {"0:EA5A.F42", 896},   {"0:SOXZ.FZX", 896},
+    {"0:CHLO.FZX", 1024},  {"0:GENE.FZX", 1152},  {"0:ZAIB.FZX", 1152},
+    {"0:GROT.FZX", 2816},  {"0:SINC.FZX", 1024},  {"0:SABO.FZX", 1920},
+    {"0:LETT.FZX", 1152},  {"0:IMG.ZX7", 6400},
 };
 
 TEST_F(Corpus, Plus3SoloForthDisks) {
@@ -164,9 +186,9 @@ TEST_F(Corpus, RawBlockDiskWithoutFileSystemListsNothing) {
 
 TEST_F(Corpus, PcwExtendedImageWithFragmentedFile) {
     const Listing expected = {
-        {"J29CPM3.EMS", {0, 43008}}, {"MUSHROOM.RAW", {0, 89088}}, {"DAC.COM", {0, 384}},
-        {"SCAN.COM", {0, 1408}},     {"DIR.COM", {0, 14592}},      {"ERASE.COM", {0, 3712}},
-        {"PIP.COM", {0, 8704}},      {"RENAME.COM", {0, 2944}},    {"TYPE.COM", {0, 3072}},
+        {"0:J29CPM3.EMS", 43008}, {"0:MUSHROOM.RAW", 89088}, {"0:DAC.COM", 384},
+        {"0:SCAN.COM", 1408},     {"0:DIR.COM", 14592},      {"0:ERASE.COM", 3712},
+        {"0:PIP.COM", 8704},      {"0:RENAME.COM", 2944},    {"0:TYPE.COM", 3072},
     };
     EXPECT_EQ(ListWithTarnlight(Image("pcw_180k_cpm3_u765test_edsk.dsk")), expected);
 }
@@ -204,13 +226,14 @@ TEST_P(CpcCorpus, ListsWhatCpmlsLists) {
     std::vector<std::string> messages;
     EXPECT_EQ(ListWithTarnlight(Image(c.file), &messages), expected);
     EXPECT_TRUE(messages.empty());
+    ExpectSameDataAsCpmcp(Image(c.file), std::string("-f ") + c.diskdef);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Images, CpcCorpus,
     ::testing::Values(CpcImage{"cpc_data_romdump_42trk.dsk", "cpcdata", 2},
-                      // 57 entries, NEMESIS.BAS and NEMESIS2.BAS under two users.
-                      CpcImage{"cpc_data_57files_two_users_edsk.dsk", "cpcdata", 55},
+                      // NEMESIS.BAS and NEMESIS2.BAS under users 0 and 1.
+                      CpcImage{"cpc_data_57files_two_users_edsk.dsk", "cpcdata", 57},
                       CpcImage{"cpc_system_choicecheats_edsk.dsk", "cpcsys", 27},
                       CpcImage{"cpc_data_jacelock_protected_edsk.dsk", "cpcdata", 8}),
     [](const auto& param) {

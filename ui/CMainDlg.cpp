@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -310,9 +311,14 @@ void CMainDlg::OnExtract() {
                                                     m_strTargetFolder, folder);
         if (result == 1) {
             m_strTargetFolder = folder;
-            for (int row : SelectedRows())
-                m_pDiskImage->ExtractFile(folder.toStdString(), m_Files[row].name,
-                                          m_Files[row].type);
+            // Two users' files of one name would land on one host file: the
+            // first is kept, the second not written.
+            std::set<std::string> written;
+            for (int row : SelectedRows()) {
+                const FileEntry& file = m_Files[row];
+                if (written.insert(CDiskImage::HostName(file, CDiskImage::HostNames::Padded)).second)
+                    m_pDiskImage->ExtractFile(folder.toStdString(), file);
+            }
         }
         UpdateData(false);
     });
@@ -322,7 +328,7 @@ void CMainDlg::OnDelete() {
     RunCommand([this] {
         UpdateData(true);
         for (int row : SelectedRows())
-            m_pDiskImage->EraseFile(m_Files[row].name, m_Files[row].type);
+            m_pDiskImage->EraseFile(m_Files[row]);
         RefreshList();
         UpdateData(false);
     });
@@ -357,7 +363,8 @@ void CMainDlg::RefreshList() {
     }
     m_FileList->addTopLevelItems(items);
     const SpaceFigures figures =
-        ComputeSpaceFigures(m_pDiskImage->GetUsedSpace(), m_pDiskImage->GetCapacity());
+        ComputeSpaceFigures(m_pDiskImage->GetUsedSpace(), m_pDiskImage->GetCapacity(),
+                            m_pDiskImage->GetFreeSpace());
     m_strUsed = QString::fromStdString(figures.used);
     m_strMaximum = QString::fromStdString(figures.maximum);
     m_strFree = QString::fromStdString(figures.free);

@@ -42,11 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         image.ShowGeometry();
         const std::string scratch = setup.sandbox.scratch.string();
         for (std::size_t i = 0; i < CatalogueLength(rows); ++i)
-            image.ExtractFile(scratch, rows[i].name, rows[i].type);
+            image.ExtractFile(scratch, rows[i]);
         setup.sandbox.CheckAndClear();
         image.ImportFile(setup.hostFile);
         if (CatalogueLength(rows) > 0)
-            image.EraseFile(rows[0].name, rows[0].type);
+            image.EraseFile(rows[0]);
         image.WriteBootSector(setup.bootFile);
         image.WriteBootSector(setup.bootFile, CDiskImage::BootWrite::ChangeFormat);
         image.ReadBootSector((setup.sandbox.scratch / "boot.out").string());

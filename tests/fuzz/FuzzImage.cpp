@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
             const auto style =
                 i % 2 ? CDiskImage::HostNames::Trimmed : CDiskImage::HostNames::Padded;
-            image.ExtractFile(scratch, rows[i].name, rows[i].type, style);
+            image.ExtractFile(scratch, rows[i], style);
         }
         setup.sandbox.CheckAndClear();
 
@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         if (CatalogueLength(rows) > 0) {
             before = DirectoryOnDisk(disk, image);
-            if (!image.EraseFile(rows[0].name, rows[0].type))
+            if (!image.EraseFile(rows[0]))
                 Check(DirectoryOnDisk(disk, image) == before, "failed deletion changed the directory");
         }
         image.WriteBootSector(setup.bootFile);

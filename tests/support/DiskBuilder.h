@@ -37,6 +37,23 @@ inline DirEntry MakeEntry(std::uint8_t user, const std::string& name, const std:
     return e;
 }
 
+// The catalogue row that names a file: user, and name and type with the
+// attribute bits cleared.
+inline FileEntry Row(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type) {
+    FileEntry row;
+    row.user = user;
+    for (std::size_t i = 0; i < kNameLen; ++i)
+        row.name[i] = name[i] & 0x7F;
+    for (std::size_t i = 0; i < kTypeLen; ++i)
+        row.type[i] = type[i] & 0x7F;
+    return row;
+}
+inline FileEntry Row(std::uint8_t user, const char* name, const char* type) {
+    return Row(user, reinterpret_cast<const std::uint8_t*>(name),
+               reinterpret_cast<const std::uint8_t*>(type));
+}
+inline FileEntry Row(const DirEntry& entry) { return Row(entry.user, entry.name, entry.type); }
+
 // Writes directory entry `index` of a disk whose data area starts after
 // `reserved` tracks.
 inline void PutEntry(MemDisk& disk, unsigned reserved, unsigned index, const DirEntry& entry) {

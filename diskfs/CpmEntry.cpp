@@ -1,0 +1,73 @@
+#include "CpmEntry.h"
+
+CpmEntry CpmEntry::Decode(const std::uint8_t* raw, unsigned slotCount) {
+    CpmEntry e;
+    e.user = raw[0];
+    for (std::size_t i = 0; i < kNameLen; ++i) {
+        e.name[i] = raw[1 + i] & 0x7F;
+        if (raw[1 + i] & 0x80)
+            e.nameBits = static_cast<std::uint8_t>(e.nameBits | (1u << i));
+    }
+    for (std::size_t i = 0; i < kTypeLen; ++i)
+        e.type[i] = raw[9 + i] & 0x7F;
+    e.readOnly = (raw[9] & 0x80) != 0;
+    e.system = (raw[10] & 0x80) != 0;
+    e.archive = (raw[11] & 0x80) != 0;
+    e.ex = raw[12];
+    e.s1 = raw[13];
+    e.s2 = raw[14];
+    e.rc = raw[15];
+    e.slotCount = slotCount == 8 ? 8 : 16;
+    for (unsigned k = 0; k < e.slotCount; ++k)
+        e.blocks[k] = e.slotCount == 16 ? raw[16 + k]
+                                    : static_cast<std::uint16_t>(raw[16 + 2 * k] | raw[17 + 2 * k] << 8);
+    return e;
+}
+
+void CpmEntry::Encode(std::uint8_t* raw) const {
+    raw[0] = user;
+    for (std::size_t i = 0; i < kNameLen; ++i)
+        raw[1 + i] = static_cast<std::uint8_t>(name[i] | ((nameBits >> i) & 1u) << 7);
+    for (std::size_t i = 0; i < kTypeLen; ++i)
+        raw[9 + i] = type[i];
+    raw[9] = static_cast<std::uint8_t>(raw[9] | (readOnly ? 0x80 : 0));
+    raw[10] = static_cast<std::uint8_t>(raw[10] | (system ? 0x80 : 0));
+    raw[11] = static_cast<std::uint8_t>(raw[11] | (archive ? 0x80 : 0));
+    raw[12] = ex;
+    raw[13] = s1;
+    raw[14] = s2;
+    raw[15] = rc;
+    for (unsigned k = 0; k < 16; ++k)
+        raw[16 + k] = 0;
+    for (unsigned k = 0; k < slotCount; ++k) {
+        if (slotCount == 16) {
+            raw[16 + k] = static_cast<std::uint8_t>(blocks[k]);
+        } else {
+            raw[16 + 2 * k] = static_cast<std::uint8_t>(blocks[k] & 0xFF);
+            raw[17 + 2 * k] = static_cast<std::uint8_t>(blocks[k] >> 8);
+        }
+    }
+}
+
+bool CpmEntry::SameFile(std::uint8_t otherUser, const std::uint8_t* otherName,
+                        const std::uint8_t* otherType) const {
+    if (otherUser != user)
+        return false;
+    for (std::size_t i = 0; i < kNameLen; ++i)
+        if ((otherName[i] & 0x7F) != name[i])
+            return false;
+    for (std::size_t i = 0; i < kTypeLen; ++i)
+        if ((otherType[i] & 0x7F) != type[i])
+            return false;
+    return true;
+}
+
+bool CpmEntry::NameIsValid() const {
+    for (std::uint8_t c : name)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    for (std::uint8_t c : type)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// One directory entry, decoded. Nothing else in the file system reads or
+// writes the raw bytes of an entry.
+//
+// Directory entry, 32 bytes:
+//   0      user: 0..31 live, 0xE5 free, anything else neither
+//   1..8   name, space padded; bit 7 of each byte is an attribute bit (f1-f8)
+//   9..11  type, space padded; bit 7 of bytes 9, 10, 11 = read-only, system,
+//          archive
+//   12 EX  extent number, low 5 bits     13 S1  last record's byte count (CP/M 3)
+//   14 S2  extent number, high bits      15 RC  records in the entry's last
+//                                               logical extent
+//   16..31 block numbers: 16 bytes when the disk has fewer than 256 blocks,
+//          otherwise 8 little-endian 16-bit words; 0 means no block
+// An entry holds extent mask + 1 logical extents of 16K (CP/M's EXM); its
+// EX is the number of the last one it holds, so it holds
+// (EX AND mask) * 128 + RC records.
+
+#include "DiskStructs.h"
+
+#include <array>
+#include <cstdint>
+
+struct CpmEntry {
+    std::uint8_t user = kFreeUser;
+    // Name and type with the attribute bits cleared; the bits on their own.
+    std::array<std::uint8_t, kNameLen> name{};
+    std::array<std::uint8_t, kTypeLen> type{};
+    std::uint8_t nameBits = 0; // bit i: bit 7 of name byte i
+    bool readOnly = false;
+    bool system = false;
+    bool archive = false;
+    std::uint8_t ex = 0;
+    std::uint8_t s1 = 0;
+    std::uint8_t s2 = 0;
+    std::uint8_t rc = 0;
+    std::array<std::uint16_t, 16> blocks{};
+    unsigned slotCount = 16; // 16 one-byte or 8 two-byte numbers
+
+    static CpmEntry Decode(const std::uint8_t* raw, unsigned slotCount);
+    void Encode(std::uint8_t* raw) const;
+
+    bool Live() const { return user <= kMaxLiveUser; }
+    bool Free() const { return user == kFreeUser; }
+    // The logical extent number, EX + 32 * S2.
+    unsigned Extent() const { return ex + 32u * (s2 & 0x3F); }
+    std::uint32_t Records(unsigned extentMask) const { return (ex & extentMask) * 128u + rc; }
+    // Same file: user number, and name and type with the attribute bits
+    // masked, as CP/M compares them.
+    bool SameFile(std::uint8_t otherUser, const std::uint8_t* otherName,
+                  const std::uint8_t* otherType) const;
+    // Every name and type byte is a printable character.
+    bool NameIsValid() const;
+};

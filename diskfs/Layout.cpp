@@ -1,0 +1,78 @@
+#include "Layout.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint16_t kCpcSystemFirstSector = 0x41;
+constexpr std::uint16_t kCpcDataFirstSector = 0xC1;
+
+} // namespace
+
+bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout& layout) {
+    DiskLayout d;
+    std::memcpy(d.spec.bytes.data(), boot, d.spec.bytes.size());
+    DiskSpec& spec = d.spec;
+    if (g.heads == 0 || g.sectorsPerTrack == 0 || g.sectorSize == 0)
+        return false;
+    const auto tracksPerSide = static_cast<std::uint8_t>(g.cylinders / g.heads);
+    const std::uint32_t sectorsOnDisk = std::uint32_t{g.cylinders} * g.heads * g.sectorsPerTrack;
+    // The default sets are made for 512-byte sectors: on other sectors their
+    // sectors per block do not make up the block, and the disk is refused.
+    auto defaults = [&](std::uint16_t blockSize, std::uint8_t dirBlocks, std::uint8_t type,
+                        std::uint8_t sides, std::uint8_t reserved) {
+        d.blockSize = blockSize;
+        d.sectorsPerBlock = static_cast<std::uint16_t>(blockSize / 512);
+        d.directoryBlocks = dirBlocks;
+        spec.bytes[DiskSpec::Type] = type;
+        spec.bytes[DiskSpec::Sides] = sides;
+        spec.bytes[DiskSpec::TracksPerSide] = tracksPerSide;
+        spec.bytes[DiskSpec::ReservedTracks] = reserved;
+    };
+
+    const bool cpcSystem = g.firstSectorId == kCpcSystemFirstSector;
+    const bool cpcData = g.firstSectorId == kCpcDataFirstSector;
+    if (cpcSystem || cpcData) {
+        // CPC formats carry no disk specification; the first sector id tells
+        // them apart, as the +3's own DOS does.
+        defaults(1024, 2, cpcSystem ? 1 : 2, 0x00, cpcSystem ? 2 : 0);
+        d.totalBlocks = static_cast<std::uint16_t>(sectorsOnDisk / std::max<unsigned>(d.sectorsPerBlock, 1));
+    } else if (spec.bytes[DiskSpec::TracksPerSide] >= 40 &&
+               spec.bytes[DiskSpec::TracksPerSide] <= 80) {
+        const std::uint8_t shift = spec.bytes[DiskSpec::BlockShift];
+        if (shift >= 8)
+            return false;
+        d.blockSize = static_cast<std::uint16_t>(128u << shift);
+        d.sectorsPerBlock = static_cast<std::uint16_t>(d.blockSize / g.sectorSize);
+        d.directoryBlocks = spec.bytes[DiskSpec::DirectoryBlocks];
+        d.totalBlocks = d.sectorsPerBlock == 0
+                            ? 0
+                            : static_cast<std::uint16_t>(sectorsOnDisk / d.sectorsPerBlock);
+        // Bits 0-1 of the sidedness byte; bit 7 marks double-track disks.
+        if ((spec.bytes[DiskSpec::Sides] & 0x03) == 2 && g.heads == 2)
+            d.sides = SideOrder::Successive;
+    } else if (g.cylinders == 40) {
+        defaults(1024, 2, 0, 0x00, 1);
+        d.totalBlocks = 180;
+    } else {
+        defaults(2048, 4, 3, 0x81, 1);
+        d.totalBlocks = 360;
+    }
+    d.reservedTracks = spec.bytes[DiskSpec::ReservedTracks];
+
+    if (d.sectorsPerBlock == 0 || std::uint32_t{d.sectorsPerBlock} * g.sectorSize != d.blockSize ||
+        d.DirectoryEntries() > kMaxDirEntries)
+        return false;
+
+    d.slotsPerEntry = d.totalBlocks < 256 ? 16u : 8u;
+    const std::uint32_t perEntry = std::uint32_t{d.blockSize} * d.slotsPerEntry;
+    d.extentMask = perEntry >= 16384 ? perEntry / 16384 - 1 : 0;
+    const std::uint32_t tracks = std::uint32_t{g.cylinders} * g.heads;
+    const std::uint32_t dataSectors =
+        tracks > d.reservedTracks ? (tracks - d.reservedTracks) * g.sectorsPerTrack : 0;
+    d.usableBlocks = std::min<std::uint32_t>(
+        {dataSectors / d.sectorsPerBlock, d.totalBlocks, std::uint32_t{kMapBlocks}});
+    layout = d;
+    return true;
+}
