@@ -11,7 +11,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(image container)
 
-CC=clang-14 CXX=clang++-14 tools/build.sh build-fuzz -DTARNLIGHT_FUZZ=ON \
+CC=clang-14 CXX=clang++-14 tools/build.sh build-fuzz -DTARNLIGHT_FUZZ=ON -DTARNLIGHT_WERROR=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 status=0

@@ -17,9 +17,11 @@ PACKAGES=(
     strace
     # The window under a virtual X server, and its screenshot.
     xvfb xauth imagemagick
-    # The Debian package and its check: CPack's dependency scan, the
-    # desktop's file-type database and tools.
-    dpkg-dev file shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl man-db
+    # The Debian packages and their check: the source package's build,
+    # lintian, hardening-check, AppStream, the desktop's file-type database
+    # and tools.
+    dpkg-dev debhelper bash-completion git lintian devscripts appstream
+    file shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl man-db
 )
 
 missing=()
