@@ -1,4 +1,5 @@
 #include "CliOwner.h"
+#include "Names.h"
 
 #include <cstdio>
 
@@ -14,7 +15,16 @@ CCliOwner::~CCliOwner() {
     m_Library.Unload();
 }
 
-void CCliOwner::ShowMessage(const std::string& text, const std::string& caption, MessageIcon) {
+void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
+                            MessageIcon icon) {
+    if (icon == MessageIcon::Warning) {
+        // Damage the command works around: said, but it does not fail the command.
+        std::string line = "WARNING: ";
+        if (m_pImage && !m_pImage->ImagePath().empty())
+            line += m_pImage->ImagePath() + ": ";
+        std::fprintf(stderr, "%s\n", Printable(line + text).c_str());
+        return;
+    }
     if (caption == CDiskImage::kErrorCaption) {
         // "ERROR: IMAGE: text: cause", each part where it is known.
         std::string line = "ERROR: ";
@@ -23,7 +33,7 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
         line += text;
         if (m_pImage && !m_pImage->LastCause().empty())
             line += ": " + m_pImage->LastCause();
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", Printable(line).c_str());
         m_strLastError = text;
         m_bAnyError = true;
         return;
@@ -35,6 +45,18 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
             continue;
         out += text[i];
     }
+    // Keep tabs and line ends; escape every other control byte.
+    std::string shown;
+    std::size_t begin = 0;
+    while (begin < out.size()) {
+        const std::size_t end = out.find_first_of("\t\n", begin);
+        shown += Printable(out.substr(begin, end - begin));
+        if (end == std::string::npos)
+            break;
+        shown += out[end];
+        begin = end + 1;
+    }
+    out.swap(shown);
     std::fputs(out.c_str(), stdout);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // One function per tarnlight-cli command. Each returns the exit status:
-// 0 success, 1 when an operation failed.
+// 0 success, 1 when an operation failed (or, for check, damage was found).
 
+#include "CDiskImage.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,23 +14,70 @@ enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
 struct LsOptions {
     std::vector<std::string> paths;
+    std::vector<std::string> patterns;
     bool json = false;
     bool recursive = false;
+    bool longFormat = false;
 };
 int RunLs(CCliOwner& owner, const LsOptions& options);
 
-int RunInfo(CCliOwner& owner, const std::string& image);
+struct FindOptions {
+    std::string pattern;
+    std::vector<std::string> paths;
+    bool json = false;
+    bool recursive = false;
+};
+int RunFind(CCliOwner& owner, const FindOptions& options);
+
+struct CheckOptions {
+    std::vector<std::string> paths;
+    bool json = false;
+    bool recursive = false;
+};
+int RunCheck(CCliOwner& owner, const CheckOptions& options);
+
+int RunInfo(CCliOwner& owner, const std::string& image, bool json);
 
 struct GetOptions {
     std::string image;
-    std::string folder;
+    std::string folder; // "-": standard output
     std::vector<std::string> patterns;
-    bool trim = false;
+    bool padded = false;
+    bool noClobber = false;
+    bool stripHeader = false;
+    bool exact = false;
 };
 int RunGet(CCliOwner& owner, const GetOptions& options);
-int RunPut(CCliOwner& owner, const std::string& image, const std::vector<std::string>& files);
+
+// A header `put` adds in front of the data.
+struct HeaderRequest {
+    FileHeader::Kind kind = FileHeader::Kind::Plus3Dos;
+    std::uint8_t fileType = 0;
+    std::uint16_t param1 = 0;
+    std::uint16_t param2 = 0;
+    std::uint16_t load = 0;
+    std::uint16_t entry = 0;
+};
+// Parses "code:LOAD", "basic[:LINE]" (+3DOS) or "bin:LOAD[:EXEC]", "basic"
+// (AMSDOS); addresses in decimal, 0x or & hex. Empty on a malformed request.
+std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text);
+
+struct PutOptions {
+    std::string image;
+    std::vector<std::string> files; // "-": standard input
+    int user = -1;                  // -1: not given
+    std::string as;
+    bool replace = false;
+    bool keepName = false;
+    std::optional<HeaderRequest> header;
+};
+int RunPut(CCliOwner& owner, const PutOptions& options);
 int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns);
-int RunNew(CCliOwner& owner, const std::string& image, bool force);
+int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
+          const std::string& to);
+int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
+            unsigned set, unsigned clear);
+int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat format, bool force);
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file);
 int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
                  bool force);

@@ -3,12 +3,16 @@
 
 #include "CliOwner.h"
 #include "Commands.h"
+#include "Names.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <vector>
 
 #ifndef TARNLIGHT_VERSION
@@ -24,6 +28,40 @@ struct Command {
     std::function<int(CCliOwner&)> run;
 };
 
+// "rs", "a": r read-only, s system, a archive.
+bool ParseFlags(const std::string& text, unsigned& flags) {
+    for (char c : text) {
+        switch (c) {
+        case 'r': case 'R': flags |= CDiskImage::kReadOnlyAttribute; break;
+        case 's': case 'S': flags |= CDiskImage::kSystemAttribute; break;
+        case 'a': case 'A': flags |= CDiskImage::kArchiveAttribute; break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "ERROR: %s\nRun with --help for usage.\n", Printable(text).c_str());
+    return kExitUsage;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -31,58 +69,179 @@ int main(int argc, char** argv) {
     // the process in the middle of one.
     std::signal(SIGXFSZ, SIG_IGN);
     LsOptions ls;
-    std::string infoImage;
+    FindOptions find;
+    CheckOptions check;
     GetOptions get;
-    std::string image, bootFile;
-    std::vector<std::string> files, patterns;
-    bool force = false;
+    PutOptions put;
+    std::string image, bootFile, from, to, setFlags, clearFlags, format = "plus3", plus3, amsdos;
+    std::vector<std::string> patterns;
+    bool force = false, json = false, trim = false;
+
+    // ls takes its patterns after "--": everything after it is a pattern,
+    // never a path.
+    std::vector<char*> args(argv, argv + argc);
+    if (argc > 1 && std::strcmp(argv[1], "ls") == 0) {
+        const auto dashes = std::find_if(args.begin() + 2, args.end(),
+                                         [](const char* a) { return std::strcmp(a, "--") == 0; });
+        if (dashes != args.end()) {
+            ls.patterns.assign(dashes + 1, args.end());
+            args.erase(dashes, args.end());
+        }
+    }
 
     const std::vector<Command> commands = {
         {"ls", "List the files and the space of images",
          [&](CLI::App& cmd) {
-             cmd.add_option("IMAGE", ls.paths, "Images, or folders whose .dsk files are listed")
+             cmd.add_option("PATH", ls.paths, "Images, or folders whose .dsk files are listed")
                  ->required();
+             cmd.add_flag("-l,--long", ls.longFormat,
+                          "Attributes, records, blocks and file header of each file");
              cmd.add_flag("--json", ls.json, "One JSON object per image and line");
              cmd.add_flag("-r,--recursive", ls.recursive, "Walk folders recursively");
+             cmd.footer("Patterns follow \"--\": [USER:]PATTERN, shell-style, ignoring case.\n\n"
+                        "Examples:\n  tarnlight-cli ls game.dsk\n"
+                        "  tarnlight-cli ls -l game.dsk -- '*.BAS' '1:*'\n"
+                        "  tarnlight-cli ls --json -r ~/disks > catalogue.jsonl");
          },
          [&](CCliOwner& owner) { return RunLs(owner, ls); }},
-        {"info", "Show the geometry and file-system parameters",
-         [&](CLI::App& cmd) { cmd.add_option("IMAGE", infoImage, "Image file")->required(); },
-         [&](CCliOwner& owner) { return RunInfo(owner, infoImage); }},
-        {"get", "Extract files from an image into a folder",
+        {"find", "Find files by name across images and folders of images",
          [&](CLI::App& cmd) {
-             cmd.add_option("IMAGE", get.image, "Image file")->required();
-             cmd.add_option("DIR", get.folder, "Target folder")->required();
-             cmd.add_option("PATTERN", get.patterns,
-                            "Files to extract, shell-style (*, ?), ignoring case; all when none");
-             cmd.add_flag("--trim", get.trim,
-                          "Drop the padding spaces from host names (\"GAME.BIN\", not "
-                          "\"GAME    .BIN\")");
+             cmd.add_option("PATTERN", find.pattern, "[USER:]PATTERN, shell-style, ignoring case")
+                 ->required();
+             cmd.add_option("PATH", find.paths, "Images, or folders of .dsk files")->required();
+             cmd.add_flag("--json", find.json, "One JSON object per file found");
+             cmd.add_flag("-r,--recursive", find.recursive, "Walk folders recursively");
+             cmd.footer("Prints IMAGE: USER:NAME.TYP SIZE (bytes) for each file found.\n\n"
+                        "Examples:\n  tarnlight-cli find -r 'MANIC*' ~/disks\n"
+                        "  tarnlight-cli find '0:*.BAS' a.dsk b.dsk");
          },
-         [&](CCliOwner& owner) { return RunGet(owner, get); }},
-        {"put", "Add host files to an image under their 8.3 names",
+         [&](CCliOwner& owner) { return RunFind(owner, find); }},
+        {"check", "Check the file system of images (reads every block of every file)",
+         [&](CLI::App& cmd) {
+             cmd.add_option("PATH", check.paths, "Images, or folders of .dsk files")->required();
+             cmd.add_flag("--json", check.json, "One JSON object per image");
+             cmd.add_flag("-r,--recursive", check.recursive, "Walk folders recursively");
+             cmd.footer("One line per problem, naming the file. Exit status 1 when any image "
+                        "is damaged or cannot be read.\n\nExamples:\n"
+                        "  tarnlight-cli check game.dsk\n  tarnlight-cli check -r ~/disks");
+         },
+         [&](CCliOwner& owner) { return RunCheck(owner, check); }},
+        {"info", "Show the geometry and file-system parameters",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();
-             cmd.add_option("FILE", files, "Host files, added in order")->required();
+             cmd.add_flag("--json", json, "The figures as one JSON object");
+             cmd.footer("Example:\n  tarnlight-cli info game.dsk");
          },
-         [&](CCliOwner& owner) { return RunPut(owner, image, files); }},
+         [&](CCliOwner& owner) { return RunInfo(owner, image, json); }},
+        {"get", "Extract files from an image into a folder, or one to standard output",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", get.image, "Image file")->required();
+             cmd.add_option("DIR", get.folder, "Target folder, or - for standard output")
+                 ->required();
+             cmd.add_option("PATTERN", get.patterns,
+                            "[USER:]PATTERN, shell-style, ignoring case; all files when none");
+             cmd.add_flag("-n,--no-clobber", get.noClobber, "Leave existing host files alone");
+             cmd.add_flag("--padded", get.padded,
+                          "Host names as the directory pads them (\"GAME    .BIN\")");
+             cmd.add_flag("--trim", trim, "Host names without padding (the default)");
+             cmd.add_flag("--strip-header", get.stripHeader,
+                          "Take off a +3DOS or AMSDOS header: the data at the length it gives");
+             cmd.add_flag("--exact", get.exact,
+                          "As --strip-header, and files without a header cut at CP/M 3's "
+                          "last-record byte count");
+             cmd.footer("Examples:\n  tarnlight-cli get game.dsk out/\n"
+                        "  tarnlight-cli get game.dsk - 1:LOADER.BAS > loader.bas\n"
+                        "  tarnlight-cli get --strip-header game.dsk . 'SCREEN*'");
+         },
+         [&](CCliOwner& owner) {
+             get.stripHeader = get.stripHeader || get.exact;
+             return RunGet(owner, get);
+         }},
+        {"put", "Add host files to an image",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", put.image, "Image file")->required();
+             cmd.add_option("FILE", put.files, "Host files, added in order; - for standard input")
+                 ->required();
+             cmd.add_option("-u,--user", put.user, "User number (0-31, default 0)")
+                 ->check(CLI::Range(0, 31));
+             cmd.add_option("--as", put.as, "[USER:]NAME.TYP to store the one file under");
+             cmd.add_flag("--replace", put.replace,
+                          "Replace a file of that user and name (kept if anything fails)");
+             cmd.add_flag("--keep-name", put.keepName,
+                          "Store the host name as it is, not upper-cased or checked");
+             cmd.add_option("--plus3", plus3,
+                            "Add a +3DOS header: code:LOAD or basic[:LINE]");
+             cmd.add_option("--amsdos", amsdos,
+                            "Add an AMSDOS header: bin:LOAD[:EXEC] or basic");
+             cmd.footer("Names are upper-cased; names CP/M cannot hold are refused. Addresses "
+                        "in decimal, 0x or & hex.\n\nExamples:\n"
+                        "  tarnlight-cli put game.dsk loader.bas game.bin\n"
+                        "  tarnlight-cli put -u 1 --as SCREEN.SCR game.dsk pic.scr\n"
+                        "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin");
+         },
+         [&](CCliOwner& owner) { return RunPut(owner, put); }},
         {"rm", "Delete files from an image",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();
-             cmd.add_option("PATTERN", patterns, "Files to delete, shell-style, ignoring case")
+             cmd.add_option("PATTERN", patterns, "[USER:]PATTERN, shell-style, ignoring case")
                  ->required();
+             cmd.footer("Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
+                        "  tarnlight-cli rm game.dsk '3:*.TMP'");
          },
          [&](CCliOwner& owner) { return RunRm(owner, image, patterns); }},
-        {"new", "Create a blank single-sided 40-track +3 image",
+        {"mv", "Rename a file, or give it to another user",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", image, "Image file")->required();
+             cmd.add_option("OLD", from, "[USER:]NAME.TYP")->required();
+             cmd.add_option("NEW", to, "[USER:]NAME.TYP")->required();
+             cmd.footer("Examples:\n  tarnlight-cli mv game.dsk DISK DISK.BAK\n"
+                        "  tarnlight-cli mv game.dsk 0:GAME.BIN 1:GAME.BIN");
+         },
+         [&](CCliOwner& owner) { return RunMv(owner, image, from, to); }},
+        {"attr", "Set or clear the read-only, system and archive attributes",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", image, "Image file")->required();
+             cmd.add_option("PATTERN", patterns, "[USER:]PATTERN, shell-style, ignoring case")
+                 ->required();
+             cmd.add_option("--set", setFlags, "Any of r (read-only), s (system), a (archive)");
+             cmd.add_option("--clear", clearFlags, "Any of r, s, a");
+             cmd.footer("Examples:\n  tarnlight-cli attr --set rs game.dsk DISK\n"
+                        "  tarnlight-cli attr --clear a game.dsk '*'");
+         },
+         [&](CCliOwner& owner) {
+             unsigned set = 0, clear = 0;
+             if (!ParseFlags(setFlags, set) || !ParseFlags(clearFlags, clear))
+                 return UsageError("attribute flags are r, s and a (e.g. --set rs --clear a)");
+             if (set == 0 && clear == 0)
+                 return UsageError("attr needs --set or --clear");
+             return RunAttr(owner, image, patterns, set, clear);
+         }},
+        {"new", "Create a blank image",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file to create")->required();
+             cmd.add_option("-f,--format", format,
+                            "plus3 (also pcw180): +3/PCW 180K, 40 tracks, one side (the "
+                            "default); pcw720: PCW/+3 720K, 80 tracks, two sides; cpcdata: "
+                            "CPC data 180K; cpcsys: CPC system 171K with 2 reserved tracks")
+                 ->check(CLI::IsMember({"plus3", "pcw180", "pcw720", "cpcdata", "cpcsys"}));
              cmd.add_flag("--force", force, "Replace an existing file");
+             cmd.footer("Every track is formatted with 0xE5.\n\nExamples:\n"
+                        "  tarnlight-cli new blank.dsk\n  tarnlight-cli new -f pcw720 big.dsk");
          },
-         [&](CCliOwner& owner) { return RunNew(owner, image, force); }},
+         [&](CCliOwner& owner) {
+             using F = CDiskImage::NewFormat;
+             const std::map<std::string, F> formats = {{"plus3", F::Plus3},
+                                                       {"pcw180", F::Plus3},
+                                                       {"pcw720", F::Pcw720},
+                                                       {"cpcdata", F::CpcData},
+                                                       {"cpcsys", F::CpcSystem}};
+             return RunNew(owner, image, formats.at(format), force);
+         }},
         {"boot-read", "Save the boot sector of an image to a 512-byte file",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();
              cmd.add_option("FILE", bootFile, "Host file to write")->required();
+             cmd.footer("Example:\n  tarnlight-cli boot-read game.dsk boot.bin");
          },
          [&](CCliOwner& owner) { return RunBootRead(owner, image, bootFile); }},
         {"boot-write", "Write a 512-byte file into the boot sector of an image",
@@ -92,16 +251,43 @@ int main(int argc, char** argv) {
              cmd.add_flag("--force", force,
                           "Write a file of another length (its bytes replace the first ones), or "
                           "one that changes the disk specification or the geometry");
+             cmd.footer("Example:\n  tarnlight-cli boot-write game.dsk boot.bin");
          },
          [&](CCliOwner& owner) { return RunBootWrite(owner, image, bootFile, force); }},
     };
 
     CLI::App app{"Tarnlight: list, extract, add and delete files in +3DOS, PCW and CPC "
-                 "disk images (.dsk). Every change is written to the image at once.\n\n"
-                 "Exit status: 0 success, 1 an operation failed, 2 usage error."};
+                 "disk images (.dsk). Every change is written to the image at once."};
     app.name("tarnlight-cli");
-    app.set_version_flag("--version", "tarnlight-cli " TARNLIGHT_VERSION);
+    app.set_version_flag("-V,--version", "tarnlight-cli " TARNLIGHT_VERSION);
     app.require_subcommand(1);
+    app.footer("Files on an image are named [USER:]PATTERN (USER 0-31 or *; every user when "
+               "left out). Quote patterns so that the shell leaves them alone: '*.BAS'.\n"
+               "Run tarnlight-cli COMMAND --help for a command's options and examples.\n\n"
+               "Exit status: 0 success, 1 an operation failed, 2 usage error.");
+
+    // A first argument that is no option and no command is a typo more
+    // often than not: name it and the closest command.
+    if (argc > 1 && argv[1][0] != '-') {
+        const std::string given = argv[1];
+        const Command* closest = nullptr;
+        std::size_t best = 99;
+        bool known = false;
+        for (const Command& command : commands) {
+            known = known || given == command.name;
+            const std::size_t distance = EditDistance(given, command.name);
+            if (distance < best) {
+                best = distance;
+                closest = &command;
+            }
+        }
+        if (!known) {
+            std::string text = "unknown command '" + given + "'";
+            if (closest != nullptr && best <= 2)
+                text += std::string(" (did you mean '") + closest->name + "'?)";
+            return UsageError(text);
+        }
+    }
 
     // When the first argument names a command, only that command is set up:
     // building every command's options would cost more than a listing.
@@ -119,12 +305,33 @@ int main(int argc, char** argv) {
     }
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(args.size()), args.data());
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return kExitUsage;
+    }
+
+    // Usage errors that CLI11 cannot see.
+    if (named != nullptr && std::strcmp(named->name, "put") == 0) {
+        if (!plus3.empty() && !amsdos.empty())
+            return UsageError("--plus3 and --amsdos cannot both be given");
+        if (!plus3.empty() || !amsdos.empty()) {
+            const auto kind = plus3.empty() ? FileHeader::Kind::Amsdos : FileHeader::Kind::Plus3Dos;
+            put.header = ParseHeaderRequest(kind, plus3.empty() ? amsdos : plus3);
+            if (!put.header)
+                return UsageError(plus3.empty()
+                                      ? "--amsdos takes bin:LOAD[:EXEC] or basic"
+                                      : "--plus3 takes code:LOAD or basic[:LINE] (LINE 0-9999)");
+        }
+        if (!put.as.empty() && put.files.size() != 1)
+            return UsageError("--as names one file: give exactly one FILE");
+        if (!put.as.empty() && put.user >= 0 && ParsePattern(put.as).user >= 0)
+            return UsageError("give the user either with -u or in --as, not both");
+        if (put.as.empty() &&
+            std::find(put.files.begin(), put.files.end(), "-") != put.files.end())
+            return UsageError("standard input (-) needs a name: --as NAME.TYP");
     }
 
     // The library is loaded only once a command runs, so --help stays light.

@@ -1,5 +1,7 @@
 #include "CDiskImage.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,37 @@ CDiskImage::~CDiskImage() { CloseImage(); }
 void CDiskImage::ShowError(const char* text, const std::string& cause) {
     m_strCause = cause;
     m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Error);
+}
+
+void CDiskImage::ShowWarning(const char* text) {
+    m_strCause.clear();
+    m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Warning);
+}
+
+const char* CDiskImage::DamageText(Damage damage) {
+    switch (damage) {
+    case Damage::None:
+        break;
+    case Damage::BlocksOutsideDisk:
+        return "Damaged directory: a file names blocks outside the disk";
+    case Damage::SharedBlocks:
+        return "Damaged directory: two files use the same block";
+    case Damage::MissingBlocks:
+        return "Damaged directory: a file has fewer blocks than records";
+    case Damage::InvalidName:
+        return "Damaged directory: an entry has an invalid name";
+    }
+    return "";
+}
+
+bool CDiskImage::IsWritable() const {
+    if (!IsMapped() || m_bReadOnly)
+        return false;
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_strSavePath.empty())
+        return true;
+    const std::string folder = m_strSavePath.substr(0, m_strSavePath.find_last_of('/') + 1);
+    return access(m_strSavePath.c_str(), W_OK) == 0 &&
+           access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
 }
 
 std::string CDiskImage::LibraryErrorText(dsk_err_t err) const {
@@ -148,22 +181,8 @@ int CDiskImage::LoadImage(const std::string& path) {
     }
     // A damaged directory is listed all the same; the map keeps every block
     // it names in use, so nothing written later lands on a listed file.
-    switch (m_Damage) {
-    case Damage::None:
-        break;
-    case Damage::BlocksOutsideDisk:
-        ShowError("Damaged directory: a file names blocks outside the disk");
-        break;
-    case Damage::SharedBlocks:
-        ShowError("Damaged directory: two files use the same block");
-        break;
-    case Damage::MissingBlocks:
-        ShowError("Damaged directory: a file has fewer blocks than records");
-        break;
-    case Damage::InvalidName:
-        ShowError("Damaged directory: an entry has an invalid name");
-        break;
-    }
+    if (m_Damage != Damage::None)
+        ShowWarning(DamageText(m_Damage));
     return 1;
 }
 

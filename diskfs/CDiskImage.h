@@ -5,8 +5,10 @@
 // through its owner.
 
 #include "CpmEntry.h"
+#include "CpmName.h"
 #include "DiskStructs.h"
 #include "FailReason.h"
+#include "FileHeader.h"
 #include "IDiskOwner.h"
 #include "Layout.h"
 #include "SafeFile.h"
@@ -14,8 +16,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+// One finding of the file-system check: the file ("USER:NAME.TYP", or the
+// directory entry when it names none; empty for the image) and what is wrong.
+struct CheckProblem {
+    std::string file;
+    std::string text;
+};
 
 class CDiskImage {
 public:
@@ -87,14 +97,56 @@ public:
     static std::string HostName(const FileEntry& row, HostNames style);
     int ExtractFile(const std::string& folder, const FileEntry& row,
                     HostNames style = HostNames::Padded);
+    // The command line's extraction: the data may be cut (a header taken
+    // off, an exact length) before it is written, and an existing host file
+    // may be left alone (FileExists).
+    struct ExtractOptions {
+        HostNames style = HostNames::Trimmed;
+        bool replace = true;
+        std::function<void(std::vector<std::uint8_t>&)> filter;
+    };
+    int ExtractFile(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
+    // Whether a host name can be created inside a folder.
+    static bool HostNameAllowed(const std::string& name);
     // A file's data, as stored (whole records), handed to `sink` in pieces;
     // a false from the sink stops the copy with HostWrite.
     using DataSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
     int ReadFileData(const FileEntry& row, const DataSink& sink);
     int ImportFile(const std::string& hostPath);
+    // The command line's import: `data` stored under the given user number
+    // and name. A file of that name under another user does not stand in
+    // the way; one under the same user is replaced only when asked, in the
+    // same save, its data kept whole until the new file is in place.
+    struct ImportTarget {
+        std::uint8_t user = 0;
+        CpmName name;
+        bool replace = false;
+    };
+    int ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data);
     int EraseFile(const FileEntry& row);
+    // Renames a file and/or gives it to another user; refused when a file
+    // of the new user and name exists.
+    int RenameFile(const FileEntry& row, std::uint8_t user, const CpmName& name);
+    static constexpr unsigned kReadOnlyAttribute = 1, kSystemAttribute = 2,
+                              kArchiveAttribute = 4;
+    int SetAttributes(const FileEntry& row, unsigned set, unsigned clear);
+    // CP/M 3's byte count of the file's last record (S1 of its last
+    // entry); 0 when not set, which means a whole record.
+    std::uint8_t LastRecordBytes(const FileEntry& row) const;
+    // The +3DOS or AMSDOS header the file starts with, if any (its first
+    // sector is read).
+    std::optional<FileHeader> FileHeaderOf(const FileEntry& row);
+    // Blocks the file's entries name.
+    std::uint32_t FileBlockCount(const FileEntry& row) const;
+    // A read-only check of the file system, reading every block of every
+    // file; the problems in directory order.
+    std::vector<CheckProblem> CheckFileSystem();
+    // The blank disks New can make: LibDsk's standard formats pcw180 (the
+    // +3 disk), pcw720, cpcdata and cpcsys.
+    enum class NewFormat { Plus3, Pcw720, CpcData, CpcSystem };
     // With `replace` false an existing file at `path` is never replaced.
-    int CreateImage(const std::string& path, bool replace = true);
+    int CreateImage(const std::string& path, bool replace = true,
+                    NewFormat format = NewFormat::Plus3);
     // KeepFormat refuses (ChangesFormat, nothing written) bytes that would
     // change the disk specification or the geometry LibDsk derives from
     // the boot sector; the front end asks the user and may call again with
@@ -120,7 +172,12 @@ public:
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_hImage != nullptr || m_bHandleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
+    // Whether a change could be saved: the directory was read whole and
+    // the image file and its folder may be written.
+    bool IsWritable() const;
     Damage DirectoryDamage() const { return m_Damage; }
+    // The damage as a load reports it ("" for none).
+    static const char* DamageText(Damage damage);
     // The parameters describe the open image (its geometry and boot sector
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }
@@ -155,13 +212,17 @@ private:
         return EndUpdate() ? result : 0;
     }
     int ImportInto(const std::string& hostPath);
+    int ImportDataInto(const ImportTarget& target, const std::vector<std::uint8_t>& data);
+    int ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change);
+    // Marks in use every block a live entry names.
+    void KeepSharedBlocksInUse();
     // Reads up to `size` bytes; -1 on a read error.
     using DataSource = std::function<long(std::uint8_t* data, std::size_t size)>;
     int WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
                       std::uint32_t length, const DataSource& source);
     int EraseFrom(const FileEntry& row);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode);
-    int CreateAt(const std::string& libraryPath);
+    int CreateAt(const std::string& libraryPath, NewFormat format);
     // The library handle, opened again when a save left it closed.
     bool EnsureHandle();
     // Starts the update's working copy: the image file copied into a new
@@ -186,6 +247,7 @@ private:
     bool CanWriteDirectory();
 
     void ShowError(const char* text, const std::string& cause = {});
+    void ShowWarning(const char* text);
     int Fail(FailReason reason);
     void CloseHandle();
     dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,

@@ -49,3 +49,18 @@ std::uint32_t CDiskImage::SumFileSize(std::uint8_t user, const std::uint8_t* nam
         total += EntryAt(position).Records(m_Layout.extentMask) * 128;
     return total;
 }
+
+std::uint32_t CDiskImage::FileBlockCount(const FileEntry& row) const {
+    std::uint32_t count = 0;
+    for (std::uint16_t position : FileExtents(row.user, row.name, row.type)) {
+        const CpmEntry entry = EntryAt(position);
+        for (unsigned slot = 0; slot < entry.slotCount; ++slot)
+            count += entry.blocks[slot] != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+std::uint8_t CDiskImage::LastRecordBytes(const FileEntry& row) const {
+    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    return positions.empty() ? 0 : EntryAt(positions.back()).s1;
+}

@@ -1,17 +1,20 @@
-// Creates a blank single-sided 40-track +3 image: every track of head 0
-// formatted with 0xE5, so that it has no disk specification and an empty
-// directory. The image is built in a new file beside the target and takes
+// Creates a blank image of one of LibDsk's standard formats, every track
+// formatted with 0xE5: the single-sided 40-track +3 disk has no disk
+// specification (all 0xE5 reads as +3 180K); the 720K disk needs one, as
+// LibDsk would otherwise read it as 40 tracks, one side; the CPC formats are
+// told by their sector ids. The image is built in a new file beside the target and takes
 // the target's name only when complete: a failed creation never costs the
 // file it was to replace, and without `replace` no existing file is replaced.
 
 #include "CDiskImage.h"
 
 #include <algorithm>
+#include <vector>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
-int CDiskImage::CreateImage(const std::string& path, bool replace) {
+int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat format) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     if (IsOpen())
         CloseImage();
@@ -21,7 +24,7 @@ int CDiskImage::CreateImage(const std::string& path, bool replace) {
     m_bReadOnly = true;
     m_bDirectoryCurrent = false;
     if (!lib.imagesAreHostFiles)
-        return CreateAt(path);
+        return CreateAt(path, format);
 
     // A link is kept: the file it points to is the one replaced.
     std::string target = path;
@@ -42,7 +45,7 @@ int CDiskImage::CreateImage(const std::string& path, bool replace) {
             ::close(existing);
         }
     }
-    if (!CreateAt(file.Path()))
+    if (!CreateAt(file.Path(), format))
         return 0;
     if (!file.Finish(replace ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace,
                      cause)) {
@@ -54,7 +57,40 @@ int CDiskImage::CreateImage(const std::string& path, bool replace) {
     return 1;
 }
 
-int CDiskImage::CreateAt(const std::string& libraryPath) {
+namespace {
+
+struct StandardFormat {
+    dsk_format_t library;
+    std::uint16_t firstSector;
+    std::uint16_t cylinders;
+    std::uint8_t heads;
+    // The disk specification written to the boot sector; none when empty.
+    std::vector<std::uint8_t> spec;
+};
+
+// The figures of LibDsk's pcw180, pcw720, cpcdata and cpcsys. The 720K
+// specification is the one LibDsk's dskform writes: PCW double-sided,
+// alternate sides and double track, 80 tracks of 9 512-byte sectors, one
+// reserved track, 2K blocks, 4 directory blocks, gaps 0x2A and 0x52.
+StandardFormat FormatFigures(CDiskImage::NewFormat format) {
+    using F = CDiskImage::NewFormat;
+    switch (format) {
+    case F::Pcw720:
+        return {FMT_720K, 1, 80, 2, {0x03, 0x81, 0x50, 0x09, 0x02, 0x01, 0x04, 0x04, 0x2A, 0x52}};
+    case F::CpcData:
+        return {FMT_CPCDATA, 0xC1, 40, 1, {}};
+    case F::CpcSystem:
+        return {FMT_CPCSYS, 0x41, 40, 1, {}};
+    case F::Plus3:
+        break;
+    }
+    return {FMT_180K, 1, 40, 1, {}};
+}
+
+} // namespace
+
+int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
+    const StandardFormat figures = FormatFigures(format);
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     const dsk_err_t created = lib.dsk_creat
                                   ? lib.dsk_creat(&m_hImage, libraryPath.c_str(), "dsk", nullptr)
@@ -65,22 +101,23 @@ int CDiskImage::CreateAt(const std::string& libraryPath) {
         return 0;
     }
 
-    // The layout a blank +3 disk is read with: no disk specification.
-    m_FirstSector = 1;
-    m_DataFirstSector = 1;
+    // The layout the blank disk is read with.
+    m_FirstSector = figures.firstSector;
+    m_DataFirstSector = figures.firstSector;
     m_SectorsPerTrack = 9;
     m_SectorSize = 512;
-    m_Cylinders = 40;
-    m_Heads = 1;
+    m_Cylinders = figures.cylinders;
+    m_Heads = figures.heads;
     std::uint8_t blank[kBootSectorSize];
     std::fill_n(blank, sizeof blank, kFreeUser);
+    std::copy(figures.spec.begin(), figures.spec.end(), blank);
     DiskLayout layout;
     DeriveLayout({m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize, m_FirstSector}, blank,
                  layout);
     ApplyLayout(layout);
 
     const dsk_err_t formatted = lib.dg_stdformat
-                                    ? lib.dg_stdformat(&m_Geometry, FMT_180K, nullptr, nullptr)
+                                    ? lib.dg_stdformat(&m_Geometry, figures.library, nullptr, nullptr)
                                     : DSK_ERR_NOTIMPL;
     if (formatted != DSK_ERR_OK) {
         CloseHandle();
@@ -90,12 +127,24 @@ int CDiskImage::CreateAt(const std::string& libraryPath) {
     m_bGeometryValid = true;
 
     for (std::uint16_t cylinder = 0; cylinder < m_Cylinders; ++cylinder) {
-        const dsk_err_t err = lib.dsk_apform
-                                  ? lib.dsk_apform(m_hImage, &m_Geometry, cylinder, 0, 0xE5)
-                                  : DSK_ERR_NOTIMPL;
+        for (std::uint8_t head = 0; head < m_Heads; ++head) {
+            const dsk_err_t err = lib.dsk_apform
+                                      ? lib.dsk_apform(m_hImage, &m_Geometry, cylinder, head, 0xE5)
+                                      : DSK_ERR_NOTIMPL;
+            if (err != DSK_ERR_OK) {
+                CloseHandle();
+                ShowError("Unable to format track");
+                return 0;
+            }
+        }
+    }
+    if (!figures.spec.empty()) {
+        const dsk_err_t err =
+            lib.dsk_pwrite ? lib.dsk_pwrite(m_hImage, &m_Geometry, blank, 0, 0, m_FirstSector)
+                           : DSK_ERR_NOTIMPL;
         if (err != DSK_ERR_OK) {
             CloseHandle();
-            ShowError("Unable to format track");
+            ShowError("Unable to write boot sector", LibraryErrorText(err));
             return 0;
         }
     }

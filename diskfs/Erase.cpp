@@ -26,15 +26,19 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
     }
     // A block that a damaged directory gives to another live file too stays
     // in use: freeing it would let the next import overwrite that file.
-    for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
-        const CpmEntry other = EntryAt(static_cast<std::uint16_t>(i));
-        if (other.Live())
-            MarkEntryBlocks(other, 0);
-    }
+    KeepSharedBlocksInUse();
     if (!WriteDirectory()) {
         const FailReason reason = m_LastFailure;
         RestoreSnapshot(before);
         return Fail(reason);
     }
     return 1;
+}
+
+void CDiskImage::KeepSharedBlocksInUse() {
+    for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
+        const CpmEntry other = EntryAt(static_cast<std::uint16_t>(i));
+        if (other.Live())
+            MarkEntryBlocks(other, 0);
+    }
 }

@@ -7,17 +7,13 @@
 
 #include <vector>
 
-namespace {
-
 // "/" would lead out of the chosen folder and NUL ends a host path; "", "."
 // and ".." name no file.
-bool HostNameAllowed(const std::string& name) {
+bool CDiskImage::HostNameAllowed(const std::string& name) {
     if (name.empty() || name == "." || name == "..")
         return false;
     return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
-
-} // namespace
 
 std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
     std::string base(reinterpret_cast<const char*>(row.name), kNameLen);
@@ -77,4 +73,46 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, Hos
     if (!host.Commit())
         return Fail(FailReason::HostWrite);
     return 1;
+}
+
+int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
+                            const ExtractOptions& options) {
+    if (!IsOpen())
+        return Fail(FailReason::NoImage);
+    const std::string hostName = HostName(row, options.style);
+    if (!HostNameAllowed(hostName))
+        return Fail(FailReason::BadName);
+    std::vector<std::uint8_t> data;
+    if (!ReadFileData(row, [&](const std::uint8_t* bytes, std::size_t size) {
+            data.insert(data.end(), bytes, bytes + size);
+            return true;
+        }))
+        return 0;
+    if (options.filter)
+        options.filter(data);
+    CHostFileWriter host;
+    if (!host.Open(folder + "/" + hostName))
+        return Fail(FailReason::HostOpen);
+    if (!host.Write(data.data(), data.size()))
+        return Fail(FailReason::HostWrite);
+    bool existed = false;
+    if (!host.Commit(options.replace, &existed))
+        return Fail(existed ? FailReason::FileExists : FailReason::HostWrite);
+    return 1;
+}
+
+std::optional<FileHeader> CDiskImage::FileHeaderOf(const FileEntry& row) {
+    if (!IsMapped() || row.size < kHeaderSize)
+        return std::nullopt;
+    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    if (positions.empty())
+        return std::nullopt;
+    // The header is the first record: the start of the first block.
+    const std::uint16_t block = EntryAt(positions.front()).blocks[0];
+    if (block < m_DirBlocks || !BlockOnDisk(block) || m_SectorSize < kHeaderSize)
+        return std::nullopt;
+    std::vector<std::uint8_t> sector(m_SectorSize);
+    if (ReadLogical(std::uint32_t{block} * m_SectorsPerBlock, sector.data()) != DSK_ERR_OK)
+        return std::nullopt;
+    return ParseFileHeader(sector.data(), row.size);
 }

@@ -48,7 +48,7 @@ bool CHostFileWriter::Flush() {
     return true;
 }
 
-bool CHostFileWriter::Commit() {
+bool CHostFileWriter::Commit(bool replace, bool* existed) {
     if (!m_File.Open())
         return false;
     if (!Flush()) {
@@ -59,7 +59,11 @@ bool CHostFileWriter::Commit() {
     if (lstat(m_strTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         fchmod(m_File.Descriptor(), st.st_mode & 07777);
     std::string cause;
-    return m_File.Finish(CPendingFile::Commit::Replace, cause);
+    const bool done = m_File.Finish(
+        replace ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace, cause);
+    if (!done && existed != nullptr)
+        *existed = m_File.TargetExisted();
+    return done;
 }
 
 void CHostFileWriter::Abandon() { m_File.Abandon(); }

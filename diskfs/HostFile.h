@@ -21,9 +21,10 @@ public:
     bool Open(const std::string& target);
     // Buffered: the data reaches the file in large writes.
     bool Write(const std::uint8_t* data, std::size_t size);
-    // Gives the file the target's name, replacing any file there; a file
-    // replaced passes on its permission bits.
-    bool Commit();
+    // Gives the file the target's name, replacing any file there (a file
+    // replaced passes on its permission bits) or, without `replace`, never
+    // replacing one: then `existed` tells why it failed.
+    bool Commit(bool replace = true, bool* existed = nullptr);
     // Removes the temporary file; nothing of the copy remains.
     void Abandon();
 

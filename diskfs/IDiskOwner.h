@@ -7,7 +7,8 @@
 
 #include <string>
 
-enum class MessageIcon { None, Error };
+// Warning: something is wrong with the image, but the command goes on.
+enum class MessageIcon { None, Error, Warning };
 
 class IDiskOwner {
 public:

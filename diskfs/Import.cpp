@@ -5,6 +5,7 @@
 // back as they were.
 
 #include "CDiskImage.h"
+#include "CpmName.h"
 #include "HostFile.h"
 
 #include <cstring>
@@ -14,20 +15,6 @@
 namespace {
 
 constexpr std::uint8_t kFiller = 0x1A;
-
-// Name before the last ".", type after it, cut to 8 and 3 bytes, stored as
-// they are (no change of case, no filtering).
-void NameFromPath(const std::string& path, std::uint8_t* name, std::uint8_t* type) {
-    std::memset(name, ' ', kNameLen);
-    std::memset(type, ' ', kTypeLen);
-    const auto slash = path.find_last_of('/');
-    const std::string component = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = component.find_last_of('.');
-    const std::string base = dot == std::string::npos ? component : component.substr(0, dot);
-    const std::string ext = dot == std::string::npos ? "" : component.substr(dot + 1);
-    std::memcpy(name, base.data(), std::min(base.size(), kNameLen));
-    std::memcpy(type, ext.data(), std::min(ext.size(), kTypeLen));
-}
 
 } // namespace
 
@@ -41,9 +28,11 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     // The update may have loaded the image again.
     if (!CanWriteDirectory())
         return 0;
-    std::uint8_t name[kNameLen];
-    std::uint8_t type[kTypeLen];
-    NameFromPath(hostPath, name, type);
+    // The name as the host file has it, cut to 8.3, bytes as they are.
+    CpmName parsed;
+    ParseCpmName(PathLeaf(hostPath), false, parsed);
+    const std::uint8_t* name = parsed.name.data();
+    const std::uint8_t* type = parsed.type.data();
     // A name present under any user number, whatever its attribute bits.
     if (NameInUse(name, type))
         return Fail(FailReason::FileExists);
@@ -56,6 +45,57 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     const auto length = static_cast<std::uint32_t>(host.Size());
     return WriteFileData(0, name, type, length,
                          [&](std::uint8_t* data, std::size_t size) { return host.Read(data, size); });
+}
+
+int CDiskImage::ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
+    if (!CanWriteDirectory())
+        return 0;
+    return InUpdate([&] { return ImportDataInto(target, data); });
+}
+
+int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
+    if (!CanWriteDirectory())
+        return 0;
+    if (target.user > kMaxLiveUser)
+        return Fail(FailReason::BadName);
+    if (data.size() > GetCapacity())
+        return Fail(FailReason::DiskFull);
+    const std::uint8_t* name = target.name.name.data();
+    const std::uint8_t* type = target.name.type.data();
+    const std::vector<std::uint16_t> old = FileExtents(target.user, name, type);
+    if (!old.empty() && !target.replace)
+        return Fail(FailReason::FileExists);
+
+    // The old file's entries are taken out of the directory in memory only;
+    // its blocks stay in use until the new file is in the directory, so
+    // that the old data is never overwritten and a failure leaves it whole.
+    Snapshot before;
+    TakeSnapshot(before);
+    std::vector<CpmEntry> replaced;
+    for (std::uint16_t position : old) {
+        CpmEntry entry = EntryAt(position);
+        replaced.push_back(entry);
+        entry.user = kFreeUser;
+        PutEntry(position, entry);
+    }
+    std::size_t offset = 0;
+    const int written = WriteFileData(
+        target.user, name, type, static_cast<std::uint32_t>(data.size()),
+        [&](std::uint8_t* buffer, std::size_t size) {
+            const std::size_t n = std::min(size, data.size() - offset);
+            std::copy_n(data.data() + offset, n, buffer);
+            offset += n;
+            return static_cast<long>(n);
+        });
+    if (!written) {
+        const FailReason reason = m_LastFailure;
+        RestoreSnapshot(before);
+        return Fail(reason);
+    }
+    for (const CpmEntry& entry : replaced)
+        MarkEntryBlocks(entry, 1);
+    KeepSharedBlocksInUse();
+    return 1;
 }
 
 int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,

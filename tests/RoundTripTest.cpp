@@ -205,7 +205,7 @@ TEST_F(CliFiles, PatternsReportWhatMatchesNothing) {
               0);
     fs::create_directory(dir.Path() / "out");
     const CommandResult get =
-        RunCommand(Cli("get " + Quote(image) + " " + Quote(dir / "out") + " 'g*.bin' 'x*'"), true);
+        RunCommand(Cli("get --padded " + Quote(image) + " " + Quote(dir / "out") + " 'g*.bin' 'x*'"), true);
     EXPECT_EQ(get.status, 1);
     EXPECT_NE(get.out.find("ERROR: x*: no matching file"), std::string::npos) << get.out;
     EXPECT_TRUE(fs::exists(dir / "out/GAME    .BIN"));

@@ -67,7 +67,9 @@ void CQtWindowDialogs::ShowMessage(QWidget* owner, const QString& text, const QS
         box.setTextFormat(Qt::PlainText);
         box.setText(text);
     }
-    box.setIcon(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon);
+    box.setIcon(icon == MessageIcon::Error     ? QMessageBox::Critical
+                : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                               : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }

@@ -17,6 +17,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+    if (std::getenv("TARNLIGHT_KEEP_TEMP") != nullptr)
+        return;
     std::error_code ec;
     fs::remove_all(m_Path, ec);
 }

@@ -1,0 +1,63 @@
+// Renaming a file and setting its attributes: only the entries' user byte,
+// name and type bytes change, in every entry of the file; the attribute bits
+// of the name bytes (f1-f8) are kept.
+
+#include "CDiskImage.h"
+
+int CDiskImage::RenameFile(const FileEntry& row, std::uint8_t user, const CpmName& name) {
+    if (!CanWriteDirectory())
+        return 0;
+    return InUpdate([&] {
+        if (!CanWriteDirectory())
+            return 0;
+        if (user > kMaxLiveUser)
+            return Fail(FailReason::BadName);
+        if (!FileExtents(user, name.name.data(), name.type.data()).empty())
+            return Fail(FailReason::FileExists);
+        return ChangeEntries(row, [&](CpmEntry& entry) {
+            entry.user = user;
+            entry.name = name.name;
+            entry.type = name.type;
+        });
+    });
+}
+
+int CDiskImage::SetAttributes(const FileEntry& row, unsigned set, unsigned clear) {
+    if (!CanWriteDirectory())
+        return 0;
+    return InUpdate([&] {
+        if (!CanWriteDirectory())
+            return 0;
+        return ChangeEntries(row, [&](CpmEntry& entry) {
+            auto apply = [&](bool& bit, unsigned flag) {
+                if (set & flag)
+                    bit = true;
+                if (clear & flag)
+                    bit = false;
+            };
+            apply(entry.readOnly, kReadOnlyAttribute);
+            apply(entry.system, kSystemAttribute);
+            apply(entry.archive, kArchiveAttribute);
+        });
+    });
+}
+
+int CDiskImage::ChangeEntries(const FileEntry& row,
+                              const std::function<void(CpmEntry&)>& change) {
+    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    if (positions.empty())
+        return Fail(FailReason::FileNotFound);
+    Snapshot before;
+    TakeSnapshot(before);
+    for (std::uint16_t position : positions) {
+        CpmEntry entry = EntryAt(position);
+        change(entry);
+        PutEntry(position, entry);
+    }
+    if (!WriteDirectory()) {
+        const FailReason reason = m_LastFailure;
+        RestoreSnapshot(before);
+        return Fail(reason);
+    }
+    return 1;
+}
