@@ -18,6 +18,7 @@ struct LsOptions {
     bool json = false;
     bool recursive = false;
     bool longFormat = false;
+    unsigned jobs = 0; // 0: one worker per core
 };
 int RunLs(CCliOwner& owner, const LsOptions& options);
 
@@ -26,6 +27,7 @@ struct FindOptions {
     std::vector<std::string> paths;
     bool json = false;
     bool recursive = false;
+    unsigned jobs = 0;
 };
 int RunFind(CCliOwner& owner, const FindOptions& options);
 
@@ -33,6 +35,7 @@ struct CheckOptions {
     std::vector<std::string> paths;
     bool json = false;
     bool recursive = false;
+    unsigned jobs = 0;
 };
 int RunCheck(CCliOwner& owner, const CheckOptions& options);
 

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "FileHeader.h"
 #include "Names.h"
+#include "Walk.h"
 
 #include <nlohmann/json.hpp>
 
@@ -238,31 +239,29 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
     std::vector<FilePattern> patterns;
     for (const std::string& text : options.patterns)
         patterns.push_back(ParsePattern(text));
-    int status = kExitOk;
     CDiskImage& disk = owner.Image();
-    bool first = true;
-    for (const std::string& path : images) {
-        owner.TakeLastError();
-        const bool loaded = OpenImage(owner, path);
-        if (!loaded)
-            status = kExitFailed;
-        if (!disk.IsMapped()) {
-            if (options.json)
-                std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
-                            JsonString(owner.TakeLastError()).c_str());
-            continue;
-        }
-        const std::vector<FileEntry> shown = Filtered(owner.Rows(), patterns);
-        if (options.json) {
-            std::fputs(JsonListing(path, disk, shown, owner.TakeLastError()).c_str(), stdout);
-            std::fputc('\n', stdout);
-        } else {
-            if (headed)
-                std::printf("%s%s:\n", first ? "" : "\n", Printable(path).c_str());
-            PrintText(owner.Rows(), disk, shown, options.longFormat);
-        }
-        first = false;
-    }
+    const int status = WalkImages(
+        owner, images, options.jobs, options.json ? "" : "\n", [&](const std::string& path, const char* lead, bool& printed) {
+            owner.TakeLastError();
+            const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
+            if (!disk.IsMapped()) {
+                if (options.json)
+                    std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
+                                JsonString(owner.TakeLastError()).c_str());
+                return result;
+            }
+            const std::vector<FileEntry> shown = Filtered(owner.Rows(), patterns);
+            printed = true;
+            if (options.json) {
+                std::fputs(JsonListing(path, disk, shown, owner.TakeLastError()).c_str(), stdout);
+                std::fputc('\n', stdout);
+            } else {
+                if (headed)
+                    std::printf("%s%s:\n", lead, Printable(path).c_str());
+                PrintText(owner.Rows(), disk, shown, options.longFormat);
+            }
+            return result;
+        });
     disk.CloseImage();
     return status;
 }
@@ -272,26 +271,26 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
     const std::vector<std::string> images =
         CollectImages(options.paths, options.recursive, anyFolder);
     const std::vector<FilePattern> patterns{ParsePattern(options.pattern)};
-    int status = kExitOk;
     CDiskImage& disk = owner.Image();
-    for (const std::string& path : images) {
-        if (!OpenImage(owner, path))
-            status = kExitFailed;
-        if (!disk.IsMapped())
-            continue;
-        for (const FileEntry& row : Filtered(owner.Rows(), patterns)) {
-            if (options.json) {
-                std::printf("{\"image\":%s,\"user\":%u,\"name\":%s,\"type\":%s,\"size\":%lu}\n",
-                            JsonString(path).c_str(), unsigned{row.user},
-                            JsonString(TrimmedField(row.name, kNameLen)).c_str(),
-                            JsonString(TrimmedField(row.type, kTypeLen)).c_str(),
-                            static_cast<unsigned long>(row.size));
-            } else {
-                std::printf("%s: %s %lu\n", Printable(path).c_str(), UserAndName(row).c_str(),
-                            static_cast<unsigned long>(row.size));
+    const int status =
+        WalkImages(owner, images, options.jobs, "", [&](const std::string& path, const char*, bool&) {
+            const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
+            if (!disk.IsMapped())
+                return result;
+            for (const FileEntry& row : Filtered(owner.Rows(), patterns)) {
+                if (options.json) {
+                    std::printf("{\"image\":%s,\"user\":%u,\"name\":%s,\"type\":%s,\"size\":%lu}\n",
+                                JsonString(path).c_str(), unsigned{row.user},
+                                JsonString(TrimmedField(row.name, kNameLen)).c_str(),
+                                JsonString(TrimmedField(row.type, kTypeLen)).c_str(),
+                                static_cast<unsigned long>(row.size));
+                } else {
+                    std::printf("%s: %s %lu\n", Printable(path).c_str(), UserAndName(row).c_str(),
+                                static_cast<unsigned long>(row.size));
+                }
             }
-        }
-    }
+            return result;
+        });
     disk.CloseImage();
     return status;
 }
@@ -300,39 +299,37 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
     bool anyFolder = false;
     const std::vector<std::string> images =
         CollectImages(options.paths, options.recursive, anyFolder);
-    int status = kExitOk;
     CDiskImage& disk = owner.Image();
-    for (const std::string& path : images) {
-        owner.TakeLastError();
-        const bool loaded = disk.LoadImage(path) != 0;
-        if (!disk.IsMapped()) {
-            // Not a disk image this program can read: a failure, not damage.
-            status = kExitFailed;
-            if (options.json)
-                std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
-                            JsonString(owner.TakeLastError()).c_str());
-            continue;
-        }
-        (void)loaded;
-        const std::vector<CheckProblem> problems = disk.CheckFileSystem();
-        if (!problems.empty())
-            status = kExitFailed;
-        if (options.json) {
-            nlohmann::ordered_json found = nlohmann::ordered_json::array();
-            for (const CheckProblem& problem : problems)
-                found.push_back({{"file", problem.file}, {"problem", problem.text}});
-            std::printf("{\"image\":%s,\"clean\":%s,\"problems\":%s}\n", JsonString(path).c_str(),
-                        problems.empty() ? "true" : "false",
-                        found.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                            .c_str());
-            continue;
-        }
-        if (problems.empty())
-            std::printf("%s: clean\n", Printable(path).c_str());
-        for (const CheckProblem& problem : problems)
-            std::printf("%s: %s%s%s\n", Printable(path).c_str(), Printable(problem.file).c_str(),
-                        problem.file.empty() ? "" : ": ", problem.text.c_str());
-    }
+    const int status =
+        WalkImages(owner, images, options.jobs, "", [&](const std::string& path, const char*, bool&) {
+            owner.TakeLastError();
+            disk.LoadImage(path);
+            if (!disk.IsMapped()) {
+                // Not a disk image this program can read: a failure, not damage.
+                if (options.json)
+                    std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
+                                JsonString(owner.TakeLastError()).c_str());
+                return int{kExitFailed};
+            }
+            const std::vector<CheckProblem> problems = disk.CheckFileSystem();
+            if (options.json) {
+                nlohmann::ordered_json found = nlohmann::ordered_json::array();
+                for (const CheckProblem& problem : problems)
+                    found.push_back({{"file", problem.file}, {"problem", problem.text}});
+                std::printf("{\"image\":%s,\"clean\":%s,\"problems\":%s}\n", JsonString(path).c_str(),
+                            problems.empty() ? "true" : "false",
+                            found.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                                .c_str());
+            } else if (problems.empty()) {
+                std::printf("%s: clean\n", Printable(path).c_str());
+            }
+            if (!options.json)
+                for (const CheckProblem& problem : problems)
+                    std::printf("%s: %s%s%s\n", Printable(path).c_str(),
+                                Printable(problem.file).c_str(), problem.file.empty() ? "" : ": ",
+                                problem.text.c_str());
+            return problems.empty() ? int{kExitOk} : int{kExitFailed};
+        });
     disk.CloseImage();
     return status;
 }

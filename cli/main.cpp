@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
                           "Attributes, records, blocks and file header of each file");
              cmd.add_flag("--json", ls.json, "One JSON object per image and line");
              cmd.add_flag("-r,--recursive", ls.recursive, "Walk folders recursively");
+             cmd.add_option("-j,--jobs", ls.jobs,
+                            "Worker processes for many images (default: one per core)")
+                 ->check(CLI::Range(1, 256));
              cmd.footer("Patterns follow \"--\": [USER:]PATTERN, shell-style, ignoring case.\n\n"
                         "Examples:\n  tarnlight-cli ls game.dsk\n"
                         "  tarnlight-cli ls -l game.dsk -- '*.BAS' '1:*'\n"
@@ -111,6 +114,9 @@ int main(int argc, char** argv) {
              cmd.add_option("PATH", find.paths, "Images, or folders of .dsk files")->required();
              cmd.add_flag("--json", find.json, "One JSON object per file found");
              cmd.add_flag("-r,--recursive", find.recursive, "Walk folders recursively");
+             cmd.add_option("-j,--jobs", find.jobs,
+                            "Worker processes for many images (default: one per core)")
+                 ->check(CLI::Range(1, 256));
              cmd.footer("Prints IMAGE: USER:NAME.TYP SIZE (bytes) for each file found.\n\n"
                         "Examples:\n  tarnlight-cli find -r 'MANIC*' ~/disks\n"
                         "  tarnlight-cli find '0:*.BAS' a.dsk b.dsk");
@@ -121,6 +127,9 @@ int main(int argc, char** argv) {
              cmd.add_option("PATH", check.paths, "Images, or folders of .dsk files")->required();
              cmd.add_flag("--json", check.json, "One JSON object per image");
              cmd.add_flag("-r,--recursive", check.recursive, "Walk folders recursively");
+             cmd.add_option("-j,--jobs", check.jobs,
+                            "Worker processes for many images (default: one per core)")
+                 ->check(CLI::Range(1, 256));
              cmd.footer("One line per problem, naming the file. Exit status 1 when any image "
                         "is damaged or cannot be read.\n\nExamples:\n"
                         "  tarnlight-cli check game.dsk\n  tarnlight-cli check -r ~/disks");

@@ -138,9 +138,17 @@ int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const st
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = position; i < limit; ++i) {
         const auto index = static_cast<std::uint16_t>(i);
-        if (UserByte(index) != user)
+        const std::uint8_t* raw = m_Directory + std::size_t{index} * kDirEntrySize;
+        if (raw[0] != user)
             continue;
-        if (EntryAt(index).SameFile(user, name, type)) {
+        // Name and type compared as CP/M does, attribute bits masked; on
+        // the raw bytes, as every listing runs this for every file.
+        bool same = true;
+        for (std::size_t k = 0; k < kNameLen && same; ++k)
+            same = ((raw[1 + k] ^ name[k]) & 0x7F) == 0;
+        for (std::size_t k = 0; k < kTypeLen && same; ++k)
+            same = ((raw[1 + kNameLen + k] ^ type[k]) & 0x7F) == 0;
+        if (same) {
             position = index;
             return 1;
         }
@@ -163,9 +171,13 @@ std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std:
     for (std::uint16_t position = 0; FindExtent(user, name, type, position); ++position)
         positions.push_back(position);
     // CP/M leaves entries out of extent order after appends and deletions.
-    std::stable_sort(positions.begin(), positions.end(), [this](std::uint16_t a, std::uint16_t b) {
-        return EntryAt(a).Extent() < EntryAt(b).Extent();
-    });
+    const auto extentOf = [this](std::uint16_t index) {
+        const std::uint8_t* raw = m_Directory + std::size_t{index} * kDirEntrySize;
+        return raw[12] + 32u * (raw[14] & 0x3F); // EX + 32 * S2, as CpmEntry::Extent
+    };
+    if (positions.size() > 1)
+        std::stable_sort(positions.begin(), positions.end(),
+                         [&](std::uint16_t a, std::uint16_t b) { return extentOf(a) < extentOf(b); });
     return positions;
 }
 

@@ -1,0 +1,222 @@
+// Worker processes, not threads: LibDsk keeps process-wide state (its
+// report callback, its driver table, the temporary files of its compression
+// layer) and says nothing of thread safety, so each worker gets a copy of it
+// by fork. Worker k visits images k, k+N, k+2N, ..., captures each image's
+// standard output and error in memory files and sends them through its pipe
+// as one record; the parent prints the records in image order.
+
+#include "Walk.h"
+
+#include "CliOwner.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Fewer images than this per worker would not pay for starting it.
+constexpr std::size_t kImagesPerWorker = 8;
+
+struct RecordHeader {
+    std::uint32_t index;
+    std::int32_t status;
+    std::uint32_t outSize;
+    std::uint32_t errSize;
+    std::uint32_t printed;
+};
+
+struct Record {
+    int status = 0;
+    bool printed = false;
+    std::string out;
+    std::string err;
+};
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string TakeContents(int fd) {
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (!text.empty() && ::pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+        text.clear();
+    if (::ftruncate(fd, 0) != 0)
+        text.clear();
+    ::lseek(fd, 0, SEEK_SET);
+    return text;
+}
+
+[[noreturn]] void RunWorker(CCliOwner& owner, const std::vector<std::string>& images,
+                            std::size_t first, std::size_t step, int pipeFd,
+                            const ImageVisitor& visit) {
+    const int out = memfd_create("tarnlight-out", MFD_CLOEXEC);
+    const int err = memfd_create("tarnlight-err", MFD_CLOEXEC);
+    if (out < 0 || err < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0)
+        _exit(1);
+    for (std::size_t i = first; i < images.size(); i += step) {
+        bool printed = false;
+        int status = visit(images[i], "", printed);
+        if (owner.AnyError())
+            status = std::max(status, 1);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const std::string text = TakeContents(out);
+        const std::string errors = TakeContents(err);
+        const RecordHeader header{static_cast<std::uint32_t>(i), status,
+                                  static_cast<std::uint32_t>(text.size()),
+                                  static_cast<std::uint32_t>(errors.size()), printed ? 1u : 0u};
+        if (!WriteAll(pipeFd, &header, sizeof header) || !WriteAll(pipeFd, text.data(), text.size()) ||
+            !WriteAll(pipeFd, errors.data(), errors.size()))
+            _exit(1);
+    }
+    // No destructors or exit handlers: the parent owns everything else.
+    _exit(0);
+}
+
+} // namespace
+
+int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigned jobs,
+               const char* separator, const ImageVisitor& visit) {
+    if (jobs == 0) {
+        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
+    }
+    const std::size_t workers = std::min<std::size_t>(jobs, images.size() / kImagesPerWorker);
+    int status = 0;
+    bool printedAny = false;
+    auto visitHere = [&](const std::string& path) {
+        bool printed = false;
+        status = std::max(status, visit(path, printedAny ? separator : "", printed));
+        printedAny = printedAny || printed;
+    };
+    if (workers < 2) {
+        for (const std::string& path : images)
+            visitHere(path);
+        return status;
+    }
+
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::vector<int> pipes;
+    std::vector<pid_t> pids;
+    for (std::size_t k = 0; k < workers; ++k) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            break;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            for (int other : pipes)
+                ::close(other);
+            RunWorker(owner, images, k, workers, fds[1], visit);
+        }
+        ::close(fds[1]);
+        if (pid < 0) {
+            ::close(fds[0]);
+            break;
+        }
+        pipes.push_back(fds[0]);
+        pids.push_back(pid);
+    }
+    // Images of workers that could not be started are visited here; so are
+    // those of a worker that died before it sent them.
+    std::map<std::size_t, Record> ready;
+    std::vector<std::string> buffers(pipes.size());
+    std::size_t next = 0;
+    auto emit = [&](Record& record) {
+        if (record.printed && printedAny)
+            std::fputs(separator, stdout);
+        std::fwrite(record.out.data(), 1, record.out.size(), stdout);
+        std::fflush(stdout);
+        std::fwrite(record.err.data(), 1, record.err.size(), stderr);
+        printedAny = printedAny || record.printed;
+        status = std::max(status, record.status);
+    };
+    auto flushReady = [&] {
+        for (auto it = ready.find(next); it != ready.end(); it = ready.find(++next)) {
+            emit(it->second);
+            ready.erase(it);
+        }
+    };
+    std::vector<bool> open(pipes.size(), true);
+    std::size_t remaining = pipes.size();
+    while (remaining > 0) {
+        std::vector<pollfd> polled;
+        std::vector<std::size_t> which;
+        for (std::size_t k = 0; k < pipes.size(); ++k)
+            if (open[k]) {
+                polled.push_back({pipes[k], POLLIN, 0});
+                which.push_back(k);
+            }
+        if (::poll(polled.data(), polled.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (std::size_t p = 0; p < polled.size(); ++p) {
+            if (polled[p].revents == 0)
+                continue;
+            const std::size_t k = which[p];
+            char chunk[65536];
+            const ssize_t n = ::read(pipes[k], chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                open[k] = false;
+                --remaining;
+                continue;
+            }
+            std::string& buffer = buffers[k];
+            buffer.append(chunk, static_cast<std::size_t>(n));
+            while (buffer.size() >= sizeof(RecordHeader)) {
+                RecordHeader header;
+                std::memcpy(&header, buffer.data(), sizeof header);
+                const std::size_t total = sizeof header + header.outSize + header.errSize;
+                if (buffer.size() < total)
+                    break;
+                Record record;
+                record.status = header.status;
+                record.printed = header.printed != 0;
+                record.out = buffer.substr(sizeof header, header.outSize);
+                record.err = buffer.substr(sizeof header + header.outSize, header.errSize);
+                buffer.erase(0, total);
+                ready.emplace(header.index, std::move(record));
+            }
+            flushReady();
+        }
+    }
+    for (int fd : pipes)
+        ::close(fd);
+    for (pid_t pid : pids) {
+        int waited = 0;
+        while (::waitpid(pid, &waited, 0) < 0 && errno == EINTR) {
+        }
+    }
+    for (; next < images.size(); ++next) {
+        if (auto it = ready.find(next); it != ready.end())
+            emit(it->second);
+        else
+            visitHere(images[next]);
+    }
+    return status;
+}
