@@ -208,21 +208,16 @@ std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePat
 
 bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     CDiskImage& disk = owner.Image();
-    bool loaded = disk.LoadImage(image) != 0;
-    // The lock is taken before the catalogue is read, so that the command
+    // A change locks the file before anything is read, so that the command
     // works on what the file holds once no other program is saving it.
-    if (loaded && forChange) {
-        owner.TakeLastError();
-        if (!disk.BeginUpdate()) {
-            if (owner.TakeLastError().empty()) {
-                const FailReason reason = disk.LastFailure();
-                std::string text = FailReasonText(reason);
-                if (!disk.LastCause().empty())
-                    text += ": " + disk.LastCause();
-                Report(image, text);
-            }
-            loaded = false;
-        }
+    owner.TakeLastError();
+    bool loaded = (forChange ? disk.LoadForUpdate(image) : disk.LoadImage(image)) != 0;
+    // A refusal the core showed no message for (a read-only file) is said here.
+    if (!loaded && forChange && disk.IsMapped() && owner.TakeLastError().empty()) {
+        std::string text = FailReasonText(disk.LastFailure());
+        if (!disk.LastCause().empty())
+            text += ": " + disk.LastCause();
+        Report(image, text);
     }
     if (disk.IsMapped()) {
         ClearCatalogue(owner.Rows());

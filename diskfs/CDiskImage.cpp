@@ -91,7 +91,9 @@ int CDiskImage::CloseImage() {
     return 1;
 }
 
-int CDiskImage::LoadImage(const std::string& path) {
+int CDiskImage::LoadImage(const std::string& path) { return LoadFrom(path, {}); }
+
+int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     if (IsOpen())
         CloseImage();
@@ -110,7 +112,8 @@ int CDiskImage::LoadImage(const std::string& path) {
         IdentityOfFile(m_strSavePath, m_LoadedIdentity);
     }
 
-    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, m_strSavePath.c_str(), nullptr, nullptr)
+    const std::string& opened = libraryPath.empty() ? m_strSavePath : libraryPath;
+    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, opened.c_str(), nullptr, nullptr)
                                  : kNoEntry;
     if (err != DSK_ERR_OK) {
         m_hImage = nullptr;

@@ -165,6 +165,10 @@ public:
     // map as the file holds them; it shows "Unable to save disk image".
     int BeginUpdate();
     int EndUpdate();
+    // LoadImage and BeginUpdate in one: the file is locked and copied first
+    // and only the copy is read through the library, once. Ends with
+    // EndUpdate like BeginUpdate, also when the load failed.
+    int LoadForUpdate(const std::string& path);
     // The cause of the last failure where one is known (the library's or
     // the system's words), for front ends that print it.
     const std::string& LastCause() const { return m_strCause; }
@@ -211,6 +215,9 @@ private:
             m_bChanged = true;
         return EndUpdate() ? result : 0;
     }
+    // Loads the image at `path`, reading it through the library at
+    // `libraryPath` (a copy of it) when that is given.
+    int LoadFrom(const std::string& path, const std::string& libraryPath);
     int ImportInto(const std::string& hostPath);
     int ImportDataInto(const ImportTarget& target, const std::vector<std::uint8_t>& data);
     int ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change);
@@ -242,6 +249,7 @@ private:
         std::uint32_t map[kMapBlocks];
     };
     void TakeSnapshot(Snapshot& snapshot) const;
+    std::size_t DirectoryBytes() const;
     void RestoreSnapshot(const Snapshot& snapshot);
     // Refuses a change to the directory: no image, or one that must not be written.
     bool CanWriteDirectory();

@@ -226,13 +226,19 @@ int CDiskImage::WriteDirectory() {
     if (!CanWriteDirectory())
         return 0;
     const std::uint32_t sectors = DirectorySectors();
+    // Sectors that hold what the disk holds already are not written again.
+    auto unchanged = [this](std::uint32_t k) {
+        const std::size_t at = std::size_t{k} * m_SectorSize;
+        return std::memcmp(m_Directory + at, m_DiskDirectory + at, m_SectorSize) == 0;
+    };
     for (std::uint32_t k = 0; k < sectors; ++k) {
-        if (WriteLogical(k, m_Directory + std::size_t{k} * m_SectorSize) == DSK_ERR_OK)
+        if (unchanged(k) || WriteLogical(k, m_Directory + std::size_t{k} * m_SectorSize) == DSK_ERR_OK)
             continue;
         // Put back what the sectors already written held, so that the disk
         // keeps its old directory rather than half of each.
         for (std::uint32_t j = 0; j < k; ++j) {
-            if (WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_SectorSize) != DSK_ERR_OK)
+            if (!unchanged(j) &&
+                WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_SectorSize) != DSK_ERR_OK)
                 m_bWorkBroken = true;
         }
         return Fail(FailReason::DiskWrite);
@@ -259,13 +265,18 @@ std::uint32_t CDiskImage::GetUsedSpace() const {
     return used * m_BlockSize;
 }
 
+// Only the directory region changes; past it the buffer stays 0xE5.
+std::size_t CDiskImage::DirectoryBytes() const {
+    return std::min(kDirBufferSize, std::size_t{DirectoryLimit()} * kDirEntrySize);
+}
+
 void CDiskImage::TakeSnapshot(Snapshot& snapshot) const {
-    std::memcpy(snapshot.directory, m_Directory, kDirBufferSize);
+    std::memcpy(snapshot.directory, m_Directory, DirectoryBytes());
     std::memcpy(snapshot.map, m_AllocMap, sizeof m_AllocMap);
 }
 
 void CDiskImage::RestoreSnapshot(const Snapshot& snapshot) {
-    std::memcpy(m_Directory, snapshot.directory, kDirBufferSize);
+    std::memcpy(m_Directory, snapshot.directory, DirectoryBytes());
     std::memcpy(m_AllocMap, snapshot.map, sizeof m_AllocMap);
 }
 

@@ -36,9 +36,16 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
 }
 
 void CDiskImage::KeepSharedBlocksInUse() {
+    // On the raw entries: this runs after every deletion.
+    const bool wide = SlotsPerEntry() == 8;
     for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
-        const CpmEntry other = EntryAt(static_cast<std::uint16_t>(i));
-        if (other.Live())
-            MarkEntryBlocks(other, 0);
+        const std::uint8_t* raw = m_Directory + std::size_t{i} * kDirEntrySize;
+        if (raw[0] > kMaxLiveUser)
+            continue;
+        for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
+            const unsigned block = wide ? raw[16 + 2 * slot] | raw[17 + 2 * slot] << 8 : raw[16 + slot];
+            if (block != 0 && block < kMapBlocks)
+                m_AllocMap[block] = 0;
+        }
     }
 }

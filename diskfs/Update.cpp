@@ -17,6 +17,7 @@
 
 #include "CDiskImage.h"
 
+#include <cstdlib>
 #include <unistd.h>
 
 bool CDiskImage::EnsureHandle() {
@@ -90,6 +91,47 @@ int CDiskImage::BeginUpdate() {
     }
     m_UpdateDepth = 1;
     return 1;
+}
+
+int CDiskImage::LoadForUpdate(const std::string& path) {
+    auto loadThenBegin = [&] { return LoadImage(path) && BeginUpdate(); };
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+        return loadThenBegin();
+    if (IsOpen())
+        CloseImage();
+    std::string target = path;
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    // Whatever stands in the way is reported by the ordinary load and
+    // update, which say it in their own words.
+    std::string cause;
+    FileIdentity identity;
+    if (!m_Lock.Acquire(target, cause))
+        return loadThenBegin();
+    if (!IdentityOfDescriptor(m_Lock.Descriptor(), identity) || access(target.c_str(), W_OK) != 0 ||
+        !m_WorkingCopy.Create(target, 0600, cause) ||
+        !m_WorkingCopy.CopyFrom(m_Lock.Descriptor(), cause)) {
+        m_WorkingCopy.Abandon();
+        m_Lock.Release();
+        return loadThenBegin();
+    }
+    const int loaded = LoadFrom(path, m_WorkingCopy.Path());
+    // The handle, if any, is on the copy: the update is under way either
+    // way, and EndUpdate drops the copy when nothing was changed.
+    m_LoadedIdentity = identity;
+    m_hSaved = nullptr;
+    m_bWorking = m_hImage != nullptr;
+    m_bChanged = false;
+    m_bWorkBroken = false;
+    if (!m_bWorking) {
+        m_WorkingCopy.Abandon();
+        m_Lock.Release();
+        return 0;
+    }
+    m_UpdateDepth = 1;
+    return loaded;
 }
 
 bool CDiskImage::OpenWorkingCopy() {

@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NewFormat{"pcw720", "cf2dd", "PCW 720K", 737280},
                       NewFormat{"cpcdata", "cpcdata", "CPC data", 184320},
                       NewFormat{"cpcsys", "cpcsys", "CPC system", 184320}),
-    [](const auto& info) { return std::string(info.param.format); });
+    [](const auto& param) { return std::string(param.param.format); });
 
 TEST_F(CommandLine, UsersOnPutGetAndRm) {
     const std::string file = Host("game.bin", 3000, 1);
@@ -231,6 +231,31 @@ TEST_F(CommandLine, FindAndCheckOverACollection) {
     const CommandResult check = Run("check -r " + Quote(dir.Path().string()));
     EXPECT_EQ(check.status, 0) << check.out;
     EXPECT_NE(check.out.find(second + ": clean"), std::string::npos) << check.out;
+}
+
+TEST_F(CommandLine, WorkersKeepTheOrderAndTheStatusOfOneProcess) {
+    ASSERT_EQ(Run("put " + Quote(image) + " " + Quote(Host("A.BIN", 3000, 1))).status, 0);
+    const fs::path walk = dir.Path() / "walk";
+    fs::create_directories(walk / "deeper");
+    for (int i = 0; i < 60; ++i) {
+        const fs::path copy = walk / (i % 7 == 0 ? "deeper" : "") / ("d" + std::to_string(100 + i) + ".dsk");
+        fs::copy_file(image, copy);
+        if (i % 11 == 3)
+            WriteFile(copy.string(), PatternBytes(1000, static_cast<unsigned>(i))); // not an image
+    }
+    for (const char* command : {"ls -r", "ls -l -r", "ls --json -r", "find -r 'a*'", "check -r"}) {
+        const std::string base = Cli(std::string(command) + " " + Quote(walk.string()));
+        auto errors = [](const std::string& line) {
+            return RunCommand("(" + line + " 3>&1 1>/dev/null 2>&3)").out;
+        };
+        const CommandResult one = RunCommand(base + " -j 1");
+        const CommandResult three = RunCommand(base + " -j 3");
+        EXPECT_EQ(one.status, 1) << command;
+        EXPECT_EQ(three.status, one.status) << command;
+        EXPECT_EQ(three.out, one.out) << command;
+        EXPECT_EQ(errors(base + " -j 3"), errors(base + " -j 1")) << command;
+        EXPECT_NE(errors(base + " -j 1").find("not a disk image"), std::string::npos);
+    }
 }
 
 TEST_F(CommandLine, InfoJsonAndHelp) {
