@@ -23,6 +23,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The reason, with the system's words where the host file system failed.
+std::string ReasonText(const CDiskImage& disk) {
+    const FailReason reason = disk.LastFailure();
+    std::string text = FailReasonText(reason);
+    if ((reason == FailReason::HostOpen || reason == FailReason::HostRead ||
+         reason == FailReason::HostWrite) &&
+        !disk.LastCause().empty())
+        text += ": " + disk.LastCause();
+    return text;
+}
+
 // Runs one operation of the core; when it fails, reports the reason unless
 // the core showed a message of its own for it. Returns whether it succeeded.
 template <typename Operation>
@@ -33,7 +44,7 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
         return true;
     if (owner.TakeLastError().empty()) {
         const FailReason reason = owner.Image().LastFailure();
-        std::string text = FailReasonText(reason);
+        std::string text = ReasonText(owner.Image());
         if (reason == FailReason::FileExists && existsHint != nullptr)
             text += existsHint;
         Report(subject, text);
@@ -274,7 +285,7 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
             written.emplace(host, row.user); // left alone, as asked
         } else {
             if (owner.TakeLastError().empty())
-                Report(shown, FailReasonText(disk.LastFailure()));
+                Report(shown, ReasonText(disk));
             status = kExitFailed;
         }
     }

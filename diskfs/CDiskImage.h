@@ -257,6 +257,8 @@ private:
     void ShowError(const char* text, const std::string& cause = {});
     void ShowWarning(const char* text);
     int Fail(FailReason reason);
+    // A failure of the host file system: its cause taken from errno.
+    int HostFailure(FailReason reason);
     void CloseHandle();
     dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                          std::uint8_t* buffer);

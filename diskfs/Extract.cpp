@@ -5,6 +5,7 @@
 #include "CDiskImage.h"
 #include "HostFile.h"
 
+#include <cerrno>
 #include <vector>
 
 // "/" would lead out of the chosen folder and NUL ends a host path; "", "."
@@ -56,6 +57,7 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, HostNames style) {
+    m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     const std::string hostName = HostName(row, style);
@@ -65,18 +67,19 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, Hos
         return Fail(FailReason::FileNotFound);
     CHostFileWriter host;
     if (!host.Open(folder + "/" + hostName))
-        return Fail(FailReason::HostOpen);
+        return HostFailure(FailReason::HostOpen);
     if (!ReadFileData(row, [&](const std::uint8_t* data, std::size_t size) {
             return host.Write(data, size);
         }))
-        return 0;
+        return m_LastFailure == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
     if (!host.Commit())
-        return Fail(FailReason::HostWrite);
+        return HostFailure(FailReason::HostWrite);
     return 1;
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
                             const ExtractOptions& options) {
+    m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     const std::string hostName = HostName(row, options.style);
@@ -92,12 +95,12 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
         options.filter(data);
     CHostFileWriter host;
     if (!host.Open(folder + "/" + hostName))
-        return Fail(FailReason::HostOpen);
+        return HostFailure(FailReason::HostOpen);
     if (!host.Write(data.data(), data.size()))
-        return Fail(FailReason::HostWrite);
+        return HostFailure(FailReason::HostWrite);
     bool existed = false;
     if (!host.Commit(options.replace, &existed))
-        return Fail(existed ? FailReason::FileExists : FailReason::HostWrite);
+        return existed ? Fail(FailReason::FileExists) : HostFailure(FailReason::HostWrite);
     return 1;
 }
 
@@ -115,4 +118,10 @@ std::optional<FileHeader> CDiskImage::FileHeaderOf(const FileEntry& row) {
     if (ReadLogical(std::uint32_t{block} * m_SectorsPerBlock, sector.data()) != DSK_ERR_OK)
         return std::nullopt;
     return ParseFileHeader(sector.data(), row.size);
+}
+
+int CDiskImage::HostFailure(FailReason reason) {
+    if (errno != 0)
+        m_strCause = ErrnoText(errno);
+    return Fail(reason);
 }

@@ -7,8 +7,9 @@
 
 #include <string>
 
-// Warning: something is wrong with the image, but the command goes on.
-enum class MessageIcon { None, Error, Warning };
+// Warning: something is wrong with the image, but the command goes on;
+// Information: a notice, nothing failed.
+enum class MessageIcon { None, Error, Warning, Information };
 
 class IDiskOwner {
 public:

@@ -19,6 +19,7 @@ constexpr std::uint8_t kFiller = 0x1A;
 } // namespace
 
 int CDiskImage::ImportFile(const std::string& hostPath) {
+    m_strCause.clear();
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] { return ImportInto(hostPath); });
@@ -39,7 +40,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
 
     CHostFileReader host;
     if (!host.Open(hostPath))
-        return Fail(FailReason::HostOpen);
+        return HostFailure(FailReason::HostOpen);
     if (host.Size() > std::numeric_limits<std::uint32_t>::max())
         return Fail(FailReason::DiskFull);
     const auto length = static_cast<std::uint32_t>(host.Size());
@@ -48,6 +49,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
 }
 
 int CDiskImage::ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
+    m_strCause.clear();
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] { return ImportDataInto(target, data); });

@@ -1,21 +1,67 @@
 #!/usr/bin/env bash
-# Starts the window under Xvfb on the demo image (made by tools/run.sh, or
-# made here) and saves a PNG screenshot: tools/screenshot.sh [OUTPUT.png]
+# Pictures of the window under Xvfb with a window manager (openbox), so that
+# captions show as a user sees them: tools/screenshot.sh [FOLDER]
+#   screenshot.png       the window on the demo image (made by tools/run.sh, or here)
+#   read-only.png        an image whose directory cannot be read whole, as opened
+#   delete-failure.png   Delete of three files of that image: one box listing each
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=${1:-doc/screenshot.png}
-mkdir -p "$(dirname "$out")"
+out=${1:-doc}
+mkdir -p "$out"
+for tool in Xvfb openbox xdotool import; do
+    command -v "$tool" >/dev/null || {
+        if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+        "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y xvfb openbox xdotool imagemagick
+        break
+    }
+done
 [ -f build/demo/demo.dsk ] || TARNLIGHT_NO_WINDOW=1 tools/run.sh >/dev/null
+cli=build/tarnlight-cli
+work=$(mktemp -d)
 
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+export DISPLAY=:$((90 + RANDOM % 9))
+Xvfb "$DISPLAY" -screen 0 1000x700x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $app $xvfb 2>/dev/null || true' EXIT
+app=
+trap 'kill $app 2>/dev/null || true; kill $wm $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 sleep 1
-DISPLAY=$display build/tarnlight build/demo/demo.dsk &
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 1
+
+shoot() { # NAME
+    import -window root "$out/$1"
+    convert "$out/$1" -trim +repage "$out/$1"
+    echo "Screenshot: $out/$1"
+}
+
+build/tarnlight build/demo/demo.dsk &
 app=$!
 sleep 3
-# Select a row so the picture shows the list in use, then capture the screen.
-DISPLAY=$display import -window root -crop 800x600+0+0 "$out"
-convert "$out" -trim +repage "$out"
-echo "Screenshot: $out"
+shoot screenshot.png
+kill $app
+wait $app 2>/dev/null || true
+
+# Twenty files, then the first directory sector's size code made 256 bytes:
+# the first files cannot be read, the image opens for reading only.
+"$cli" new "$work/old-disk.dsk"
+for i in $(seq 1 20); do
+    head -c $((i * 300)) /dev/urandom > "$work/FILE$(printf %02d "$i").BIN"
+done
+"$cli" put "$work/old-disk.dsk" "$work"/FILE*.BIN
+printf '\001' | dd of="$work/old-disk.dsk" bs=1 seek=$((0x100 + 0x1300 + 0x18 + 3)) conv=notrunc 2>/dev/null
+build/tarnlight "$work/old-disk.dsk" &
+app=$!
+sleep 3
+xdotool key Return # "Unable to read directory"
+sleep 1
+shoot read-only.png
+xdotool key Return
+sleep 1
+window=$(xdotool getactivewindow)
+# The first three rows, then Delete (positions inside the fixed-size window).
+xdotool mousemove --window "$window" 64 65 click 1
+xdotool mousemove --window "$window" 64 91 keydown shift click 1 keyup shift
+xdotool mousemove --window "$window" 440 88 click 1
+sleep 1
+shoot delete-failure.png

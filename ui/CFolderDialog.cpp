@@ -71,7 +71,11 @@ void CFolderDialog::Rebuild() {
     QTreeWidgetItem* root = MakeItem(m_strRoot, label);
     m_pTree->addTopLevelItem(root);
     root->setExpanded(true);
-    m_pTree->setCurrentItem(root);
+    if (m_bSelectRoot)
+        m_pTree->setCurrentItem(root);
+    else
+        m_pTree->setCurrentItem(nullptr);
+    m_pButtons->button(QDialogButtonBox::Ok)->setEnabled(m_pTree->currentItem() != nullptr);
     // Open the tree down to the start folder, when it lies below the root.
     if (m_szStartPath.isEmpty())
         return;

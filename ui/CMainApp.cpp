@@ -47,11 +47,14 @@ void QuitOnStopSignals(QObject* parent) {
 
 } // namespace
 
-CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationName(QStringLiteral("tarnlight"));
-    setApplicationDisplayName(QStringLiteral("Tarnlight"));
-    setApplicationVersion(QStringLiteral(TARNLIGHT_VERSION));
-    setDesktopFileName(QStringLiteral("tarnlight"));
+CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) { SetIdentity(*this); }
+
+void CMainApp::SetIdentity(QGuiApplication& app) {
+    // No display name: Qt would append it to every caption on X11
+    // ("ERROR — Tarnlight"), and the captions are the window's own.
+    app.setApplicationName(QStringLiteral("tarnlight"));
+    app.setApplicationVersion(QStringLiteral(TARNLIGHT_VERSION));
+    app.setDesktopFileName(QStringLiteral("tarnlight"));
 }
 
 int CMainApp::InitInstance() {
@@ -74,7 +77,7 @@ int CMainApp::InitInstance() {
     QuitOnStopSignals(this);
     CMainDlg dialog;
     if (!images.isEmpty())
-        dialog.OpenAtStart(QFileInfo(images.first()).absoluteFilePath());
+        dialog.OpenWhenShown(QFileInfo(images.first()).absoluteFilePath());
     dialog.exec();
     return 0;
 }

@@ -8,5 +8,7 @@ class CMainApp : public QApplication {
     Q_OBJECT
 public:
     CMainApp(int& argc, char** argv);
+    // Names the application (no display name: see the definition).
+    static void SetIdentity(class QGuiApplication& app);
     int InitInstance();
 };

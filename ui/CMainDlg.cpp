@@ -1,4 +1,7 @@
 #include "CMainDlg.h"
+#include <map>
+#include <QFileInfo>
+#include <QTimer>
 
 #include "CAboutDlg.h"
 #include "CDropListCtrl.h"
@@ -18,6 +21,9 @@
 #include <set>
 
 namespace {
+
+constexpr const char* kReadOnlyNotice =
+    "The disk image is read-only: files can be listed and extracted, not changed";
 
 constexpr const char* kChangesFormatQuestion =
     "The new boot sector changes the disk's format; its files may become unreadable. Write it "
@@ -195,8 +201,84 @@ void CMainDlg::OnInitDialog(const std::vector<std::string>& libraryNames) {
 
 void CMainDlg::ShowMessage(const std::string& text, const std::string& caption,
                            MessageIcon icon) {
+    if (m_pFailures != nullptr && icon != MessageIcon::None) {
+        QString line = QString::fromStdString(text);
+        if (m_pDiskImage != nullptr && !m_pDiskImage->LastCause().empty())
+            line += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastCause());
+        m_pFailures->append(line);
+        return;
+    }
     m_pDialogs->ShowMessage(this, QString::fromStdString(text), QString::fromStdString(caption),
                             icon);
+}
+
+namespace {
+
+// Why a file operation failed, in words for the window's user.
+QString FailureReason(const CDiskImage& disk) {
+    const std::string& cause = disk.LastCause();
+    switch (disk.LastFailure()) {
+    case FailReason::ReadOnly:
+        return QStringLiteral("the disk image is read-only");
+    case FailReason::FileExists:
+        return QStringLiteral("a file of that name is already on the disk");
+    case FailReason::SaveFailed:
+        return QStringLiteral("the disk image could not be saved");
+    case FailReason::BadName:
+        return QStringLiteral("the name cannot be a file name on this system");
+    case FailReason::HostOpen:
+    case FailReason::HostRead:
+    case FailReason::HostWrite:
+        if (!cause.empty()) {
+            QString text = QString::fromStdString(cause);
+            text[0] = text[0].toLower();
+            return text;
+        }
+        break;
+    default:
+        break;
+    }
+    return QString::fromLatin1(FailReasonText(disk.LastFailure()));
+}
+
+QString RowName(const FileEntry& row) {
+    QString name = QString::fromLatin1(ShownFileName(row));
+    if (row.user != 0)
+        name += QStringLiteral(" (user %1)").arg(row.user);
+    return name;
+}
+
+} // namespace
+
+template <typename Body> void CMainDlg::CollectFailures(Body&& body) {
+    QStringList failures;
+    m_pFailures = &failures;
+    body();
+    m_pFailures = nullptr;
+    if (!failures.isEmpty())
+        m_pDialogs->ShowMessage(this, failures.join(QLatin1Char('\n')),
+                                QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::Error);
+}
+
+void CMainDlg::NoteFailure(const char* verb, const QString& name) {
+    if (m_pFailures != nullptr)
+        m_pFailures->append(QStringLiteral("Unable to %1 %2: %3")
+                                .arg(QLatin1String(verb), name, FailureReason(*m_pDiskImage)));
+}
+
+void CMainDlg::UpdateTitle() {
+    const bool readOnly = m_pDiskImage != nullptr && m_pDiskImage->IsOpen() &&
+                          m_pDiskImage->IsMapped() && !m_pDiskImage->IsWritable();
+    setWindowTitle(QString::fromLatin1(res::kMainDialog.caption) +
+                   (readOnly ? QStringLiteral(" (read-only)") : QString()));
+}
+
+void CMainDlg::AfterOpen() {
+    UpdateTitle();
+    if (m_pDiskImage->IsMapped() && !m_pDiskImage->IsWritable())
+        m_pDialogs->ShowMessage(this, QString::fromLatin1(kReadOnlyNotice),
+                                QString::fromLatin1(res::kMainDialog.caption),
+                                MessageIcon::Information);
 }
 
 template <typename Body> void CMainDlg::RunCommand(Body&& body) {
@@ -244,13 +326,33 @@ void CMainDlg::OpenAtStart(const QString& path) {
         m_pDiskImage->LoadImage(path.toStdString());
         RefreshList();
         UpdateData(false);
+        AfterOpen();
     });
+}
+
+void CMainDlg::OpenWhenShown(const QString& path) {
+    m_strOpenWhenShown = path;
+    if (isVisible())
+        showEvent(nullptr);
+}
+
+void CMainDlg::showEvent(QShowEvent* event) {
+    if (event != nullptr)
+        QDialog::showEvent(event);
+    if (m_strOpenWhenShown.isEmpty())
+        return;
+    const QString path = m_strOpenWhenShown;
+    m_strOpenWhenShown.clear();
+    // After the show has been handled: the window is on the screen then.
+    QTimer::singleShot(0, this, [this, path] { OpenAtStart(path); });
 }
 
 void CMainDlg::OnDiskOpen() {
     FileDialogCommand(kOpenImage, [this](const std::string& path) {
         m_pDiskImage->LoadImage(path);
         RefreshList();
+        UpdateData(false);
+        AfterOpen();
     });
 }
 
@@ -259,6 +361,8 @@ void CMainDlg::OnDiskNew() {
         m_pDiskImage->CreateImage(path);
         m_pDiskImage->LoadImage(path);
         RefreshList();
+        UpdateData(false);
+        AfterOpen();
     });
 }
 
@@ -283,7 +387,10 @@ void CMainDlg::OnDiskSave() {}
 void CMainDlg::OnDiskSaveAs() {}
 
 void CMainDlg::OnDiskClose() {
-    RunCommand([this] { m_pDiskImage->CloseImage(); });
+    RunCommand([this] {
+        m_pDiskImage->CloseImage();
+        UpdateTitle();
+    });
 }
 
 void CMainDlg::OnDiskInfo() {
@@ -308,17 +415,28 @@ void CMainDlg::OnExtract() {
         UpdateData(true);
         QString folder;
         const int result = m_pDialogs->ChooseFolder(this, QStringLiteral("Target Path"),
-                                                    m_strTargetFolder, folder);
+                                                    m_strTargetFolder, m_bFolderChosen, folder);
         if (result == 1) {
             m_strTargetFolder = folder;
-            // Two users' files of one name would land on one host file: the
-            // first is kept, the second not written.
-            std::set<std::string> written;
-            for (int row : SelectedRows()) {
-                const FileEntry& file = m_Files[row];
-                if (written.insert(CDiskImage::HostName(file, CDiskImage::HostNames::Padded)).second)
-                    m_pDiskImage->ExtractFile(folder.toStdString(), file);
-            }
+            m_bFolderChosen = true;
+            CollectFailures([&] {
+                // Two users' files of one name would land on one host file:
+                // the first is kept, the second reported.
+                std::map<std::string, const FileEntry*> written;
+                for (int row : SelectedRows()) {
+                    const FileEntry& file = m_Files[row];
+                    const std::string host = CDiskImage::HostName(file, CDiskImage::HostNames::Padded);
+                    if (const auto it = written.find(host); it != written.end()) {
+                        m_pFailures->append(
+                            QStringLiteral("Unable to extract %1: %2 was extracted to the same file")
+                                .arg(RowName(file), RowName(*it->second)));
+                        continue;
+                    }
+                    written.emplace(host, &file);
+                    if (!m_pDiskImage->ExtractFile(folder.toStdString(), file))
+                        NoteFailure("extract", RowName(file));
+                }
+            });
         }
         UpdateData(false);
     });
@@ -327,8 +445,11 @@ void CMainDlg::OnExtract() {
 void CMainDlg::OnDelete() {
     RunCommand([this] {
         UpdateData(true);
-        for (int row : SelectedRows())
-            m_pDiskImage->EraseFile(m_Files[row]);
+        CollectFailures([&] {
+            for (int row : SelectedRows())
+                if (!m_pDiskImage->EraseFile(m_Files[row]))
+                    NoteFailure("delete", RowName(m_Files[row]));
+        });
         RefreshList();
         UpdateData(false);
     });
@@ -336,13 +457,16 @@ void CMainDlg::OnDelete() {
 
 void CMainDlg::OnDropFiles(const QStringList& paths) {
     RunCommand([&] {
-        for (const QString& path : paths)
-            AddFile(path);
+        CollectFailures([&] {
+            for (const QString& path : paths)
+                AddFile(path);
+        });
     });
 }
 
 void CMainDlg::AddFile(const QString& path) {
-    m_pDiskImage->ImportFile(path.toStdString());
+    if (!m_pDiskImage->ImportFile(path.toStdString()))
+        NoteFailure("add", QFileInfo(path).fileName());
     RefreshList();
     UpdateData(false);
 }

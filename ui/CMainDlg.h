@@ -8,6 +8,8 @@
 #include "IWindowDialogs.h"
 
 #include <QDialog>
+#include <QDir>
+#include <QStringList>
 #include <QIcon>
 #include <QString>
 
@@ -65,11 +67,15 @@ public:
     const Catalogue& Files() const { return m_Files; }
     const QString& TargetFolder() const { return m_strTargetFolder; }
     const QString& LastPath() const { return m_strLastPath; }
+    // Opens `path` as OpenAtStart does, once the window is on the screen, so
+    // that a message about it appears over the window.
+    void OpenWhenShown(const QString& path);
     bool IsBusy() const { return m_bBusy; }
 
 protected:
     void reject() override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();
@@ -81,6 +87,13 @@ private:
     // Shows a file dialog; on OK remembers the path and runs `onOk` with it.
     template <typename OnOk> void FileDialogCommand(const FileDialogSpec& spec, OnOk&& onOk);
     std::vector<int> SelectedRows() const;
+    // Runs the file operations of one command, collecting what fails.
+    template <typename Body> void CollectFailures(Body&& body);
+    // "Unable to <verb> <name>: <reason>" for the operation that just failed.
+    void NoteFailure(const char* verb, const QString& name);
+    // After an image was opened: the title, and a word when it cannot be changed.
+    void AfterOpen();
+    void UpdateTitle();
 
     std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
     IWindowDialogs* m_pDialogs;
@@ -91,7 +104,13 @@ private:
     Catalogue m_Files{};
     QString m_strUsed = QStringLiteral("0 KB");
     QString m_strMaximum = QStringLiteral("0 KB");
-    QString m_strTargetFolder = QStringLiteral("E:\\");
+    // The first chooser starts at the home folder with nothing selected.
+    QString m_strTargetFolder = QDir::homePath();
+    bool m_bFolderChosen = false;
+    QString m_strOpenWhenShown;
+    // While Extract, a drop or Delete runs: what failed, shown as one box
+    // at its end (the core's own messages among them).
+    QStringList* m_pFailures = nullptr;
     QString m_strLastPath = QStringLiteral("./");
     QString m_strFree;
 

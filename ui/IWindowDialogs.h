@@ -24,8 +24,9 @@ public:
     virtual QString ChooseFile(QWidget* owner, const FileDialogSpec& spec,
                                const QString& initialDir) = 0;
     // 1 with `chosen` set, 2 when cancelled, -1 when the choice has no path.
+    // Without `selectRoot` nothing is selected at the start.
     virtual int ChooseFolder(QWidget* owner, const QString& title, const QString& root,
-                             QString& chosen) = 0;
+                             bool selectRoot, QString& chosen) = 0;
     virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                              MessageIcon icon) = 0;
     // A question with Yes and No, No the default; true for Yes.
@@ -38,7 +39,7 @@ class CQtWindowDialogs : public IWindowDialogs {
 public:
     QString ChooseFile(QWidget* owner, const FileDialogSpec& spec,
                        const QString& initialDir) override;
-    int ChooseFolder(QWidget* owner, const QString& title, const QString& root,
+    int ChooseFolder(QWidget* owner, const QString& title, const QString& root, bool selectRoot,
                      QString& chosen) override;
     void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                      MessageIcon icon) override;

@@ -47,8 +47,9 @@ QString CQtWindowDialogs::ChooseFile(QWidget* owner, const FileDialogSpec& spec,
 }
 
 int CQtWindowDialogs::ChooseFolder(QWidget* owner, const QString& title, const QString& root,
-                                   QString& chosen) {
+                                   bool selectRoot, QString& chosen) {
     CFolderDialog dialog(title, QString(), owner, CFolderDialog::BIF_RETURNONLYFSDIRS);
+    dialog.SetSelectRoot(selectRoot);
     dialog.SetRootPath(root);
     const int result = dialog.DoModal();
     if (result == 1)
@@ -67,9 +68,10 @@ void CQtWindowDialogs::ShowMessage(QWidget* owner, const QString& text, const QS
         box.setTextFormat(Qt::PlainText);
         box.setText(text);
     }
-    box.setIcon(icon == MessageIcon::Error     ? QMessageBox::Critical
-                : icon == MessageIcon::Warning ? QMessageBox::Warning
-                                               : QMessageBox::NoIcon);
+    box.setIcon(icon == MessageIcon::Error         ? QMessageBox::Critical
+                : icon == MessageIcon::Warning     ? QMessageBox::Warning
+                : icon == MessageIcon::Information ? QMessageBox::Information
+                                                   : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }

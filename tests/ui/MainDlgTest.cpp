@@ -4,11 +4,15 @@
 #include "CAboutDlg.h"
 #include "CDropListCtrl.h"
 #include "CFolderDialog.h"
+#include "CMainApp.h"
 #include "CMainDlg.h"
 #include "Resources.h"
+#include "support/DiskBuilder.h"
+#include "support/DskWriter.h"
 #include "support/HostTools.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,10 +45,11 @@ public:
         files.pop_front();
         return answer;
     }
-    int ChooseFolder(QWidget*, const QString& title, const QString& root,
+    int ChooseFolder(QWidget*, const QString& title, const QString& root, bool selectRoot,
                      QString& chosen) override {
         folderTitles.push_back(title);
         folderRoots.push_back(root);
+        folderRootSelected.push_back(selectRoot);
         if (folders.empty())
             return 2;
         chosen = folders.front();
@@ -75,6 +80,7 @@ public:
     std::vector<QString> initialDirs;
     std::vector<QString> folderTitles;
     std::vector<QString> folderRoots;
+    std::vector<bool> folderRootSelected;
     std::vector<Shown> messages;
     std::function<void()> whileShown;
     int abouts = 0;
@@ -132,7 +138,7 @@ private slots:
         QVERIFY(dlg.Button(res::IDOK)->isDefault());
         QCOMPARE(dlg.Button(res::IDC_EXTRACT)->text(), QStringLiteral("Extract"));
         QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
-        QCOMPARE(dlg.TargetFolder(), QStringLiteral("E:\\"));
+        QCOMPARE(dlg.TargetFolder(), QDir::homePath());
         QCOMPARE(dlg.LastPath(), QStringLiteral("./"));
         QVERIFY(dlg.Field(res::IDC_USED)->isReadOnly());
     }
@@ -275,7 +281,9 @@ private slots:
         dlg.FileList()->topLevelItem(0)->setSelected(true);
         QTest::mouseClick(dlg.Button(res::IDC_EXTRACT), Qt::LeftButton);
         QCOMPARE(dialogs.folderTitles.at(0), QStringLiteral("Target Path"));
-        QCOMPARE(dialogs.folderRoots.at(0), QStringLiteral("E:\\"));
+        // The first chooser starts at home with nothing selected.
+        QCOMPARE(dialogs.folderRoots.at(0), QDir::homePath());
+        QCOMPARE(dialogs.folderRootSelected.at(0), false);
         QCOMPARE(dlg.TargetFolder(), QString::fromStdString(out.Path().string()));
         QCOMPARE(ReadFile(out / "GAME    .BIN").size(), std::size_t{3072});
         QCOMPARE(ReadFile(out / "README  .   ").size(), std::size_t{1536});
@@ -283,6 +291,7 @@ private slots:
         // The next chooser is rooted at the folder chosen last.
         dlg.OnExtract();
         QCOMPARE(dialogs.folderRoots.at(1), QString::fromStdString(out.Path().string()));
+        QCOMPARE(dialogs.folderRootSelected.at(1), true);
 
         // Delete rows 0 and 1.
         dlg.FileList()->clearSelection();
@@ -563,6 +572,111 @@ private slots:
         QVERIFY(!enter.isAccepted());
     }
 
+    // One box per command, listing each file that failed and why; nothing
+    // for a command where everything succeeded.
+    void FailuresAreReportedOncePerCommand() {
+        if (!HaveProgram("cpmcp"))
+            QSKIP("cpmtools is not installed");
+        TempDir dir;
+        const QString image = QString::fromStdString(dir / "new.dsk");
+        ScriptedDialogs dialogs;
+        dialogs.files = {image};
+        CMainDlg dlg(&dialogs);
+        dlg.MenuCommand(res::ID_DISK_NEW)->trigger();
+        std::filesystem::create_directories(dir.Path() / "other");
+        WriteFile(dir / "GAME.BIN", PatternBytes(3000, 1));
+        WriteFile(dir / "other/GAME.BIN", PatternBytes(10, 2));
+        WriteFile(dir / "HUGE.BIN", PatternBytes(200 * 1024, 3));
+        WriteFile(dir / "OK.TXT", PatternBytes(10, 4));
+        auto drop = [&](const QStringList& names) {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString& name : names)
+                urls << QUrl::fromLocalFile(QString::fromStdString(dir / name.toStdString()));
+            mime.setUrls(urls);
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(dlg.FileList()->viewport(), &enter);
+            QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(dlg.FileList()->viewport(), &event);
+        };
+        drop({"GAME.BIN"});
+        QVERIFY(dialogs.messages.empty());
+        drop({"HUGE.BIN", "other/GAME.BIN", "OK.TXT"});
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].caption, QStringLiteral("ERROR"));
+        QCOMPARE(dialogs.messages[0].icon, MessageIcon::Error);
+        QCOMPARE(dialogs.messages[0].text,
+                 QStringLiteral("Unable to add HUGE.BIN: disk full\n"
+                                "Unable to add GAME.BIN: a file of that name is already on the disk"));
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 2);
+
+        // The same name under two users, and a host name taken by a folder.
+        RunCommand("cpmcp -f pcw " + Quote(image.toStdString()) + " " + Quote(dir / "OK.TXT") +
+                   " 1:GAME.BIN");
+        dlg.OnDiskClose();
+        dlg.OpenAtStart(image);
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 3);
+        TempDir out;
+        std::filesystem::create_directory(out.Path() / "OK      .TXT");
+        dialogs.folders = {QString::fromStdString(out.Path().string())};
+        dlg.FileList()->selectAll();
+        dlg.OnExtract();
+        QCOMPARE(dialogs.messages.size(), std::size_t{2});
+        const QString extract = dialogs.messages[1].text;
+        QVERIFY2(extract.startsWith("Unable to extract OK.TXT: "), qPrintable(extract));
+        QVERIFY2(extract.contains("\nUnable to extract GAME.BIN (user 1): GAME.BIN was extracted to "
+                                  "the same file"),
+                 qPrintable(extract));
+        QCOMPARE(extract.count(QLatin1Char('\n')), 1);
+        QCOMPARE(ReadFile(out / "GAME    .BIN").size(), std::size_t{3072});
+    }
+
+    // A directory that could not be read whole leaves the image for reading only.
+    void ReadOnlyImagesAreToldAndRefuseChanges() {
+        TempDir dir;
+        DskWriter disk(40);
+        DirEntry entry = MakeEntry(0, "DATA", "TXT", 1, {5});
+        disk.PutEntry(1, 20, &entry); // in the directory's second sector
+        DskSector& broken = disk.Track(1).sectors[0];
+        broken.sizeCode = 1;
+        broken.data.resize(256);
+        const std::string image = dir / "ro.dsk";
+        disk.Save(image);
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.OpenWhenShown(QString::fromStdString(image));
+        QVERIFY(dialogs.messages.empty());
+        bool visibleAtMessage = false;
+        dialogs.whileShown = [&] { visibleAtMessage = dlg.isVisible(); };
+        dlg.show();
+        QTRY_COMPARE(dialogs.messages.size(), std::size_t{2});
+        QVERIFY(visibleAtMessage);
+        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Unable to read directory"));
+        QCOMPARE(dialogs.messages[1].text,
+                 QStringLiteral("The disk image is read-only: files can be listed and extracted, "
+                                "not changed"));
+        QCOMPARE(dialogs.messages[1].caption, QStringLiteral("Tarnlight"));
+        QCOMPARE(dialogs.messages[1].icon, MessageIcon::Information);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight (read-only)"));
+        dialogs.whileShown = nullptr;
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 1);
+        dlg.FileList()->topLevelItem(0)->setSelected(true);
+        dlg.OnDelete();
+        QCOMPARE(dialogs.messages.size(), std::size_t{3});
+        QCOMPARE(dialogs.messages[2].text,
+                 QStringLiteral("Unable to delete DATA.TXT: the disk image is read-only"));
+        dlg.OnDiskClose();
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight"));
+    }
+
+    void NoDisplayNameIsAppendedToCaptions() {
+        CMainApp::SetIdentity(*qApp);
+        // Unset, the display name falls back to the application name, and
+        // Qt appends nothing to window titles.
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("tarnlight"));
+    }
+
     void FolderChooser() {
         TempDir dir;
         std::filesystem::create_directories(dir.Path() / "a" / "b");
@@ -590,6 +704,12 @@ private slots:
         QTimer::singleShot(0, &chooser, [&] { chooser.reject(); });
         QCOMPARE(chooser.DoModal(), 2);
         QVERIFY(chooser.GetChosenPath().isEmpty());
+        // Without the root selected nothing is, and OK waits for a choice.
+        CFolderDialog first(QStringLiteral("Target Path"));
+        first.SetSelectRoot(false);
+        QVERIFY(first.SetRootPath(root));
+        QVERIFY(first.Tree()->currentItem() == nullptr);
+        QVERIFY(!first.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
         // A start folder below the root is selected at the start.
         CFolderDialog started(QStringLiteral("Target Path"), root + "/a/b");
         QVERIFY(started.SetRootPath(root));
