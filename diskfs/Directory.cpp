@@ -243,7 +243,9 @@ int CDiskImage::WriteDirectory() {
         }
         return Fail(FailReason::DiskWrite);
     }
-    std::memcpy(m_DiskDirectory, m_Directory, kDirBufferSize);
+    // The disk's copy follows; past the directory region the two stay 0xE5.
+    std::memcpy(m_DiskDirectory, m_Directory,
+                std::min(kDirBufferSize, std::size_t{sectors} * m_SectorSize));
     return 1;
 }
 
