@@ -57,7 +57,7 @@ hardening-check --nocfprotection /usr/bin/tarnlight-cli /usr/bin/tarnlight || fa
 
 /usr/bin/tarnlight-cli new "$work/blank.dsk"
 /usr/bin/tarnlight-cli put "$work/blank.dsk" README.md >/dev/null
-/usr/bin/tarnlight-cli ls "$work/blank.dsk" | grep -q "README    md" || fail "ls of an image"
+/usr/bin/tarnlight-cli ls "$work/blank.dsk" | grep -q "README    MD" || fail "ls of an image"
 # The window runs until it is stopped; a crash at start would end it sooner.
 status=0
 QT_QPA_PLATFORM=offscreen timeout 3 /usr/bin/tarnlight "$work/blank.dsk" || status=$?
