@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <vector>
@@ -87,6 +88,20 @@ int main(int argc, char** argv) {
             ls.patterns.assign(dashes + 1, args.end());
             args.erase(dashes, args.end());
         }
+        // Without "--", an argument that names no file but reads as a
+        // pattern (wildcards, or USER: in front) after an image is one too.
+        for (std::size_t i = 3; i < args.size();) {
+            std::error_code ec;
+            const std::string arg = args[i];
+            const FilePattern pattern = ParsePattern(arg);
+            if (arg[0] != '-' && !std::filesystem::exists(arg, ec) &&
+                (pattern.wild || pattern.glob != arg)) {
+                ls.patterns.push_back(arg);
+                args.erase(args.begin() + static_cast<long>(i));
+            } else {
+                ++i;
+            }
+        }
     }
 
     const std::vector<Command> commands = {
@@ -101,7 +116,8 @@ int main(int argc, char** argv) {
              cmd.add_option("-j,--jobs", ls.jobs,
                             "Worker processes for many images (default: one per core)")
                  ->check(CLI::Range(1, 256));
-             cmd.footer("Patterns follow \"--\": [USER:]PATTERN, shell-style, ignoring case.\n\n"
+             cmd.footer("Patterns follow \"--\" (or the images, when they name no file): "
+                        "[USER:]PATTERN, shell-style, ignoring case.\n\n"
                         "Examples:\n  tarnlight-cli ls game.dsk\n"
                         "  tarnlight-cli ls -l game.dsk -- '*.BAS' '1:*'\n"
                         "  tarnlight-cli ls --json -r ~/disks > catalogue.jsonl");

@@ -225,6 +225,11 @@ TEST_F(CommandLine, FindAndCheckOverACollection) {
     const std::string second = dir / "sub/other.DSK";
     ASSERT_EQ(Run("new -f cpcdata " + Quote(second)).status, 0);
     ASSERT_EQ(Run("put " + Quote(second) + " " + Quote(Host("MANIC.BAS", 10, 2))).status, 0);
+    // Patterns after "--", or after the image when they name no file.
+    const CommandResult filtered = Run("ls " + Quote(image) + " -- '5:*'");
+    EXPECT_NE(filtered.out.find(" 5  MANIC     BIN"), std::string::npos) << filtered.out;
+    EXPECT_EQ(Run("ls " + Quote(image) + " '5:*'").out, filtered.out);
+    EXPECT_EQ(Run("ls " + Quote(image) + " -- '0:*'").out.find("MANIC"), std::string::npos);
     const CommandResult found = Run("find -r 'manic*' " + Quote(dir.Path().string()));
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.out, image + ": 5:MANIC.BIN 384\n" + second + ": 0:MANIC.BAS 128\n");
