@@ -46,7 +46,28 @@ public:
         m_Size = static_cast<std::size_t>(st.st_size);
         return true;
     }
+    // Served from a window of the file read ahead: the checks walk the
+    // track headers in order, a few kilobytes apart.
     bool Read(long offset, std::uint8_t* buffer, std::size_t size) const {
+        if (size > kWindow)
+            return ReadDirect(offset, buffer, size);
+        if (m_WindowSize == 0 || offset < m_WindowStart ||
+            offset + static_cast<long>(size) > m_WindowStart + static_cast<long>(m_WindowSize)) {
+            const std::size_t want = std::min<std::size_t>(kWindow, m_Size - static_cast<std::size_t>(offset));
+            if (want < size || !ReadDirect(offset, m_Window, want))
+                return false;
+            m_WindowStart = offset;
+            m_WindowSize = want;
+        }
+        std::memcpy(buffer, m_Window + (offset - m_WindowStart), size);
+        return true;
+    }
+    std::size_t size() const { return m_Size; }
+
+private:
+    static constexpr std::size_t kWindow = 32768;
+
+    bool ReadDirect(long offset, std::uint8_t* buffer, std::size_t size) const {
         std::size_t got = 0;
         while (got < size) {
             const ssize_t n = ::pread(m_Fd, buffer + got, size - got, offset + static_cast<long>(got));
@@ -56,11 +77,12 @@ public:
         }
         return true;
     }
-    std::size_t size() const { return m_Size; }
 
-private:
     int m_Fd = -1;
     std::size_t m_Size = 0;
+    mutable std::uint8_t m_Window[kWindow];
+    mutable long m_WindowStart = 0;
+    mutable std::size_t m_WindowSize = 0;
 };
 using File = const FileBytes*;
 
