@@ -186,7 +186,7 @@ cd - >/dev/null
     echo "  takes on this image, measured with callgrind; tarnlight-cli now takes 15.9 M, down from 19.4 M"
     echo "  after the file model, since listing no longer decodes the whole directory for every file). The"
     echo "  rest of the gap is system time rather than instructions: the check that keeps malformed containers"
-    echo "  away from LibDsk's parser reads each of the 160 track headers (168 small reads), loading LibDsk"
+    echo "  away from LibDsk's parser reads the 160 track headers (26 reads of 32K, once 168), loading LibDsk"
     echo "  with dlopen maps it and its libraries, and the larger process takes about 50 more page faults"
     echo "  (298 against 249, most of both in LibDsk's block store). Reading the whole file in one read"
     echo "  instead was slower (fresh memory for 760K costs more faults than the reads it saves)."
@@ -198,7 +198,7 @@ cd - >/dev/null
     echo "  image and rewrite it in place, unsynced, so that a crash or a full disk in the middle leaves it"
     echo "  cut short."
     echo "- \`get\` syncs every extracted file and its folder before it takes its name (240 fsyncs for 120"
-    echo "  files: 26 ms of the 51); cpmcp writes in place without syncing."
+    echo "  files: about half its time); cpmcp writes in place without syncing."
     echo "- \`check\` also reads every block of every file, to find unreadable sectors, on top of the directory checks"
     echo "  that \`fsck.cpm -n\` makes."
 } > bench/RESULTS.md
