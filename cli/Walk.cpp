@@ -8,6 +8,7 @@
 #include "Walk.h"
 
 #include "CliOwner.h"
+#include "SafeFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -41,20 +42,6 @@ struct Record {
     std::string err;
 };
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::string TakeContents(int fd) {
     const off_t size = ::lseek(fd, 0, SEEK_END);
     std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
@@ -85,8 +72,9 @@ std::string TakeContents(int fd) {
         const RecordHeader header{static_cast<std::uint32_t>(i), status,
                                   static_cast<std::uint32_t>(text.size()),
                                   static_cast<std::uint32_t>(errors.size()), printed ? 1u : 0u};
-        if (!WriteAll(pipeFd, &header, sizeof header) || !WriteAll(pipeFd, text.data(), text.size()) ||
-            !WriteAll(pipeFd, errors.data(), errors.size()))
+        if (!WriteFully(pipeFd, &header, sizeof header) ||
+            !WriteFully(pipeFd, text.data(), text.size()) ||
+            !WriteFully(pipeFd, errors.data(), errors.size()))
             _exit(1);
     }
     // No destructors or exit handlers: the parent owns everything else.

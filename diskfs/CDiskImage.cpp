@@ -105,10 +105,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         // Saving replaces the file a link points to, never the link. The
         // identity is taken before the library reads the file, so that any
         // later change shows as a difference.
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            m_strSavePath = real;
-            std::free(real);
-        }
+        m_strSavePath = ResolvedPath(path);
         IdentityOfFile(m_strSavePath, m_LoadedIdentity);
     }
 

@@ -249,6 +249,11 @@ private:
         std::uint32_t map[kMapBlocks];
     };
     void TakeSnapshot(Snapshot& snapshot) const;
+    // Writes the directory back; on failure puts `before` back and fails
+    // with the write's reason.
+    int CommitDirectory(const Snapshot& before);
+    // More records than the entry's blocks hold.
+    bool LacksBlocks(const CpmEntry& entry) const;
     std::size_t DirectoryBytes() const;
     void RestoreSnapshot(const Snapshot& snapshot);
     // Refuses a change to the directory: no image, or one that must not be written.

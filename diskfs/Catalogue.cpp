@@ -52,11 +52,8 @@ std::uint32_t CDiskImage::SumFileSize(std::uint8_t user, const std::uint8_t* nam
 
 std::uint32_t CDiskImage::FileBlockCount(const FileEntry& row) const {
     std::uint32_t count = 0;
-    for (std::uint16_t position : FileExtents(row.user, row.name, row.type)) {
-        const CpmEntry entry = EntryAt(position);
-        for (unsigned slot = 0; slot < entry.slotCount; ++slot)
-            count += entry.blocks[slot] != 0 ? 1 : 0;
-    }
+    for (std::uint16_t position : FileExtents(row.user, row.name, row.type))
+        count += EntryAt(position).BlockCount();
     return count;
 }
 

@@ -71,12 +71,10 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
             report(file, extent + " appears twice");
         if (entry.rc > 128)
             report(file, extent + ": record count " + std::to_string(entry.rc) + " is over 128");
-        std::uint32_t blocks = 0;
         for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
             const std::uint16_t block = entry.blocks[slot];
             if (block == 0)
                 continue;
-            ++blocks;
             const std::string name = "block " + std::to_string(block);
             if (block < m_DirBlocks) {
                 report(file, name + " lies in the directory");
@@ -93,10 +91,10 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
             if (!ReadBlock(block, buffer.data()) && unreadable.insert(block).second)
                 report(file, name + " cannot be read");
         }
-        const std::uint32_t records = entry.Records(m_Layout.extentMask);
-        if (records * 128 > blocks * m_BlockSize)
-            report(file, extent + ": " + std::to_string(records) + " records, but its blocks hold " +
-                             std::to_string(blocks * m_BlockSize / 128));
+        if (LacksBlocks(entry))
+            report(file, extent + ": " + std::to_string(entry.Records(m_Layout.extentMask)) +
+                             " records, but its blocks hold " +
+                             std::to_string(entry.BlockCount() * m_BlockSize / 128));
     }
     if (badUsers > kNamedBadUsers)
         report("", std::to_string(badUsers - kNamedBadUsers) +

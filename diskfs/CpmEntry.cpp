@@ -19,9 +19,33 @@ CpmEntry CpmEntry::Decode(const std::uint8_t* raw, unsigned slotCount) {
     e.rc = raw[15];
     e.slotCount = slotCount == 8 ? 8 : 16;
     for (unsigned k = 0; k < e.slotCount; ++k)
-        e.blocks[k] = e.slotCount == 16 ? raw[16 + k]
-                                    : static_cast<std::uint16_t>(raw[16 + 2 * k] | raw[17 + 2 * k] << 8);
+        e.blocks[k] = RawBlock(raw, k, e.slotCount);
     return e;
+}
+
+std::uint16_t CpmEntry::RawBlock(const std::uint8_t* raw, unsigned slot, unsigned slotCount) {
+    return slotCount == 8 ? static_cast<std::uint16_t>(raw[16 + 2 * slot] | raw[17 + 2 * slot] << 8)
+                          : raw[16 + slot];
+}
+
+bool CpmEntry::RawSameFile(const std::uint8_t* raw, std::uint8_t user, const std::uint8_t* name,
+                           const std::uint8_t* type) {
+    if (raw[0] != user)
+        return false;
+    for (std::size_t k = 0; k < kNameLen; ++k)
+        if (((raw[1 + k] ^ name[k]) & 0x7F) != 0)
+            return false;
+    for (std::size_t k = 0; k < kTypeLen; ++k)
+        if (((raw[1 + kNameLen + k] ^ type[k]) & 0x7F) != 0)
+            return false;
+    return true;
+}
+
+unsigned CpmEntry::BlockCount() const {
+    unsigned count = 0;
+    for (unsigned k = 0; k < slotCount; ++k)
+        count += blocks[k] != 0 ? 1 : 0;
+    return count;
 }
 
 void CpmEntry::Encode(std::uint8_t* raw) const {

@@ -38,12 +38,21 @@ struct CpmEntry {
     unsigned slotCount = 16; // 16 one-byte or 8 two-byte numbers
 
     static CpmEntry Decode(const std::uint8_t* raw, unsigned slotCount);
+    // Fields read straight from a raw entry, for scans over the whole
+    // directory that would otherwise decode every entry.
+    static std::uint16_t RawBlock(const std::uint8_t* raw, unsigned slot, unsigned slotCount);
+    static unsigned RawExtent(const std::uint8_t* raw) { return ExtentNumber(raw[12], raw[14]); }
+    static bool RawSameFile(const std::uint8_t* raw, std::uint8_t user, const std::uint8_t* name,
+                            const std::uint8_t* type);
+    static unsigned ExtentNumber(std::uint8_t ex, std::uint8_t s2) { return ex + 32u * (s2 & 0x3F); }
     void Encode(std::uint8_t* raw) const;
 
     bool Live() const { return user <= kMaxLiveUser; }
     bool Free() const { return user == kFreeUser; }
     // The logical extent number, EX + 32 * S2.
-    unsigned Extent() const { return ex + 32u * (s2 & 0x3F); }
+    unsigned Extent() const { return ExtentNumber(ex, s2); }
+    // Block numbers other than 0 (no block).
+    unsigned BlockCount() const;
     std::uint32_t Records(unsigned extentMask) const { return (ex & extentMask) * 128u + rc; }
     // Same file: user number, and name and type with the attribute bits
     // masked, as CP/M compares them.

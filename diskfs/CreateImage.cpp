@@ -27,11 +27,7 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
         return CreateAt(path, format);
 
     // A link is kept: the file it points to is the one replaced.
-    std::string target = path;
-    if (char* real = realpath(path.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
+    const std::string target = ResolvedPath(path);
     std::string cause;
     CPendingFile file;
     if (!file.Create(target, 0666, cause)) {

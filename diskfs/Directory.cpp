@@ -104,12 +104,10 @@ int CDiskImage::BuildAllocationMap() {
         // directory is noted so that the user hears of it.
         if (!entry.NameIsValid())
             note(Damage::InvalidName);
-        std::uint32_t blocks = 0;
         for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
             const std::uint16_t block = entry.blocks[slot];
             if (block == 0)
                 continue;
-            ++blocks;
             if (block < m_DirBlocks || block >= m_TotalBlocks || !BlockOnDisk(block))
                 note(Damage::BlocksOutsideDisk);
             if (block < kMapBlocks) {
@@ -118,7 +116,7 @@ int CDiskImage::BuildAllocationMap() {
                 m_AllocMap[block] = 0;
             }
         }
-        if (entry.Records(m_Layout.extentMask) * 128 > blocks * m_BlockSize)
+        if (LacksBlocks(entry))
             note(Damage::MissingBlocks);
     }
     return 1;
@@ -138,17 +136,9 @@ int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const st
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = position; i < limit; ++i) {
         const auto index = static_cast<std::uint16_t>(i);
-        const std::uint8_t* raw = m_Directory + std::size_t{index} * kDirEntrySize;
-        if (raw[0] != user)
-            continue;
-        // Name and type compared as CP/M does, attribute bits masked; on
-        // the raw bytes, as every listing runs this for every file.
-        bool same = true;
-        for (std::size_t k = 0; k < kNameLen && same; ++k)
-            same = ((raw[1 + k] ^ name[k]) & 0x7F) == 0;
-        for (std::size_t k = 0; k < kTypeLen && same; ++k)
-            same = ((raw[1 + kNameLen + k] ^ type[k]) & 0x7F) == 0;
-        if (same) {
+        // On the raw bytes: every listing runs this for every file.
+        if (CpmEntry::RawSameFile(m_Directory + std::size_t{index} * kDirEntrySize, user, name,
+                                  type)) {
             position = index;
             return 1;
         }
@@ -172,8 +162,7 @@ std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std:
         positions.push_back(position);
     // CP/M leaves entries out of extent order after appends and deletions.
     const auto extentOf = [this](std::uint16_t index) {
-        const std::uint8_t* raw = m_Directory + std::size_t{index} * kDirEntrySize;
-        return raw[12] + 32u * (raw[14] & 0x3F); // EX + 32 * S2, as CpmEntry::Extent
+        return CpmEntry::RawExtent(m_Directory + std::size_t{index} * kDirEntrySize);
     };
     if (positions.size() > 1)
         std::stable_sort(positions.begin(), positions.end(),
@@ -270,6 +259,18 @@ std::uint32_t CDiskImage::GetUsedSpace() const {
 // Only the directory region changes; past it the buffer stays 0xE5.
 std::size_t CDiskImage::DirectoryBytes() const {
     return std::min(kDirBufferSize, std::size_t{DirectoryLimit()} * kDirEntrySize);
+}
+
+bool CDiskImage::LacksBlocks(const CpmEntry& entry) const {
+    return entry.Records(m_Layout.extentMask) * 128 > entry.BlockCount() * std::uint32_t{m_BlockSize};
+}
+
+int CDiskImage::CommitDirectory(const Snapshot& before) {
+    if (WriteDirectory())
+        return 1;
+    const FailReason reason = m_LastFailure;
+    RestoreSnapshot(before);
+    return Fail(reason);
 }
 
 void CDiskImage::TakeSnapshot(Snapshot& snapshot) const {

@@ -54,10 +54,5 @@ int CDiskImage::ChangeEntries(const FileEntry& row,
         change(entry);
         PutEntry(position, entry);
     }
-    if (!WriteDirectory()) {
-        const FailReason reason = m_LastFailure;
-        RestoreSnapshot(before);
-        return Fail(reason);
-    }
-    return 1;
+    return CommitDirectory(before);
 }

@@ -28,23 +28,17 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
     // A block that a damaged directory gives to another live file too stays
     // in use: freeing it would let the next import overwrite that file.
     KeepSharedBlocksInUse();
-    if (!WriteDirectory()) {
-        const FailReason reason = m_LastFailure;
-        RestoreSnapshot(before);
-        return Fail(reason);
-    }
-    return 1;
+    return CommitDirectory(before);
 }
 
 void CDiskImage::KeepSharedBlocksInUse() {
     // On the raw entries: this runs after every deletion.
-    const bool wide = SlotsPerEntry() == 8;
     for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
         const std::uint8_t* raw = m_Directory + std::size_t{i} * kDirEntrySize;
         if (raw[0] > kMaxLiveUser)
             continue;
         for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot) {
-            const unsigned block = wide ? raw[16 + 2 * slot] | raw[17 + 2 * slot] << 8 : raw[16 + slot];
+            const std::uint16_t block = CpmEntry::RawBlock(raw, slot, SlotsPerEntry());
             if (block != 0 && block < kMapBlocks)
                 m_AllocMap[block] = 0;
         }

@@ -57,24 +57,9 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, HostNames style) {
-    m_strCause.clear();
-    if (!IsOpen())
-        return Fail(FailReason::NoImage);
-    const std::string hostName = HostName(row, style);
-    if (!HostNameAllowed(hostName))
-        return Fail(FailReason::BadName);
-    if (FileExtents(row.user, row.name, row.type).empty())
-        return Fail(FailReason::FileNotFound);
-    CHostFileWriter host;
-    if (!host.Open(folder + "/" + hostName))
-        return HostFailure(FailReason::HostOpen);
-    if (!ReadFileData(row, [&](const std::uint8_t* data, std::size_t size) {
-            return host.Write(data, size);
-        }))
-        return m_LastFailure == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
-    if (!host.Commit())
-        return HostFailure(FailReason::HostWrite);
-    return 1;
+    ExtractOptions options;
+    options.style = style;
+    return ExtractFile(folder, row, options);
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
@@ -85,19 +70,26 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
     const std::string hostName = HostName(row, options.style);
     if (!HostNameAllowed(hostName))
         return Fail(FailReason::BadName);
-    std::vector<std::uint8_t> data;
-    if (!ReadFileData(row, [&](const std::uint8_t* bytes, std::size_t size) {
-            data.insert(data.end(), bytes, bytes + size);
-            return true;
-        }))
-        return 0;
-    if (options.filter)
-        options.filter(data);
+    if (FileExtents(row.user, row.name, row.type).empty())
+        return Fail(FailReason::FileNotFound);
     CHostFileWriter host;
     if (!host.Open(folder + "/" + hostName))
         return HostFailure(FailReason::HostOpen);
-    if (!host.Write(data.data(), data.size()))
-        return HostFailure(FailReason::HostWrite);
+    // Streamed, unless the data is to be cut first.
+    std::vector<std::uint8_t> data;
+    if (!ReadFileData(row, [&](const std::uint8_t* bytes, std::size_t size) {
+            if (options.filter) {
+                data.insert(data.end(), bytes, bytes + size);
+                return true;
+            }
+            return host.Write(bytes, size);
+        }))
+        return m_LastFailure == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
+    if (options.filter) {
+        options.filter(data);
+        if (!host.Write(data.data(), data.size()))
+            return HostFailure(FailReason::HostWrite);
+    }
     bool existed = false;
     if (!host.Commit(options.replace, &existed))
         return existed ? Fail(FailReason::FileExists) : HostFailure(FailReason::HostWrite);

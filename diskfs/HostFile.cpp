@@ -33,17 +33,8 @@ bool CHostFileWriter::Write(const std::uint8_t* data, std::size_t size) {
 }
 
 bool CHostFileWriter::Flush() {
-    const std::uint8_t* data = m_Buffer.data();
-    std::size_t size = m_Buffer.size();
-    while (size > 0) {
-        const ssize_t n = ::write(m_File.Descriptor(), data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    if (!WriteFully(m_File.Descriptor(), m_Buffer.data(), m_Buffer.size()))
+        return false;
     m_Buffer.clear();
     return true;
 }

@@ -160,9 +160,5 @@ int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const
     }
     finish(entry);
     PutEntry(index, entry);
-    if (!WriteDirectory()) {
-        const FailReason reason = m_LastFailure;
-        return failWith(reason);
-    }
-    return 1;
+    return CommitDirectory(before);
 }

@@ -1,5 +1,7 @@
 #include "SafeFile.h"
 
+#include <cstdlib>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -82,6 +84,29 @@ int LinkUnnamed(int fd, int folderFd, const std::string& name) {
 }
 
 } // namespace
+
+std::string ResolvedPath(const std::string& path) {
+    std::string resolved = path;
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        resolved = real;
+        std::free(real);
+    }
+    return resolved;
+}
+
+bool WriteFully(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 

@@ -26,6 +26,11 @@ bool IdentityOfDescriptor(int fd, FileIdentity& identity);
 
 // The text of errno, for messages.
 std::string ErrnoText(int error);
+// The path with links followed (the file a save replaces); the path as given
+// when it does not resolve.
+std::string ResolvedPath(const std::string& path);
+// Writes all of `size` bytes, going on after interruptions.
+bool WriteFully(int fd, const void* data, std::size_t size);
 
 // An exclusive advisory lock (flock) on the file a path names, serialising
 // every read-modify-write of it among the programs that lock it too.

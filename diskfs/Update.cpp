@@ -17,7 +17,6 @@
 
 #include "CDiskImage.h"
 
-#include <cstdlib>
 #include <unistd.h>
 
 bool CDiskImage::EnsureHandle() {
@@ -99,11 +98,7 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
         return loadThenBegin();
     if (IsOpen())
         CloseImage();
-    std::string target = path;
-    if (char* real = realpath(path.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
+    const std::string target = ResolvedPath(path);
     // Whatever stands in the way is reported by the ordinary load and
     // update, which say it in their own words.
     std::string cause;
