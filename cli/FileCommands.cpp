@@ -275,7 +275,7 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
         }
         const std::uint8_t lastBytes = disk.LastRecordBytes(row);
         if (options.stripHeader || options.exact)
-            extract.filter = [&](std::vector<std::uint8_t>& data) {
+            extract.filter = [&options, lastBytes](std::vector<std::uint8_t>& data) {
                 CutData(data, options.stripHeader, options.exact, lastBytes);
             };
         owner.TakeLastError();

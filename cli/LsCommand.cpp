@@ -120,8 +120,7 @@ std::string HeaderJson(const std::optional<FileHeader>& header) {
     return object.dump();
 }
 
-void PrintText(const Catalogue& rows, CDiskImage& image, const std::vector<FileEntry>& shown,
-               bool longFormat) {
+void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool longFormat) {
     if (longFormat)
         std::printf("%2s  %-8s  %-3s  %-9s  %-11s  %7s  %6s  %s\n", "U", "Filename", "Ext", "Size",
                     "Attributes", "Records", "Blocks", "Header");
@@ -142,7 +141,6 @@ void PrintText(const Catalogue& rows, CDiskImage& image, const std::vector<FileE
                     static_cast<unsigned long>(image.FileBlockCount(row)), header ? "  " : "",
                     header ? DescribeHeader(*header).c_str() : "");
     }
-    (void)rows;
     const SpaceFigures figures =
         ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(), image.GetFreeSpace());
     std::printf("Total in use : %s\nMaximum : %s\nFree : %s\n", figures.used.c_str(),
@@ -253,7 +251,7 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
             } else {
                 if (headed)
                     std::printf("%s%s:\n", lead, Printable(path).c_str());
-                PrintText(owner.Rows(), disk, shown, options.longFormat);
+                PrintText(disk, shown, options.longFormat);
             }
             return result;
         });

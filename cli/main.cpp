@@ -58,6 +58,15 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+// --json, -r and -j of the commands that walk collections.
+void AddWalkOptions(CLI::App& cmd, bool& json, bool& recursive, unsigned& jobs,
+                    const char* jsonHelp) {
+    cmd.add_flag("--json", json, jsonHelp);
+    cmd.add_flag("-r,--recursive", recursive, "Walk folders recursively");
+    cmd.add_option("-j,--jobs", jobs, "Worker processes for many images (default: one per core)")
+        ->check(CLI::Range(1, 256));
+}
+
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "ERROR: %s\nRun with --help for usage.\n", Printable(text).c_str());
     return kExitUsage;
@@ -111,11 +120,8 @@ int main(int argc, char** argv) {
                  ->required();
              cmd.add_flag("-l,--long", ls.longFormat,
                           "Attributes, records, blocks and file header of each file");
-             cmd.add_flag("--json", ls.json, "One JSON object per image and line");
-             cmd.add_flag("-r,--recursive", ls.recursive, "Walk folders recursively");
-             cmd.add_option("-j,--jobs", ls.jobs,
-                            "Worker processes for many images (default: one per core)")
-                 ->check(CLI::Range(1, 256));
+             AddWalkOptions(cmd, ls.json, ls.recursive, ls.jobs,
+                            "One JSON object per image and line");
              cmd.footer("Patterns follow \"--\" (or the images, when they name no file): "
                         "[USER:]PATTERN, shell-style, ignoring case.\n\n"
                         "Examples:\n  tarnlight-cli ls game.dsk\n"
@@ -128,11 +134,8 @@ int main(int argc, char** argv) {
              cmd.add_option("PATTERN", find.pattern, "[USER:]PATTERN, shell-style, ignoring case")
                  ->required();
              cmd.add_option("PATH", find.paths, "Images, or folders of .dsk files")->required();
-             cmd.add_flag("--json", find.json, "One JSON object per file found");
-             cmd.add_flag("-r,--recursive", find.recursive, "Walk folders recursively");
-             cmd.add_option("-j,--jobs", find.jobs,
-                            "Worker processes for many images (default: one per core)")
-                 ->check(CLI::Range(1, 256));
+             AddWalkOptions(cmd, find.json, find.recursive, find.jobs,
+                            "One JSON object per file found");
              cmd.footer("Prints IMAGE: USER:NAME.TYP SIZE (bytes) for each file found.\n\n"
                         "Examples:\n  tarnlight-cli find -r 'MANIC*' ~/disks\n"
                         "  tarnlight-cli find '0:*.BAS' a.dsk b.dsk");
@@ -141,11 +144,7 @@ int main(int argc, char** argv) {
         {"check", "Check the file system of images (reads every block of every file)",
          [&](CLI::App& cmd) {
              cmd.add_option("PATH", check.paths, "Images, or folders of .dsk files")->required();
-             cmd.add_flag("--json", check.json, "One JSON object per image");
-             cmd.add_flag("-r,--recursive", check.recursive, "Walk folders recursively");
-             cmd.add_option("-j,--jobs", check.jobs,
-                            "Worker processes for many images (default: one per core)")
-                 ->check(CLI::Range(1, 256));
+             AddWalkOptions(cmd, check.json, check.recursive, check.jobs, "One JSON object per image");
              cmd.footer("One line per problem, naming the file. Exit status 1 when any image "
                         "is damaged or cannot be read.\n\nExamples:\n"
                         "  tarnlight-cli check game.dsk\n  tarnlight-cli check -r ~/disks");
