@@ -98,6 +98,20 @@ QStringList Row(CMainDlg& dlg, int row) {
     return {item->text(0), item->text(1), item->text(2), item->text(3)};
 }
 
+// Drags `urls` onto a list and drops them, as a file manager does; false
+// (and no drop) when the list does not take the drag.
+bool Drop(QAbstractItemView& list, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &drop);
+    return true;
+}
+
 QStringList Figures(CMainDlg& dlg) {
     return {dlg.Field(res::IDC_USED)->text(), dlg.Field(res::IDC_MAXIMUM)->text(),
             dlg.Field(res::IDC_FREE)->text()};
@@ -258,17 +272,11 @@ private slots:
         WriteFile(dir / "GAME.BIN", PatternBytes(3000, 1));
         WriteFile(dir / "NOTES.TXT", PatternBytes(100, 2));
         WriteFile(dir / "README", PatternBytes(1500, 3));
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "GAME.BIN")),
+        QVERIFY(Drop(*dlg.FileList(),
+                     {QUrl::fromLocalFile(QString::fromStdString(dir / "GAME.BIN")),
                       QUrl(QStringLiteral("https://example.org/file.bin")),
                       QUrl::fromLocalFile(QString::fromStdString(dir / "NOTES.TXT")),
-                      QUrl::fromLocalFile(QString::fromStdString(dir / "README"))});
-        QWidget* viewport = dlg.FileList()->viewport();
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &drop);
+                      QUrl::fromLocalFile(QString::fromStdString(dir / "README"))}));
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 3);
         QCOMPARE(Row(dlg, 0), (QStringList{"0", "GAME    ", "BIN", "3 KB"}));
         QCOMPARE(Row(dlg, 1), (QStringList{"0", "NOTES   ", "TXT", "128 Bytes"}));
@@ -552,13 +560,7 @@ private slots:
             if (i == 3)
                 urls.append(QUrl(QStringLiteral("ftp://example.org/not-a-file")));
         }
-        QMimeData mime;
-        mime.setUrls(urls);
-        QDragEnterEvent entering(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list.viewport(), &entering);
-        QVERIFY(entering.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list.viewport(), &drop);
+        QVERIFY(Drop(list, urls));
         QCOMPARE(drops, 1);
         QCOMPARE(received.size(), 1024);
         QCOMPARE(received.first(), QStringLiteral("/tmp/file0.bin"));
@@ -589,20 +591,14 @@ private slots:
         WriteFile(dir / "HUGE.BIN", PatternBytes(200 * 1024, 3));
         WriteFile(dir / "OK.TXT", PatternBytes(10, 4));
         auto drop = [&](const QStringList& names) {
-            QMimeData mime;
             QList<QUrl> urls;
             for (const QString& name : names)
                 urls << QUrl::fromLocalFile(QString::fromStdString(dir / name.toStdString()));
-            mime.setUrls(urls);
-            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
-                                  Qt::NoModifier);
-            QApplication::sendEvent(dlg.FileList()->viewport(), &enter);
-            QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(dlg.FileList()->viewport(), &event);
+            return Drop(*dlg.FileList(), urls);
         };
-        drop({"GAME.BIN"});
+        QVERIFY(drop({"GAME.BIN"}));
         QVERIFY(dialogs.messages.empty());
-        drop({"HUGE.BIN", "other/GAME.BIN", "OK.TXT"});
+        QVERIFY(drop({"HUGE.BIN", "other/GAME.BIN", "OK.TXT"}));
         QCOMPARE(dialogs.messages.size(), std::size_t{1});
         QCOMPARE(dialogs.messages[0].caption, QStringLiteral("ERROR"));
         QCOMPARE(dialogs.messages[0].icon, MessageIcon::Error);
