@@ -134,6 +134,15 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return 0;
     }
 
+    // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
+    // for a blank one); the container knows what the disk really holds.
+    unsigned cylinders = 0, heads = 0;
+    if (lib.open_shape != nullptr && lib.open_shape(&cylinders, &heads) &&
+        (cylinders != m_Geometry.dg_cylinders || heads != m_Geometry.dg_heads)) {
+        m_Geometry.dg_cylinders = cylinders;
+        m_Geometry.dg_heads = heads;
+    }
+
     // Geometries that the track mapping and the 512-byte boot-sector buffer
     // cannot serve are refused before anything is read.
     const DSK_GEOMETRY& g = m_Geometry;

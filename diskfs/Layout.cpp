@@ -7,6 +7,7 @@ namespace {
 
 constexpr std::uint16_t kCpcSystemFirstSector = 0x41;
 constexpr std::uint16_t kCpcDataFirstSector = 0xC1;
+constexpr std::uint32_t kCpcTracks = 40;
 
 } // namespace
 
@@ -17,7 +18,14 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
     if (g.heads == 0 || g.sectorsPerTrack == 0 || g.sectorSize == 0)
         return false;
     const auto tracksPerSide = static_cast<std::uint8_t>(g.cylinders / g.heads);
-    const std::uint32_t sectorsOnDisk = std::uint32_t{g.cylinders} * g.heads * g.sectorsPerTrack;
+    const bool cpcSystem = g.firstSectorId == kCpcSystemFirstSector;
+    const bool cpcData = g.firstSectorId == kCpcDataFirstSector;
+    // The CPC formats are 40 tracks whatever the container holds beyond
+    // them (AMSDOS's DSM): extra tracks are not the file system's.
+    const std::uint32_t tracks = cpcSystem || cpcData
+                                     ? std::min<std::uint32_t>(std::uint32_t{g.cylinders} * g.heads, kCpcTracks)
+                                     : std::uint32_t{g.cylinders} * g.heads;
+    const std::uint32_t sectorsOnDisk = tracks * g.sectorsPerTrack;
     // The default sets are made for 512-byte sectors: on other sectors their
     // sectors per block do not make up the block, and the disk is refused.
     auto defaults = [&](std::uint16_t blockSize, std::uint8_t dirBlocks, std::uint8_t type,
@@ -31,8 +39,6 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         spec.bytes[DiskSpec::ReservedTracks] = reserved;
     };
 
-    const bool cpcSystem = g.firstSectorId == kCpcSystemFirstSector;
-    const bool cpcData = g.firstSectorId == kCpcDataFirstSector;
     if (cpcSystem || cpcData) {
         // CPC formats carry no disk specification; the first sector id tells
         // them apart, as the +3's own DOS does.
@@ -52,7 +58,9 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         // Bits 0-1 of the sidedness byte; bit 7 marks double-track disks.
         if ((spec.bytes[DiskSpec::Sides] & 0x03) == 2 && g.heads == 2)
             d.sides = SideOrder::Successive;
-    } else if (g.cylinders == 40) {
+    } else if (g.heads == 1) {
+        // A single-sided disk is a +3/PCW 180K one whatever its track count:
+        // the 720K set's directory would lie over its data.
         defaults(1024, 2, 0, 0x00, 1);
         d.totalBlocks = 180;
     } else {
@@ -65,14 +73,18 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         d.DirectoryEntries() > kMaxDirEntries)
         return false;
 
-    d.slotsPerEntry = d.totalBlocks < 256 ? 16u : 8u;
-    const std::uint32_t perEntry = std::uint32_t{d.blockSize} * d.slotsPerEntry;
-    d.extentMask = perEntry >= 16384 ? perEntry / 16384 - 1 : 0;
-    const std::uint32_t tracks = std::uint32_t{g.cylinders} * g.heads;
     const std::uint32_t dataSectors =
         tracks > d.reservedTracks ? (tracks - d.reservedTracks) * g.sectorsPerTrack : 0;
-    d.usableBlocks = std::min<std::uint32_t>(
-        {dataSectors / d.sectorsPerBlock, d.totalBlocks, std::uint32_t{kMapBlocks}});
+    // The blocks of the data area (CP/M's DSM + 1); "total blocks" also
+    // counts the reserved tracks and, for the default sets, is a constant.
+    const std::uint32_t dataBlocks =
+        std::min<std::uint32_t>(dataSectors / d.sectorsPerBlock, d.totalBlocks);
+    // As CP/M derives them, from the data blocks: one-byte block numbers
+    // below 256 of them, and the logical extents an entry holds.
+    d.slotsPerEntry = dataBlocks < 256 ? 16u : 8u;
+    const std::uint32_t perEntry = std::uint32_t{d.blockSize} * d.slotsPerEntry;
+    d.extentMask = perEntry >= 16384 ? perEntry / 16384 - 1 : 0;
+    d.usableBlocks = std::min<std::uint32_t>(dataBlocks, kMapBlocks);
     layout = d;
     return true;
 }

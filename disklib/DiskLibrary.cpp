@@ -10,11 +10,13 @@ namespace {
 // LibDsk's own open entry, behind the identification and the container check.
 DiskLibraryTable::OpenFn g_LibraryOpen = nullptr;
 thread_local std::string g_Refusal;
+thread_local unsigned g_Cylinders = 0, g_Heads = 0;
 
 // Opens only files identified as one of the supported containers, with that
 // container's driver: the caller's type is not used.
 dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const char*) {
     g_Refusal.clear();
+    g_Cylinders = g_Heads = 0;
     if (g_LibraryOpen == nullptr || path == nullptr)
         return DSK_ERR_NOTIMPL;
     const ImageKind kind = IdentifyImageFile(path);
@@ -26,10 +28,18 @@ dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const ch
         g_Refusal = "damaged container";
         return DSK_ERR_CORRUPT;
     }
+    g_Cylinders = kind.cylinders;
+    g_Heads = kind.heads;
     return g_LibraryOpen(self, path, kind.driver, nullptr);
 }
 
 const char* LastRefusal() { return g_Refusal.c_str(); }
+
+bool LastShape(unsigned* cylinders, unsigned* heads) {
+    *cylinders = g_Cylinders;
+    *heads = g_Heads;
+    return g_Cylinders != 0 && g_Heads != 0;
+}
 
 template <typename Fn> void Resolve(void* module, const char* symbol, Fn& slot) {
     slot = reinterpret_cast<Fn>(dlsym(module, symbol));
@@ -55,6 +65,7 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     if (g_LibraryOpen != nullptr) {
         m_Table.dsk_open = &CheckedOpen;
         m_Table.open_refusal = &LastRefusal;
+        m_Table.open_shape = &LastShape;
     }
     Resolve(m_hModule, "dsk_creat", m_Table.dsk_creat);
     Resolve(m_hModule, "dsk_close", m_Table.dsk_close);

@@ -23,6 +23,7 @@ struct DiskLibraryTable {
     using TrackIdsFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, dsk_pcyl_t cylinder,
                                      dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result);
     using RefusalFn = const char* (*)();
+    using ShapeFn = bool (*)(unsigned* cylinders, unsigned* heads);
 
     OpenFn dsk_open = nullptr;
     OpenFn dsk_creat = nullptr;
@@ -38,6 +39,10 @@ struct DiskLibraryTable {
     // Why the last dsk_open refused a file before LibDsk saw it ("" when it
     // did not): not a LibDsk entry, the binding's own.
     RefusalFn open_refusal = nullptr;
+    // The cylinders and heads that the container of the file last opened
+    // holds; false when it does not say. The binding's own, like
+    // open_refusal.
+    ShapeFn open_shape = nullptr;
 
     // The paths handed to dsk_open name host files, which are then saved
     // whole and atomically (see SafeFile.h). A test disk that lives in

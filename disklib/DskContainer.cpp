@@ -299,7 +299,7 @@ ImageKind IdentifyImageFile(const std::string& path) {
         kind.cause = std::strerror(errno);
         return kind;
     }
-    std::uint8_t head[16] = {};
+    std::uint8_t head[0x32] = {};
     ssize_t got = -1;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
         got = ::pread(fd, head, sizeof head, 0);
@@ -321,12 +321,12 @@ ImageKind IdentifyImageFile(const std::string& path) {
         return static_cast<std::size_t>(got) >= length && std::memcmp(head, magic, length) == 0;
     };
     kind.verdict = ImageKind::Verdict::Image;
-    if (at("MV - CPC", 8)) {
-        kind.driver = "dsk";
-        return kind;
-    }
-    if (at("EXTENDED", 8)) {
-        kind.driver = "edsk";
+    if (at("MV - CPC", 8) || at("EXTENDED", 8)) {
+        kind.driver = head[0] == 'M' ? "dsk" : "edsk";
+        if (got == sizeof head && (head[0x31] == 1 || head[0x31] == 2)) {
+            kind.cylinders = head[0x30];
+            kind.heads = head[0x31];
+        }
         return kind;
     }
     for (const KnownMagic& known : kForeign) {
@@ -338,6 +338,10 @@ ImageKind IdentifyImageFile(const std::string& path) {
     }
     if (IsRawSize(st.st_size)) {
         kind.driver = "raw";
+        // Up to 86 tracks fit one side; more are two sides of half as many.
+        const auto tracks = static_cast<unsigned>(st.st_size / kRawTrack);
+        kind.heads = tracks > 86 && tracks % 2 == 0 ? 2 : 1;
+        kind.cylinders = tracks / kind.heads;
         return kind;
     }
     kind.verdict = ImageKind::Verdict::NotReadable;

@@ -27,6 +27,11 @@ struct ImageKind {
     Verdict verdict = Verdict::NotReadable;
     const char* driver = nullptr;
     std::string cause; // why it was refused, in a user's words
+    // The cylinders and heads the container holds (0 when it does not say):
+    // the disk's own shape, which LibDsk's geometry guess from the boot
+    // sector may not match.
+    unsigned cylinders = 0;
+    unsigned heads = 0;
 };
 // Images larger than this are no floppy disk.
 constexpr long long kMaxImageSize = 16LL << 20;

@@ -35,6 +35,11 @@ TEST(Layout, DerivedForEachFormat) {
         {"CPC data", {40, 1, 9, 512, 0xC1}, {}, 1024, 2, 180, 0, 16, 0, 180, S::Alternate},
         {"2K blocks on 180K", {40, 1, 9, 512, 1}, {0, 0, 40, 9, 2, 1, 4, 2}, 2048, 2, 90, 1, 16, 1, 87, S::Alternate},
         {"successive sides", {80, 2, 9, 512, 1}, {3, 0x82, 80, 9, 2, 1, 4, 4}, 2048, 4, 360, 1, 8, 0, 357, S::Successive},
+        // 256 blocks with the reserved track, 252 in the data area: one-byte numbers.
+        {"57 tracks, 1K blocks", {57, 1, 9, 512, 1}, {0, 0, 57, 9, 2, 1, 3, 2}, 1024, 2, 256, 1, 16, 0, 252, S::Alternate},
+        // CPC formats stop at 40 tracks, whatever the container holds beyond.
+        {"CPC data, 42 tracks", {42, 1, 9, 512, 0xC1}, {}, 1024, 2, 180, 0, 16, 0, 180, S::Alternate},
+        {"CPC system, 42 tracks", {42, 1, 9, 512, 0x41}, {}, 1024, 2, 180, 2, 16, 0, 171, S::Alternate},
     };
     for (const LayoutCase& c : cases) {
         std::vector<std::uint8_t> boot(512, 0xE5);

@@ -198,15 +198,17 @@ protected:
     CDiskImage image{&owner};
 };
 
-TEST_F(OtherGeometries, FortyTwoCylindersGetSecondDefaultSet) {
+// A single-sided disk without a specification is a 180K one whatever its
+// track count: the 720K set's directory would lie over its files.
+TEST_F(OtherGeometries, FortyTwoSingleSidedCylindersGetTheSingleSidedSet) {
     MemDisk disk(42, 1, 9, 1, 512);
     ASSERT_EQ(Open(disk), 1);
-    EXPECT_EQ(image.BlockSize(), 2048);
-    EXPECT_EQ(image.SectorsPerBlock(), 4);
-    EXPECT_EQ(image.DirectoryBlocks(), 4);
-    EXPECT_EQ(image.TotalBlocks(), 360);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Type], 3);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Sides], 0x81);
+    EXPECT_EQ(image.BlockSize(), 1024);
+    EXPECT_EQ(image.SectorsPerBlock(), 2);
+    EXPECT_EQ(image.DirectoryBlocks(), 2);
+    EXPECT_EQ(image.TotalBlocks(), 180);
+    EXPECT_EQ(image.Spec().bytes[DiskSpec::Type], 0);
+    EXPECT_EQ(image.Spec().bytes[DiskSpec::Sides], 0x00);
     EXPECT_EQ(image.Spec().bytes[DiskSpec::TracksPerSide], 42);
 }
 
