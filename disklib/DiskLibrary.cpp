@@ -24,10 +24,9 @@ dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const ch
         g_Refusal = kind.cause;
         return kind.verdict == ImageKind::Verdict::Unsupported ? DSK_ERR_BADFMT : DSK_ERR_SYSERR;
     }
-    if (!DskContainerIsSound(path)) {
-        g_Refusal = "damaged container";
+    g_Refusal = ContainerDamage(path);
+    if (!g_Refusal.empty())
         return DSK_ERR_CORRUPT;
-    }
     g_Cylinders = kind.cylinders;
     g_Heads = kind.heads;
     return g_LibraryOpen(self, path, kind.driver, nullptr);
@@ -40,6 +39,11 @@ bool LastShape(unsigned* cylinders, unsigned* heads) {
     *heads = g_Heads;
     return g_Cylinders != 0 && g_Heads != 0;
 }
+
+// LibDsk reports its progress ("Checking compression: ...") on the
+// terminal by default; those words are not this program's.
+void IgnoreReport(const char*) {}
+void IgnoreReportEnd() {}
 
 template <typename Fn> void Resolve(void* module, const char* symbol, Fn& slot) {
     slot = reinterpret_cast<Fn>(dlsym(module, symbol));
@@ -61,6 +65,11 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     }
     if (m_hModule == nullptr)
         return false;
+    using ReportSetFn = void (*)(DSK_REPORTFUNC, DSK_REPORTEND);
+    ReportSetFn setReport = nullptr;
+    Resolve(m_hModule, "dsk_reportfunc_set", setReport);
+    if (setReport != nullptr)
+        setReport(&IgnoreReport, &IgnoreReportEnd);
     Resolve(m_hModule, "dsk_open", g_LibraryOpen);
     if (g_LibraryOpen != nullptr) {
         m_Table.dsk_open = &CheckedOpen;

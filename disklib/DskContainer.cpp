@@ -122,6 +122,11 @@ long SectorOffset(const std::uint8_t* header, bool extended, std::uint8_t id) {
     return 0;
 }
 
+std::string CutShort(unsigned promised, unsigned present) {
+    return "the container is cut short: " + std::to_string(promised) + " tracks promised, " +
+           std::to_string(present) + " present";
+}
+
 bool TrackIsSound(File file, long offset, long blockSize, bool extended) {
     std::uint8_t header[kHeaderSize];
     if (!ReadAt(file, offset, header, sizeof header))
@@ -150,30 +155,6 @@ bool TrackIsSound(File file, long offset, long blockSize, bool extended) {
 
 bool StartsWith(const std::uint8_t* data, const char* magic) {
     return std::memcmp(data, magic, std::strlen(magic)) == 0;
-}
-
-} // namespace
-
-// Formats whose files LibDsk recognises by their first bytes; anything else
-// it opens as a raw sector dump, whose first 512 bytes are the boot sector.
-bool HasOtherContainerMagic(const std::uint8_t* header) {
-    static const char* const kMagics[] = {"IMD ", "TD", "td", "CQ\x14", "ACT Apricot", "LBS\x01",
-                                          "\x1f\x8b", "\x1f\x9d", "BZh", "\x76\xff",
-                                          "<CPM_Disk>", "SAP\x00", "JV3", "DQK"};
-    for (const char* magic : kMagics)
-        if (StartsWith(header, magic))
-            return true;
-    return false;
-}
-
-namespace {
-
-// A YAZE YDSK header: LibDsk divides by the sectors per track it derives
-// from the header and shifts by its sector-size code unchecked.
-bool YdskHeaderIsSound(const std::uint8_t* header) {
-    const unsigned spt = header[32] | header[33] << 8;
-    const unsigned psh = header[47];
-    return psh <= 2 && (spt >> psh) != 0 && header[34] <= 15;
 }
 
 // The boot sector of a CPCEMU container: sector id 1 of the first track.
@@ -349,57 +330,61 @@ ImageKind IdentifyImageFile(const std::string& path) {
     return kind;
 }
 
-bool DskContainerIsSound(const std::string& path) {
+std::string ContainerDamage(const std::string& path) {
+    static const std::string kDamaged = "damaged container";
     FileBytes contents;
     if (!contents.Load(path))
-        return true; // LibDsk reports what cannot be opened or read
+        return {}; // LibDsk reports what cannot be opened or read
     const File file = &contents;
     std::uint8_t header[kHeaderSize];
-    if (!ReadAt(file, 0, header, sizeof header))
-        return true;
-    const bool standard = StartsWith(header, "MV - CPC");
+    const bool standard = ReadAt(file, 0, header, sizeof header) && StartsWith(header, "MV - CPC");
     // LibDsk goes by the first eight bytes alone.
-    const bool extended = StartsWith(header, "EXTENDED");
-    if (StartsWith(header, "<CPM_Disk>"))
-        return YdskHeaderIsSound(header);
-    if (HasOtherContainerMagic(header))
-        return true;
-    // A file whose container header LibDsk does not accept after all is
-    // read as a raw dump, so the first 512 bytes must pass as a boot sector
-    // too; those of a sound CPCEMU header do.
+    const bool extended = !standard && ReadAt(file, 0, header, sizeof header) &&
+                          StartsWith(header, "EXTENDED");
+    // A raw dump is read through its first sector, and so is a file whose
+    // container header LibDsk does not accept after all: those 512 bytes
+    // must pass as a boot sector (those of a sound CPCEMU header do).
     std::uint8_t boot[512];
     if (ReadAt(file, 0, boot, sizeof boot) && !BootSectorIsSafe(boot))
-        return false;
+        return standard || extended ? kDamaged
+                                    : "a raw sector dump whose layout cannot be told from its bytes";
     if (!standard && !extended)
-        return true;
+        return {};
     if (!ContainerBootSectorIsSafe(file, header, extended))
-        return false;
+        return kDamaged;
+    const unsigned tracks = header[0x30] * header[0x31];
+    if (!extended) {
+        const long blockSize = header[0x32] | header[0x33] << 8;
+        if (tracks != 0 && blockSize < kHeaderSize)
+            return kDamaged;
+        const long present = blockSize > 0 ? (static_cast<long>(file->size()) - kHeaderSize) / blockSize : 0;
+        if (present < static_cast<long>(tracks))
+            return CutShort(tracks, static_cast<unsigned>(std::max(present, 0L)));
+    } else if (tracks > kHeaderSize - 0x34) {
+        return kDamaged;
+    }
     // LibDsk's geometry probe asks the first track for a sector id and
     // divides by its sector count: that track must have sectors.
     std::uint8_t firstTrack[kHeaderSize];
     if ((extended && header[0x34] == 0) ||
         (ReadAt(file, kHeaderSize, firstTrack, sizeof firstTrack) && firstTrack[0x15] == 0))
-        return false;
-    const unsigned tracks = header[0x30] * header[0x31];
-    if (standard) {
-        const long blockSize = header[0x32] | header[0x33] << 8;
-        if (tracks != 0 && blockSize < kHeaderSize)
-            return false;
-        for (unsigned t = 0; t < tracks; ++t)
-            if (!TrackIsSound(file, kHeaderSize + t * blockSize, blockSize, false))
-                return false;
-        return true;
-    }
-    if (tracks > kHeaderSize - 0x34)
-        return false;
+        return kDamaged;
     long offset = kHeaderSize;
+    unsigned promised = 0, present = 0;
     for (unsigned t = 0; t < tracks; ++t) {
-        const long blockSize = long{header[0x34 + t]} << 8;
+        const long blockSize = extended ? long{header[0x34 + t]} << 8 : header[0x32] | header[0x33] << 8;
         if (blockSize == 0)
-            continue;
-        if (blockSize < kHeaderSize || !TrackIsSound(file, offset, blockSize, true))
-            return false;
+            continue; // an extended image's unformatted track
+        ++promised;
+        if (blockSize < kHeaderSize || !TrackIsSound(file, offset, blockSize, extended))
+            return kDamaged;
+        if (offset + blockSize <= static_cast<long>(file->size()))
+            ++present;
         offset += blockSize;
     }
-    return true;
+    if (present < promised)
+        return CutShort(promised, present);
+    return {};
 }
+
+bool DskContainerIsSound(const std::string& path) { return ContainerDamage(path).empty(); }

@@ -8,8 +8,8 @@
 // - boot sectors whose DOS, PCW, Apricot or Opus fields claim sectors over
 //   512 bytes (LibDsk's geometry probe then reads that much into a 512-byte
 //   buffer), or whose PCW fields it divides or shifts by unchecked;
-// - YAZE YDSK headers with no sectors per track.
-// Other container formats pass unchecked.
+// - containers cut short, whose missing tracks LibDsk reports as a missing file.
+// Only these containers and raw dumps reach LibDsk (see IdentifyImageFile).
 
 #include <cstdint>
 #include <string>
@@ -37,12 +37,11 @@ struct ImageKind {
 constexpr long long kMaxImageSize = 16LL << 20;
 ImageKind IdentifyImageFile(const std::string& path);
 
-// False when LibDsk must not be given the file.
+// Why LibDsk must not be given the file, in a user's words ("damaged
+// container", "the container is cut short: 40 tracks promised, 23
+// present"); empty when it may.
+std::string ContainerDamage(const std::string& path);
 bool DskContainerIsSound(const std::string& path);
-
-// True for the first bytes of the container formats other than CPCEMU and
-// YDSK that LibDsk recognises (IMD, TeleDisk, CopyQM, compressed files...).
-bool HasOtherContainerMagic(const std::uint8_t* header);
 
 // False when LibDsk's geometry probe would read this boot sector again with
 // sectors larger than 512 bytes.
