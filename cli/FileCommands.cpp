@@ -309,7 +309,7 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
                 name = given.glob;
             }
         }
-        switch (ParseCpmName(name, !options.keepName, target.name)) {
+        switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.name)) {
         case NameCheck::Valid:
             break;
         case NameCheck::Empty:
@@ -318,9 +318,9 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             continue;
         case NameCheck::BadCharacter:
             Report(file, "'" + Printable(name) +
-                             "' is no CP/M name (spaces, < > . , ; : = ? * [ ] | \" and control "
-                             "or non-ASCII bytes cannot be addressed): give one with --as "
-                             "NAME.TYP, or store it as it is with --keep-name");
+                             "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and "
+                             "control or non-ASCII bytes cannot be addressed): give one with "
+                             "--as NAME.TYP");
             status = kExitFailed;
             continue;
         }
@@ -354,7 +354,7 @@ int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
           const std::string& to) {
     const FilePattern target = ParsePattern(to);
     CpmName name;
-    if (target.wild || ParseCpmName(target.glob, true, name) != NameCheck::Valid) {
+    if (target.wild || ParseCpmName(target.glob, NameCase::Upper, name) != NameCheck::Valid) {
         Report(to, "is no CP/M name (NAME.TYP, optionally USER: in front)");
         return kExitUsage;
     }

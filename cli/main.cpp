@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
              cmd.add_flag("--replace", put.replace,
                           "Replace a file of that user and name (kept if anything fails)");
              cmd.add_flag("--keep-name", put.keepName,
-                          "Store the host name as it is, not upper-cased or checked");
+                          "Keep the host name's case (it is still checked)");
              cmd.add_option("--plus3", plus3,
                             "Add a +3DOS header: code:LOAD or basic[:LINE]");
              cmd.add_option("--amsdos", amsdos,

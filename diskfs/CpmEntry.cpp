@@ -1,4 +1,7 @@
 #include "CpmEntry.h"
+#include "CpmName.h"
+
+#include <algorithm>
 
 CpmEntry CpmEntry::Decode(const std::uint8_t* raw, unsigned slotCount) {
     CpmEntry e;
@@ -87,11 +90,6 @@ bool CpmEntry::SameFile(std::uint8_t otherUser, const std::uint8_t* otherName,
 }
 
 bool CpmEntry::NameIsValid() const {
-    for (std::uint8_t c : name)
-        if (c < 0x20 || c == 0x7F)
-            return false;
-    for (std::uint8_t c : type)
-        if (c < 0x20 || c == 0x7F)
-            return false;
-    return true;
+    return std::all_of(name.begin(), name.end(), IsNameByte) &&
+           std::all_of(type.begin(), type.end(), IsNameByte);
 }

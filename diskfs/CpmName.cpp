@@ -6,7 +6,7 @@
 namespace {
 
 bool Addressable(unsigned char c) {
-    return c > 0x20 && c < 0x7F && std::strchr("<>.,;:=?*[]|\"", c) == nullptr;
+    return c > 0x20 && c < 0x7F && std::strchr("<>.,;:=?*[]|\"/\\", c) == nullptr;
 }
 
 } // namespace
@@ -16,23 +16,23 @@ std::string PathLeaf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-NameCheck ParseCpmName(const std::string& text, bool strict, CpmName& out) {
+bool IsNameByte(std::uint8_t byte) { return (byte & 0x7F) >= 0x20; }
+
+NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out) {
     out.name.fill(' ');
     out.type.fill(' ');
     const auto dot = text.find_last_of('.');
     std::string base = dot == std::string::npos ? text : text.substr(0, dot);
     std::string ext = dot == std::string::npos ? "" : text.substr(dot + 1);
-    if (strict) {
-        if (base.empty())
-            return NameCheck::Empty;
-        for (std::string* part : {&base, &ext})
-            for (char& c : *part) {
-                if (!Addressable(static_cast<unsigned char>(c)))
-                    return NameCheck::BadCharacter;
-                if (c >= 'a' && c <= 'z')
-                    c = static_cast<char>(c - 'a' + 'A');
-            }
-    }
+    if (base.empty())
+        return NameCheck::Empty;
+    for (std::string* part : {&base, &ext})
+        for (char& c : *part) {
+            if (!Addressable(static_cast<unsigned char>(c)))
+                return NameCheck::BadCharacter;
+            if (nameCase == NameCase::Upper && c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        }
     std::memcpy(out.name.data(), base.data(), std::min(base.size(), kNameLen));
     std::memcpy(out.type.data(), ext.data(), std::min(ext.size(), kTypeLen));
     return NameCheck::Valid;

@@ -18,11 +18,20 @@ enum class NameCheck {
     BadCharacter, // a byte CP/M cannot address: see ParseCpmName
 };
 
+enum class NameCase {
+    Upper,   // as CP/M's command line makes every name
+    AsGiven, // put --keep-name
+};
+
+// Whether a byte of a name or type as the directory holds it (bit 7, an
+// attribute, masked) is part of a name: control bytes are not; 0x7F is, as
+// some +3 programs store it to keep a file from being typed.
+bool IsNameByte(std::uint8_t byte);
+
 // Name before the last ".", type after it, each cut to 8 and 3 bytes and
-// space padded. Strict parsing upper-cases the name and refuses bytes that
-// CP/M and the machines' file names cannot hold: spaces, < > . , ; : = ? *
-// [ ] | ", control and non-ASCII bytes; otherwise the bytes are taken as
-// given (the window's drop).
-NameCheck ParseCpmName(const std::string& text, bool strict, CpmName& out);
+// space padded. A name is stored only if it can be listed, addressed and
+// extracted afterwards: bytes that are not printable ASCII, spaces, / \ and
+// < > . , ; : = ? * [ ] | " are refused.
+NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out);
 // The last path component of a host path.
 std::string PathLeaf(const std::string& path);

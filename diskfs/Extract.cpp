@@ -19,10 +19,14 @@ bool CDiskImage::HostNameAllowed(const std::string& name) {
 std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
     std::string base(reinterpret_cast<const char*>(row.name), kNameLen);
     std::string ext(reinterpret_cast<const char*>(row.type), kTypeLen);
-    for (char& c : base)
-        c = static_cast<char>(c & 0x7F);
-    for (char& c : ext)
-        c = static_cast<char>(c & 0x7F);
+    // 0x7F (a +3 program's way of keeping a name from being typed) and a
+    // slash, which other tools store, cannot stand in a host name.
+    for (std::string* part : {&base, &ext})
+        for (char& c : *part) {
+            c = static_cast<char>(c & 0x7F);
+            if (c == 0x7F || c == '/')
+                c = '_';
+        }
     if (style == HostNames::Padded)
         return base + "." + ext;
     base.erase(base.find_last_not_of(' ') + 1);

@@ -28,8 +28,8 @@ const char* FailReasonText(FailReason reason) {
         return "image is read-only";
     case FailReason::BadName:
         return "name not allowed on this system";
-    case FailReason::UnsupportedBlockSize:
-        return "unsupported block size for import";
+    case FailReason::UnstorableName:
+        return "the name has characters a CP/M disk cannot hold";
     case FailReason::SaveFailed:
         return "Unable to save disk image";
     case FailReason::NoBootSector:

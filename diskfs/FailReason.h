@@ -16,7 +16,7 @@ enum class FailReason {
     DiskWrite,
     ReadOnly,
     BadName,
-    UnsupportedBlockSize,
+    UnstorableName,
     SaveFailed,
     NoBootSector,
     ChangesFormat,

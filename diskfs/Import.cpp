@@ -1,4 +1,5 @@
-// Adds a host file to the image: its 8.3 name from the final path component,
+// Adds a host file to the image: its 8.3 name from the final path component
+// (upper-cased; refused when CP/M could not address it),
 // its data block by block into the lowest free blocks (the last block filled
 // out with 0x1A), its entries under user 0 filled as CP/M fills them, then
 // the directory written back. Any failure puts the directory and the map
@@ -29,9 +30,11 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     // The update may have loaded the image again.
     if (!CanWriteDirectory())
         return 0;
-    // The name as the host file has it, cut to 8.3, bytes as they are.
+    // The name as the host file has it, cut to 8.3 and upper-cased; one
+    // that could not be addressed or extracted afterwards is not stored.
     CpmName parsed;
-    ParseCpmName(PathLeaf(hostPath), false, parsed);
+    if (ParseCpmName(PathLeaf(hostPath), NameCase::Upper, parsed) != NameCheck::Valid)
+        return Fail(FailReason::UnstorableName);
     const std::uint8_t* name = parsed.name.data();
     const std::uint8_t* type = parsed.type.data();
     // A name present under any user number, whatever its attribute bits.

@@ -375,3 +375,27 @@ TEST_F(Hostile, ContainerCutShortIsNamedAsSuch) {
 }
 
 } // namespace
+
+namespace {
+
+// A +3 adventure writer stores its files with a 0x7F in the type, so that
+// they cannot be typed: they are files, listed escaped and extracted with
+// '_' in the host name, not damage.
+TEST_F(Hostile, RuboutInANameIsAFile) {
+    DirEntry hidden = MakeEntry(0, "PART1", "A", 4, {5});
+    hidden.type[1] = 0x7F;
+    Put(2, hidden);
+    std::fill_n(disk.Logical(1, 10).begin(), 512, 'R');
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    EXPECT_EQ(ls.out.find("WARNING"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("PART1     A\\x7f"), std::string::npos) << ls.out;
+    EXPECT_EQ(Run("check").status, 0);
+    const CommandResult get = Get();
+    EXPECT_EQ(get.status, 0) << get.out;
+    const auto data = ReadFile(dir / "out/PART1.A_");
+    ASSERT_EQ(data.size(), 512u);
+    EXPECT_EQ(data[0], 'R');
+}
+
+} // namespace

@@ -82,16 +82,20 @@ TEST_F(Import, FullEntryHoldsSixteenBlocksAndOneMoreByteStartsExtentOne) {
     EXPECT_EQ(0, std::memcmp(&onDisk, &second, 32));
 }
 
-TEST_F(Import, NamesComeFromTheFinalPathComponentAsTheyAre) {
+// A dropped file's name is stored only when CP/M can address it and it can
+// come back out: upper-cased, cut to 8.3; anything else is refused, the
+// disk untouched (such names were stored and then hidden as damage).
+TEST_F(Import, NamesComeFromTheFinalPathComponentUpperCased) {
     struct Case {
         const char* file;
         const char* name;
         const char* type;
     };
     const Case cases[] = {
-        {"letter.txt", "letter  ", "txt"},   {"archive.tar.gz", "archive.", "gz "},
-        {".profile", "        ", "pro"},     {"README", "README  ", "   "},
-        {"verylongname.basic", "verylong", "bas"},
+        {"letter.txt", "LETTER  ", "TXT"},
+        {"README", "README  ", "   "},
+        {"verylongname.basic", "VERYLONG", "BAS"},
+        {"Game-1.Bin", "GAME-1  ", "BIN"},
     };
     unsigned index = 0;
     for (const Case& c : cases) {
@@ -105,18 +109,27 @@ TEST_F(Import, NamesComeFromTheFinalPathComponentAsTheyAre) {
     ASSERT_EQ(image.ImportFile(host / "a.b/PLAIN"), 1);
     EXPECT_EQ(Field(At(image, index).name, 8), "PLAIN   ");
     EXPECT_EQ(Field(At(image, index).type, 3), "   ");
+
+    const auto before = disk.Contents();
+    for (const char* file : {"Stra\xc3\x9f" "e.txt", "a\tb.txt", "hello world.txt", "a\\b.txt",
+                             "archive.tar.gz", ".profile", "x<y.txt", "del\x7f.txt"}) {
+        EXPECT_EQ(image.ImportFile(Host(file, 10)), 0) << file;
+        EXPECT_EQ(image.LastFailure(), FailReason::UnstorableName) << file;
+    }
+    EXPECT_TRUE(disk.Contents() == before);
 }
 
 TEST_F(Import, ExistingNameUnderAnyUserRefusesWithoutChange) {
     ASSERT_EQ(image.ImportFile(Host("GAME.BIN", 100)), 1);
     const auto disk1 = disk.Contents();
     const std::uint32_t used = image.GetUsedSpace();
-    EXPECT_EQ(image.ImportFile(Host("GAME.BIN", 100)), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::FileExists);
-    EXPECT_TRUE(disk.Contents() == disk1);
-    EXPECT_EQ(image.GetUsedSpace(), used);
-    // Lower case is another name.
-    EXPECT_EQ(image.ImportFile(Host("game.bin", 100)), 1);
+    // Lower case is the same name: CP/M upper-cases what is typed.
+    for (const char* same : {"GAME.BIN", "game.bin"}) {
+        EXPECT_EQ(image.ImportFile(Host(same, 100)), 0) << same;
+        EXPECT_EQ(image.LastFailure(), FailReason::FileExists);
+        EXPECT_TRUE(disk.Contents() == disk1);
+        EXPECT_EQ(image.GetUsedSpace(), used);
+    }
     Put(10, MakeEntry(3, "USER3", "BIN", 1, {40}));
     List();
     EXPECT_EQ(image.ImportFile(Host("USER3.BIN", 10)), 0);
