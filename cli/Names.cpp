@@ -40,7 +40,7 @@ FilePattern ParsePattern(const std::string& text) {
         const long number = std::strtol(user.c_str(), &end, 10);
         if (user == "*") {
             pattern.glob = text.substr(colon + 1);
-        } else if (!user.empty() && *end == 0 && number >= 0 && number <= 31) {
+        } else if (!user.empty() && *end == 0 && number >= 0 && number <= kMaxLiveUser) {
             pattern.user = static_cast<int>(number);
             pattern.glob = text.substr(colon + 1);
         }

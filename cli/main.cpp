@@ -186,8 +186,8 @@ int main(int argc, char** argv) {
              cmd.add_option("IMAGE", put.image, "Image file")->required();
              cmd.add_option("FILE", put.files, "Host files, added in order; - for standard input")
                  ->required();
-             cmd.add_option("-u,--user", put.user, "User number (0-31, default 0)")
-                 ->check(CLI::Range(0, 31));
+             cmd.add_option("-u,--user", put.user, "User number (0-15, default 0)")
+                 ->check(CLI::Range(0, 15));
              cmd.add_option("--as", put.as, "[USER:]NAME.TYP to store the one file under");
              cmd.add_flag("--replace", put.replace,
                           "Replace a file of that user and name (kept if anything fails)");
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     app.name("tarnlight-cli");
     app.set_version_flag("-V,--version", "tarnlight-cli " TARNLIGHT_VERSION);
     app.require_subcommand(1);
-    app.footer("Files on an image are named [USER:]PATTERN (USER 0-31 or *; every user when "
+    app.footer("Files on an image are named [USER:]PATTERN (USER 0-15 or *; every user when "
                "left out). Quote patterns so that the shell leaves them alone: '*.BAS'.\n"
                "Run tarnlight-cli COMMAND --help for a command's options and examples.\n\n"
                "Exit status: 0 success, 1 an operation failed, 2 usage error.");

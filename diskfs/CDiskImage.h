@@ -220,7 +220,12 @@ private:
     int LoadFrom(const std::string& path, const std::string& libraryPath);
     int ImportInto(const std::string& hostPath);
     int ImportDataInto(const ImportTarget& target, const std::vector<std::uint8_t>& data);
-    int ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change);
+    enum class WithPassword { No, Yes };
+    int ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change,
+                      WithPassword password = WithPassword::No);
+    // The directory positions of a file's CP/M Plus password records.
+    std::vector<std::uint16_t> PasswordRecords(std::uint8_t user, const std::uint8_t* name,
+                                               const std::uint8_t* type) const;
     // Marks in use every block a live entry names.
     void KeepSharedBlocksInUse();
     // Reads up to `size` bytes; -1 on a read error.
@@ -239,6 +244,9 @@ private:
     void DiscardWork();
     // The directory, map and boot sector read again from the image file.
     void ReloadFromFile();
+    // Another program replaced or wrote the image file since it was loaded
+    // or saved here.
+    bool ChangedOnDisk() const;
     int SaveFailed(const std::string& cause);
     void ApplyLayout(const DiskLayout& layout);
     std::string LibraryErrorText(dsk_err_t err) const;

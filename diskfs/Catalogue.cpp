@@ -6,7 +6,13 @@
 #include "CDiskImage.h"
 
 int CDiskImage::ReadCatalogue(Catalogue& rows) {
-    ReadDirectory(m_Directory);
+    // The buffer holds what the disk holds from the load on: every change
+    // is made there and written back, or undone. Another program's save
+    // since then is taken up.
+    if (ChangedOnDisk())
+        LoadImage(m_strImagePath);
+    else if (!m_bDirectoryCurrent)
+        ReadDirectory(m_Directory);
     std::size_t n = 0;
     rows.count = 0;
     const std::uint32_t limit = DirectoryLimit();

@@ -51,7 +51,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
         const std::string where = "entry " + std::to_string(i);
         if (!entry.Live()) {
-            if (entry.user != kFreeUser && entry.user != kLabelUser &&
+            if (entry.user != kFreeUser && entry.user != kLabelUser && !entry.PasswordRecord() &&
                 entry.user != kTimestampsUser && ++badUsers <= kNamedBadUsers) {
                 char text[80];
                 std::snprintf(text, sizeof text,

@@ -48,6 +48,7 @@ struct CpmEntry {
     void Encode(std::uint8_t* raw) const;
 
     bool Live() const { return user <= kMaxLiveUser; }
+    bool PasswordRecord() const { return user > kMaxLiveUser && user <= kMaxPasswordUser; }
     bool Free() const { return user == kFreeUser; }
     // The logical extent number, EX + 32 * S2.
     unsigned Extent() const { return ExtentNumber(ex, s2); }

@@ -86,10 +86,10 @@ int CDiskImage::ReadDirectory(std::uint8_t* target) {
 int CDiskImage::BuildAllocationMap() {
     for (auto& flag : m_AllocMap)
         flag = 1;
-    // A scratch copy of its own: the directory buffer is left as it is.
-    std::uint8_t* scratch = m_DiskDirectory;
-    m_bDirectoryCurrent = false;
-    ReadDirectory(scratch);
+    // The one read of the directory at load: listing, changes and the map
+    // all work on it.
+    const std::uint8_t* scratch = m_Directory;
+    ReadDirectory(m_Directory);
     m_Damage = Damage::None;
     auto note = [this](Damage damage) {
         if (m_Damage == Damage::None)
@@ -167,6 +167,17 @@ std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std:
     if (positions.size() > 1)
         std::stable_sort(positions.begin(), positions.end(),
                          [&](std::uint16_t a, std::uint16_t b) { return extentOf(a) < extentOf(b); });
+    return positions;
+}
+
+std::vector<std::uint16_t> CDiskImage::PasswordRecords(std::uint8_t user, const std::uint8_t* name,
+                                                       const std::uint8_t* type) const {
+    std::vector<std::uint16_t> positions;
+    if (user > kMaxLiveUser)
+        return positions;
+    const auto status = static_cast<std::uint8_t>(user + kPasswordUserOffset);
+    for (std::uint16_t position = 0; FindExtent(status, name, type, position); ++position)
+        positions.push_back(position);
     return positions;
 }
 

@@ -25,7 +25,12 @@ constexpr std::size_t kBootSectorSize = 512;
 constexpr std::size_t kNameLen = 8;
 constexpr std::size_t kTypeLen = 3;
 constexpr std::uint8_t kFreeUser = 0xE5;
-constexpr std::uint8_t kMaxLiveUser = 31;
+// Users 0-15 own files (+3DOS and AMSDOS have no others). CP/M Plus keeps a
+// file's password in a record of status user + 16 with the file's name:
+// part of the file, never a file of its own.
+constexpr std::uint8_t kMaxLiveUser = 15;
+constexpr std::uint8_t kPasswordUserOffset = 16;
+constexpr std::uint8_t kMaxPasswordUser = 31;
 
 struct DiskSpec {
     enum Byte : std::size_t {

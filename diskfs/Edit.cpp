@@ -14,11 +14,12 @@ int CDiskImage::RenameFile(const FileEntry& row, std::uint8_t user, const CpmNam
             return Fail(FailReason::BadName);
         if (!FileExtents(user, name.name.data(), name.type.data()).empty())
             return Fail(FailReason::FileExists);
+        // The file's password record (CP/M Plus) is renamed with it.
         return ChangeEntries(row, [&](CpmEntry& entry) {
-            entry.user = user;
+            entry.user = entry.PasswordRecord() ? static_cast<std::uint8_t>(user + kPasswordUserOffset) : user;
             entry.name = name.name;
             entry.type = name.type;
-        });
+        }, WithPassword::Yes);
     });
 }
 
@@ -42,11 +43,14 @@ int CDiskImage::SetAttributes(const FileEntry& row, unsigned set, unsigned clear
     });
 }
 
-int CDiskImage::ChangeEntries(const FileEntry& row,
-                              const std::function<void(CpmEntry&)>& change) {
-    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+int CDiskImage::ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change,
+                              WithPassword password) {
+    std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
     if (positions.empty())
         return Fail(FailReason::FileNotFound);
+    if (password == WithPassword::Yes)
+        for (std::uint16_t position : PasswordRecords(row.user, row.name, row.type))
+            positions.push_back(position);
     Snapshot before;
     TakeSnapshot(before);
     for (std::uint16_t position : positions) {

@@ -25,6 +25,9 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
         entry.user = kFreeUser;
         PutEntry(position, entry);
     }
+    // Its password record goes with it, as in CP/M Plus; it names no blocks.
+    for (std::uint16_t position : PasswordRecords(row.user, row.name, row.type))
+        m_Directory[std::size_t{position} * kDirEntrySize] = kFreeUser;
     // A block that a damaged directory gives to another live file too stays
     // in use: freeing it would let the next import overwrite that file.
     KeepSharedBlocksInUse();

@@ -74,8 +74,6 @@ int CDiskImage::BeginUpdate() {
             ShowError("The disk image was changed by another program");
             return Fail(FailReason::SaveFailed);
         }
-        // The operation works on the directory as the file now holds it.
-        ReadDirectory(m_Directory);
     }
     // The file's own permissions decide, not the folder's: a rename would
     // otherwise replace a file the user made read-only.
@@ -165,11 +163,18 @@ void CDiskImage::DiscardWork() {
     m_WorkingCopy.Abandon();
 }
 
+bool CDiskImage::ChangedOnDisk() const {
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_UpdateDepth > 0 || !IsOpen() ||
+        m_strSavePath.empty())
+        return false;
+    FileIdentity now;
+    return !IdentityOfFile(m_strSavePath, now) || !(now == m_LoadedIdentity);
+}
+
 void CDiskImage::ReloadFromFile() {
     if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
         m_bReadOnly = true;
     BuildAllocationMap();
-    ReadDirectory(m_Directory);
 }
 
 int CDiskImage::EndUpdate() {

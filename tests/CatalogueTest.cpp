@@ -106,16 +106,6 @@ TEST_F(CatalogueRows, FreeSpaceIsWhatCanBeAllocated) {
     EXPECT_EQ(image.FindFreeBlock(block), 0);
 }
 
-TEST_F(CatalogueRows, CatalogueReadReplacesUnwrittenChanges) {
-    ASSERT_EQ(Load(), 1);
-    List();
-    std::uint16_t index;
-    const std::uint8_t name[8] = {'G', 'H', 'O', 'S', 'T', ' ', ' ', ' '};
-    const std::uint8_t type[3] = {' ', ' ', ' '};
-    ASSERT_EQ(image.AllocDirEntry(0, name, type, index), 1);
-    EXPECT_TRUE(List().empty());
-}
-
 class FullCatalogue : public ImageFixture {
 protected:
     FullCatalogue() : ImageFixture(80, 2, 9, 1, 512) {

@@ -18,8 +18,6 @@ TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
         EXPECT_EQ(entries[i].user, 40) << i;
     for (unsigned i = 64; i < kMaxDirEntries; ++i)
         ASSERT_EQ(entries[i].user, 0xE5) << i;
-    // Directory sectors are logical sectors 0..3: track 1, ids 1..4.
-    EXPECT_EQ(disk.reads, 1u /*boot*/ + 4u /*map*/ + 4u /*catalogue*/);
 }
 
 TEST_F(Directory, FreshDiskIsAllFreeAndFirstFreeBlockFollowsDirectory) {
@@ -33,7 +31,9 @@ TEST_F(Directory, FreshDiskIsAllFreeAndFirstFreeBlockFollowsDirectory) {
 
 TEST_F(Directory, OnlyLiveEntriesMarkBlocksAndBlockZeroMeansNone) {
     Put(0, MakeEntry(0, "A", "", 8, {0, 5, 0, 6}));
-    Put(1, MakeEntry(31, "B", "", 8, {7}));
+    Put(1, MakeEntry(15, "B", "", 8, {7}));
+    // A CP/M Plus password record: its "blocks" are the password.
+    Put(5, MakeEntry(31, "B", "", 8, {11}));
     Put(2, MakeEntry(32, "C", "", 8, {8}));
     Put(3, MakeEntry(0xE4, "D", "", 8, {9}));
     Put(4, MakeEntry(0xE6, "E", "", 8, {10}));
@@ -45,6 +45,7 @@ TEST_F(Directory, OnlyLiveEntriesMarkBlocksAndBlockZeroMeansNone) {
     EXPECT_TRUE(image.IsBlockFree(8));
     EXPECT_TRUE(image.IsBlockFree(9));
     EXPECT_TRUE(image.IsBlockFree(10));
+    EXPECT_TRUE(image.IsBlockFree(11));
     EXPECT_EQ(image.GetUsedSpace(), 3u * 1024);
 }
 
@@ -158,10 +159,9 @@ TEST(BlockLayout, TwoHundredFiftyFiveBlocksUseOneByteNumbers) {
     MemDisk::UnregisterAll();
 }
 
-TEST_F(Directory, WriteDirectoryRefusedUntilThisImagesDirectoryWasRead) {
+TEST_F(Directory, WriteDirectoryWritesOnlyChangedSectors) {
+    EXPECT_EQ(image.WriteDirectory(), 0); // no image
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.WriteDirectory(), 0);
-    List();
     EXPECT_EQ(image.WriteDirectory(), 1);
     // Only sectors that differ from the disk are written.
     EXPECT_EQ(disk.written.size(), 0u);
@@ -263,6 +263,74 @@ TEST_F(DamagedDirectory, SoundDirectoriesRaiseNothing) {
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.DirectoryDamage(), CDiskImage::Damage::None);
     EXPECT_TRUE(owner.messages.empty());
+}
+
+} // namespace
+
+namespace {
+
+// CP/M Plus keeps a file's password in a record of status user + 16 with
+// the file's name; the password and its mode sit where an entry's extent
+// and blocks would. Such a record is no file: not listed, its bytes no
+// blocks; it goes with its file when the file is renamed or erased, and
+// nothing else of the directory changes.
+class PasswordRecords : public ImageFixture {
+protected:
+    void SetUp() override {
+        Put(0, MakeEntry(2, "GAME", "BIN", 8, {2}));
+        DirEntry password = MakeEntry(18, "GAME", "BIN", 0, {'S', 'E', 'C', 'R', 'E', 'T', ' ', ' '});
+        password.ex = 0x80; // read mode
+        Put(1, password);
+        Put(2, MakeEntry(3, "GAME", "BIN", 8, {3}));
+        Put(3, MakeEntry(19, "GAME", "BIN", 0, {'O', 'T', 'H', 'E', 'R'}));
+        ASSERT_EQ(Load(), 1);
+        expected = Region();
+    }
+    // The whole directory region as the disk holds it.
+    std::vector<std::uint8_t> Region() {
+        std::vector<std::uint8_t> bytes;
+        for (unsigned k = 0; k < 4; ++k)
+            bytes.insert(bytes.end(), disk.Logical(1, k), disk.Logical(1, k) + 512);
+        return bytes;
+    }
+    std::uint8_t& At(unsigned entry, unsigned byte) { return expected[entry * 32 + byte]; }
+    std::vector<std::uint8_t> expected;
+};
+
+TEST_F(PasswordRecords, AreNeitherFilesNorBlocks) {
+    EXPECT_EQ(List(), (std::vector<std::string>{"GAME.BIN", "GAME.BIN"}));
+    EXPECT_EQ(rows[0].user, 2);
+    EXPECT_EQ(rows[1].user, 3);
+    EXPECT_EQ(image.DirectoryDamage(), CDiskImage::Damage::None);
+    EXPECT_EQ(image.GetUsedSpace(), 2u * 1024);
+    EXPECT_TRUE(image.CheckFileSystem().empty());
+}
+
+TEST_F(PasswordRecords, GoWithTheirFileWhenErased) {
+    ASSERT_EQ(image.EraseFile(Row(2, "GAME    ", "BIN")), 1);
+    At(0, 0) = 0xE5;
+    At(1, 0) = 0xE5;
+    EXPECT_EQ(Region(), expected);
+    EXPECT_EQ(List(), (std::vector<std::string>{"GAME.BIN"}));
+}
+
+TEST_F(PasswordRecords, GoWithTheirFileWhenRenamed) {
+    CpmName name;
+    ASSERT_EQ(ParseCpmName("PLAY.COM", NameCase::Upper, name), NameCheck::Valid);
+    ASSERT_EQ(image.RenameFile(Row(2, "GAME    ", "BIN"), 5, name), 1);
+    for (unsigned entry : {0u, 1u}) {
+        At(entry, 0) = entry == 0 ? 5 : 21;
+        std::memcpy(&At(entry, 1), "PLAY    COM", 11);
+    }
+    EXPECT_EQ(Region(), expected);
+}
+
+TEST_F(PasswordRecords, NoFileIsStoredUnderTheirStatus) {
+    CDiskImage::ImportTarget target;
+    target.user = 16;
+    ASSERT_EQ(ParseCpmName("NEW.BIN", NameCase::Upper, target.name), NameCheck::Valid);
+    EXPECT_EQ(image.ImportData(target, {1, 2, 3}), 0);
+    EXPECT_EQ(Region(), expected);
 }
 
 } // namespace

@@ -131,7 +131,7 @@ TEST_F(Import, ExistingNameUnderAnyUserRefusesWithoutChange) {
         EXPECT_EQ(image.GetUsedSpace(), used);
     }
     Put(10, MakeEntry(3, "USER3", "BIN", 1, {40}));
-    List();
+    ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.ImportFile(Host("USER3.BIN", 10)), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::FileExists);
 }
@@ -167,7 +167,7 @@ TEST_F(Import, DiskFullRestoresDirectoryAndMap) {
 TEST_F(Import, DirectoryFullRefusesAndRestores) {
     for (unsigned i = 0; i < 63; ++i)
         Put(i, MakeEntry(0, "F" + std::to_string(i), "", 0));
-    List();
+    ASSERT_EQ(Load(), 1);
     // Needs two entries: the first fits, the second does not.
     EXPECT_EQ(image.ImportFile(Host("TWO.BIN", 17 * 1024)), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::DirectoryFull);
