@@ -46,7 +46,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
     auto getGeometry = m_pOwner->LibraryTable().dsk_getgeom;
     DSK_GEOMETRY derived{};
     if (mode == BootWrite::KeepFormat && getGeometry != nullptr && m_hImage != nullptr &&
-        getGeometry(m_hImage, &derived) == DSK_ERR_OK &&
+        getGeometry(m_hImage, &derived) == DSK_ERR_OK && (TakeContainerShape(derived), true) &&
         (derived.dg_cylinders != m_Geometry.dg_cylinders ||
          derived.dg_heads != m_Geometry.dg_heads || derived.dg_sectors != m_Geometry.dg_sectors ||
          derived.dg_secbase != m_Geometry.dg_secbase ||
@@ -55,8 +55,25 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
             m_bWorkBroken = true;
         return Fail(FailReason::ChangesFormat);
     }
+    std::uint8_t previous[kBootSectorSize];
+    std::memcpy(previous, m_BootSector, sizeof previous);
     std::memcpy(m_BootSector, incoming, sizeof incoming);
-    return 1;
+    if (!specChanged)
+        return 1;
+    // Every later transfer must follow the disk's new layout: the layout is
+    // derived again and the directory read by it. A layout that cannot be
+    // mapped, or a directory that cannot be read by it, puts the old boot
+    // sector back.
+    const bool mapped = MapFromBootSector();
+    if (mapped && !m_bReadOnly)
+        return 1;
+    std::memcpy(m_BootSector, previous, sizeof previous);
+    if (WriteSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
+        m_bWorkBroken = true;
+    MapFromBootSector();
+    if (!mapped)
+        ShowError("Unable to write boot sector", "it describes a format that cannot be read");
+    return Fail(mapped ? FailReason::DiskRead : FailReason::ChangesFormat);
 }
 
 int CDiskImage::ReadBootSector(const std::string& hostPath) {

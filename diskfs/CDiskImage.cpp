@@ -136,12 +136,10 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
     // for a blank one); the container knows what the disk really holds.
-    unsigned cylinders = 0, heads = 0;
-    if (lib.open_shape != nullptr && lib.open_shape(&cylinders, &heads) &&
-        (cylinders != m_Geometry.dg_cylinders || heads != m_Geometry.dg_heads)) {
-        m_Geometry.dg_cylinders = cylinders;
-        m_Geometry.dg_heads = heads;
-    }
+    m_ContainerShape = {};
+    if (lib.open_shape != nullptr &&
+        lib.open_shape(&m_ContainerShape.cylinders, &m_ContainerShape.heads))
+        TakeContainerShape(m_Geometry);
 
     // Geometries that the track mapping and the 512-byte boot-sector buffer
     // cannot serve are refused before anything is read.
@@ -171,19 +169,8 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return 0;
     }
 
-    const GeometryFigures figures{m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize,
-                                  m_FirstSector};
-    DiskLayout layout;
-    if (!DeriveLayout(figures, m_BootSector, layout))
+    if (!MapFromBootSector())
         return refuse();
-    ApplyLayout(layout);
-    const SectorAddress firstDataTrack = AddressOf(0);
-    m_DataFirstSector =
-        TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_FirstSector);
-    m_bMapped = true;
-    m_bReadOnly = false;
-
-    BuildAllocationMap();
     if (m_bReadOnly) {
         ShowError("Unable to read directory");
         return 0;
@@ -193,6 +180,32 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (m_Damage != Damage::None)
         ShowWarning(DamageText(m_Damage));
     return 1;
+}
+
+void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {
+    if (m_ContainerShape.cylinders != 0 && m_ContainerShape.heads != 0) {
+        geometry.dg_cylinders = m_ContainerShape.cylinders;
+        geometry.dg_heads = m_ContainerShape.heads;
+    }
+}
+
+bool CDiskImage::MapFromBootSector() {
+    const GeometryFigures figures{m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize,
+                                  m_FirstSector};
+    DiskLayout layout;
+    if (!DeriveLayout(figures, m_BootSector, layout)) {
+        m_bMapped = false;
+        m_bReadOnly = true;
+        return false;
+    }
+    ApplyLayout(layout);
+    const SectorAddress firstDataTrack = AddressOf(0);
+    m_DataFirstSector =
+        TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_FirstSector);
+    m_bMapped = true;
+    m_bReadOnly = false;
+    BuildAllocationMap();
+    return true;
 }
 
 std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,

@@ -249,6 +249,12 @@ private:
     bool ChangedOnDisk() const;
     int SaveFailed(const std::string& cause);
     void ApplyLayout(const DiskLayout& layout);
+    // The layout derived from the boot sector in the buffer, and the
+    // directory and map read by it; false (nothing may be written) when
+    // the format cannot be mapped.
+    bool MapFromBootSector();
+    // LibDsk's geometry with the cylinders and heads the container holds.
+    void TakeContainerShape(DSK_GEOMETRY& geometry) const;
     std::string LibraryErrorText(dsk_err_t err) const;
 
     // The in-memory directory and map, to put back after a failed change.
@@ -347,6 +353,12 @@ private:
     std::uint8_t m_DirBlocks = 0;
     std::uint16_t m_TotalBlocks = 0;
     DiskSpec m_Spec{};
+    // The cylinders and heads the image's container holds (0 when it does
+    // not say): LibDsk guesses them from the boot sector.
+    struct {
+        unsigned cylinders = 0;
+        unsigned heads = 0;
+    } m_ContainerShape;
     DiskLayout m_Layout{};
     std::uint32_t m_AllocMap[kMapBlocks] = {};
 

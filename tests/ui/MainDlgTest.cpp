@@ -347,8 +347,30 @@ private slots:
         dlg.MenuCommand(res::ID_TOOLS_WRITEBOOTBLK)->trigger();
         QCOMPARE(dialogs.initialDirs.at(2), saved);
         QVERIFY(!dialogs.specs.at(2).save);
-        // Takes effect at the next open.
-        QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 2);
+        // Takes effect at once: a file added next is laid out in 2K blocks
+        // and comes back whole from a fresh reader.
+        QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 4);
+        const std::vector<unsigned char> data = PatternBytes(5000, 7);
+        WriteFile(dir / "FIVE.BIN", data);
+        QVERIFY(Drop(*dlg.FileList(), {QUrl::fromLocalFile(QString::fromStdString(dir / "FIVE.BIN"))}));
+        QVERIFY(dialogs.messages.empty());
+        {
+            LibDskOwner fresh;
+            CDiskImage reader(&fresh);
+            QCOMPARE(reader.LoadImage(image.toStdString()), 1);
+            QCOMPARE(reader.SectorsPerBlock(), 4);
+            Catalogue rows;
+            ClearCatalogue(rows);
+            reader.ReadCatalogue(rows);
+            QCOMPARE(CatalogueLength(rows), std::size_t{1});
+            std::vector<std::uint8_t> back;
+            QCOMPARE(reader.ReadFileData(rows[0], [&](const std::uint8_t* bytes, std::size_t size) {
+                back.insert(back.end(), bytes, bytes + size);
+                return true;
+            }), 1);
+            QVERIFY(back.size() >= data.size());
+            QVERIFY(std::equal(data.begin(), data.end(), back.begin()));
+        }
         dialogs.files = {image};
         dlg.OnDiskOpen();
         QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 4);
