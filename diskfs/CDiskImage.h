@@ -242,8 +242,6 @@ private:
     bool OpenWorkingCopy();
     // Drops the working copy and turns back to the image file.
     void DiscardWork();
-    // The directory, map and boot sector read again from the image file.
-    void ReloadFromFile();
     // Another program replaced or wrote the image file since it was loaded
     // or saved here.
     bool ChangedOnDisk() const;

@@ -34,6 +34,13 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
         ShowError("Unable to create disk", cause);
         return Fail(FailReason::HostOpen);
     }
+    // A file being replaced is locked like any image being changed, so that
+    // a change under way in another Tarnlight process ends first.
+    CFileLock lock;
+    if (replace && access(target.c_str(), F_OK) == 0 && !lock.Acquire(target, cause)) {
+        ShowError("Unable to create disk", cause);
+        return Fail(FailReason::HostOpen);
+    }
     if (replace) {
         const int existing = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (existing >= 0) {

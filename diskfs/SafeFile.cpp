@@ -244,8 +244,11 @@ bool CPendingFile::CopyFrom(int fd, std::string& cause) {
     }
 }
 
-bool CPendingFile::Finish(Commit mode, std::string& cause) {
+bool CPendingFile::Finish(Commit mode, std::string& cause,
+                          const std::function<bool()>& stillTarget) {
     m_bTargetExisted = false;
+    m_bTargetChanged = false;
+    m_strWarning.clear();
     if (m_Fd < 0) {
         cause = "nothing to save";
         return false;
@@ -284,6 +287,10 @@ bool CPendingFile::Finish(Commit mode, std::string& cause) {
             }
             if (m_strNamed.empty()) {
                 cause = "cannot name the new file in " + m_strFolder + ": " + ErrnoText(errno);
+            } else if (mode == Commit::Replace && stillTarget && !stillTarget()) {
+                m_bTargetChanged = true;
+                cause = "The disk image was changed by another program";
+                errno = 0;
             } else if (mode == Commit::Replace) {
                 named = renameat(m_FolderFd, m_strNamed.c_str(), m_FolderFd, m_strTarget.c_str()) == 0;
             } else {
@@ -294,7 +301,7 @@ bool CPendingFile::Finish(Commit mode, std::string& cause) {
                 if (named)
                     unlinkat(m_FolderFd, m_strNamed.c_str(), 0);
             }
-            if (!named && !m_strNamed.empty())
+            if (!named && !m_strNamed.empty() && !m_bTargetChanged)
                 cause = ErrnoText(errno);
             if (named)
                 m_strNamed.clear();
@@ -305,11 +312,8 @@ bool CPendingFile::Finish(Commit mode, std::string& cause) {
     if (!named)
         return false;
     // The new name must survive a crash as surely as the data.
-    if (fsync(m_FolderFd) != 0 && errno != EINVAL) {
-        cause = "the folder could not be synced: " + ErrnoText(errno);
-        Abandon();
-        return false;
-    }
+    if (fsync(m_FolderFd) != 0 && errno != EINVAL)
+        m_strWarning = "the folder could not be synced: " + ErrnoText(errno);
     Abandon();
     return true;
 }

@@ -9,6 +9,7 @@
 // whole new one, and an interrupted program leaves no temporary behind.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -74,8 +75,14 @@ public:
 
     // Syncs the file and gives it the target's name; with NoReplace an
     // existing target is never touched. SIGINT, SIGTERM and SIGHUP wait
-    // until the name is in place.
-    bool Finish(Commit mode, std::string& cause);
+    // until the name is in place. `stillTarget`, when given, is asked just
+    // before the target is replaced whether it is still the file the new
+    // one was made from; false leaves it alone (TargetChanged). A folder
+    // that cannot be synced after the rename is no failure: the file is in
+    // place, and Warning() says so.
+    bool Finish(Commit mode, std::string& cause, const std::function<bool()>& stillTarget = {});
+    bool TargetChanged() const { return m_bTargetChanged; }
+    const std::string& Warning() const { return m_strWarning; }
     // Removes the pending file; nothing of it remains.
     void Abandon();
     bool Open() const { return m_Fd >= 0; }
@@ -84,6 +91,8 @@ public:
 
 private:
     bool m_bTargetExisted = false;
+    bool m_bTargetChanged = false;
+    std::string m_strWarning;
     bool m_bFolderLocked = false;
     int m_Fd = -1;
     int m_FolderFd = -1;

@@ -171,12 +171,6 @@ bool CDiskImage::ChangedOnDisk() const {
     return !IdentityOfFile(m_strSavePath, now) || !(now == m_LoadedIdentity);
 }
 
-void CDiskImage::ReloadFromFile() {
-    if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
-        m_bReadOnly = true;
-    BuildAllocationMap();
-}
-
 int CDiskImage::EndUpdate() {
     if (m_UpdateDepth == 0)
         return 1;
@@ -203,15 +197,29 @@ int CDiskImage::EndUpdate() {
             cause = LibraryErrorText(err);
         } else {
             m_WorkingCopy.TakeAttributesOf(m_Lock.Descriptor());
+            // Programs that do not lock (cpmtools, emulators) may have
+            // written the file meanwhile, or put another in its place:
+            // what they saved is never replaced.
+            auto stillLoaded = [this] {
+                FileIdentity now;
+                return IdentityOfFile(m_strSavePath, now) && now == m_LoadedIdentity;
+            };
             saved = IdentityOfDescriptor(m_WorkingCopy.Descriptor(), identity) &&
-                    m_WorkingCopy.Finish(CPendingFile::Commit::Replace, cause);
+                    m_WorkingCopy.Finish(CPendingFile::Commit::Replace, cause, stillLoaded);
         }
     }
     if (!saved) {
+        // The volume is what the file now holds, whoever wrote it.
         DiscardWork();
-        ReloadFromFile();
         m_Lock.Release();
+        CloseHandle();
+        LoadImage(m_strImagePath);
         return SaveFailed(cause);
+    }
+    if (!m_WorkingCopy.Warning().empty()) {
+        m_strCause = m_WorkingCopy.Warning();
+        m_pOwner->ShowMessage("The disk image was saved, but " + m_strCause, kErrorCaption,
+                              MessageIcon::Warning);
     }
     // The saved copy is the image file now; the handle on the replaced file
     // is closed (it holds no change) and a new one opened when next needed.

@@ -210,6 +210,74 @@ TEST_P(SaveTest, FailingSystemCallsLeaveTheImageAsItWas) {
     EXPECT_TRUE(Strays(disks, {"work.dsk"}).empty());
 }
 
+// The rename took place, then the folder could not be synced: the image
+// changed, so the command says so and succeeds, with a warning.
+TEST_P(SaveTest, FolderSyncFailingAfterTheRenameIsASave) {
+    if (!HaveProgram("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    // The first fsync is the new image's, the second its folder's.
+    const CommandResult put = RunCommand(
+        "strace -f -o /dev/null -e inject=fsync:error=EIO:when=2 " +
+            Cli("put " + Quote(image) + " " + Quote(dir / "NEW0.BIN")),
+        true);
+    EXPECT_EQ(put.status, 0) << put.out;
+    EXPECT_NE(put.out.find("WARNING: " + image + ": The disk image was saved, but the folder "
+                           "could not be synced: Input/output error"),
+              std::string::npos)
+        << put.out;
+    EXPECT_NE(RunCommand(Cpm("cpmls")).out.find("new0.bin"), std::string::npos);
+    ExpectIntact("after a failed folder sync");
+}
+
+// Programs that take no lock (cpmtools, emulators) may save the image while
+// a put waits for its standard input, holding the lock and a copy: in
+// place, or by putting another file in its place. What they saved stays,
+// and the put says it could not save. `new --force` waits for the put.
+TEST_P(SaveTest, AnotherProgramsSaveDuringAChangeIsNeverLost) {
+    if (!HaveProgram("flock"))
+        GTEST_SKIP() << "flock (util-linux) is not installed";
+    const std::string fifo = dir / "input";
+    const std::string script =
+        "set -u; cd " + Quote(dir.Path().string()) + "; mkfifo " + Quote(fifo) + "; " +
+        "(" + Cli("put --as SLOW.BIN " + Quote(image) + " - <" + Quote(fifo)) + " >put.out 2>&1; echo $? >put.status) & " +
+        "exec 3>" + Quote(fifo) + "; " +
+        // Until the put holds the lock.
+        "for i in $(seq 1 500); do flock -n " + Quote(image) + " true || break; sleep 0.01; done; ";
+    const std::string finish = "cat NEW1.BIN >&3; exec 3>&-; wait; cat put.out; cat put.status";
+
+    // In place.
+    CommandResult run = RunCommand(script + Cpm("cpmcp") + "NEW0.BIN 0:OTHER.BIN; " + finish, true);
+    EXPECT_NE(run.out.find("The disk image was changed by another program"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n1\n"), std::string::npos) << run.out;
+    std::string listing = RunCommand(Cpm("cpmls")).out;
+    EXPECT_NE(listing.find("other.bin"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("slow.bin"), std::string::npos) << listing;
+    ExpectIntact("after a save in place during a put");
+
+    // Another file put in the image's place.
+    fs::remove(fifo);
+    const std::string copy = Quote(dir / "copy.dsk");
+    run = RunCommand(script + "cp " + Quote(image) + " " + copy + "; cpmcp -T " + GetParam().type +
+                         " -f pcw " + copy + " NEW2.BIN 0:THIRD.BIN; mv " + copy + " " + Quote(image) +
+                         "; " + finish,
+                     true);
+    EXPECT_NE(run.out.find("The disk image was changed by another program"), std::string::npos) << run.out;
+    listing = RunCommand(Cpm("cpmls")).out;
+    EXPECT_NE(listing.find("third.bin"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("slow.bin"), std::string::npos) << listing;
+    ExpectIntact("after a replacement during a put");
+
+    // new --force takes its turn after the put, whose file it then replaces.
+    fs::remove(fifo);
+    run = RunCommand(script + "(" + Cli("new --force " + Quote(image)) + "; echo new $?) 3>&- & sleep 0.2; " +
+                         finish + "; wait",
+                     true);
+    EXPECT_NE(run.out.find("new 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n0\n"), std::string::npos) << "the put saved: " << run.out;
+    listing = RunCommand(Cli("ls " + Quote(image))).out;
+    EXPECT_NE(listing.find("Total in use : 0 KB"), std::string::npos) << listing;
+}
+
 // Two programs adding files at once: both land.
 TEST_P(SaveTest, TwoWritersAtOnceBothLand) {
     for (unsigned round = 0; round < 8; ++round) {
