@@ -50,10 +50,15 @@ int CDiskImage::IsListed(const Catalogue& rows, std::uint8_t user, const std::ui
 
 std::uint32_t CDiskImage::SumFileSize(std::uint8_t user, const std::uint8_t* name,
                                       const std::uint8_t* type) const {
-    std::uint32_t total = 0;
-    for (std::uint16_t position : FileExtents(user, name, type))
-        total += EntryAt(position).Records(m_Layout.extentMask) * 128;
-    return total;
+    // To the end of its last extent, as the data is read: a file with holes
+    // is as long as the offset of its last data.
+    std::uint64_t end = 0;
+    for (std::uint16_t position : FileExtents(user, name, type)) {
+        const CpmEntry entry = EntryAt(position);
+        end = std::max(end, entry.FirstByte(m_Layout.extentMask) +
+                                std::uint64_t{entry.Records(m_Layout.extentMask)} * 128);
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
 }
 
 std::uint32_t CDiskImage::FileBlockCount(const FileEntry& row) const {

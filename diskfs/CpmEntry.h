@@ -55,6 +55,11 @@ struct CpmEntry {
     // Block numbers other than 0 (no block).
     unsigned BlockCount() const;
     std::uint32_t Records(unsigned extentMask) const { return (ex & extentMask) * 128u + rc; }
+    // Where the entry's data starts in the file: its first logical extent
+    // (EX with the extent mask cleared) times 16K.
+    std::uint64_t FirstByte(unsigned extentMask) const {
+        return std::uint64_t{Extent() & ~extentMask} * 16384u;
+    }
     // Same file: user number, and name and type with the attribute bits
     // masked, as CP/M compares them.
     bool SameFile(std::uint8_t otherUser, const std::uint8_t* otherName,

@@ -41,19 +41,32 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     if (positions.empty())
         return Fail(FailReason::FileNotFound);
     std::vector<std::uint8_t> buffer(m_BlockSize, 0);
-    for (std::uint16_t position : positions) {
-        const CpmEntry entry = EntryAt(position);
+    const std::vector<std::uint8_t> zeros(m_BlockSize, 0);
+    // Each entry's data lies at its own extent's offset, as CP/M reads a
+    // random-access file: what no entry or block holds (a hole) reads as
+    // zeros.
+    std::uint64_t written = 0;
+    auto give = [&](const std::uint8_t* data, std::uint64_t size) {
+        written += size;
+        return sink(data, static_cast<std::size_t>(size));
+    };
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const CpmEntry entry = EntryAt(positions[i]);
+        // Two entries for one extent: which holds the data cannot be told.
+        if (i > 0 && EntryAt(positions[i - 1]).Extent() == entry.Extent())
+            return Fail(FailReason::DuplicateExtent);
+        const std::uint64_t offset = entry.FirstByte(m_Layout.extentMask);
+        while (written < offset)
+            if (!give(zeros.data(), std::min<std::uint64_t>(offset - written, m_BlockSize)))
+                return Fail(FailReason::HostWrite);
         std::uint32_t remaining = entry.Records(m_Layout.extentMask) * 128;
         for (unsigned slot = 0; slot < entry.slotCount && remaining > 0; ++slot) {
             const std::uint16_t block = entry.blocks[slot];
             const std::uint32_t count = remaining < m_BlockSize ? remaining : m_BlockSize;
             remaining -= count;
-            // A hole (block 0) in a random-access file reads as nothing.
-            if (block == 0)
-                continue;
-            if (!ReadBlock(block, buffer.data()))
+            if (block != 0 && !ReadBlock(block, buffer.data()))
                 return Fail(FailReason::DiskRead);
-            if (!sink(buffer.data(), count))
+            if (!give(block != 0 ? buffer.data() : zeros.data(), count))
                 return Fail(FailReason::HostWrite);
         }
     }

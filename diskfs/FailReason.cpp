@@ -28,6 +28,8 @@ const char* FailReasonText(FailReason reason) {
         return "image is read-only";
     case FailReason::BadName:
         return "name not allowed on this system";
+    case FailReason::DuplicateExtent:
+        return "the file has two entries for one extent (a damaged directory: see check)";
     case FailReason::UnstorableName:
         return "the name has characters a CP/M disk cannot hold";
     case FailReason::SaveFailed:

@@ -17,6 +17,7 @@ enum class FailReason {
     ReadOnly,
     BadName,
     UnstorableName,
+    DuplicateExtent,
     SaveFailed,
     NoBootSector,
     ChangesFormat,

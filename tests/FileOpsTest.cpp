@@ -76,22 +76,27 @@ TEST_F(Extract, ExtentOrderAndOneUserOnly) {
     Put(2, MakeEntry(0, "JOIN", "", 8, {2}, false, 0));
     Ready();
     ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "JOIN    ", "   ")), 1);
+    // Extent 1's data starts at 16K: the records extent 0 lacks are zeros.
     auto data = ReadFile(out / "JOIN    .   ");
-    ASSERT_EQ(data.size(), 16u * 128);
-    EXPECT_EQ(data[0], '1');
-    EXPECT_EQ(data[1024], '2');
-    EXPECT_EQ(std::count(data.begin(), data.end(), '3'), 0);
+    ASSERT_EQ(data.size(), 16384u + 1024);
+    EXPECT_EQ(std::count(data.begin(), data.begin() + 1024, '1'), 1024);
+    EXPECT_EQ(std::count(data.begin() + 1024, data.begin() + 16384, 0), 16384 - 1024);
+    EXPECT_EQ(std::count(data.begin() + 16384, data.end(), '2'), 1024);
     ASSERT_EQ(image.ExtractFile(Folder(), Row(4, "JOIN    ", "   ")), 1);
     data = ReadFile(out / "JOIN    .   ");
     EXPECT_EQ(data, std::vector<unsigned char>(1024, '3'));
 }
 
-TEST_F(Extract, FewerBlocksThanRecordsGiveAShorterFile) {
+TEST_F(Extract, RecordsWithoutBlocksReadAsZeros) {
+    FillBlock(disk, 2, 'S');
     Put(0, MakeEntry(0, "SHORT", "", 24, {2}));
     Put(1, MakeEntry(0, "NONE", "", 0));
     Ready();
     ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "SHORT   ", "   ")), 1);
-    EXPECT_EQ(fs::file_size(out / "SHORT   .   "), 1024u);
+    const auto data = ReadFile(out / "SHORT   .   ");
+    ASSERT_EQ(data.size(), 3072u);
+    EXPECT_EQ(std::count(data.begin(), data.begin() + 1024, 'S'), 1024);
+    EXPECT_EQ(std::count(data.begin() + 1024, data.end(), 0), 2048);
     ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "NONE    ", "   ")), 1);
     EXPECT_EQ(fs::file_size(out / "NONE    .   "), 0u);
 }
@@ -365,6 +370,33 @@ TEST_F(BootSector, UnreadableHostFileWritesNothing) {
     EXPECT_EQ(image.WriteBootSector(host.Path().string()), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
     EXPECT_TRUE(disk.written.empty());
+}
+
+} // namespace
+
+namespace {
+
+// A random-access file with a hole: extents 0 and 2, no extent 1. Each
+// extent's data lies at its own offset and the hole reads as zeros, as
+// cpmcp gives it; two entries for one extent are refused by name.
+TEST_F(Extract, HolesAndDuplicateExtents) {
+    FillBlock(disk, 2, 'A');
+    FillBlock(disk, 3, 'C');
+    Put(0, MakeEntry(0, "RANDOM", "DAT", 8, {2}, false, 0));
+    Put(1, MakeEntry(0, "RANDOM", "DAT", 8, {3}, false, 2));
+    Put(2, MakeEntry(0, "TWICE", "DAT", 8, {4}, false, 0));
+    Put(3, MakeEntry(0, "TWICE", "DAT", 8, {5}, false, 0));
+    Ready();
+    EXPECT_EQ(rows[0].size, 33792u);
+    ASSERT_EQ(image.ExtractFile(Folder(), Row(0, "RANDOM  ", "DAT")), 1);
+    const auto data = ReadFile(out / "RANDOM  .DAT");
+    ASSERT_EQ(data.size(), 33792u);
+    EXPECT_EQ(std::count(data.begin(), data.begin() + 1024, 'A'), 1024);
+    EXPECT_EQ(std::count(data.begin() + 1024, data.begin() + 32768, 0), 32768 - 1024);
+    EXPECT_EQ(std::count(data.begin() + 32768, data.end(), 'C'), 1024);
+    EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "TWICE   ", "DAT")), 0);
+    EXPECT_EQ(image.LastFailure(), FailReason::DuplicateExtent);
+    EXPECT_FALSE(fs::exists(out / "TWICE   .DAT"));
 }
 
 } // namespace
