@@ -93,8 +93,12 @@ void CFolderDialog::Rebuild() {
         }
         item = next;
     }
-    if (item != nullptr)
-        m_pTree->setCurrentItem(item);
+    if (item != nullptr) {
+        item->setExpanded(true);
+        m_pTree->scrollToItem(item);
+        if (m_bSelectRoot)
+            m_pTree->setCurrentItem(item);
+    }
 }
 
 void CFolderDialog::Populate(QTreeWidgetItem* item) {

@@ -21,8 +21,9 @@ public:
     // Roots the tree at `path`; false (and the whole tree) when it does not
     // resolve to a folder. An empty path returns the tree to the file system's root.
     bool SetRootPath(const QString& path);
-    // Whether the root is selected at the start (the default); without it
-    // nothing is, and OK waits for a choice.
+    // Whether the root (or the start folder, when the tree opens at one) is
+    // selected at the start (the default); without it nothing is, and OK
+    // waits for a choice.
     void SetSelectRoot(bool select) { m_bSelectRoot = select; }
     // 1 (a folder was chosen), 2 (cancelled) or -1 (the choice has no path).
     int DoModal();

@@ -48,9 +48,11 @@ QString CQtWindowDialogs::ChooseFile(QWidget* owner, const FileDialogSpec& spec,
 
 int CQtWindowDialogs::ChooseFolder(QWidget* owner, const QString& title, const QString& root,
                                    bool selectRoot, QString& chosen) {
-    CFolderDialog dialog(title, QString(), owner, CFolderDialog::BIF_RETURNONLYFSDIRS);
+    // The whole file system, opened at the folder last chosen (or the home
+    // folder): a chooser rooted there would keep the user inside it.
+    CFolderDialog dialog(title, root, owner, CFolderDialog::BIF_RETURNONLYFSDIRS);
     dialog.SetSelectRoot(selectRoot);
-    dialog.SetRootPath(root);
+    dialog.SetRootPath(QString());
     const int result = dialog.DoModal();
     if (result == 1)
         chosen = dialog.GetChosenPath();

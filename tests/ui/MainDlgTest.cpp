@@ -536,6 +536,36 @@ private slots:
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
     }
 
+    void RealFolderChooserCanLeaveTheLastFolder() {
+        // The real chooser opens at the folder last chosen, selected, within
+        // the whole file system: a sibling of that folder can be chosen.
+        TempDir dir;
+        std::filesystem::create_directories(dir.Path() / "first");
+        std::filesystem::create_directories(dir.Path() / "second");
+        const QString first = QString::fromStdString(dir / "first");
+        const QString second = QString::fromStdString(dir / "second");
+        CQtWindowDialogs dialogs;
+        QString shownAtStart;
+        QTimer::singleShot(0, [&] {
+            auto* chooser = qobject_cast<CFolderDialog*>(QApplication::activeModalWidget());
+            QVERIFY(chooser != nullptr);
+            QCOMPARE(CFolderDialog::PathOf(chooser->Tree()->topLevelItem(0)), QStringLiteral("/"));
+            QTreeWidgetItem* current = chooser->Tree()->currentItem();
+            shownAtStart = CFolderDialog::PathOf(current);
+            QTreeWidgetItem* sibling = nullptr;
+            for (int i = 0; current != nullptr && i < current->parent()->childCount(); ++i)
+                if (CFolderDialog::PathOf(current->parent()->child(i)) == second)
+                    sibling = current->parent()->child(i);
+            QVERIFY(sibling != nullptr);
+            chooser->Tree()->setCurrentItem(sibling);
+            chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        QString chosen;
+        QCOMPARE(dialogs.ChooseFolder(nullptr, QStringLiteral("Target Path"), first, true, chosen), 1);
+        QCOMPARE(shownAtStart, first);
+        QCOMPARE(chosen, second);
+    }
+
     void RealFileDialogsAskBeforeReplacing() {
         // The Qt dialogs themselves: filters, suffix, start folder, and the
         // question before a save dialog replaces an existing file.
