@@ -28,7 +28,8 @@ std::string ReasonText(const CDiskImage& disk) {
     const FailReason reason = disk.LastFailure();
     std::string text = FailReasonText(reason);
     if ((reason == FailReason::HostOpen || reason == FailReason::HostRead ||
-         reason == FailReason::HostWrite) &&
+         reason == FailReason::HostWrite || reason == FailReason::ForeignTrack ||
+         reason == FailReason::ReadOnly) &&
         !disk.LastCause().empty())
         text += ": " + disk.LastCause();
     return text;

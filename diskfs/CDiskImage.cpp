@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -140,6 +141,17 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (lib.open_shape != nullptr &&
         lib.open_shape(&m_ContainerShape.cylinders, &m_ContainerShape.heads))
         TakeContainerShape(m_Geometry);
+    m_ContainerTracks.clear();
+    for (unsigned c = 0; lib.open_track != nullptr && c < m_Geometry.dg_cylinders; ++c)
+        for (unsigned h = 0; h < m_Geometry.dg_heads; ++h) {
+            ContainerTrack track;
+            if (!lib.open_track(c, h, &track)) {
+                m_ContainerTracks.clear();
+                c = m_Geometry.dg_cylinders;
+                break;
+            }
+            m_ContainerTracks.push_back(track);
+        }
 
     // Geometries that the track mapping and the 512-byte boot-sector buffer
     // cannot serve are refused before anything is read.
@@ -175,6 +187,13 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         ShowError("Unable to read directory");
         return 0;
     }
+    // Listed and extracted where it can be; never changed.
+    if (!m_strForeignTrack.empty()) {
+        m_bReadOnly = true;
+        m_pOwner->ShowMessage(m_strForeignTrack + ": a disk with a format of its own can be "
+                                                  "listed, not changed",
+                              kErrorCaption, MessageIcon::Warning);
+    }
     // A damaged directory is listed all the same; the map keeps every block
     // it names in use, so nothing written later lands on a listed file.
     if (m_Damage != Damage::None)
@@ -202,10 +221,71 @@ bool CDiskImage::MapFromBootSector() {
     const SectorAddress firstDataTrack = AddressOf(0);
     m_DataFirstSector =
         TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_FirstSector);
+    FindForeignTracks();
     m_bMapped = true;
     m_bReadOnly = false;
     BuildAllocationMap();
     return true;
+}
+
+void CDiskImage::FindForeignTracks() {
+    m_ForeignTracks.clear();
+    m_strForeignTrack.clear();
+    if (m_ContainerTracks.empty() || m_SectorsPerTrack == 0)
+        return;
+    unsigned sizeCode = 0;
+    while ((128u << sizeCode) < m_SectorSize)
+        ++sizeCode;
+    const std::uint32_t dataSectors = m_Layout.usableBlocks * std::uint32_t{m_SectorsPerBlock};
+    const std::uint32_t tracks = (dataSectors + m_SectorsPerTrack - 1) / m_SectorsPerTrack;
+    m_ForeignTracks.assign(tracks, TrackKind::Layout);
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        const SectorAddress at = AddressOf(t * m_SectorsPerTrack);
+        const std::size_t index = std::size_t{at.cylinder} * m_Heads + at.head;
+        const ContainerTrack none;
+        const ContainerTrack& track = index < m_ContainerTracks.size() ? m_ContainerTracks[index] : none;
+        // Every sector the layout reads must be there, and every sector of
+        // the track of the layout's size: LibDsk rewrites a track whose
+        // sizes change whole. (Extra sectors of that size, as some
+        // protected disks hold, take no harm from a write.)
+        bool otherSizes = false;
+        for (unsigned i = 0; i < track.count; ++i)
+            otherSizes = otherSizes || track.sizeCodes[i] != sizeCode;
+        bool sound = true;
+        for (unsigned k = 0; k < m_SectorsPerTrack && sound; ++k)
+            sound = std::find(track.ids, track.ids + track.count, m_DataFirstSector + k) !=
+                    track.ids + track.count;
+        if (sound && !otherSizes)
+            continue;
+        // Sectors of the layout's size are read as usual (a missing one is
+        // a read error); others might hand back what is not the file's.
+        m_ForeignTracks[t] = otherSizes ? TrackKind::OtherSizes : TrackKind::OtherSectors;
+        if (!m_strForeignTrack.empty())
+            continue;
+        m_strForeignTrack = "track " + std::to_string(at.cylinder);
+        if (m_Heads > 1)
+            m_strForeignTrack += " side " + std::to_string(at.head);
+        // "holds 5 sectors of 1024 bytes", "... of 8192 and 512 bytes"
+        std::set<unsigned> sizes(track.sizeCodes, track.sizeCodes + track.count);
+        std::string sizeText;
+        for (auto size = sizes.rbegin(); size != sizes.rend(); ++size)
+            sizeText += (sizeText.empty() ? "" : " and ") + std::to_string(128u << std::min(*size, 8u));
+        m_strForeignTrack += track.count == 0 ? " holds no sectors"
+                             : " holds " + std::to_string(track.count) + " sectors of " + sizeText +
+                                   " bytes";
+    }
+}
+
+bool CDiskImage::BlockOnTrackOfKind(std::uint16_t block, TrackKind least) const {
+    if (m_ForeignTracks.empty() || m_SectorsPerTrack == 0)
+        return false;
+    const std::uint32_t first = std::uint32_t{block} * m_SectorsPerBlock;
+    for (std::uint32_t s = first; s < first + m_SectorsPerBlock; ++s) {
+        const std::uint32_t t = s / m_SectorsPerTrack;
+        if (t < m_ForeignTracks.size() && m_ForeignTracks[t] >= least)
+            return true;
+    }
+    return false;
 }
 
 std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,

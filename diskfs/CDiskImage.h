@@ -203,6 +203,8 @@ public:
     const std::uint8_t* BootSector() const { return m_BootSector; }
     bool IsBlockFree(std::uint16_t block) const { return block < kMapBlocks && m_AllocMap[block]; }
     bool BlockOnDisk(std::uint32_t block) const;
+    // On the disk, and on a track that holds the layout's sectors.
+    bool BlockAllocatable(std::uint32_t block) const;
 
 private:
     // Runs an operation that changes the image inside an update of its own
@@ -251,6 +253,14 @@ private:
     // directory and map read by it; false (nothing may be written) when
     // the format cannot be mapped.
     bool MapFromBootSector();
+    // Marks the data tracks that do not hold the layout's sectors (a disk
+    // with a format of its own on some tracks): their blocks are not the
+    // file system's to read or write.
+    void FindForeignTracks();
+    // The block lies on a track of at least that kind: OtherSectors, not
+    // the file system's to allocate; OtherSizes, not to be read either.
+    enum class TrackKind : std::uint8_t { Layout, OtherSectors, OtherSizes };
+    bool BlockOnTrackOfKind(std::uint16_t block, TrackKind least) const;
     // LibDsk's geometry with the cylinders and heads the container holds.
     void TakeContainerShape(DSK_GEOMETRY& geometry) const;
     std::string LibraryErrorText(dsk_err_t err) const;
@@ -357,6 +367,14 @@ private:
         unsigned cylinders = 0;
         unsigned heads = 0;
     } m_ContainerShape;
+    // The sectors each track of the container holds (cylinder * heads +
+    // head); empty when the container does not list them.
+    std::vector<ContainerTrack> m_ContainerTracks;
+    // Per logical data track: it does not hold the layout's sectors; and
+    // the first such track described ("track 3 holds 5 sectors of 1024
+    // bytes"), empty when there is none.
+    std::vector<TrackKind> m_ForeignTracks;
+    std::string m_strForeignTrack;
     DiskLayout m_Layout{};
     std::uint32_t m_AllocMap[kMapBlocks] = {};
 

@@ -43,6 +43,11 @@ std::uint32_t CDiskImage::DirectorySectors() const {
 
 bool CDiskImage::BlockOnDisk(std::uint32_t block) const { return block < m_Layout.usableBlocks; }
 
+bool CDiskImage::BlockAllocatable(std::uint32_t block) const {
+    return BlockOnDisk(block) &&
+           !BlockOnTrackOfKind(static_cast<std::uint16_t>(block), TrackKind::OtherSectors);
+}
+
 CpmEntry CDiskImage::EntryAt(std::uint16_t index) const {
     return CpmEntry::Decode(m_Directory + std::size_t{index} * kDirEntrySize, SlotsPerEntry());
 }
@@ -128,7 +133,7 @@ int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
         ++i;
     block = static_cast<std::uint16_t>(i);
     // Blocks past the last track exist only in the figures, never on the disk.
-    return i < m_TotalBlocks && i < kMapBlocks && BlockOnDisk(i) ? 1 : 0;
+    return i < m_TotalBlocks && i < kMapBlocks && BlockAllocatable(i) ? 1 : 0;
 }
 
 int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
@@ -256,7 +261,7 @@ std::uint32_t CDiskImage::GetCapacity() const {
 std::uint32_t CDiskImage::GetFreeSpace() const {
     std::uint32_t free = 0;
     for (std::uint32_t b = m_DirBlocks; b < m_Layout.usableBlocks; ++b)
-        free += m_AllocMap[b] != 0 ? 1 : 0;
+        free += m_AllocMap[b] != 0 && BlockAllocatable(b) ? 1 : 0;
     return free * m_BlockSize;
 }
 
@@ -301,6 +306,7 @@ bool CDiskImage::CanWriteDirectory() {
     }
     if (m_bReadOnly || !m_bDirectoryCurrent) {
         m_LastFailure = FailReason::ReadOnly;
+        m_strCause = m_strForeignTrack;
         return false;
     }
     return true;

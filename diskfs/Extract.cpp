@@ -64,6 +64,10 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
             const std::uint16_t block = entry.blocks[slot];
             const std::uint32_t count = remaining < m_BlockSize ? remaining : m_BlockSize;
             remaining -= count;
+            if (block != 0 && BlockOnTrackOfKind(block, TrackKind::OtherSizes)) {
+                m_strCause = m_strForeignTrack;
+                return Fail(FailReason::ForeignTrack);
+            }
             if (block != 0 && !ReadBlock(block, buffer.data()))
                 return Fail(FailReason::DiskRead);
             if (!give(block != 0 ? buffer.data() : zeros.data(), count))

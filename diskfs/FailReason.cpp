@@ -28,6 +28,8 @@ const char* FailReasonText(FailReason reason) {
         return "image is read-only";
     case FailReason::BadName:
         return "name not allowed on this system";
+    case FailReason::ForeignTrack:
+        return "its data lies on a track of another format";
     case FailReason::DuplicateExtent:
         return "the file has two entries for one extent (a damaged directory: see check)";
     case FailReason::UnstorableName:

@@ -18,6 +18,7 @@ enum class FailReason {
     BadName,
     UnstorableName,
     DuplicateExtent,
+    ForeignTrack,
     SaveFailed,
     NoBootSector,
     ChangesFormat,

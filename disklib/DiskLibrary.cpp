@@ -11,12 +11,14 @@ namespace {
 DiskLibraryTable::OpenFn g_LibraryOpen = nullptr;
 thread_local std::string g_Refusal;
 thread_local unsigned g_Cylinders = 0, g_Heads = 0;
+thread_local std::vector<ContainerTrack> g_Tracks;
 
 // Opens only files identified as one of the supported containers, with that
 // container's driver: the caller's type is not used.
 dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const char*) {
     g_Refusal.clear();
     g_Cylinders = g_Heads = 0;
+    g_Tracks.clear();
     if (g_LibraryOpen == nullptr || path == nullptr)
         return DSK_ERR_NOTIMPL;
     const ImageKind kind = IdentifyImageFile(path);
@@ -24,15 +26,26 @@ dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const ch
         g_Refusal = kind.cause;
         return kind.verdict == ImageKind::Verdict::Unsupported ? DSK_ERR_BADFMT : DSK_ERR_SYSERR;
     }
-    g_Refusal = ContainerDamage(path);
-    if (!g_Refusal.empty())
+    g_Refusal = ContainerDamage(path, &g_Tracks);
+    if (!g_Refusal.empty()) {
+        g_Tracks.clear();
         return DSK_ERR_CORRUPT;
+    }
     g_Cylinders = kind.cylinders;
     g_Heads = kind.heads;
     return g_LibraryOpen(self, path, kind.driver, nullptr);
 }
 
 const char* LastRefusal() { return g_Refusal.c_str(); }
+
+bool LastTrack(unsigned cylinder, unsigned head, ContainerTrack* track) {
+    if (g_Tracks.empty() || g_Heads == 0 || head >= g_Heads)
+        return false;
+    const std::size_t index = std::size_t{cylinder} * g_Heads + head;
+    // A track the container does not hold has no sectors.
+    *track = index < g_Tracks.size() ? g_Tracks[index] : ContainerTrack{};
+    return true;
+}
 
 bool LastShape(unsigned* cylinders, unsigned* heads) {
     *cylinders = g_Cylinders;
@@ -75,6 +88,7 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
         m_Table.dsk_open = &CheckedOpen;
         m_Table.open_refusal = &LastRefusal;
         m_Table.open_shape = &LastShape;
+        m_Table.open_track = &LastTrack;
     }
     Resolve(m_hModule, "dsk_creat", m_Table.dsk_creat);
     Resolve(m_hModule, "dsk_close", m_Table.dsk_close);

@@ -4,7 +4,16 @@
 // null slot means the entry is not available; callers treat that as a refusal.
 
 #include <cstddef> // libdsk.h uses size_t without including it
+#include <cstdint>
 #include <libdsk.h>
+
+// The sectors a track of a container holds, as its track header lists them.
+struct ContainerTrack {
+    static constexpr unsigned kMaxSectors = 29;
+    unsigned count = 0;
+    std::uint8_t ids[kMaxSectors] = {};
+    std::uint8_t sizeCodes[kMaxSectors] = {}; // 128 << N bytes
+};
 
 struct DiskLibraryTable {
     using OpenFn = dsk_err_t (*)(DSK_PDRIVER* self, const char* path, const char* type,
@@ -24,6 +33,7 @@ struct DiskLibraryTable {
                                      dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result);
     using RefusalFn = const char* (*)();
     using ShapeFn = bool (*)(unsigned* cylinders, unsigned* heads);
+    using TrackFn = bool (*)(unsigned cylinder, unsigned head, ContainerTrack* track);
 
     OpenFn dsk_open = nullptr;
     OpenFn dsk_creat = nullptr;
@@ -43,6 +53,9 @@ struct DiskLibraryTable {
     // holds; false when it does not say. The binding's own, like
     // open_refusal.
     ShapeFn open_shape = nullptr;
+    // The sectors of a track of that container; false when the container
+    // does not list them (a raw dump, whose tracks are all alike).
+    TrackFn open_track = nullptr;
 
     // The paths handed to dsk_open name host files, which are then saved
     // whole and atomically (see SafeFile.h). A test disk that lives in

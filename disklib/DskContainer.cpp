@@ -330,7 +330,7 @@ ImageKind IdentifyImageFile(const std::string& path) {
     return kind;
 }
 
-std::string ContainerDamage(const std::string& path) {
+std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* shapes) {
     static const std::string kDamaged = "damaged container";
     FileBytes contents;
     if (!contents.Load(path))
@@ -373,11 +373,31 @@ std::string ContainerDamage(const std::string& path) {
     unsigned promised = 0, present = 0;
     for (unsigned t = 0; t < tracks; ++t) {
         const long blockSize = extended ? long{header[0x34 + t]} << 8 : header[0x32] | header[0x33] << 8;
-        if (blockSize == 0)
+        ContainerTrack shape;
+        if (blockSize == 0) {
+            if (shapes != nullptr)
+                shapes->push_back(shape);
             continue; // an extended image's unformatted track
+        }
         ++promised;
         if (blockSize < kHeaderSize || !TrackIsSound(file, offset, blockSize, extended))
             return kDamaged;
+        std::uint8_t trackHeader[kHeaderSize];
+        if (shapes != nullptr && ReadAt(file, offset, trackHeader, sizeof trackHeader)) {
+            const unsigned listed = std::min<unsigned>(trackHeader[0x15], ContainerTrack::kMaxSectors);
+            for (unsigned i = 0; i < listed; ++i) {
+                const std::uint8_t* info = trackHeader + 0x18 + 8 * i;
+                // An extended entry without data (as some captures hold)
+                // is no sector that can be read or written.
+                if (extended && PlacedLength(trackHeader, info, true) == 0)
+                    continue;
+                shape.ids[shape.count] = info[2];
+                shape.sizeCodes[shape.count] = info[3];
+                ++shape.count;
+            }
+        }
+        if (shapes != nullptr)
+            shapes->push_back(shape);
         if (offset + blockSize <= static_cast<long>(file->size()))
             ++present;
         offset += blockSize;

@@ -11,8 +11,11 @@
 // - containers cut short, whose missing tracks LibDsk reports as a missing file.
 // Only these containers and raw dumps reach LibDsk (see IdentifyImageFile).
 
+#include "DiskLibraryTable.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What a file is, judged from the file itself before LibDsk sees it. Only the
 // container types that are checked here (and fuzzed) reach LibDsk, each under
@@ -40,7 +43,9 @@ ImageKind IdentifyImageFile(const std::string& path);
 // Why LibDsk must not be given the file, in a user's words ("damaged
 // container", "the container is cut short: 40 tracks promised, 23
 // present"); empty when it may.
-std::string ContainerDamage(const std::string& path);
+// The tracks a sound CPCEMU container holds are listed in `tracks` (track t
+// is cylinder t / sides, head t % sides), when given.
+std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* tracks = nullptr);
 bool DskContainerIsSound(const std::string& path);
 
 // False when LibDsk's geometry probe would read this boot sector again with

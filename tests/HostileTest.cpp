@@ -159,9 +159,22 @@ TEST_F(Hostile, SectorMissingFromTheDirectoryTrack) {
     EXPECT_EQ(ReadFile(image), before);
 }
 
+// Readable files come out; the disk, whose track is not the layout's, is
+// never written.
 TEST_F(Hostile, SectorMissingFromADataTrack) {
     auto& sectors = disk.Track(1).sectors;
     sectors.erase(sectors.begin() + 5); // id 6: block 2's second half
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0);
+    EXPECT_NE(ls.out.find("WARNING: " + image + ": track 1 holds 8 sectors of 512 bytes: a disk "
+                          "with a format of its own can be listed, not changed"),
+              std::string::npos)
+        << ls.out;
+    const auto before = ReadFile(image);
+    WriteFile(dir / "NEW.BIN", PatternBytes(100, 1));
+    const CommandResult put = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "NEW.BIN")), true);
+    EXPECT_EQ(put.status, 1) << put.out;
+    EXPECT_EQ(ReadFile(image), before);
     const CommandResult get = Get();
     EXPECT_EQ(get.status, 1);
     EXPECT_NE(get.out.find("GOOD.BIN: disk read error"), std::string::npos) << get.out;
@@ -400,6 +413,54 @@ TEST_F(Hostile, RuboutInANameIsAFile) {
     const auto data = ReadFile(dir / "out/PART1.A_");
     ASSERT_EQ(data.size(), 512u);
     EXPECT_EQ(data[0], 'R');
+}
+
+} // namespace
+
+namespace {
+
+// A game disk whose tracks 3 on hold five 1024-byte sectors, read by its own
+// loader: an add wrote 512-byte sectors there and LibDsk rewrote the track
+// too small. Such tracks are named; their blocks are not free space; the
+// disk is listed, not changed; a file on them is refused by name.
+TEST_F(Hostile, TracksOfAnotherFormatAreNeverWritten) {
+    for (unsigned c = 3; c < 40; ++c) {
+        auto& sectors = disk.Track(c).sectors;
+        sectors.resize(5);
+        for (std::uint8_t k = 0; k < 5; ++k) {
+            sectors[k].id = static_cast<std::uint8_t>(k + 1);
+            sectors[k].sizeCode = 3;
+            sectors[k].data.assign(1024, static_cast<std::uint8_t>('0' + c % 10));
+        }
+    }
+    // Blocks 20 on lie on track 3 (nine 512-byte sectors a track, track 1 first).
+    Put(2, MakeEntry(0, "GAME", "BIN", 8, {20}));
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("WARNING: " + image + ": track 3 holds 5 sectors of 1024 bytes: a disk "
+                          "with a format of its own can be listed, not changed"),
+              std::string::npos)
+        << ls.out;
+    // Tracks 1 and 2 only: 9 blocks, 2 of the directory, 3 of GOOD and LAST.
+    EXPECT_NE(ls.out.find("Free : 4 KB"), std::string::npos) << ls.out;
+    const auto before = ReadFile(image);
+    WriteFile(dir / "NEW.BIN", PatternBytes(100, 1));
+    for (const std::string& command : {"put " + Quote(image) + " " + Quote(dir / "NEW.BIN"),
+                                       "rm " + Quote(image) + " GOOD.BIN"}) {
+        const CommandResult change = RunCommand(Cli(command), true);
+        EXPECT_EQ(change.status, 1) << change.out;
+        EXPECT_NE(change.out.find("track 3 holds 5 sectors of 1024 bytes"), std::string::npos)
+            << change.out;
+    }
+    EXPECT_EQ(ReadFile(image), before);
+    const CommandResult get = Get();
+    EXPECT_EQ(get.status, 1);
+    EXPECT_NE(get.out.find("0:GAME.BIN: its data lies on a track of another format: track 3 "
+                           "holds 5 sectors of 1024 bytes"),
+              std::string::npos)
+        << get.out;
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN").size(), 2048u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/GAME.BIN"));
 }
 
 } // namespace
