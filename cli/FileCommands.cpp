@@ -121,11 +121,7 @@ bool ReadHostData(const std::string& file, std::uint32_t limit, std::vector<std:
     }
     CHostFileReader reader;
     if (!reader.Open(file)) {
-        std::error_code ec;
-        const bool exists = fs::exists(fs::symlink_status(file, ec));
-        Report(file, !exists ? "No such file or directory"
-                             : fs::is_regular_file(file, ec) ? std::strerror(errno)
-                                                              : "not a regular file");
+        Report(file, reader.Cause());
         return false;
     }
     if (reader.Size() > limit) {

@@ -27,8 +27,10 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
     if (m_bReadOnly)
         return Fail(FailReason::ReadOnly);
     CHostFileReader host;
-    if (!host.Open(hostPath))
+    if (!host.Open(hostPath)) {
+        m_strCause = host.Cause();
         return Fail(FailReason::HostOpen);
+    }
     // A short file replaces only its own length of the buffer.
     std::uint8_t incoming[kBootSectorSize];
     std::memcpy(incoming, m_BootSector, sizeof incoming);

@@ -134,7 +134,6 @@ std::optional<FileHeader> CDiskImage::FileHeaderOf(const FileEntry& row) {
 }
 
 int CDiskImage::HostFailure(FailReason reason) {
-    if (errno != 0)
-        m_strCause = ErrnoText(errno);
+    m_strCause = errno != 0 ? ErrnoText(errno) : std::string();
     return Fail(reason);
 }

@@ -1,4 +1,5 @@
 #include "HostFile.h"
+#include "SafeFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -67,11 +68,15 @@ CHostFileReader::~CHostFileReader() {
 bool CHostFileReader::Open(const std::string& path) {
     // Non-blocking, so that a FIFO or a device cannot hang the open; only
     // regular files are read.
+    m_strCause.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        m_strCause = ErrnoText(errno);
         return false;
+    }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_strCause = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file";
         ::close(fd);
         return false;
     }

@@ -43,8 +43,10 @@ public:
     CHostFileReader(const CHostFileReader&) = delete;
     CHostFileReader& operator=(const CHostFileReader&) = delete;
 
-    // Opens a regular file for reading; folders and devices are refused.
+    // Opens a regular file for reading; folders and devices are refused,
+    // and Cause() says why.
     bool Open(const std::string& path);
+    const std::string& Cause() const { return m_strCause; }
     std::uint64_t Size() const { return m_Size; }
     // Reads until `size` bytes or the end of the file; -1 on a read error.
     long Read(std::uint8_t* data, std::size_t size);
@@ -52,4 +54,5 @@ public:
 private:
     int m_Fd = -1;
     std::uint64_t m_Size = 0;
+    std::string m_strCause;
 };

@@ -42,8 +42,10 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
         return Fail(FailReason::FileExists);
 
     CHostFileReader host;
-    if (!host.Open(hostPath))
-        return HostFailure(FailReason::HostOpen);
+    if (!host.Open(hostPath)) {
+        m_strCause = host.Cause();
+        return Fail(FailReason::HostOpen);
+    }
     if (host.Size() > std::numeric_limits<std::uint32_t>::max())
         return Fail(FailReason::DiskFull);
     const auto length = static_cast<std::uint32_t>(host.Size());

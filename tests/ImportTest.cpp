@@ -139,8 +139,11 @@ TEST_F(Import, ExistingNameUnderAnyUserRefusesWithoutChange) {
 TEST_F(Import, MissingHostFileOrFolderIsRefused) {
     EXPECT_EQ(image.ImportFile(host / "nothing"), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    EXPECT_EQ(image.LastCause(), "No such file or directory");
+    // The cause is the failing step's, never one left over.
     EXPECT_EQ(image.ImportFile(host.Path().string()), 0);
     EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    EXPECT_EQ(image.LastCause(), "a folder, not a file");
     EXPECT_TRUE(disk.written.empty());
 }
 
