@@ -116,7 +116,9 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (err != DSK_ERR_OK) {
         m_hImage = nullptr;
         const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
-        const std::string cause = refusal && *refusal ? refusal : LibraryErrorText(err);
+        const std::string cause = lib.dsk_open == nullptr ? "the disk library is not loaded"
+                                  : refusal && *refusal ? refusal
+                                                        : LibraryErrorText(err);
         // A file of a known kind that Tarnlight does not read (compressed,
         // another system's container) is a format question, not damage.
         ShowError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",

@@ -208,8 +208,16 @@ void CMainDlg::ShowMessage(const std::string& text, const std::string& caption,
         m_pFailures->append(line);
         return;
     }
-    m_pDialogs->ShowMessage(this, QString::fromStdString(text), QString::fromStdString(caption),
-                            icon);
+    // The message as it stands, and on a second line the image and the
+    // cause, where there are any.
+    QString shown = QString::fromStdString(text);
+    if (icon != MessageIcon::None && m_pDiskImage != nullptr &&
+        !m_pDiskImage->ImagePath().empty()) {
+        shown += QLatin1Char('\n') + QString::fromStdString(m_pDiskImage->ImagePath());
+        if (!m_pDiskImage->LastCause().empty())
+            shown += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastCause());
+    }
+    m_pDialogs->ShowMessage(this, shown, QString::fromStdString(caption), icon);
 }
 
 namespace {
@@ -445,10 +453,13 @@ void CMainDlg::OnExtract() {
 void CMainDlg::OnDelete() {
     RunCommand([this] {
         UpdateData(true);
+        // One save for all the rows.
         CollectFailures([&] {
+            m_pDiskImage->BeginUpdate();
             for (int row : SelectedRows())
                 if (!m_pDiskImage->EraseFile(m_Files[row]))
                     NoteFailure("delete", RowName(m_Files[row]));
+            m_pDiskImage->EndUpdate();
         });
         RefreshList();
         UpdateData(false);
@@ -457,9 +468,12 @@ void CMainDlg::OnDelete() {
 
 void CMainDlg::OnDropFiles(const QStringList& paths) {
     RunCommand([&] {
+        // One save for all the files; the list follows each.
         CollectFailures([&] {
+            m_pDiskImage->BeginUpdate();
             for (const QString& path : paths)
                 AddFile(path);
+            m_pDiskImage->EndUpdate();
         });
     });
 }

@@ -250,7 +250,10 @@ private slots:
         dialogs.files = {QString::fromStdString(dir / "junk.dsk")};
         CMainDlg dlg(&dialogs);
         dlg.OnDiskOpen();
-        QCOMPARE(dialogs.messages.at(0).text, QStringLiteral("Unable to load disk image"));
+        // The image and the cause on a second line.
+        QCOMPARE(dialogs.messages.at(0).text,
+                 QStringLiteral("Unable to load disk image\n") + QString::fromStdString(dir / "junk.dsk") +
+                     QStringLiteral(": not a disk image"));
         QCOMPARE(dialogs.messages.at(0).caption, QStringLiteral("ERROR"));
         QCOMPARE(dialogs.messages.at(0).icon, MessageIcon::Error);
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
@@ -532,7 +535,8 @@ private slots:
         QCOMPARE(dialogs.messages[0].icon, MessageIcon::None);
         dialogs.files = {QStringLiteral("/tmp/any.dsk")};
         dlg.OnDiskOpen();
-        QCOMPARE(dialogs.messages.back().text, QStringLiteral("Unable to load disk image"));
+        QCOMPARE(dialogs.messages.back().text,
+                 QStringLiteral("Unable to load disk image\n/tmp/any.dsk: the disk library is not loaded"));
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
     }
 
@@ -700,7 +704,7 @@ private slots:
         dlg.show();
         QTRY_COMPARE(dialogs.messages.size(), std::size_t{2});
         QVERIFY(visibleAtMessage);
-        QCOMPARE(dialogs.messages[0].text, QStringLiteral("Unable to read directory"));
+        QVERIFY(dialogs.messages[0].text.startsWith(QStringLiteral("Unable to read directory\n")));
         QCOMPARE(dialogs.messages[1].text,
                  QStringLiteral("The disk image is read-only: files can be listed and extracted, "
                                 "not changed"));
