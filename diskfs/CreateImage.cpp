@@ -104,20 +104,14 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
         return 0;
     }
 
-    // The layout the blank disk is read with.
+    // The tracks to format; the image is read with its own layout when it
+    // is loaded.
     m_FirstSector = figures.firstSector;
-    m_DataFirstSector = figures.firstSector;
-    m_SectorsPerTrack = 9;
-    m_SectorSize = 512;
     m_Cylinders = figures.cylinders;
     m_Heads = figures.heads;
     std::uint8_t blank[kBootSectorSize];
     std::fill_n(blank, sizeof blank, kFreeUser);
     std::copy(figures.spec.begin(), figures.spec.end(), blank);
-    DiskLayout layout;
-    DeriveLayout({m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize, m_FirstSector}, blank,
-                 layout);
-    ApplyLayout(layout);
 
     const dsk_err_t formatted = lib.dg_stdformat
                                     ? lib.dg_stdformat(&m_Geometry, figures.library, nullptr, nullptr)

@@ -7,19 +7,11 @@
 
 namespace res {
 
-// Dialog templates, menu and icon.
-constexpr int IDD_ABOUTBOX = 100;
-constexpr int IDD_MAIN = 102;
-constexpr int IDR_MAINFRAME = 128;
-constexpr int IDR_MENU = 129;
-
 // String table.
-constexpr int IDS_ABOUTBOX = 101;
 constexpr const char* kAboutMenuText = "&About Tarnlight...";
 
 // Control ids.
 constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
 constexpr int IDC_FILELIST = 1000;
 constexpr int IDC_EXTRACT = 1001;
 constexpr int IDC_DELETE = 1002;
