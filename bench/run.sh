@@ -15,6 +15,10 @@ for tool in hyperfine jq bc /usr/bin/time; do
     }
 done
 tools/build.sh build >/dev/null
+# The floor: LibDsk's own open, geometry and reads of each image's boot
+# sector and directory, one process per core.
+cc -O2 -Wall -o build/libdsk-floor bench/libdsk-floor.c -ldsk
+floor=$PWD/build/libdsk-floor
 
 cli=$PWD/build/tarnlight-cli
 work=$PWD/build/bench
@@ -130,6 +134,10 @@ mixed_ours=$(median mixed.json 0)
 record "ls --json -r, 300 mixed images (100 × 720K, 200 × 180K)" "$mixed_ours" "$(median mixed.json 1)" "cpmls loop" 0.1 \
     "$(peak_kb "$cli" ls --json -r -j 1 mixed)" "$(peak_kb cpmls -T dsk -f cf2dd mixed/m000.dsk)"
 mixed_rate=$(printf %.0f "$(echo "300 / $mixed_ours" | bc -l)")
+hyperfine -w 1 -r "$collection_runs" --export-json floor.json \
+    "$cli ls --json -r mixed >/dev/null" "$floor mixed/*.dsk" >/dev/null
+record "ls --json -r, 300 mixed images, against LibDsk's floor" "$(median floor.json 0)" "$(median floor.json 1)" \
+    "libdsk-floor" 1.25 "$(peak_kb "$cli" ls --json -r -j 1 mixed)" "$(peak_kb "$floor" mixed/m000.dsk)"
 
 hyperfine -w 1 -r "$collection_runs" --export-json walk.json \
     "$cli ls --json -r collection >/dev/null" \

@@ -81,6 +81,8 @@ public:
                  const std::uint8_t* type) const;
     std::uint32_t SumFileSize(std::uint8_t user, const std::uint8_t* name,
                               const std::uint8_t* type) const;
+    // Where the entry's data ends in its file.
+    std::uint64_t EntryEnd(const CpmEntry& entry) const;
     // The directory positions of a file's entries, in extent order.
     std::vector<std::uint16_t> FileExtents(std::uint8_t user, const std::uint8_t* name,
                                            const std::uint8_t* type) const;

@@ -5,6 +5,8 @@
 
 #include "CDiskImage.h"
 
+#include <map>
+
 int CDiskImage::ReadCatalogue(Catalogue& rows) {
     // The buffer holds what the disk holds from the load on: every change
     // is made there and written back, or undone. Another program's save
@@ -15,23 +17,35 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
         ReadDirectory(m_Directory);
     std::size_t n = 0;
     rows.count = 0;
+    // One pass: each entry finds its file's row by user, name and type, and
+    // the file's size is the end of its furthest extent (see SumFileSize).
+    std::map<std::array<std::uint8_t, 1 + kNameLen + kTypeLen>, std::size_t> rowOf;
+    std::vector<std::uint64_t> ends;
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t k = 0; k < limit; ++k) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(k));
         if (!entry.Live() || !entry.NameIsValid())
             continue;
-        if (IsListed(rows, entry.user, entry.name.data(), entry.type.data()))
-            continue;
-        FileEntry& row = rows[n];
-        row.user = entry.user;
-        std::copy(entry.name.begin(), entry.name.end(), row.name);
-        std::copy(entry.type.begin(), entry.type.end(), row.type);
-        row.readOnly = entry.readOnly;
-        row.system = entry.system;
-        row.archive = entry.archive;
-        row.size = SumFileSize(entry.user, entry.name.data(), entry.type.data());
-        rows.count = ++n;
+        std::array<std::uint8_t, 1 + kNameLen + kTypeLen> key{};
+        key[0] = entry.user;
+        std::copy(entry.name.begin(), entry.name.end(), key.begin() + 1);
+        std::copy(entry.type.begin(), entry.type.end(), key.begin() + 1 + kNameLen);
+        const auto [at, added] = rowOf.emplace(key, n);
+        if (added) {
+            FileEntry& row = rows[n];
+            row.user = entry.user;
+            std::copy(entry.name.begin(), entry.name.end(), row.name);
+            std::copy(entry.type.begin(), entry.type.end(), row.type);
+            row.readOnly = entry.readOnly;
+            row.system = entry.system;
+            row.archive = entry.archive;
+            ends.push_back(0);
+            rows.count = ++n;
+        }
+        ends[at->second] = std::max(ends[at->second], EntryEnd(entry));
     }
+    for (std::size_t i = 0; i < n; ++i)
+        rows[i].size = static_cast<std::uint32_t>(std::min<std::uint64_t>(ends[i], UINT32_MAX));
     rows[n] = FileEntry{};
     return 1;
 }
@@ -53,12 +67,14 @@ std::uint32_t CDiskImage::SumFileSize(std::uint8_t user, const std::uint8_t* nam
     // To the end of its last extent, as the data is read: a file with holes
     // is as long as the offset of its last data.
     std::uint64_t end = 0;
-    for (std::uint16_t position : FileExtents(user, name, type)) {
-        const CpmEntry entry = EntryAt(position);
-        end = std::max(end, entry.FirstByte(m_Layout.extentMask) +
-                                std::uint64_t{entry.Records(m_Layout.extentMask)} * 128);
-    }
+    for (std::uint16_t position : FileExtents(user, name, type))
+        end = std::max(end, EntryEnd(EntryAt(position)));
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
+}
+
+std::uint64_t CDiskImage::EntryEnd(const CpmEntry& entry) const {
+    return entry.FirstByte(m_Layout.extentMask) +
+           std::uint64_t{entry.Records(m_Layout.extentMask)} * 128;
 }
 
 std::uint32_t CDiskImage::FileBlockCount(const FileEntry& row) const {
