@@ -238,7 +238,7 @@ void CDiskImage::FindForeignTracks() {
     unsigned sizeCode = 0;
     while ((128u << sizeCode) < m_SectorSize)
         ++sizeCode;
-    const std::uint32_t dataSectors = m_Layout.usableBlocks * std::uint32_t{m_SectorsPerBlock};
+    const std::uint32_t dataSectors = m_Layout.usableBlocks * std::uint32_t{m_Layout.sectorsPerBlock};
     const std::uint32_t tracks = (dataSectors + m_SectorsPerTrack - 1) / m_SectorsPerTrack;
     m_ForeignTracks.assign(tracks, TrackKind::Layout);
     for (std::uint32_t t = 0; t < tracks; ++t) {
@@ -281,8 +281,8 @@ void CDiskImage::FindForeignTracks() {
 bool CDiskImage::BlockOnTrackOfKind(std::uint16_t block, TrackKind least) const {
     if (m_ForeignTracks.empty() || m_SectorsPerTrack == 0)
         return false;
-    const std::uint32_t first = std::uint32_t{block} * m_SectorsPerBlock;
-    for (std::uint32_t s = first; s < first + m_SectorsPerBlock; ++s) {
+    const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
+    for (std::uint32_t s = first; s < first + m_Layout.sectorsPerBlock; ++s) {
         const std::uint32_t t = s / m_SectorsPerTrack;
         if (t < m_ForeignTracks.size() && m_ForeignTracks[t] >= least)
             return true;
@@ -318,11 +318,6 @@ std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_
 
 void CDiskImage::ApplyLayout(const DiskLayout& layout) {
     m_Layout = layout;
-    m_Spec = layout.spec;
-    m_BlockSize = layout.blockSize;
-    m_SectorsPerBlock = layout.sectorsPerBlock;
-    m_DirBlocks = layout.directoryBlocks;
-    m_TotalBlocks = layout.totalBlocks;
 }
 
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
@@ -337,9 +332,7 @@ int CDiskImage::HeadOfTrack(std::uint16_t track) const {
     return AddressOf(std::uint32_t{track} * m_SectorsPerTrack).head;
 }
 
-std::size_t CDiskImage::DirectoryEntries() const {
-    return std::size_t{m_DirBlocks} * m_SectorsPerBlock * m_SectorSize / kDirEntrySize;
-}
+std::size_t CDiskImage::DirectoryEntries() const { return m_Layout.DirectoryEntries(); }
 
 dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                                  std::uint8_t* buffer) {
@@ -366,7 +359,7 @@ std::string CDiskImage::GeometryReport() const {
     };
     text += "Image name\t: " + m_strImagePath + " \r\n";
     text += "Image type\t: ";
-    switch (m_Spec.bytes[DiskSpec::Type]) {
+    switch (m_Layout.spec.bytes[DiskSpec::Type]) {
     case 0:
         text += "PCW SS SD (+3)\r\n";
         break;
@@ -384,7 +377,7 @@ std::string CDiskImage::GeometryReport() const {
         break;
     }
     text += "Image format\t: ";
-    const std::uint8_t sides = m_Spec.bytes[DiskSpec::Sides];
+    const std::uint8_t sides = m_Layout.spec.bytes[DiskSpec::Sides];
     switch (sides & 0x7F) {
     case 0:
         text += "Single Sided";
@@ -406,12 +399,12 @@ std::string CDiskImage::GeometryReport() const {
     add("Cylinders\t\t: %u\r\n", unsigned{m_Cylinders});
     add("1st Sector\t: %u\r\n", unsigned{m_FirstSector});
     add("Sector Size\t: %u\r\n", unsigned{m_SectorSize});
-    add("Tracks per Side\t: %u\r\n", unsigned{m_Spec.bytes[DiskSpec::TracksPerSide]});
+    add("Tracks per Side\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::TracksPerSide]});
     add("Sectors per Track\t: %u\r\n", unsigned{m_SectorsPerTrack});
-    add("Sectors per Block\t: %u\r\n", unsigned{m_SectorsPerBlock});
-    add("Reserved Tracks\t: %u\r\n", unsigned{m_Spec.bytes[DiskSpec::ReservedTracks]});
-    add("Directory Blocks\t: %u\r\n", unsigned{m_DirBlocks});
-    add("Total Blocks\t: %u\r\n", unsigned{m_TotalBlocks});
+    add("Sectors per Block\t: %u\r\n", unsigned{m_Layout.sectorsPerBlock});
+    add("Reserved Tracks\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::ReservedTracks]});
+    add("Directory Blocks\t: %u\r\n", unsigned{m_Layout.directoryBlocks});
+    add("Total Blocks\t: %u\r\n", unsigned{m_Layout.totalBlocks});
     return text;
 }
 

@@ -189,17 +189,17 @@ public:
     bool IsMapped() const { return IsOpen() && m_bMapped; }
     FailReason LastFailure() const { return m_LastFailure; }
     const std::string& ImagePath() const { return m_strImagePath; }
-    const DiskSpec& Spec() const { return m_Spec; }
+    const DiskSpec& Spec() const { return m_Layout.spec; }
     std::uint16_t FirstSectorId() const { return m_FirstSector; }
     std::uint16_t DataFirstSectorId() const { return m_DataFirstSector; }
     std::uint16_t SectorsPerTrack() const { return m_SectorsPerTrack; }
     std::uint8_t Heads() const { return m_Heads; }
     std::uint16_t Cylinders() const { return m_Cylinders; }
-    std::uint16_t SectorsPerBlock() const { return m_SectorsPerBlock; }
+    std::uint16_t SectorsPerBlock() const { return m_Layout.sectorsPerBlock; }
     std::uint16_t SectorSize() const { return m_SectorSize; }
-    std::uint16_t BlockSize() const { return m_BlockSize; }
-    std::uint8_t DirectoryBlocks() const { return m_DirBlocks; }
-    std::uint16_t TotalBlocks() const { return m_TotalBlocks; }
+    std::uint16_t BlockSize() const { return m_Layout.blockSize; }
+    std::uint8_t DirectoryBlocks() const { return m_Layout.directoryBlocks; }
+    std::uint16_t TotalBlocks() const { return m_Layout.totalBlocks; }
     std::size_t DirectoryEntries() const;
     const std::uint8_t* DirectoryBuffer() const { return m_Directory; }
     const std::uint8_t* BootSector() const { return m_BootSector; }
@@ -357,12 +357,7 @@ private:
     std::uint16_t m_SectorsPerTrack = 0;
     std::uint8_t m_Heads = 0;
     std::uint16_t m_Cylinders = 0;
-    std::uint16_t m_SectorsPerBlock = 0;
     std::uint16_t m_SectorSize = 0;
-    std::uint16_t m_BlockSize = 0;
-    std::uint8_t m_DirBlocks = 0;
-    std::uint16_t m_TotalBlocks = 0;
-    DiskSpec m_Spec{};
     // The cylinders and heads the image's container holds (0 when it does
     // not say): LibDsk guesses them from the boot sector.
     struct {

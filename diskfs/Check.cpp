@@ -41,7 +41,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
     std::map<std::uint16_t, std::string> owners;
     std::map<std::string, std::set<unsigned>> extents;
     std::set<std::uint16_t> unreadable;
-    std::vector<std::uint8_t> buffer(m_BlockSize);
+    std::vector<std::uint8_t> buffer(m_Layout.blockSize);
     // A disk with no directory at all would give one line per entry: the
     // first few are named, the rest counted.
     constexpr unsigned kNamedBadUsers = 8;
@@ -76,11 +76,11 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
             if (block == 0)
                 continue;
             const std::string name = "block " + std::to_string(block);
-            if (block < m_DirBlocks) {
+            if (block < m_Layout.directoryBlocks) {
                 report(file, name + " lies in the directory");
                 continue;
             }
-            if (block >= m_TotalBlocks || !BlockOnDisk(block)) {
+            if (block >= m_Layout.totalBlocks || !BlockOnDisk(block)) {
                 report(file, name + " lies past the end of the disk");
                 continue;
             }
@@ -94,7 +94,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
         if (LacksBlocks(entry))
             report(file, extent + ": " + std::to_string(entry.Records(m_Layout.extentMask)) +
                              " records, but its blocks hold " +
-                             std::to_string(entry.BlockCount() * m_BlockSize / 128));
+                             std::to_string(entry.BlockCount() * m_Layout.blockSize / 128));
     }
     if (badUsers > kNamedBadUsers)
         report("", std::to_string(badUsers - kNamedBadUsers) +

@@ -14,7 +14,7 @@
 
 CDiskImage::SectorAddress CDiskImage::AddressOf(std::uint32_t logical) const {
     const std::uint32_t absolute =
-        logical / m_SectorsPerTrack + m_Spec.bytes[DiskSpec::ReservedTracks];
+        logical / m_SectorsPerTrack + m_Layout.spec.bytes[DiskSpec::ReservedTracks];
     const auto sector = static_cast<std::uint16_t>(m_DataFirstSector + logical % m_SectorsPerTrack);
     if (m_Layout.sides == SideOrder::Successive && m_Heads == 2) {
         // Side 0 outwards, then side 1 back from the last cylinder (+3DOS).
@@ -38,7 +38,7 @@ dsk_err_t CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* bu
 }
 
 std::uint32_t CDiskImage::DirectorySectors() const {
-    return std::uint32_t{m_DirBlocks} * m_SectorsPerBlock;
+    return std::uint32_t{m_Layout.directoryBlocks} * m_Layout.sectorsPerBlock;
 }
 
 bool CDiskImage::BlockOnDisk(std::uint32_t block) const { return block < m_Layout.usableBlocks; }
@@ -113,7 +113,7 @@ int CDiskImage::BuildAllocationMap() {
             const std::uint16_t block = entry.blocks[slot];
             if (block == 0)
                 continue;
-            if (block < m_DirBlocks || block >= m_TotalBlocks || !BlockOnDisk(block))
+            if (block < m_Layout.directoryBlocks || block >= m_Layout.totalBlocks || !BlockOnDisk(block))
                 note(Damage::BlocksOutsideDisk);
             if (block < kMapBlocks) {
                 if (m_AllocMap[block] == 0)
@@ -128,12 +128,12 @@ int CDiskImage::BuildAllocationMap() {
 }
 
 int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
-    std::uint32_t i = m_DirBlocks;
+    std::uint32_t i = m_Layout.directoryBlocks;
     while (i < kMapBlocks && m_AllocMap[i] == 0)
         ++i;
     block = static_cast<std::uint16_t>(i);
     // Blocks past the last track exist only in the figures, never on the disk.
-    return i < m_TotalBlocks && i < kMapBlocks && BlockAllocatable(i) ? 1 : 0;
+    return i < m_Layout.totalBlocks && i < kMapBlocks && BlockAllocatable(i) ? 1 : 0;
 }
 
 int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
@@ -208,21 +208,21 @@ int CDiskImage::AllocDirEntry(std::uint8_t user, const std::uint8_t* name,
 }
 
 int CDiskImage::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
-    const std::uint32_t first = std::uint32_t{block} * m_SectorsPerBlock;
-    for (std::uint32_t k = 0; k < m_SectorsPerBlock; ++k) {
+    const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
+    for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
         if (ReadLogical(first + k, buffer + std::size_t{k} * m_SectorSize) != DSK_ERR_OK)
             return 0;
     }
-    return m_SectorsPerBlock != 0 ? 1 : 0;
+    return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
 }
 
 int CDiskImage::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
-    const std::uint32_t first = std::uint32_t{block} * m_SectorsPerBlock;
-    for (std::uint32_t k = 0; k < m_SectorsPerBlock; ++k) {
+    const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
+    for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
         if (WriteLogical(first + k, buffer + std::size_t{k} * m_SectorSize) != DSK_ERR_OK)
             return 0;
     }
-    return m_SectorsPerBlock != 0 ? 1 : 0;
+    return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
 }
 
 int CDiskImage::WriteDirectory() {
@@ -255,21 +255,21 @@ int CDiskImage::WriteDirectory() {
 }
 
 std::uint32_t CDiskImage::GetCapacity() const {
-    return std::uint32_t{m_TotalBlocks} * m_BlockSize;
+    return std::uint32_t{m_Layout.totalBlocks} * m_Layout.blockSize;
 }
 
 std::uint32_t CDiskImage::GetFreeSpace() const {
     std::uint32_t free = 0;
-    for (std::uint32_t b = m_DirBlocks; b < m_Layout.usableBlocks; ++b)
+    for (std::uint32_t b = m_Layout.directoryBlocks; b < m_Layout.usableBlocks; ++b)
         free += m_AllocMap[b] != 0 && BlockAllocatable(b) ? 1 : 0;
-    return free * m_BlockSize;
+    return free * m_Layout.blockSize;
 }
 
 std::uint32_t CDiskImage::GetUsedSpace() const {
     std::uint32_t used = 0;
     for (auto flag : m_AllocMap)
         used += flag == 0 ? 1 : 0;
-    return used * m_BlockSize;
+    return used * m_Layout.blockSize;
 }
 
 // Only the directory region changes; past it the buffer stays 0xE5.
@@ -278,7 +278,7 @@ std::size_t CDiskImage::DirectoryBytes() const {
 }
 
 bool CDiskImage::LacksBlocks(const CpmEntry& entry) const {
-    return entry.Records(m_Layout.extentMask) * 128 > entry.BlockCount() * std::uint32_t{m_BlockSize};
+    return entry.Records(m_Layout.extentMask) * 128 > entry.BlockCount() * std::uint32_t{m_Layout.blockSize};
 }
 
 int CDiskImage::CommitDirectory(const Snapshot& before) {

@@ -40,8 +40,8 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
     if (positions.empty())
         return Fail(FailReason::FileNotFound);
-    std::vector<std::uint8_t> buffer(m_BlockSize, 0);
-    const std::vector<std::uint8_t> zeros(m_BlockSize, 0);
+    std::vector<std::uint8_t> buffer(m_Layout.blockSize, 0);
+    const std::vector<std::uint8_t> zeros(m_Layout.blockSize, 0);
     // Each entry's data lies at its own extent's offset, as CP/M reads a
     // random-access file: what no entry or block holds (a hole) reads as
     // zeros.
@@ -57,12 +57,12 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
             return Fail(FailReason::DuplicateExtent);
         const std::uint64_t offset = entry.FirstByte(m_Layout.extentMask);
         while (written < offset)
-            if (!give(zeros.data(), std::min<std::uint64_t>(offset - written, m_BlockSize)))
+            if (!give(zeros.data(), std::min<std::uint64_t>(offset - written, m_Layout.blockSize)))
                 return Fail(FailReason::HostWrite);
         std::uint32_t remaining = entry.Records(m_Layout.extentMask) * 128;
         for (unsigned slot = 0; slot < entry.slotCount && remaining > 0; ++slot) {
             const std::uint16_t block = entry.blocks[slot];
-            const std::uint32_t count = remaining < m_BlockSize ? remaining : m_BlockSize;
+            const std::uint32_t count = remaining < m_Layout.blockSize ? remaining : m_Layout.blockSize;
             remaining -= count;
             if (block != 0 && BlockOnTrackOfKind(block, TrackKind::OtherSizes)) {
                 m_strCause = m_strForeignTrack;
@@ -125,10 +125,10 @@ std::optional<FileHeader> CDiskImage::FileHeaderOf(const FileEntry& row) {
         return std::nullopt;
     // The header is the first record: the start of the first block.
     const std::uint16_t block = EntryAt(positions.front()).blocks[0];
-    if (block < m_DirBlocks || !BlockOnDisk(block) || m_SectorSize < kHeaderSize)
+    if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) || m_SectorSize < kHeaderSize)
         return std::nullopt;
     std::vector<std::uint8_t> sector(m_SectorSize);
-    if (ReadLogical(std::uint32_t{block} * m_SectorsPerBlock, sector.data()) != DSK_ERR_OK)
+    if (ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()) != DSK_ERR_OK)
         return std::nullopt;
     return ParseFileHeader(sector.data(), row.size);
 }

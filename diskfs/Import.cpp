@@ -107,9 +107,9 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
 
 int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
                               std::uint32_t length, const DataSource& source) {
-    const std::uint32_t blockCount = length / m_BlockSize + (length % m_BlockSize != 0 ? 1 : 0);
+    const std::uint32_t blockCount = length / m_Layout.blockSize + (length % m_Layout.blockSize != 0 ? 1 : 0);
     const unsigned logicalPerEntry = m_Layout.extentMask + 1;
-    std::vector<std::uint8_t> buffer(m_BlockSize, 0);
+    std::vector<std::uint8_t> buffer(m_Layout.blockSize, 0);
 
     Snapshot before;
     TakeSnapshot(before);
