@@ -41,7 +41,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
     const bool specChanged = std::memcmp(incoming, m_BootSector, DiskSpec{}.bytes.size()) != 0;
     if (specChanged && mode == BootWrite::KeepFormat)
         return Fail(FailReason::ChangesFormat);
-    if (WriteSector(0, 0, m_FirstSector, incoming) != DSK_ERR_OK) {
+    if (WriteSector(0, 0, m_Sectors.firstSectorId, incoming) != DSK_ERR_OK) {
         ShowError("Unable to write boot sector");
         return Fail(FailReason::DiskWrite);
     }
@@ -53,7 +53,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
          derived.dg_heads != m_Geometry.dg_heads || derived.dg_sectors != m_Geometry.dg_sectors ||
          derived.dg_secbase != m_Geometry.dg_secbase ||
          derived.dg_secsize != m_Geometry.dg_secsize)) {
-        if (WriteSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
+        if (WriteSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK)
             m_bWorkBroken = true;
         return Fail(FailReason::ChangesFormat);
     }
@@ -70,7 +70,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
     if (mapped && !m_bReadOnly)
         return 1;
     std::memcpy(m_BootSector, previous, sizeof previous);
-    if (WriteSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK)
+    if (WriteSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK)
         m_bWorkBroken = true;
     MapFromBootSector();
     if (!mapped)
@@ -81,7 +81,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
 int CDiskImage::ReadBootSector(const std::string& hostPath) {
     if (!IsOpen())
         return Fail(FailReason::NoImage);
-    if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK) {
+    if (ReadSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
         return Fail(FailReason::DiskRead);
     }

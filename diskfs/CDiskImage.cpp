@@ -143,16 +143,16 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (lib.open_shape != nullptr &&
         lib.open_shape(&m_ContainerShape.cylinders, &m_ContainerShape.heads))
         TakeContainerShape(m_Geometry);
-    m_ContainerTracks.clear();
+    m_Sectors.containerTracks.clear();
     for (unsigned c = 0; lib.open_track != nullptr && c < m_Geometry.dg_cylinders; ++c)
         for (unsigned h = 0; h < m_Geometry.dg_heads; ++h) {
             ContainerTrack track;
             if (!lib.open_track(c, h, &track)) {
-                m_ContainerTracks.clear();
+                m_Sectors.containerTracks.clear();
                 c = m_Geometry.dg_cylinders;
                 break;
             }
-            m_ContainerTracks.push_back(track);
+            m_Sectors.containerTracks.push_back(track);
         }
 
     // Geometries that the track mapping and the 512-byte boot-sector buffer
@@ -172,13 +172,13 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return refuse();
 
     m_bGeometryValid = true;
-    m_SectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
-    m_Heads = static_cast<std::uint8_t>(g.dg_heads);
-    m_Cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
-    m_SectorSize = static_cast<std::uint16_t>(g.dg_secsize);
-    m_FirstSector = TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
+    m_Sectors.sectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
+    m_Sectors.heads = static_cast<std::uint8_t>(g.dg_heads);
+    m_Sectors.cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
+    m_Sectors.sectorSize = static_cast<std::uint16_t>(g.dg_secsize);
+    m_Sectors.firstSectorId = TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
 
-    if (ReadSector(0, 0, m_FirstSector, m_BootSector) != DSK_ERR_OK) {
+    if (ReadSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
         return 0;
     }
@@ -190,9 +190,9 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return 0;
     }
     // Listed and extracted where it can be; never changed.
-    if (!m_strForeignTrack.empty()) {
+    if (!m_Sectors.ForeignTrack().empty()) {
         m_bReadOnly = true;
-        m_pOwner->ShowMessage(m_strForeignTrack + ": a disk with a format of its own can be "
+        m_pOwner->ShowMessage(m_Sectors.ForeignTrack() + ": a disk with a format of its own can be "
                                                   "listed, not changed",
                               kErrorCaption, MessageIcon::Warning);
     }
@@ -211,8 +211,8 @@ void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {
 }
 
 bool CDiskImage::MapFromBootSector() {
-    const GeometryFigures figures{m_Cylinders, m_Heads, m_SectorsPerTrack, m_SectorSize,
-                                  m_FirstSector};
+    const GeometryFigures figures{m_Sectors.cylinders, m_Sectors.heads, m_Sectors.sectorsPerTrack, m_Sectors.sectorSize,
+                                  m_Sectors.firstSectorId};
     DiskLayout layout;
     if (!DeriveLayout(figures, m_BootSector, layout)) {
         m_bMapped = false;
@@ -220,80 +220,20 @@ bool CDiskImage::MapFromBootSector() {
         return false;
     }
     ApplyLayout(layout);
-    const SectorAddress firstDataTrack = AddressOf(0);
-    m_DataFirstSector =
-        TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_FirstSector);
-    FindForeignTracks();
+    const SectorAddress firstDataTrack = m_Sectors.AddressOf(0, m_Layout);
+    m_Sectors.dataFirstSectorId =
+        TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_Sectors.firstSectorId);
+    m_Sectors.SortTracks(m_Layout);
     m_bMapped = true;
     m_bReadOnly = false;
     BuildAllocationMap();
     return true;
 }
 
-void CDiskImage::FindForeignTracks() {
-    m_ForeignTracks.clear();
-    m_strForeignTrack.clear();
-    if (m_ContainerTracks.empty() || m_SectorsPerTrack == 0)
-        return;
-    unsigned sizeCode = 0;
-    while ((128u << sizeCode) < m_SectorSize)
-        ++sizeCode;
-    const std::uint32_t dataSectors = m_Layout.usableBlocks * std::uint32_t{m_Layout.sectorsPerBlock};
-    const std::uint32_t tracks = (dataSectors + m_SectorsPerTrack - 1) / m_SectorsPerTrack;
-    m_ForeignTracks.assign(tracks, TrackKind::Layout);
-    for (std::uint32_t t = 0; t < tracks; ++t) {
-        const SectorAddress at = AddressOf(t * m_SectorsPerTrack);
-        const std::size_t index = std::size_t{at.cylinder} * m_Heads + at.head;
-        const ContainerTrack none;
-        const ContainerTrack& track = index < m_ContainerTracks.size() ? m_ContainerTracks[index] : none;
-        // Every sector the layout reads must be there, and every sector of
-        // the track of the layout's size: LibDsk rewrites a track whose
-        // sizes change whole. (Extra sectors of that size, as some
-        // protected disks hold, take no harm from a write.)
-        bool otherSizes = false;
-        for (unsigned i = 0; i < track.count; ++i)
-            otherSizes = otherSizes || track.sizeCodes[i] != sizeCode;
-        bool sound = true;
-        for (unsigned k = 0; k < m_SectorsPerTrack && sound; ++k)
-            sound = std::find(track.ids, track.ids + track.count, m_DataFirstSector + k) !=
-                    track.ids + track.count;
-        if (sound && !otherSizes)
-            continue;
-        // Sectors of the layout's size are read as usual (a missing one is
-        // a read error); others might hand back what is not the file's.
-        m_ForeignTracks[t] = otherSizes ? TrackKind::OtherSizes : TrackKind::OtherSectors;
-        if (!m_strForeignTrack.empty())
-            continue;
-        m_strForeignTrack = "track " + std::to_string(at.cylinder);
-        if (m_Heads > 1)
-            m_strForeignTrack += " side " + std::to_string(at.head);
-        // "holds 5 sectors of 1024 bytes", "... of 8192 and 512 bytes"
-        std::set<unsigned> sizes(track.sizeCodes, track.sizeCodes + track.count);
-        std::string sizeText;
-        for (auto size = sizes.rbegin(); size != sizes.rend(); ++size)
-            sizeText += (sizeText.empty() ? "" : " and ") + std::to_string(128u << std::min(*size, 8u));
-        m_strForeignTrack += track.count == 0 ? " holds no sectors"
-                             : " holds " + std::to_string(track.count) + " sectors of " + sizeText +
-                                   " bytes";
-    }
-}
-
-bool CDiskImage::BlockOnTrackOfKind(std::uint16_t block, TrackKind least) const {
-    if (m_ForeignTracks.empty() || m_SectorsPerTrack == 0)
-        return false;
-    const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
-    for (std::uint32_t s = first; s < first + m_Layout.sectorsPerBlock; ++s) {
-        const std::uint32_t t = s / m_SectorsPerTrack;
-        if (t < m_ForeignTracks.size() && m_ForeignTracks[t] >= least)
-            return true;
-    }
-    return false;
-}
-
 std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
                                              std::uint16_t guess) {
     auto trackIds = m_pOwner->LibraryTable().dsk_ptrackids;
-    if (trackIds == nullptr || m_hImage == nullptr || cylinder >= m_Cylinders)
+    if (trackIds == nullptr || m_hImage == nullptr || cylinder >= m_Sectors.cylinders)
         return guess;
     dsk_psect_t count = 0;
     DSK_FORMAT* ids = nullptr;
@@ -305,7 +245,7 @@ std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_
     std::free(ids); // allocated by LibDsk with malloc
     // A run of sectors-per-track ids from `first` on, all on the track.
     auto holdsRun = [&](unsigned first) {
-        for (unsigned k = 0; k < m_SectorsPerTrack; ++k)
+        for (unsigned k = 0; k < m_Sectors.sectorsPerTrack; ++k)
             if (present.count(first + k) == 0)
                 return false;
         return true;
@@ -321,15 +261,15 @@ void CDiskImage::ApplyLayout(const DiskLayout& layout) {
 }
 
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
-    if (m_Heads == 0 || m_SectorsPerTrack == 0)
+    if (m_Sectors.heads == 0 || m_Sectors.sectorsPerTrack == 0)
         return 0;
-    return AddressOf(std::uint32_t{track} * m_SectorsPerTrack).cylinder;
+    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Layout).cylinder;
 }
 
 int CDiskImage::HeadOfTrack(std::uint16_t track) const {
-    if (m_Heads == 0 || m_SectorsPerTrack == 0)
+    if (m_Sectors.heads == 0 || m_Sectors.sectorsPerTrack == 0)
         return 0;
-    return AddressOf(std::uint32_t{track} * m_SectorsPerTrack).head;
+    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Layout).head;
 }
 
 std::size_t CDiskImage::DirectoryEntries() const { return m_Layout.DirectoryEntries(); }
@@ -395,12 +335,12 @@ std::string CDiskImage::GeometryReport() const {
     if (sides & 0x80)
         text += ", Double Density";
     text += "\r\n";
-    add("Sides\t\t: %u\r\n", unsigned{m_Heads});
-    add("Cylinders\t\t: %u\r\n", unsigned{m_Cylinders});
-    add("1st Sector\t: %u\r\n", unsigned{m_FirstSector});
-    add("Sector Size\t: %u\r\n", unsigned{m_SectorSize});
+    add("Sides\t\t: %u\r\n", unsigned{m_Sectors.heads});
+    add("Cylinders\t\t: %u\r\n", unsigned{m_Sectors.cylinders});
+    add("1st Sector\t: %u\r\n", unsigned{m_Sectors.firstSectorId});
+    add("Sector Size\t: %u\r\n", unsigned{m_Sectors.sectorSize});
     add("Tracks per Side\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::TracksPerSide]});
-    add("Sectors per Track\t: %u\r\n", unsigned{m_SectorsPerTrack});
+    add("Sectors per Track\t: %u\r\n", unsigned{m_Sectors.sectorsPerTrack});
     add("Sectors per Block\t: %u\r\n", unsigned{m_Layout.sectorsPerBlock});
     add("Reserved Tracks\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::ReservedTracks]});
     add("Directory Blocks\t: %u\r\n", unsigned{m_Layout.directoryBlocks});

@@ -12,6 +12,7 @@
 #include "IDiskOwner.h"
 #include "Layout.h"
 #include "SafeFile.h"
+#include "SectorMap.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -190,13 +191,13 @@ public:
     FailReason LastFailure() const { return m_LastFailure; }
     const std::string& ImagePath() const { return m_strImagePath; }
     const DiskSpec& Spec() const { return m_Layout.spec; }
-    std::uint16_t FirstSectorId() const { return m_FirstSector; }
-    std::uint16_t DataFirstSectorId() const { return m_DataFirstSector; }
-    std::uint16_t SectorsPerTrack() const { return m_SectorsPerTrack; }
-    std::uint8_t Heads() const { return m_Heads; }
-    std::uint16_t Cylinders() const { return m_Cylinders; }
+    std::uint16_t FirstSectorId() const { return m_Sectors.firstSectorId; }
+    std::uint16_t DataFirstSectorId() const { return m_Sectors.dataFirstSectorId; }
+    std::uint16_t SectorsPerTrack() const { return m_Sectors.sectorsPerTrack; }
+    std::uint8_t Heads() const { return m_Sectors.heads; }
+    std::uint16_t Cylinders() const { return m_Sectors.cylinders; }
     std::uint16_t SectorsPerBlock() const { return m_Layout.sectorsPerBlock; }
-    std::uint16_t SectorSize() const { return m_SectorSize; }
+    std::uint16_t SectorSize() const { return m_Sectors.sectorSize; }
     std::uint16_t BlockSize() const { return m_Layout.blockSize; }
     std::uint8_t DirectoryBlocks() const { return m_Layout.directoryBlocks; }
     std::uint16_t TotalBlocks() const { return m_Layout.totalBlocks; }
@@ -255,14 +256,6 @@ private:
     // directory and map read by it; false (nothing may be written) when
     // the format cannot be mapped.
     bool MapFromBootSector();
-    // Marks the data tracks that do not hold the layout's sectors (a disk
-    // with a format of its own on some tracks): their blocks are not the
-    // file system's to read or write.
-    void FindForeignTracks();
-    // The block lies on a track of at least that kind: OtherSectors, not
-    // the file system's to allocate; OtherSizes, not to be read either.
-    enum class TrackKind : std::uint8_t { Layout, OtherSectors, OtherSizes };
-    bool BlockOnTrackOfKind(std::uint16_t block, TrackKind least) const;
     // LibDsk's geometry with the cylinders and heads the container holds.
     void TakeContainerShape(DSK_GEOMETRY& geometry) const;
     std::string LibraryErrorText(dsk_err_t err) const;
@@ -293,15 +286,6 @@ private:
                          std::uint8_t* buffer);
     dsk_err_t WriteSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                           const std::uint8_t* buffer);
-    struct SectorAddress {
-        std::uint16_t cylinder;
-        std::uint8_t head;
-        std::uint16_t sector;
-    };
-    // Logical sector L lies on logical track L / sectors per track, at sector
-    // id first id + L % sectors per track; logical tracks follow the
-    // reserved tracks, sides taken in turn.
-    SectorAddress AddressOf(std::uint32_t logical) const;
     // The first of the track's run of sector ids: LibDsk's guess when the
     // track holds sectors-per-track ids from it on, else the lowest id on
     // the track when they follow from that, else the guess.
@@ -349,29 +333,14 @@ private:
     DSK_GEOMETRY m_Geometry{};
     alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     std::uint8_t m_BootSector[kBootSectorSize] = {};
-    // The first sector id of cylinder 0, head 0 (the boot sector's), and of
-    // the first data track (where the directory and block walks count from),
-    // as the disk holds them (see TrackFirstSectorId).
-    std::uint16_t m_FirstSector = 0;
-    std::uint16_t m_DataFirstSector = 0;
-    std::uint16_t m_SectorsPerTrack = 0;
-    std::uint8_t m_Heads = 0;
-    std::uint16_t m_Cylinders = 0;
-    std::uint16_t m_SectorSize = 0;
+    // The disk's figures and where each logical sector lies.
+    CSectorMap m_Sectors;
     // The cylinders and heads the image's container holds (0 when it does
     // not say): LibDsk guesses them from the boot sector.
     struct {
         unsigned cylinders = 0;
         unsigned heads = 0;
     } m_ContainerShape;
-    // The sectors each track of the container holds (cylinder * heads +
-    // head); empty when the container does not list them.
-    std::vector<ContainerTrack> m_ContainerTracks;
-    // Per logical data track: it does not hold the layout's sectors; and
-    // the first such track described ("track 3 holds 5 sectors of 1024
-    // bytes"), empty when there is none.
-    std::vector<TrackKind> m_ForeignTracks;
-    std::string m_strForeignTrack;
     DiskLayout m_Layout{};
     std::uint32_t m_AllocMap[kMapBlocks] = {};
 

@@ -106,9 +106,9 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
 
     // The tracks to format; the image is read with its own layout when it
     // is loaded.
-    m_FirstSector = figures.firstSector;
-    m_Cylinders = figures.cylinders;
-    m_Heads = figures.heads;
+    m_Sectors.firstSectorId = figures.firstSector;
+    m_Sectors.cylinders = figures.cylinders;
+    m_Sectors.heads = figures.heads;
     std::uint8_t blank[kBootSectorSize];
     std::fill_n(blank, sizeof blank, kFreeUser);
     std::copy(figures.spec.begin(), figures.spec.end(), blank);
@@ -123,8 +123,8 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     }
     m_bGeometryValid = true;
 
-    for (std::uint16_t cylinder = 0; cylinder < m_Cylinders; ++cylinder) {
-        for (std::uint8_t head = 0; head < m_Heads; ++head) {
+    for (std::uint16_t cylinder = 0; cylinder < m_Sectors.cylinders; ++cylinder) {
+        for (std::uint8_t head = 0; head < m_Sectors.heads; ++head) {
             const dsk_err_t err = lib.dsk_apform
                                       ? lib.dsk_apform(m_hImage, &m_Geometry, cylinder, head, 0xE5)
                                       : DSK_ERR_NOTIMPL;
@@ -137,7 +137,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     }
     if (!figures.spec.empty()) {
         const dsk_err_t err =
-            lib.dsk_pwrite ? lib.dsk_pwrite(m_hImage, &m_Geometry, blank, 0, 0, m_FirstSector)
+            lib.dsk_pwrite ? lib.dsk_pwrite(m_hImage, &m_Geometry, blank, 0, 0, m_Sectors.firstSectorId)
                            : DSK_ERR_NOTIMPL;
         if (err != DSK_ERR_OK) {
             CloseHandle();

@@ -12,28 +12,13 @@
 #include <algorithm>
 #include <cstring>
 
-CDiskImage::SectorAddress CDiskImage::AddressOf(std::uint32_t logical) const {
-    const std::uint32_t absolute =
-        logical / m_SectorsPerTrack + m_Layout.spec.bytes[DiskSpec::ReservedTracks];
-    const auto sector = static_cast<std::uint16_t>(m_DataFirstSector + logical % m_SectorsPerTrack);
-    if (m_Layout.sides == SideOrder::Successive && m_Heads == 2) {
-        // Side 0 outwards, then side 1 back from the last cylinder (+3DOS).
-        const std::uint32_t perSide = m_Cylinders;
-        if (absolute < perSide)
-            return {static_cast<std::uint16_t>(absolute), 0, sector};
-        return {static_cast<std::uint16_t>(2 * perSide - 1 - absolute), 1, sector};
-    }
-    return {static_cast<std::uint16_t>(absolute / m_Heads),
-            static_cast<std::uint8_t>(absolute & (m_Heads - 1u)), sector};
-}
-
 dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
-    const SectorAddress at = AddressOf(logical);
+    const SectorAddress at = m_Sectors.AddressOf(logical, m_Layout);
     return ReadSector(at.cylinder, at.head, at.sector, buffer);
 }
 
 dsk_err_t CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
-    const SectorAddress at = AddressOf(logical);
+    const SectorAddress at = m_Sectors.AddressOf(logical, m_Layout);
     return WriteSector(at.cylinder, at.head, at.sector, buffer);
 }
 
@@ -45,7 +30,7 @@ bool CDiskImage::BlockOnDisk(std::uint32_t block) const { return block < m_Layou
 
 bool CDiskImage::BlockAllocatable(std::uint32_t block) const {
     return BlockOnDisk(block) &&
-           !BlockOnTrackOfKind(static_cast<std::uint16_t>(block), TrackKind::OtherSectors);
+           !m_Sectors.BlockOnTrackOfKind(static_cast<std::uint16_t>(block), m_Layout.sectorsPerBlock, CSectorMap::TrackKind::OtherSectors);
 }
 
 CpmEntry CDiskImage::EntryAt(std::uint16_t index) const {
@@ -68,13 +53,13 @@ void CDiskImage::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
 int CDiskImage::ReadDirectory(std::uint8_t* target) {
     std::memset(target, kFreeUser, kDirBufferSize);
     int failures = 0;
-    if (m_SectorSize != 0 && m_SectorsPerTrack != 0 && m_Heads != 0) {
+    if (m_Sectors.sectorSize != 0 && m_Sectors.sectorsPerTrack != 0 && m_Sectors.heads != 0) {
         const std::uint32_t sectors = DirectorySectors();
         for (std::uint32_t k = 0; k < sectors; ++k) {
-            std::uint8_t* slice = target + std::size_t{k} * m_SectorSize;
+            std::uint8_t* slice = target + std::size_t{k} * m_Sectors.sectorSize;
             if (ReadLogical(k, slice) != DSK_ERR_OK) {
                 // Whatever the library left there is not the directory.
-                std::memset(slice, kFreeUser, m_SectorSize);
+                std::memset(slice, kFreeUser, m_Sectors.sectorSize);
                 ++failures;
             }
         }
@@ -210,7 +195,7 @@ int CDiskImage::AllocDirEntry(std::uint8_t user, const std::uint8_t* name,
 int CDiskImage::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
     const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
     for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
-        if (ReadLogical(first + k, buffer + std::size_t{k} * m_SectorSize) != DSK_ERR_OK)
+        if (ReadLogical(first + k, buffer + std::size_t{k} * m_Sectors.sectorSize) != DSK_ERR_OK)
             return 0;
     }
     return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
@@ -219,7 +204,7 @@ int CDiskImage::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
 int CDiskImage::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
     const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
     for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
-        if (WriteLogical(first + k, buffer + std::size_t{k} * m_SectorSize) != DSK_ERR_OK)
+        if (WriteLogical(first + k, buffer + std::size_t{k} * m_Sectors.sectorSize) != DSK_ERR_OK)
             return 0;
     }
     return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
@@ -233,24 +218,24 @@ int CDiskImage::WriteDirectory() {
     const std::uint32_t sectors = DirectorySectors();
     // Sectors that hold what the disk holds already are not written again.
     auto unchanged = [this](std::uint32_t k) {
-        const std::size_t at = std::size_t{k} * m_SectorSize;
-        return std::memcmp(m_Directory + at, m_DiskDirectory + at, m_SectorSize) == 0;
+        const std::size_t at = std::size_t{k} * m_Sectors.sectorSize;
+        return std::memcmp(m_Directory + at, m_DiskDirectory + at, m_Sectors.sectorSize) == 0;
     };
     for (std::uint32_t k = 0; k < sectors; ++k) {
-        if (unchanged(k) || WriteLogical(k, m_Directory + std::size_t{k} * m_SectorSize) == DSK_ERR_OK)
+        if (unchanged(k) || WriteLogical(k, m_Directory + std::size_t{k} * m_Sectors.sectorSize) == DSK_ERR_OK)
             continue;
         // Put back what the sectors already written held, so that the disk
         // keeps its old directory rather than half of each.
         for (std::uint32_t j = 0; j < k; ++j) {
             if (!unchanged(j) &&
-                WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_SectorSize) != DSK_ERR_OK)
+                WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_Sectors.sectorSize) != DSK_ERR_OK)
                 m_bWorkBroken = true;
         }
         return Fail(FailReason::DiskWrite);
     }
     // The disk's copy follows; past the directory region the two stay 0xE5.
     std::memcpy(m_DiskDirectory, m_Directory,
-                std::min(kDirBufferSize, std::size_t{sectors} * m_SectorSize));
+                std::min(kDirBufferSize, std::size_t{sectors} * m_Sectors.sectorSize));
     return 1;
 }
 
@@ -306,7 +291,7 @@ bool CDiskImage::CanWriteDirectory() {
     }
     if (m_bReadOnly || !m_bDirectoryCurrent) {
         m_LastFailure = FailReason::ReadOnly;
-        m_strCause = m_strForeignTrack;
+        m_strCause = m_Sectors.ForeignTrack();
         return false;
     }
     return true;

@@ -64,8 +64,8 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
             const std::uint16_t block = entry.blocks[slot];
             const std::uint32_t count = remaining < m_Layout.blockSize ? remaining : m_Layout.blockSize;
             remaining -= count;
-            if (block != 0 && BlockOnTrackOfKind(block, TrackKind::OtherSizes)) {
-                m_strCause = m_strForeignTrack;
+            if (block != 0 && m_Sectors.BlockOnTrackOfKind(block, m_Layout.sectorsPerBlock, CSectorMap::TrackKind::OtherSizes)) {
+                m_strCause = m_Sectors.ForeignTrack();
                 return Fail(FailReason::ForeignTrack);
             }
             if (block != 0 && !ReadBlock(block, buffer.data()))
@@ -125,9 +125,9 @@ std::optional<FileHeader> CDiskImage::FileHeaderOf(const FileEntry& row) {
         return std::nullopt;
     // The header is the first record: the start of the first block.
     const std::uint16_t block = EntryAt(positions.front()).blocks[0];
-    if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) || m_SectorSize < kHeaderSize)
+    if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) || m_Sectors.sectorSize < kHeaderSize)
         return std::nullopt;
-    std::vector<std::uint8_t> sector(m_SectorSize);
+    std::vector<std::uint8_t> sector(m_Sectors.sectorSize);
     if (ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()) != DSK_ERR_OK)
         return std::nullopt;
     return ParseFileHeader(sector.data(), row.size);

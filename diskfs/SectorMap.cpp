@@ -1,0 +1,79 @@
+#include "SectorMap.h"
+
+#include <algorithm>
+#include <set>
+
+SectorAddress CSectorMap::AddressOf(std::uint32_t logical, const DiskLayout& layout) const {
+    const std::uint32_t absolute = logical / sectorsPerTrack + layout.reservedTracks;
+    const auto sector = static_cast<std::uint16_t>(dataFirstSectorId + logical % sectorsPerTrack);
+    if (layout.sides == SideOrder::Successive && heads == 2) {
+        const std::uint32_t perSide = cylinders;
+        if (absolute < perSide)
+            return {static_cast<std::uint16_t>(absolute), 0, sector};
+        return {static_cast<std::uint16_t>(2 * perSide - 1 - absolute), 1, sector};
+    }
+    return {static_cast<std::uint16_t>(absolute / heads),
+            static_cast<std::uint8_t>(absolute & (heads - 1u)), sector};
+}
+
+void CSectorMap::SortTracks(const DiskLayout& layout) {
+    m_TrackKinds.clear();
+    m_strForeignTrack.clear();
+    if (containerTracks.empty() || sectorsPerTrack == 0)
+        return;
+    unsigned sizeCode = 0;
+    while ((128u << sizeCode) < sectorSize)
+        ++sizeCode;
+    const std::uint32_t dataSectors = layout.usableBlocks * std::uint32_t{layout.sectorsPerBlock};
+    const std::uint32_t tracks = (dataSectors + sectorsPerTrack - 1) / sectorsPerTrack;
+    m_TrackKinds.assign(tracks, TrackKind::Layout);
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        const SectorAddress at = AddressOf(t * sectorsPerTrack, layout);
+        const std::size_t index = std::size_t{at.cylinder} * heads + at.head;
+        const ContainerTrack none;
+        const ContainerTrack& track = index < containerTracks.size() ? containerTracks[index] : none;
+        // Every sector the layout reads must be there, and every sector of
+        // the track of the layout's size: LibDsk rewrites a track whose
+        // sizes change whole. (Extra sectors of that size, as some
+        // protected disks hold, take no harm from a write.)
+        bool otherSizes = false;
+        for (unsigned i = 0; i < track.count; ++i)
+            otherSizes = otherSizes || track.sizeCodes[i] != sizeCode;
+        bool sound = true;
+        for (unsigned k = 0; k < sectorsPerTrack && sound; ++k)
+            sound = std::find(track.ids, track.ids + track.count, dataFirstSectorId + k) !=
+                    track.ids + track.count;
+        if (sound && !otherSizes)
+            continue;
+        // Sectors of the layout's size are read as usual (a missing one is
+        // a read error); others might hand back what is not the file's.
+        m_TrackKinds[t] = otherSizes ? TrackKind::OtherSizes : TrackKind::OtherSectors;
+        if (!m_strForeignTrack.empty())
+            continue;
+        m_strForeignTrack = "track " + std::to_string(at.cylinder);
+        if (heads > 1)
+            m_strForeignTrack += " side " + std::to_string(at.head);
+        // "holds 5 sectors of 1024 bytes", "... of 8192 and 512 bytes"
+        std::set<unsigned> sizes(track.sizeCodes, track.sizeCodes + track.count);
+        std::string sizeText;
+        for (auto size = sizes.rbegin(); size != sizes.rend(); ++size)
+            sizeText += (sizeText.empty() ? "" : " and ") + std::to_string(128u << std::min(*size, 8u));
+        m_strForeignTrack += track.count == 0 ? " holds no sectors"
+                             : " holds " + std::to_string(track.count) + " sectors of " + sizeText +
+                                   " bytes";
+    }
+}
+
+bool CSectorMap::BlockOnTrackOfKind(std::uint16_t block, std::uint16_t sectorsPerBlock,
+                                    TrackKind least) const {
+    if (m_TrackKinds.empty() || sectorsPerTrack == 0)
+        return false;
+    const std::uint32_t first = std::uint32_t{block} * sectorsPerBlock;
+    for (std::uint32_t s = first; s < first + sectorsPerBlock; ++s) {
+        const std::uint32_t t = s / sectorsPerTrack;
+        if (t < m_TrackKinds.size() && m_TrackKinds[t] >= least)
+            return true;
+    }
+    return false;
+}
+

@@ -1,0 +1,58 @@
+#pragma once
+// Where the file system's sectors lie on the disk: the disk's figures as it
+// really has them (cylinders and heads from the container, sector ids as
+// the tracks hold them), the mapping of logical sectors to cylinder, head
+// and sector id, and the tracks that do not hold the sectors the layout
+// reads (a disk with a format of its own on some tracks).
+
+#include "DiskLibraryTable.h"
+#include "Layout.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SectorAddress {
+    std::uint16_t cylinder;
+    std::uint8_t head;
+    std::uint16_t sector;
+};
+
+class CSectorMap {
+public:
+    std::uint16_t cylinders = 0;
+    std::uint8_t heads = 0;
+    std::uint16_t sectorsPerTrack = 0;
+    std::uint16_t sectorSize = 0;
+    // The first sector id of cylinder 0, head 0 (the boot sector's), and of
+    // the first data track (where the directory and block walks count from).
+    std::uint16_t firstSectorId = 0;
+    std::uint16_t dataFirstSectorId = 0;
+    // The sectors each track of the container holds (cylinder * heads +
+    // head); empty when the container does not list them.
+    std::vector<ContainerTrack> containerTracks;
+
+    // Logical sector L lies on logical track L / sectors per track, at sector
+    // id data first id + L % sectors per track; logical tracks follow the
+    // reserved tracks, sides taken in turn, or (successive sides, as +3DOS
+    // runs them) side 0 outwards, then side 1 back from the last cylinder.
+    SectorAddress AddressOf(std::uint32_t logical, const DiskLayout& layout) const;
+
+    // Sorts the data tracks of the layout: Layout, holding every sector the
+    // layout reads and only sectors of its size; OtherSectors, lacking one
+    // (never written: not free space); OtherSizes, holding sectors of
+    // another size (not read either: LibDsk might hand back what is not
+    // the file's, and writes rewrite the track whole).
+    enum class TrackKind : std::uint8_t { Layout, OtherSectors, OtherSizes };
+    void SortTracks(const DiskLayout& layout);
+    // The block lies on a track of at least that kind.
+    bool BlockOnTrackOfKind(std::uint16_t block, std::uint16_t sectorsPerBlock,
+                            TrackKind least) const;
+    // The first track not of the layout, described ("track 3 holds 5 sectors
+    // of 1024 bytes"); empty when every track is the layout's.
+    const std::string& ForeignTrack() const { return m_strForeignTrack; }
+
+private:
+    std::vector<TrackKind> m_TrackKinds; // per logical data track
+    std::string m_strForeignTrack;
+};
