@@ -5,10 +5,10 @@
 #include "CliOwner.h"
 #include "Commands.h"
 #include "FileHeader.h"
+#include "Json.h"
 #include "Names.h"
 #include "Walk.h"
 
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -64,60 +64,11 @@ std::vector<std::string> CollectImages(const std::vector<std::string>& paths, bo
     return images;
 }
 
-// A JSON string, escaped by nlohmann-json; names need not be UTF-8.
-std::string JsonString(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-// What kind of disk the image is, in the words of its users.
-std::string FormatLabel(const CDiskImage& image) {
-    const std::uint16_t first = image.FirstSectorId();
-    if (first == 0xC1)
-        return "CPC data";
-    if (first == 0x41)
-        return "CPC system";
-    const unsigned long kb = static_cast<unsigned long>(image.Cylinders()) * image.Heads() *
-                             image.SectorsPerTrack() * image.SectorSize() / 1024;
-    if (kb == 180 && image.Heads() == 1)
-        return "+3 180K";
-    if (kb == 720 && image.Heads() == 2)
-        return "PCW 720K";
-    return "CP/M " + std::to_string(kb) + "K";
-}
-
-std::string DamageOf(const CDiskImage& image) {
-    if (image.IsReadOnly())
-        return "Unable to read directory";
-    return CDiskImage::DamageText(image.DirectoryDamage());
-}
-
 std::string Attributes(const FileEntry& row) {
     std::string text = row.readOnly ? "R/O" : "---";
     text += row.system ? " SYS" : " ---";
     text += row.archive ? " ARC" : " ---";
     return text;
-}
-
-std::string HeaderJson(const std::optional<FileHeader>& header) {
-    if (!header)
-        return "null";
-    nlohmann::ordered_json object;
-    const bool plus3 = header->kind == FileHeader::Kind::Plus3Dos;
-    object["kind"] = plus3 ? "plus3dos" : "amsdos";
-    object["filetype"] = HeaderTypeName(*header);
-    object["length"] = header->dataLength;
-    if (plus3) {
-        if (header->fileType == FileHeader::kPlus3Code)
-            object["load"] = header->param1;
-        if (header->fileType == FileHeader::kPlus3Program &&
-            header->param1 < FileHeader::kNoAutostart)
-            object["line"] = header->param1;
-    } else {
-        object["load"] = header->load;
-        if ((header->fileType & 0x0E) == FileHeader::kAmsdosBinary)
-            object["exec"] = header->entry;
-    }
-    return object.dump();
 }
 
 void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool longFormat) {
@@ -145,48 +96,6 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
         ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(), image.GetFreeSpace());
     std::printf("Total in use : %s\nMaximum : %s\nFree : %s\n", figures.used.c_str(),
                 figures.maximum.c_str(), figures.free.c_str());
-}
-
-// One image's line. The objects have a fixed shape, so they are put
-// together directly: building a document tree per image cost more than
-// reading the directory.
-std::string JsonListing(const std::string& path, CDiskImage& image,
-                        const std::vector<FileEntry>& shown, const std::string& error) {
-    std::string out = "{\"image\":" + JsonString(path) + ",\"format\":" +
-                      JsonString(FormatLabel(image)) + ",\"files\":[";
-    char number[96];
-    bool first = true;
-    for (const FileEntry& row : shown) {
-        std::snprintf(number, sizeof number, "%s{\"user\":%u,\"name\":", first ? "" : ",",
-                      unsigned{row.user});
-        first = false;
-        out += number;
-        out += JsonString(TrimmedField(row.name, kNameLen));
-        out += ",\"type\":";
-        out += JsonString(TrimmedField(row.type, kTypeLen));
-        auto flag = [](bool set) { return set ? "true" : "false"; };
-        std::snprintf(number, sizeof number,
-                      ",\"size\":%lu,\"readonly\":%s,\"system\":%s,\"archive\":%s,\"header\":",
-                      static_cast<unsigned long>(row.size), flag(row.readOnly), flag(row.system),
-                      flag(row.archive));
-        out += number;
-        out += HeaderJson(image.FileHeaderOf(row));
-        out += "}";
-    }
-    const std::uint32_t used = image.GetUsedSpace();
-    const std::uint32_t capacity = image.GetCapacity();
-    std::snprintf(number, sizeof number, "],\"used\":%lu,\"capacity\":%lu,\"free\":%lu",
-                  static_cast<unsigned long>(used), static_cast<unsigned long>(capacity),
-                  static_cast<unsigned long>(image.GetFreeSpace()));
-    out += number;
-    out += ",\"writable\":";
-    out += image.IsWritable() ? "true" : "false";
-    const std::string damage = DamageOf(image);
-    out += ",\"damage\":" + (damage.empty() ? std::string("null") : JsonString(damage));
-    // The image opened but part of it could not be read.
-    if (!error.empty())
-        out += ",\"error\":" + JsonString(error);
-    return out + "}";
 }
 
 std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePattern>& patterns) {
@@ -239,15 +148,13 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
             const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
             if (!disk.IsMapped()) {
                 if (options.json)
-                    std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
-                                JsonString(owner.TakeLastError()).c_str());
+                    PrintJsonLine(ImageErrorJson(path, owner.TakeLastError()));
                 return result;
             }
             const std::vector<FileEntry> shown = Filtered(owner.Rows(), patterns);
             printed = true;
             if (options.json) {
-                std::fputs(JsonListing(path, disk, shown, owner.TakeLastError()).c_str(), stdout);
-                std::fputc('\n', stdout);
+                PrintJsonLine(ListingJson(path, disk, shown, owner.TakeLastError()));
             } else {
                 if (headed)
                     std::printf("%s%s:\n", lead, Printable(path).c_str());
@@ -272,11 +179,7 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
                 return result;
             for (const FileEntry& row : Filtered(owner.Rows(), patterns)) {
                 if (options.json) {
-                    std::printf("{\"image\":%s,\"user\":%u,\"name\":%s,\"type\":%s,\"size\":%lu}\n",
-                                JsonString(path).c_str(), unsigned{row.user},
-                                JsonString(TrimmedField(row.name, kNameLen)).c_str(),
-                                JsonString(TrimmedField(row.type, kTypeLen)).c_str(),
-                                static_cast<unsigned long>(row.size));
+                    PrintJsonLine(FoundJson(path, row));
                 } else {
                     std::printf("%s: %s %lu\n", Printable(path).c_str(), UserAndName(row).c_str(),
                                 static_cast<unsigned long>(row.size));
@@ -300,19 +203,12 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
             if (!disk.IsMapped()) {
                 // Not a disk image this program can read: a failure, not damage.
                 if (options.json)
-                    std::printf("{\"image\":%s,\"error\":%s}\n", JsonString(path).c_str(),
-                                JsonString(owner.TakeLastError()).c_str());
+                    PrintJsonLine(ImageErrorJson(path, owner.TakeLastError()));
                 return int{kExitFailed};
             }
             const std::vector<CheckProblem> problems = disk.CheckFileSystem();
             if (options.json) {
-                nlohmann::ordered_json found = nlohmann::ordered_json::array();
-                for (const CheckProblem& problem : problems)
-                    found.push_back({{"file", problem.file}, {"problem", problem.text}});
-                std::printf("{\"image\":%s,\"clean\":%s,\"problems\":%s}\n", JsonString(path).c_str(),
-                            problems.empty() ? "true" : "false",
-                            found.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                                .c_str());
+                PrintJsonLine(CheckJson(path, problems));
             } else if (problems.empty()) {
                 std::printf("%s: clean\n", Printable(path).c_str());
             }
@@ -335,30 +231,7 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
         if (!json) {
             disk.ShowGeometry();
         } else {
-            const DiskSpec& spec = disk.Spec();
-            nlohmann::ordered_json info;
-            info["image"] = image;
-            info["format"] = FormatLabel(disk);
-            info["spec_type"] = spec.bytes[DiskSpec::Type];
-            info["sidedness"] = spec.bytes[DiskSpec::Sides];
-            info["sides"] = disk.Heads();
-            info["cylinders"] = disk.Cylinders();
-            info["first_sector"] = disk.FirstSectorId();
-            info["sector_size"] = disk.SectorSize();
-            info["tracks_per_side"] = spec.bytes[DiskSpec::TracksPerSide];
-            info["sectors_per_track"] = disk.SectorsPerTrack();
-            info["sectors_per_block"] = disk.SectorsPerBlock();
-            info["block_size"] = disk.BlockSize();
-            info["reserved_tracks"] = spec.bytes[DiskSpec::ReservedTracks];
-            info["directory_blocks"] = disk.DirectoryBlocks();
-            info["directory_entries"] = disk.DirectoryEntries();
-            info["total_blocks"] = disk.TotalBlocks();
-            info["capacity"] = disk.GetCapacity();
-            info["writable"] = disk.IsWritable();
-            const std::string damage = DamageOf(disk);
-            info["damage"] = damage.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(damage);
-            std::printf("%s\n",
-                        info.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+            PrintJsonLine(InfoJson(image, disk));
         }
     }
     disk.CloseImage();

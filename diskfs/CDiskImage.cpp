@@ -49,6 +49,12 @@ const char* CDiskImage::DamageText(Damage damage) {
     return "";
 }
 
+std::string CDiskImage::ForeignFormatText() const {
+    if (m_Sectors.ForeignTrack().empty())
+        return {};
+    return m_Sectors.ForeignTrack() + ": a disk with a format of its own can be listed, not changed";
+}
+
 bool CDiskImage::IsWritable() const {
     if (!IsMapped() || m_bReadOnly)
         return false;
@@ -192,9 +198,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     // Listed and extracted where it can be; never changed.
     if (!m_Sectors.ForeignTrack().empty()) {
         m_bReadOnly = true;
-        m_pOwner->ShowMessage(m_Sectors.ForeignTrack() + ": a disk with a format of its own can be "
-                                                  "listed, not changed",
-                              kErrorCaption, MessageIcon::Warning);
+        m_pOwner->ShowMessage(ForeignFormatText(), kErrorCaption, MessageIcon::Warning);
     }
     // A damaged directory is listed all the same; the map keeps every block
     // it names in use, so nothing written later lands on a listed file.

@@ -185,6 +185,10 @@ public:
     Damage DirectoryDamage() const { return m_Damage; }
     // The damage as a load reports it ("" for none).
     static const char* DamageText(Damage damage);
+    // Why a disk with tracks of its own format is listed but never changed
+    // ("track 3 holds 5 sectors of 1024 bytes: a disk with a format of its
+    // own can be listed, not changed"); "" for a disk of one format.
+    std::string ForeignFormatText() const;
     // The parameters describe the open image (its geometry and boot sector
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }

@@ -1,0 +1,134 @@
+#include "Json.h"
+
+#include "CatalogueView.h"
+#include "FileHeader.h"
+
+#include <cstdio>
+
+std::string FormatLabel(const CDiskImage& image) {
+    const std::uint16_t first = image.FirstSectorId();
+    if (first == 0xC1)
+        return "CPC data";
+    if (first == 0x41)
+        return "CPC system";
+    const unsigned long kb = static_cast<unsigned long>(image.Cylinders()) * image.Heads() *
+                             image.SectorsPerTrack() * image.SectorSize() / 1024;
+    if (kb == 180 && image.Heads() == 1)
+        return "+3 180K";
+    if (kb == 720 && image.Heads() == 2)
+        return "PCW 720K";
+    return "CP/M " + std::to_string(kb) + "K";
+}
+
+std::string DamageOf(const CDiskImage& image) {
+    if (!image.ForeignFormatText().empty())
+        return image.ForeignFormatText();
+    if (image.IsReadOnly())
+        return "Unable to read directory";
+    return CDiskImage::DamageText(image.DirectoryDamage());
+}
+
+namespace {
+
+JsonObject HeaderJson(const std::optional<FileHeader>& header) {
+    if (!header)
+        return nullptr;
+    JsonObject object;
+    const bool plus3 = header->kind == FileHeader::Kind::Plus3Dos;
+    object["kind"] = plus3 ? "plus3dos" : "amsdos";
+    object["filetype"] = HeaderTypeName(*header);
+    object["length"] = header->dataLength;
+    if (plus3) {
+        if (header->fileType == FileHeader::kPlus3Code)
+            object["load"] = header->param1;
+        if (header->fileType == FileHeader::kPlus3Program &&
+            header->param1 < FileHeader::kNoAutostart)
+            object["line"] = header->param1;
+    } else {
+        object["load"] = header->load;
+        if ((header->fileType & 0x0E) == FileHeader::kAmsdosBinary)
+            object["exec"] = header->entry;
+    }
+    return object;
+}
+
+JsonObject OrNull(const std::string& text) { return text.empty() ? JsonObject() : JsonObject(text); }
+
+} // namespace
+
+JsonObject ListingJson(const std::string& path, CDiskImage& image,
+                       const std::vector<FileEntry>& shown, const std::string& error) {
+    JsonObject files = JsonObject::array();
+    for (const FileEntry& row : shown)
+        files.push_back({{"user", row.user},
+                         {"name", TrimmedField(row.name, kNameLen)},
+                         {"type", TrimmedField(row.type, kTypeLen)},
+                         {"size", row.size},
+                         {"readonly", row.readOnly},
+                         {"system", row.system},
+                         {"archive", row.archive},
+                         {"header", HeaderJson(image.FileHeaderOf(row))}});
+    JsonObject listing;
+    listing["image"] = path;
+    listing["format"] = FormatLabel(image);
+    listing["files"] = std::move(files);
+    listing["used"] = image.GetUsedSpace();
+    listing["capacity"] = image.GetCapacity();
+    listing["free"] = image.GetFreeSpace();
+    listing["writable"] = image.IsWritable();
+    listing["damage"] = OrNull(DamageOf(image));
+    // The image opened but part of it could not be read.
+    if (!error.empty())
+        listing["error"] = error;
+    return listing;
+}
+
+JsonObject ImageErrorJson(const std::string& path, const std::string& error) {
+    return {{"image", path}, {"error", error}};
+}
+
+JsonObject FoundJson(const std::string& path, const FileEntry& row) {
+    return {{"image", path},
+            {"user", row.user},
+            {"name", TrimmedField(row.name, kNameLen)},
+            {"type", TrimmedField(row.type, kTypeLen)},
+            {"size", row.size}};
+}
+
+JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& problems) {
+    JsonObject found = JsonObject::array();
+    for (const CheckProblem& problem : problems)
+        found.push_back({{"file", problem.file}, {"problem", problem.text}});
+    return {{"image", path}, {"clean", problems.empty()}, {"problems", std::move(found)}};
+}
+
+JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
+    const DiskSpec& spec = disk.Spec();
+    JsonObject info;
+    info["image"] = path;
+    info["format"] = FormatLabel(disk);
+    info["spec_type"] = spec.bytes[DiskSpec::Type];
+    info["sidedness"] = spec.bytes[DiskSpec::Sides];
+    info["sides"] = disk.Heads();
+    info["cylinders"] = disk.Cylinders();
+    info["first_sector"] = disk.FirstSectorId();
+    info["sector_size"] = disk.SectorSize();
+    info["tracks_per_side"] = spec.bytes[DiskSpec::TracksPerSide];
+    info["sectors_per_track"] = disk.SectorsPerTrack();
+    info["sectors_per_block"] = disk.SectorsPerBlock();
+    info["block_size"] = disk.BlockSize();
+    info["reserved_tracks"] = spec.bytes[DiskSpec::ReservedTracks];
+    info["directory_blocks"] = disk.DirectoryBlocks();
+    info["directory_entries"] = disk.DirectoryEntries();
+    info["total_blocks"] = disk.TotalBlocks();
+    info["capacity"] = disk.GetCapacity();
+    info["writable"] = disk.IsWritable();
+    info["damage"] = OrNull(DamageOf(disk));
+    return info;
+}
+
+void PrintJsonLine(const JsonObject& document) {
+    const std::string text = document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
