@@ -1,0 +1,34 @@
+// mv: renames a file, or gives it to another user.
+
+#include "Commands.h"
+#include "Session.h"
+#include "CatalogueView.h"
+
+int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
+          const std::string& to) {
+    const FilePattern target = ParsePattern(to);
+    CpmName name;
+    if (target.wild || ParseCpmName(target.glob, NameCase::Upper, name) != NameCheck::Valid) {
+        Report(to, "is no CP/M name (NAME.TYP, optionally USER: in front)");
+        return kExitUsage;
+    }
+    if (ParsePattern(from).wild) {
+        Report(from, "mv renames one file: give its name without wildcards");
+        return kExitUsage;
+    }
+    if (!OpenImage(owner, image, true))
+        return FinishChanges(owner, kExitFailed);
+    int status = kExitOk;
+    const std::vector<FileEntry> rows = SelectRows(owner.Rows(), {from}, status);
+    if (rows.size() == 1) {
+        const FileEntry& row = rows.front();
+        const auto user = static_cast<std::uint8_t>(target.user >= 0 ? target.user : row.user);
+        if (!Attempt(owner, UserAndName(row),
+                     [&](CDiskImage& disk) { return disk.RenameFile(row, user, name); },
+                     std::string(": " + std::to_string(user) + ":" + Printable(target.glob) +
+                                 " is already on the image")
+                         .c_str()))
+            status = kExitFailed;
+    }
+    return FinishChanges(owner, status);
+}

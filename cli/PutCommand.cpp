@@ -1,0 +1,198 @@
+// put: host files (or standard input) into an image, with a +3DOS or
+// AMSDOS header where asked; one save for the whole command.
+
+#include "Commands.h"
+#include "Session.h"
+#include "CatalogueView.h"
+#include "FileHeader.h"
+#include "HostFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+bool ParseAddress(const std::string& text, std::uint16_t& value) {
+    if (text.empty())
+        return false;
+    int base = 10;
+    std::string digits = text;
+    if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) {
+        base = 16;
+        digits = digits.substr(2);
+    } else if (digits[0] == '&' || digits[0] == '$') {
+        base = 16;
+        digits = digits.substr(1);
+    }
+    if (digits.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = std::strtoul(digits.c_str(), &end, base);
+    if (*end != 0 || errno != 0 || number > 0xFFFF || digits[0] == '-' || digits[0] == '+')
+        return false;
+    value = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+// Reads a host file (or standard input for "-") whole; a file larger than
+// the disk is refused before it is read.
+bool ReadHostData(const std::string& file, std::uint32_t limit, std::vector<std::uint8_t>& data) {
+    if (file == "-") {
+        std::uint8_t buffer[65536];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+            data.insert(data.end(), buffer, buffer + n);
+            if (data.size() > limit) {
+                Report("standard input", FailReasonText(FailReason::DiskFull));
+                return false;
+            }
+        }
+        if (std::ferror(stdin)) {
+            Report("standard input", std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    CHostFileReader reader;
+    if (!reader.Open(file)) {
+        Report(file, reader.Cause());
+        return false;
+    }
+    if (reader.Size() > limit) {
+        Report(file, FailReasonText(FailReason::DiskFull));
+        return false;
+    }
+    data.resize(static_cast<std::size_t>(reader.Size()));
+    const long got = data.empty() ? 0 : reader.Read(data.data(), data.size());
+    if (got < 0 || static_cast<std::size_t>(got) != data.size()) {
+        Report(file, FailReasonText(FailReason::HostRead));
+        return false;
+    }
+    return true;
+}
+
+// Puts the requested header in front of the data, unless the data already
+// starts with a valid header of that kind.
+bool AddHeader(const HeaderRequest& request, const CDiskImage::ImportTarget& target,
+               const std::string& file, std::vector<std::uint8_t>& data) {
+    if (const auto present = ParseFileHeader(data.data(), data.size());
+        present && present->kind == request.kind)
+        return true;
+    if (data.size() > 0xFFFF) {
+        Report(file, "too long for a header: its fields hold at most 65535 bytes of data");
+        return false;
+    }
+    const auto length = static_cast<std::uint32_t>(data.size());
+    std::vector<std::uint8_t> header;
+    if (request.kind == FileHeader::Kind::Plus3Dos) {
+        // A program's parameter 2 is its length without variables; a code
+        // file's is 32768.
+        const std::uint16_t param2 = request.fileType == FileHeader::kPlus3Program
+                                         ? static_cast<std::uint16_t>(length)
+                                         : request.param2;
+        header = MakePlus3Header(request.fileType, length, request.param1, param2);
+    } else {
+        header = MakeAmsdosHeader(target.user, target.name.name.data(), target.name.type.data(),
+                                  request.fileType, length, request.load, request.entry);
+    }
+    data.insert(data.begin(), header.begin(), header.end());
+    return true;
+}
+
+} // namespace
+
+std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    HeaderRequest request;
+    request.kind = kind;
+    const std::string& what = parts[0];
+    if (kind == FileHeader::Kind::Plus3Dos) {
+        if (what == "code" && parts.size() == 2 && ParseAddress(parts[1], request.param1)) {
+            request.fileType = FileHeader::kPlus3Code;
+            request.param2 = 32768;
+            return request;
+        }
+        if (what == "basic" && parts.size() <= 2) {
+            request.fileType = FileHeader::kPlus3Program;
+            request.param1 = FileHeader::kNoAutostart;
+            if (parts.size() == 2 &&
+                (!ParseAddress(parts[1], request.param1) || request.param1 > 9999))
+                return std::nullopt;
+            return request;
+        }
+        return std::nullopt;
+    }
+    if (what == "bin" && (parts.size() == 2 || parts.size() == 3) &&
+        ParseAddress(parts[1], request.load)) {
+        request.fileType = FileHeader::kAmsdosBinary;
+        request.entry = request.load;
+        if (parts.size() == 3 && !ParseAddress(parts[2], request.entry))
+            return std::nullopt;
+        return request;
+    }
+    if (what == "basic" && parts.size() == 1) {
+        // Where AMSDOS loads a BASIC program.
+        request.fileType = FileHeader::kAmsdosBasic;
+        request.load = 0x0170;
+        return request;
+    }
+    return std::nullopt;
+}
+
+int RunPut(CCliOwner& owner, const PutOptions& options) {
+    if (!OpenImage(owner, options.image, true))
+        return FinishChanges(owner, kExitFailed);
+    CDiskImage& disk = owner.Image();
+    int status = kExitOk;
+    for (const std::string& file : options.files) {
+        CDiskImage::ImportTarget target;
+        target.replace = options.replace;
+        target.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
+        std::string name = options.as.empty() ? PathLeaf(file) : options.as;
+        if (!options.as.empty()) {
+            const FilePattern given = ParsePattern(options.as);
+            if (given.user >= 0) {
+                target.user = static_cast<std::uint8_t>(given.user);
+                name = given.glob;
+            }
+        }
+        switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.name)) {
+        case NameCheck::Valid:
+            break;
+        case NameCheck::Empty:
+            Report(file, "no name to store it under: give one with --as NAME.TYP");
+            status = kExitFailed;
+            continue;
+        case NameCheck::BadCharacter:
+            Report(file, "'" + Printable(name) +
+                             "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and "
+                             "control or non-ASCII bytes cannot be addressed): give one with "
+                             "--as NAME.TYP");
+            status = kExitFailed;
+            continue;
+        }
+        std::vector<std::uint8_t> data;
+        if (!ReadHostData(file, disk.GetCapacity(), data) ||
+            (options.header && !AddHeader(*options.header, target, file, data))) {
+            status = kExitFailed;
+            continue;
+        }
+        if (!Attempt(
+                owner, file, [&](CDiskImage& image) { return image.ImportData(target, data); },
+                " on the image (use --replace to replace it)"))
+            status = kExitFailed;
+    }
+    return FinishChanges(owner, status);
+}
