@@ -1,23 +1,19 @@
+// The main window's commands: opening, creating, extracting, adding,
+// deleting, the boot sector, and the messages they show. The widgets are
+// built in MainDlgWidgets.cpp.
+
 #include "CMainDlg.h"
-#include <map>
-#include <QFileInfo>
-#include <QTimer>
 
 #include "CAboutDlg.h"
-#include "CDropListCtrl.h"
 #include "CatalogueView.h"
-#include "DialogUnits.h"
 
 #include <QCloseEvent>
-#include <QHeaderView>
-#include <QLabel>
+#include <QFileInfo>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QVBoxLayout>
+#include <QTimer>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
@@ -40,18 +36,6 @@ const FileDialogSpec kOpenBoot{false, QStringLiteral("bin"), QStringLiteral("*.b
 const FileDialogSpec kSaveBoot{true, kOpenBoot.defaultSuffix, kOpenBoot.initialName,
                                kOpenBoot.nameFilters};
 
-struct Column {
-    const char* heading;
-    int width;
-    Qt::Alignment alignment;
-};
-constexpr Column kColumns[] = {
-    {"U", 24, Qt::AlignRight},
-    {"Filename", 100, Qt::AlignLeft},
-    {"Ext", 40, Qt::AlignLeft},
-    {"Size", 60, Qt::AlignLeft},
-};
-
 } // namespace
 
 CMainDlg::CMainDlg(IWindowDialogs* dialogs, std::vector<std::string> libraryNames,
@@ -68,106 +52,6 @@ CMainDlg::~CMainDlg() {
     m_pDiskImage = nullptr;
 }
 
-void CMainDlg::BuildMenu(int& menuHeight) {
-    auto* bar = new QMenuBar(this);
-    bar->setNativeMenuBar(false);
-    std::map<std::string, QMenu*> popups;
-    for (const res::MenuItem& item : res::kMainMenu) {
-        QMenu*& popup = popups[item.popup];
-        if (popup == nullptr)
-            popup = bar->addMenu(QString::fromLatin1(item.popup));
-        if (item.text == nullptr) {
-            popup->addSeparator();
-            continue;
-        }
-        QAction* action = popup->addAction(QString::fromLatin1(item.text));
-        action->setData(item.id);
-        m_Commands[item.id] = action;
-    }
-    for (const res::Prompt& prompt : res::kPrompts)
-        m_Commands[prompt.id]->setStatusTip(QString::fromLatin1(prompt.text));
-
-    const std::map<int, void (CMainDlg::*)()> handlers = {
-        {res::ID_DISK_NEW, &CMainDlg::OnDiskNew},
-        {res::ID_DISK_OPEN, &CMainDlg::OnDiskOpen},
-        {res::ID_DISK_SAVE, &CMainDlg::OnDiskSave},
-        {res::ID_DISK_SAVEAS, &CMainDlg::OnDiskSaveAs},
-        {res::ID_DISK_INFO, &CMainDlg::OnDiskInfo},
-        {res::ID_DISK_CLOSE, &CMainDlg::OnDiskClose},
-        {res::ID_DISK_EXIT, &CMainDlg::OnDiskExit},
-        {res::ID_TOOLS_READBOOTBLK, &CMainDlg::OnReadBootBlk},
-        {res::ID_TOOLS_WRITEBOOTBLK, &CMainDlg::OnWriteBootBlk},
-    };
-    for (const auto& [id, handler] : handlers)
-        connect(m_Commands[id], &QAction::triggered, this, handler);
-    connect(m_Commands[res::IDM_ABOUTBOX], &QAction::triggered, this,
-            [this] { OnSysCommand(res::IDM_ABOUTBOX); });
-    menuHeight = bar->sizeHint().height();
-    bar->setGeometry(0, 0, 0, menuHeight);
-}
-
-void CMainDlg::BuildControls() {
-    const QFont font = DialogFont();
-    setFont(font);
-    setWindowTitle(QString::fromLatin1(res::kMainDialog.caption));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    const CDialogUnits units(font);
-    int menuHeight = 0;
-    BuildMenu(menuHeight);
-    const int width = units.X(res::kMainDialog.width);
-    setFixedSize(width, menuHeight + units.Y(res::kMainDialog.height));
-    findChild<QMenuBar*>()->setGeometry(0, 0, width, menuHeight);
-
-    QWidget* previous = nullptr;
-    for (const res::Control& control : res::kMainControls) {
-        QRect rect = units.Rect(control).translated(0, menuHeight);
-        QWidget* widget = nullptr;
-        const QString text = QString::fromLatin1(control.text);
-        switch (control.kind) {
-        case res::ControlKind::DefPushButton:
-        case res::ControlKind::PushButton: {
-            auto* button = new QPushButton(text, this);
-            button->setAutoDefault(false);
-            button->setDefault(control.kind == res::ControlKind::DefPushButton);
-            m_Buttons[control.id] = button;
-            widget = button;
-            break;
-        }
-        case res::ControlKind::ListView:
-            m_FileList = new CDropListCtrl(this);
-            widget = m_FileList;
-            break;
-        case res::ControlKind::Edit: {
-            auto* edit = new QLineEdit(this);
-            edit->setReadOnly(true);
-            m_Fields[control.id] = edit;
-            widget = edit;
-            break;
-        }
-        case res::ControlKind::Static:
-        case res::ControlKind::Icon: {
-            auto* label = new QLabel(text, this);
-            label->setTextFormat(Qt::PlainText);
-            // Static texts are 8 units high: room for the glyphs' descent.
-            rect.adjust(0, -1, 4, 2);
-            widget = label;
-            break;
-        }
-        }
-        widget->setGeometry(rect);
-        if (widget->focusPolicy() != Qt::NoFocus) {
-            if (previous != nullptr)
-                setTabOrder(previous, widget);
-            previous = widget;
-        }
-    }
-    connect(m_Buttons[res::IDOK], &QPushButton::clicked, this, &CMainDlg::OnExit);
-    connect(m_Buttons[res::IDC_EXTRACT], &QPushButton::clicked, this, &CMainDlg::OnExtract);
-    connect(m_Buttons[res::IDC_DELETE], &QPushButton::clicked, this, &CMainDlg::OnDelete);
-    m_FileList->SetDropHandler([this](const QStringList& paths) { OnDropFiles(paths); });
-}
-
 void CMainDlg::OnInitDialog(const std::vector<std::string>& libraryNames) {
     UpdateData(false);
     setWindowIcon(m_hIcon);
@@ -176,26 +60,7 @@ void CMainDlg::OnInitDialog(const std::vector<std::string>& libraryNames) {
                                 QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::None);
     m_pDiskImage = new CDiskImage(this);
 
-    m_FileList->setColumnCount(4);
-    QStringList headings;
-    for (const Column& column : kColumns)
-        headings << QString::fromLatin1(column.heading);
-    m_FileList->setHeaderLabels(headings);
-    const CDialogUnits units(font());
-    for (int i = 0; i < 4; ++i) {
-        m_FileList->setColumnWidth(i, units.Pixels(kColumns[i].width));
-        m_FileList->headerItem()->setTextAlignment(i, kColumns[i].alignment | Qt::AlignVCenter);
-    }
-    m_FileList->header()->setStretchLastSection(false);
-    m_FileList->header()->setSectionsClickable(false);
-    m_FileList->setRootIsDecorated(false);
-    m_FileList->setItemsExpandable(false);
-    m_FileList->setUniformRowHeights(true);
-    m_FileList->setSortingEnabled(false);
-    m_FileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_FileList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_FileList->setAllColumnsShowFocus(true);
-    m_FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SetUpFileList();
     m_Buttons[res::IDOK]->setFocus();
 }
 
@@ -529,19 +394,4 @@ void CMainDlg::closeEvent(QCloseEvent* event) {
         event->accept();
     else
         event->ignore();
-}
-
-QLineEdit* CMainDlg::Field(int id) const {
-    auto it = m_Fields.find(id);
-    return it == m_Fields.end() ? nullptr : it->second;
-}
-
-QPushButton* CMainDlg::Button(int id) const {
-    auto it = m_Buttons.find(id);
-    return it == m_Buttons.end() ? nullptr : it->second;
-}
-
-QAction* CMainDlg::MenuCommand(int id) const {
-    auto it = m_Commands.find(id);
-    return it == m_Commands.end() ? nullptr : it->second;
 }

@@ -79,6 +79,8 @@ protected:
 
 private:
     void BuildControls();
+    // The file list's columns and behaviour.
+    void SetUpFileList();
     void BuildMenu(int& menuHeight);
     void OnInitDialog(const std::vector<std::string>& libraryNames);
     void UpdateData(bool saveAndValidate);

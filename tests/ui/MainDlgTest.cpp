@@ -367,8 +367,8 @@ private slots:
             reader.ReadCatalogue(rows);
             QCOMPARE(CatalogueLength(rows), std::size_t{1});
             std::vector<std::uint8_t> back;
-            QCOMPARE(reader.ReadFileData(rows[0], [&](const std::uint8_t* bytes, std::size_t size) {
-                back.insert(back.end(), bytes, bytes + size);
+            QCOMPARE(reader.ReadFileData(rows[0], [&](const std::uint8_t* piece, std::size_t size) {
+                back.insert(back.end(), piece, piece + size);
                 return true;
             }), 1);
             QVERIFY(back.size() >= data.size());
