@@ -150,8 +150,8 @@ TEST_P(DirectoryGolden, PutReplaceRenameAttributesErase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, DirectoryGolden, ::testing::ValuesIn(kGoldens),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
+                         [](const auto& param) {
+                             std::string name = param.param.name;
                              for (char& c : name)
                                  if (c == ' ' || c == '-')
                                      c = '_';

@@ -5,12 +5,17 @@
 #include "CMainDlg.h"
 
 #include "CAboutDlg.h"
+#include "CDropListCtrl.h"
 #include "CatalogueView.h"
+#include "DialogUnits.h"
+#include "Resources.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <map>
