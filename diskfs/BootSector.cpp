@@ -8,6 +8,7 @@
 #include <cstring>
 
 int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode) {
+    m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     // An image that is not fully readable, or whose geometry is unknown, is
@@ -79,6 +80,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
 }
 
 int CDiskImage::ReadBootSector(const std::string& hostPath) {
+    m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     if (ReadSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK) {

@@ -5,6 +5,7 @@
 #include "CDiskImage.h"
 
 int CDiskImage::RenameFile(const FileEntry& row, std::uint8_t user, const CpmName& name) {
+    m_strCause.clear();
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] {
@@ -24,6 +25,7 @@ int CDiskImage::RenameFile(const FileEntry& row, std::uint8_t user, const CpmNam
 }
 
 int CDiskImage::SetAttributes(const FileEntry& row, unsigned set, unsigned clear) {
+    m_strCause.clear();
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] {

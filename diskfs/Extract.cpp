@@ -35,6 +35,7 @@ std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
 }
 
 int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
+    m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
