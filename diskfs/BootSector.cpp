@@ -55,7 +55,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
          derived.dg_secbase != m_Geometry.dg_secbase ||
          derived.dg_secsize != m_Geometry.dg_secsize)) {
         if (WriteSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK)
-            m_bWorkBroken = true;
+            m_Save.broken = true;
         return Fail(FailReason::ChangesFormat);
     }
     std::uint8_t previous[kBootSectorSize];
@@ -72,7 +72,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
         return 1;
     std::memcpy(m_BootSector, previous, sizeof previous);
     if (WriteSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK)
-        m_bWorkBroken = true;
+        m_Save.broken = true;
     MapFromBootSector();
     if (!mapped)
         ShowError("Unable to write boot sector", "it describes a format that cannot be read");

@@ -58,10 +58,10 @@ std::string CDiskImage::ForeignFormatText() const {
 bool CDiskImage::IsWritable() const {
     if (!IsMapped() || m_bReadOnly)
         return false;
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_strSavePath.empty())
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_Save.path.empty())
         return true;
-    const std::string folder = m_strSavePath.substr(0, m_strSavePath.find_last_of('/') + 1);
-    return access(m_strSavePath.c_str(), W_OK) == 0 &&
+    const std::string folder = m_Save.path.substr(0, m_Save.path.find_last_of('/') + 1);
+    return access(m_Save.path.c_str(), W_OK) == 0 &&
            access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
 }
 
@@ -84,15 +84,15 @@ void CDiskImage::CloseHandle() {
             close(&m_hImage);
     }
     m_hImage = nullptr;
-    m_bHandleDeferred = false;
+    m_Save.handleDeferred = false;
 }
 
 int CDiskImage::CloseImage() {
     // An update still under way is dropped: what it changed was never saved.
-    if (m_UpdateDepth > 0) {
+    if (m_Save.depth > 0) {
         DiscardWork();
-        m_UpdateDepth = 0;
-        m_Lock.Release();
+        m_Save.depth = 0;
+        m_Save.lock.Release();
     }
     CloseHandle();
     return 1;
@@ -106,17 +106,17 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         CloseImage();
     m_strImagePath = path;
     m_strCause.clear();
-    m_strSavePath = path;
-    m_LoadedIdentity = {};
+    m_Save.path = path;
+    m_Save.loaded = {};
     if (lib.imagesAreHostFiles) {
         // Saving replaces the file a link points to, never the link. The
         // identity is taken before the library reads the file, so that any
         // later change shows as a difference.
-        m_strSavePath = ResolvedPath(path);
-        IdentityOfFile(m_strSavePath, m_LoadedIdentity);
+        m_Save.path = ResolvedPath(path);
+        IdentityOfFile(m_Save.path, m_Save.loaded);
     }
 
-    const std::string& opened = libraryPath.empty() ? m_strSavePath : libraryPath;
+    const std::string& opened = libraryPath.empty() ? m_Save.path : libraryPath;
     dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, opened.c_str(), nullptr, nullptr)
                                  : kNoEntry;
     if (err != DSK_ERR_OK) {
@@ -145,9 +145,9 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
     // for a blank one); the container knows what the disk really holds.
-    m_ContainerShape = {};
+    m_Sectors.containerCylinders = m_Sectors.containerHeads = 0;
     if (lib.open_shape != nullptr &&
-        lib.open_shape(&m_ContainerShape.cylinders, &m_ContainerShape.heads))
+        lib.open_shape(&m_Sectors.containerCylinders, &m_Sectors.containerHeads))
         TakeContainerShape(m_Geometry);
     m_Sectors.containerTracks.clear();
     for (unsigned c = 0; lib.open_track != nullptr && c < m_Geometry.dg_cylinders; ++c)
@@ -208,9 +208,9 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 }
 
 void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {
-    if (m_ContainerShape.cylinders != 0 && m_ContainerShape.heads != 0) {
-        geometry.dg_cylinders = m_ContainerShape.cylinders;
-        geometry.dg_heads = m_ContainerShape.heads;
+    if (m_Sectors.containerCylinders != 0 && m_Sectors.containerHeads != 0) {
+        geometry.dg_cylinders = m_Sectors.containerCylinders;
+        geometry.dg_heads = m_Sectors.containerHeads;
     }
 }
 

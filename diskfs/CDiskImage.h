@@ -177,7 +177,7 @@ public:
     const std::string& LastCause() const { return m_strCause; }
 
     // State, for the front ends and the tests.
-    bool IsOpen() const { return m_hImage != nullptr || m_bHandleDeferred; }
+    bool IsOpen() const { return m_hImage != nullptr || m_Save.handleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
     // Whether a change could be saved: the directory was read whole and
     // the image file and its folder may be written.
@@ -221,7 +221,7 @@ private:
             return 0;
         const int result = operation();
         if (result)
-            m_bChanged = true;
+            m_Save.changed = true;
         return EndUpdate() ? result : 0;
     }
     // Loads the image at `path`, reading it through the library at
@@ -313,38 +313,36 @@ private:
     std::string m_strImagePath;
     DSK_PDRIVER m_hImage = nullptr;
 
-    // Saving (host files only). The file behind the image path, links
-    // followed: the one that is locked and replaced.
-    std::string m_strSavePath;
-    // The version of that file that the in-memory directory came from.
-    FileIdentity m_LoadedIdentity;
-    CFileLock m_Lock;
-    CPendingFile m_WorkingCopy;
-    // While an update runs, the handle on the image file itself (m_hImage is
-    // on the working copy); null when none was open.
-    DSK_PDRIVER m_hSaved = nullptr;
-    // m_hImage is on the working copy.
-    bool m_bWorking = false;
-    // After a save the handle is opened again only when next needed.
-    bool m_bHandleDeferred = false;
-    unsigned m_UpdateDepth = 0;
-    // An operation of the running update succeeded: there is something to save.
-    bool m_bChanged = false;
-    // A failed write could not be undone in the working copy: it must not
-    // be saved.
-    bool m_bWorkBroken = false;
+    // Saving (host files only).
+    struct SaveState {
+        // The file behind the image path, links followed: the one that is
+        // locked and replaced.
+        std::string path;
+        // The version of that file that the in-memory directory came from.
+        FileIdentity loaded;
+        CFileLock lock;
+        CPendingFile workingCopy;
+        // While an update runs, the handle on the image file itself
+        // (m_hImage is on the working copy); null when none was open.
+        DSK_PDRIVER fileHandle = nullptr;
+        // m_hImage is on the working copy.
+        bool working = false;
+        // After a save the handle is opened again only when next needed.
+        bool handleDeferred = false;
+        unsigned depth = 0;
+        // An operation of the running update succeeded: there is something
+        // to save.
+        bool changed = false;
+        // A failed write could not be undone in the working copy: it must
+        // not be saved.
+        bool broken = false;
+    } m_Save;
     std::string m_strCause;
     DSK_GEOMETRY m_Geometry{};
     alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     std::uint8_t m_BootSector[kBootSectorSize] = {};
     // The disk's figures and where each logical sector lies.
     CSectorMap m_Sectors;
-    // The cylinders and heads the image's container holds (0 when it does
-    // not say): LibDsk guesses them from the boot sector.
-    struct {
-        unsigned cylinders = 0;
-        unsigned heads = 0;
-    } m_ContainerShape;
     DiskLayout m_Layout{};
     std::uint32_t m_AllocMap[kMapBlocks] = {};
 

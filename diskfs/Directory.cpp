@@ -229,7 +229,7 @@ int CDiskImage::WriteDirectory() {
         for (std::uint32_t j = 0; j < k; ++j) {
             if (!unchanged(j) &&
                 WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_Sectors.sectorSize) != DSK_ERR_OK)
-                m_bWorkBroken = true;
+                m_Save.broken = true;
         }
         return Fail(FailReason::DiskWrite);
     }

@@ -28,6 +28,10 @@ public:
     // the first data track (where the directory and block walks count from).
     std::uint16_t firstSectorId = 0;
     std::uint16_t dataFirstSectorId = 0;
+    // The cylinders and heads the container holds (0 when it does not
+    // say): LibDsk guesses them from the boot sector.
+    unsigned containerCylinders = 0;
+    unsigned containerHeads = 0;
     // The sectors each track of the container holds (cylinder * heads +
     // head); empty when the container does not list them.
     std::vector<ContainerTrack> containerTracks;

@@ -22,11 +22,11 @@
 bool CDiskImage::EnsureHandle() {
     if (m_hImage != nullptr)
         return true;
-    if (!m_bHandleDeferred)
+    if (!m_Save.handleDeferred)
         return false;
-    m_bHandleDeferred = false;
+    m_Save.handleDeferred = false;
     auto open = m_pOwner->LibraryTable().dsk_open;
-    if (open == nullptr || open(&m_hImage, m_strSavePath.c_str(), nullptr, nullptr) != DSK_ERR_OK) {
+    if (open == nullptr || open(&m_hImage, m_Save.path.c_str(), nullptr, nullptr) != DSK_ERR_OK) {
         m_hImage = nullptr;
         m_bReadOnly = true;
         return false;
@@ -42,51 +42,51 @@ int CDiskImage::SaveFailed(const std::string& cause) {
 int CDiskImage::BeginUpdate() {
     if (!IsOpen())
         return Fail(FailReason::NoImage);
-    if (m_UpdateDepth > 0) {
-        ++m_UpdateDepth;
+    if (m_Save.depth > 0) {
+        ++m_Save.depth;
         return 1;
     }
-    m_bChanged = false;
-    m_bWorkBroken = false;
+    m_Save.changed = false;
+    m_Save.broken = false;
     if (!m_pOwner->LibraryTable().imagesAreHostFiles) {
-        m_UpdateDepth = 1;
+        m_Save.depth = 1;
         return 1;
     }
 
     std::string cause;
-    if (!m_Lock.Acquire(m_strSavePath, cause))
+    if (!m_Save.lock.Acquire(m_Save.path, cause))
         return SaveFailed(cause);
     FileIdentity now;
-    if (!IdentityOfDescriptor(m_Lock.Descriptor(), now)) {
-        m_Lock.Release();
+    if (!IdentityOfDescriptor(m_Save.lock.Descriptor(), now)) {
+        m_Save.lock.Release();
         return SaveFailed(ErrnoText(errno));
     }
-    if (!(now == m_LoadedIdentity)) {
+    if (!(now == m_Save.loaded)) {
         // Another program saved the image since it was loaded: what it
         // wrote is taken up before anything is changed.
-        const std::string locked = m_strSavePath;
+        const std::string locked = m_Save.path;
         if (!LoadImage(m_strImagePath)) {
-            m_Lock.Release();
+            m_Save.lock.Release();
             return 0;
         }
-        if (m_strSavePath != locked || !(m_LoadedIdentity == now)) {
-            m_Lock.Release();
+        if (m_Save.path != locked || !(m_Save.loaded == now)) {
+            m_Save.lock.Release();
             ShowError("The disk image was changed by another program");
             return Fail(FailReason::SaveFailed);
         }
     }
     // The file's own permissions decide, not the folder's: a rename would
     // otherwise replace a file the user made read-only.
-    if (access(m_strSavePath.c_str(), W_OK) != 0) {
-        m_Lock.Release();
+    if (access(m_Save.path.c_str(), W_OK) != 0) {
+        m_Save.lock.Release();
         m_strCause = ErrnoText(errno);
         return Fail(FailReason::ReadOnly);
     }
     if (!OpenWorkingCopy()) {
-        m_Lock.Release();
+        m_Save.lock.Release();
         return SaveFailed(m_strCause);
     }
-    m_UpdateDepth = 1;
+    m_Save.depth = 1;
     return 1;
 }
 
@@ -101,94 +101,94 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
     // update, which say it in their own words.
     std::string cause;
     FileIdentity identity;
-    if (!m_Lock.Acquire(target, cause))
+    if (!m_Save.lock.Acquire(target, cause))
         return loadThenBegin();
-    if (!IdentityOfDescriptor(m_Lock.Descriptor(), identity) || access(target.c_str(), W_OK) != 0 ||
-        !m_WorkingCopy.Create(target, 0600, cause) ||
-        !m_WorkingCopy.CopyFrom(m_Lock.Descriptor(), cause)) {
-        m_WorkingCopy.Abandon();
-        m_Lock.Release();
+    if (!IdentityOfDescriptor(m_Save.lock.Descriptor(), identity) || access(target.c_str(), W_OK) != 0 ||
+        !m_Save.workingCopy.Create(target, 0600, cause) ||
+        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause)) {
+        m_Save.workingCopy.Abandon();
+        m_Save.lock.Release();
         return loadThenBegin();
     }
-    const int loaded = LoadFrom(path, m_WorkingCopy.Path());
+    const int loaded = LoadFrom(path, m_Save.workingCopy.Path());
     // The handle, if any, is on the copy: the update is under way either
     // way, and EndUpdate drops the copy when nothing was changed.
-    m_LoadedIdentity = identity;
-    m_hSaved = nullptr;
-    m_bWorking = m_hImage != nullptr;
-    m_bChanged = false;
-    m_bWorkBroken = false;
-    if (!m_bWorking) {
-        m_WorkingCopy.Abandon();
-        m_Lock.Release();
+    m_Save.loaded = identity;
+    m_Save.fileHandle = nullptr;
+    m_Save.working = m_hImage != nullptr;
+    m_Save.changed = false;
+    m_Save.broken = false;
+    if (!m_Save.working) {
+        m_Save.workingCopy.Abandon();
+        m_Save.lock.Release();
         return 0;
     }
-    m_UpdateDepth = 1;
+    m_Save.depth = 1;
     return loaded;
 }
 
 bool CDiskImage::OpenWorkingCopy() {
     std::string cause;
     // Owner-only until it takes the image's place and its permissions.
-    if (!m_WorkingCopy.Create(m_strSavePath, 0600, cause) ||
-        !m_WorkingCopy.CopyFrom(m_Lock.Descriptor(), cause)) {
-        m_WorkingCopy.Abandon();
+    if (!m_Save.workingCopy.Create(m_Save.path, 0600, cause) ||
+        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause)) {
+        m_Save.workingCopy.Abandon();
         m_strCause = cause;
         return false;
     }
     auto open = m_pOwner->LibraryTable().dsk_open;
     DSK_PDRIVER work = nullptr;
-    const dsk_err_t err = open ? open(&work, m_WorkingCopy.Path().c_str(), nullptr, nullptr)
+    const dsk_err_t err = open ? open(&work, m_Save.workingCopy.Path().c_str(), nullptr, nullptr)
                                : DSK_ERR_NOTIMPL;
     if (err != DSK_ERR_OK) {
-        m_WorkingCopy.Abandon();
+        m_Save.workingCopy.Abandon();
         m_strCause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
         return false;
     }
-    m_hSaved = m_hImage;
+    m_Save.fileHandle = m_hImage;
     m_hImage = work;
-    m_bWorking = true;
+    m_Save.working = true;
     return true;
 }
 
 void CDiskImage::DiscardWork() {
-    if (!m_bWorking)
+    if (!m_Save.working)
         return;
-    m_bWorking = false;
+    m_Save.working = false;
     auto close = m_pOwner->LibraryTable().dsk_close;
     if (m_hImage != nullptr && close != nullptr)
         close(&m_hImage); // writes, if at all, only into the copy
-    m_hImage = m_hSaved;
-    m_hSaved = nullptr;
-    m_WorkingCopy.Abandon();
+    m_hImage = m_Save.fileHandle;
+    m_Save.fileHandle = nullptr;
+    m_Save.workingCopy.Abandon();
 }
 
 bool CDiskImage::ChangedOnDisk() const {
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_UpdateDepth > 0 || !IsOpen() ||
-        m_strSavePath.empty())
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_Save.depth > 0 || !IsOpen() ||
+        m_Save.path.empty())
         return false;
     FileIdentity now;
-    return !IdentityOfFile(m_strSavePath, now) || !(now == m_LoadedIdentity);
+    return !IdentityOfFile(m_Save.path, now) || !(now == m_Save.loaded);
 }
 
 int CDiskImage::EndUpdate() {
-    if (m_UpdateDepth == 0)
+    if (m_Save.depth == 0)
         return 1;
-    if (--m_UpdateDepth > 0)
+    if (--m_Save.depth > 0)
         return 1;
-    const bool changed = m_bChanged;
-    m_bChanged = false;
+    const bool changed = m_Save.changed;
+    m_Save.changed = false;
     if (!m_pOwner->LibraryTable().imagesAreHostFiles)
         return 1;
-    if (!changed && !m_bWorkBroken) {
+    if (!changed && !m_Save.broken) {
         DiscardWork();
-        m_Lock.Release();
+        m_Save.lock.Release();
         return 1;
     }
     std::string cause = "a failed write could not be undone";
     bool saved = false;
     FileIdentity identity;
-    if (!m_bWorkBroken) {
+    if (!m_Save.broken) {
         // LibDsk writes out what it kept in memory only here.
         auto close = m_pOwner->LibraryTable().dsk_close;
         const dsk_err_t err = close ? close(&m_hImage) : DSK_ERR_NOTIMPL;
@@ -196,42 +196,42 @@ int CDiskImage::EndUpdate() {
         if (err != DSK_ERR_OK) {
             cause = LibraryErrorText(err);
         } else {
-            m_WorkingCopy.TakeAttributesOf(m_Lock.Descriptor());
+            m_Save.workingCopy.TakeAttributesOf(m_Save.lock.Descriptor());
             // Programs that do not lock (cpmtools, emulators) may have
             // written the file meanwhile, or put another in its place:
             // what they saved is never replaced.
             auto stillLoaded = [this] {
                 FileIdentity now;
-                return IdentityOfFile(m_strSavePath, now) && now == m_LoadedIdentity;
+                return IdentityOfFile(m_Save.path, now) && now == m_Save.loaded;
             };
-            saved = IdentityOfDescriptor(m_WorkingCopy.Descriptor(), identity) &&
-                    m_WorkingCopy.Finish(CPendingFile::Commit::Replace, cause, stillLoaded);
+            saved = IdentityOfDescriptor(m_Save.workingCopy.Descriptor(), identity) &&
+                    m_Save.workingCopy.Finish(CPendingFile::Commit::Replace, cause, stillLoaded);
         }
     }
     if (!saved) {
         // The volume is what the file now holds, whoever wrote it.
         DiscardWork();
-        m_Lock.Release();
+        m_Save.lock.Release();
         CloseHandle();
         LoadImage(m_strImagePath);
         return SaveFailed(cause);
     }
-    if (!m_WorkingCopy.Warning().empty()) {
-        m_strCause = m_WorkingCopy.Warning();
+    if (!m_Save.workingCopy.Warning().empty()) {
+        m_strCause = m_Save.workingCopy.Warning();
         m_pOwner->ShowMessage("The disk image was saved, but " + m_strCause, kErrorCaption,
                               MessageIcon::Warning);
     }
     // The saved copy is the image file now; the handle on the replaced file
     // is closed (it holds no change) and a new one opened when next needed.
-    if (m_hSaved != nullptr) {
+    if (m_Save.fileHandle != nullptr) {
         if (auto close = m_pOwner->LibraryTable().dsk_close)
-            close(&m_hSaved);
+            close(&m_Save.fileHandle);
     }
-    m_hSaved = nullptr;
+    m_Save.fileHandle = nullptr;
     m_hImage = nullptr;
-    m_bWorking = false;
-    m_bHandleDeferred = true;
-    m_LoadedIdentity = identity;
-    m_Lock.Release();
+    m_Save.working = false;
+    m_Save.handleDeferred = true;
+    m_Save.loaded = identity;
+    m_Save.lock.Release();
     return 1;
 }
