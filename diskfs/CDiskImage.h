@@ -124,6 +124,8 @@ public:
         std::uint8_t user = 0;
         CpmName name;
         bool replace = false;
+        // The window's drop: the name under any user number stands in the way.
+        bool blockedUnderAnyUser = false;
     };
     int ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data);
     int EraseFile(const FileEntry& row);

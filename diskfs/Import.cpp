@@ -1,9 +1,10 @@
-// Adds a host file to the image: its 8.3 name from the final path component
-// (upper-cased; refused when CP/M could not address it),
-// its data block by block into the lowest free blocks (the last block filled
-// out with 0x1A), its entries under user 0 filled as CP/M fills them, then
-// the directory written back. Any failure puts the directory and the map
-// back as they were.
+// Adds a file to the image, by one path for both front ends: the data block
+// by block into the lowest free blocks (the last block filled out with
+// 0x1A), its entries filled as CP/M fills them, then the directory written
+// back; any failure puts the directory and the map back as they were. The
+// window's drop takes its 8.3 name from the host file's last path component
+// (upper-cased; refused when CP/M could not address it), under user 0, and
+// a name under any user stands in its way.
 
 #include "CDiskImage.h"
 #include "CpmName.h"
@@ -32,13 +33,13 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
         return 0;
     // The name as the host file has it, cut to 8.3 and upper-cased; one
     // that could not be addressed or extracted afterwards is not stored.
-    CpmName parsed;
-    if (ParseCpmName(PathLeaf(hostPath), NameCase::Upper, parsed) != NameCheck::Valid)
+    ImportTarget target;
+    if (ParseCpmName(PathLeaf(hostPath), NameCase::Upper, target.name) != NameCheck::Valid)
         return Fail(FailReason::UnstorableName);
-    const std::uint8_t* name = parsed.name.data();
-    const std::uint8_t* type = parsed.type.data();
-    // A name present under any user number, whatever its attribute bits.
-    if (NameInUse(name, type))
+    // The window's rule: a name present under any user number stands in
+    // the way.
+    target.blockedUnderAnyUser = true;
+    if (NameInUse(target.name.name.data(), target.name.type.data()))
         return Fail(FailReason::FileExists);
 
     CHostFileReader host;
@@ -46,11 +47,14 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
         m_strCause = host.Cause();
         return Fail(FailReason::HostOpen);
     }
-    if (host.Size() > std::numeric_limits<std::uint32_t>::max())
+    if (host.Size() > GetCapacity())
         return Fail(FailReason::DiskFull);
-    const auto length = static_cast<std::uint32_t>(host.Size());
-    return WriteFileData(0, name, type, length,
-                         [&](std::uint8_t* data, std::size_t size) { return host.Read(data, size); });
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(host.Size()));
+    const long got = host.Read(data.data(), data.size());
+    if (got < 0)
+        return HostFailure(FailReason::HostRead);
+    data.resize(static_cast<std::size_t>(got));
+    return ImportDataInto(target, data);
 }
 
 int CDiskImage::ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
@@ -65,6 +69,8 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
         return 0;
     if (target.user > kMaxLiveUser)
         return Fail(FailReason::BadName);
+    if (target.blockedUnderAnyUser && NameInUse(target.name.name.data(), target.name.type.data()))
+        return Fail(FailReason::FileExists);
     if (data.size() > GetCapacity())
         return Fail(FailReason::DiskFull);
     const std::uint8_t* name = target.name.name.data();
