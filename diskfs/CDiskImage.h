@@ -277,6 +277,31 @@ private:
     int CommitDirectory(const Snapshot& before);
     // More records than the entry's blocks hold.
     bool LacksBlocks(const CpmEntry& entry) const;
+    // What the directory walk finds, entry by entry: a user byte that is
+    // neither a user number, free, a CP/M 3 label or stamps, nor a password
+    // record; a name with control bytes; an extent given twice; a record
+    // count over 128; each block an entry names (in the directory, past the
+    // disk, already named by entry `sharedWith`, or its own); more records
+    // than blocks.
+    struct DirectoryFinding {
+        enum class Kind {
+            UserByte,
+            InvalidName,
+            ExtentTwice,
+            RecordCountOver128,
+            BlockInDirectory,
+            BlockPastDisk,
+            BlockShared,
+            BlockOwned,
+            FewerBlocksThanRecords,
+        };
+        Kind kind;
+        std::uint32_t index;
+        const CpmEntry* entry;
+        std::uint16_t block;
+        std::int32_t sharedWith;
+    };
+    void ScanDirectory(const std::function<void(const DirectoryFinding&)>& visit) const;
     std::size_t DirectoryBytes() const;
     void RestoreSnapshot(const Snapshot& snapshot);
     // Refuses a change to the directory: no image, or one that must not be written.
@@ -324,6 +349,9 @@ private:
         FileIdentity loaded;
         CFileLock lock;
         CPendingFile workingCopy;
+        // The bytes the working copy was made from: what the file must
+        // still hold when the copy replaces it.
+        std::vector<std::uint8_t> original;
         // While an update runs, the handle on the image file itself
         // (m_hImage is on the working copy); null when none was open.
         DSK_PDRIVER fileHandle = nullptr;

@@ -73,45 +73,6 @@ int CDiskImage::ReadDirectory(std::uint8_t* target) {
     return failures;
 }
 
-int CDiskImage::BuildAllocationMap() {
-    for (auto& flag : m_AllocMap)
-        flag = 1;
-    // The one read of the directory at load: listing, changes and the map
-    // all work on it.
-    const std::uint8_t* scratch = m_Directory;
-    ReadDirectory(m_Directory);
-    m_Damage = Damage::None;
-    auto note = [this](Damage damage) {
-        if (m_Damage == Damage::None)
-            m_Damage = damage;
-    };
-    const std::uint32_t limit = DirectoryLimit();
-    for (std::size_t i = 0; i < limit; ++i) {
-        const CpmEntry entry = CpmEntry::Decode(scratch + i * kDirEntrySize, SlotsPerEntry());
-        if (!entry.Live())
-            continue;
-        // The map is marked as the directory says; what does not fit a sound
-        // directory is noted so that the user hears of it.
-        if (!entry.NameIsValid())
-            note(Damage::InvalidName);
-        for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
-            const std::uint16_t block = entry.blocks[slot];
-            if (block == 0)
-                continue;
-            if (block < m_Layout.directoryBlocks || block >= m_Layout.totalBlocks || !BlockOnDisk(block))
-                note(Damage::BlocksOutsideDisk);
-            if (block < kMapBlocks) {
-                if (m_AllocMap[block] == 0)
-                    note(Damage::SharedBlocks);
-                m_AllocMap[block] = 0;
-            }
-        }
-        if (LacksBlocks(entry))
-            note(Damage::MissingBlocks);
-    }
-    return 1;
-}
-
 int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
     std::uint32_t i = m_Layout.directoryBlocks;
     while (i < kMapBlocks && m_AllocMap[i] == 0)

@@ -216,7 +216,35 @@ void CPendingFile::TakeAttributesOf(int fd) {
     fchmod(m_Fd, st.st_mode & 07777);
 }
 
-bool CPendingFile::CopyFrom(int fd, std::string& cause) {
+bool FileHolds(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    std::vector<std::uint8_t> buffer(256 * 1024);
+    std::size_t offset = 0;
+    bool same = true;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            same = got == 0 && offset == bytes.size();
+            break;
+        }
+        const auto n = static_cast<std::size_t>(got);
+        if (offset + n > bytes.size() || std::memcmp(buffer.data(), bytes.data() + offset, n) != 0) {
+            same = false;
+            break;
+        }
+        offset += n;
+    }
+    ::close(fd);
+    return same;
+}
+
+bool CPendingFile::CopyFrom(int fd, std::string& cause, std::vector<std::uint8_t>* kept) {
+    if (kept != nullptr)
+        kept->clear();
     std::vector<char> buffer(256 * 1024);
     off_t offset = 0;
     for (;;) {
@@ -229,6 +257,8 @@ bool CPendingFile::CopyFrom(int fd, std::string& cause) {
         }
         if (got == 0)
             return true;
+        if (kept != nullptr)
+            kept->insert(kept->end(), buffer.data(), buffer.data() + got);
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = pwrite(m_Fd, buffer.data() + done, static_cast<std::size_t>(got - done),
                                        offset + done);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // What tells one version of a file from another: a rename gives a new inode,
 // a write in place a new size or modification time.
@@ -23,6 +24,10 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 bool IdentityOfFile(const std::string& path, FileIdentity& identity);
+// Whether the file at `path` holds exactly these bytes. A program that
+// writes a file in place without changing its size, within one tick of the
+// file-system clock, leaves its identity as it was: only its bytes tell.
+bool FileHolds(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool IdentityOfDescriptor(int fd, FileIdentity& identity);
 
 // The text of errno, for messages.
@@ -70,8 +75,9 @@ public:
     // Takes the permission bits, and the owner where the process may, of an
     // existing file.
     void TakeAttributesOf(int fd);
-    // Copies the whole of an open file into this one.
-    bool CopyFrom(int fd, std::string& cause);
+    // Copies the whole of an open file into this one; the bytes are also
+    // kept in `kept` when it is given.
+    bool CopyFrom(int fd, std::string& cause, std::vector<std::uint8_t>* kept = nullptr);
 
     // Syncs the file and gives it the target's name; with NoReplace an
     // existing target is never touched. SIGINT, SIGTERM and SIGHUP wait

@@ -105,7 +105,7 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
         return loadThenBegin();
     if (!IdentityOfDescriptor(m_Save.lock.Descriptor(), identity) || access(target.c_str(), W_OK) != 0 ||
         !m_Save.workingCopy.Create(target, 0600, cause) ||
-        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause)) {
+        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause, &m_Save.original)) {
         m_Save.workingCopy.Abandon();
         m_Save.lock.Release();
         return loadThenBegin();
@@ -131,7 +131,7 @@ bool CDiskImage::OpenWorkingCopy() {
     std::string cause;
     // Owner-only until it takes the image's place and its permissions.
     if (!m_Save.workingCopy.Create(m_Save.path, 0600, cause) ||
-        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause)) {
+        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause, &m_Save.original)) {
         m_Save.workingCopy.Abandon();
         m_strCause = cause;
         return false;
@@ -202,7 +202,8 @@ int CDiskImage::EndUpdate() {
             // what they saved is never replaced.
             auto stillLoaded = [this] {
                 FileIdentity now;
-                return IdentityOfFile(m_Save.path, now) && now == m_Save.loaded;
+                return IdentityOfFile(m_Save.path, now) && now == m_Save.loaded &&
+                       FileHolds(m_Save.path, m_Save.original);
             };
             saved = IdentityOfDescriptor(m_Save.workingCopy.Descriptor(), identity) &&
                     m_Save.workingCopy.Finish(CPendingFile::Commit::Replace, cause, stillLoaded);
