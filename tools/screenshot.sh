@@ -4,6 +4,7 @@
 #   screenshot.png       the window on the demo image (made by tools/run.sh, or here)
 #   read-only.png        an image whose directory cannot be read whole, as opened
 #   delete-failure.png   Delete of three files of that image: one box listing each
+#   load-error.png       a file that is no disk image: the message, the file and why
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-doc}
@@ -39,6 +40,17 @@ build/tarnlight build/demo/demo.dsk &
 app=$!
 sleep 3
 shoot screenshot.png
+kill $app
+wait $app 2>/dev/null || true
+
+# A file that is no disk image: the message and, below it, the file and why.
+head -c 5000 /dev/urandom > "$work/notes.dsk"
+build/tarnlight "$work/notes.dsk" &
+app=$!
+sleep 3
+shoot load-error.png
+xdotool key Return
+sleep 1
 kill $app
 wait $app 2>/dev/null || true
 
