@@ -81,7 +81,11 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
                              FileOf(EntryAt(static_cast<std::uint16_t>(finding.sharedWith))));
             break;
         case Kind::BlockOwned:
-            if (!ReadBlock(finding.block, buffer.data()) && unreadable.insert(finding.block).second)
+            // Sectors of another size are not read as the layout's.
+            if (m_Sectors.BlockOnTrackOfKind(finding.block, m_Layout.sectorsPerBlock,
+                                             CSectorMap::TrackKind::OtherSizes))
+                report(file, block + " lies on a track of another format");
+            else if (!ReadBlock(finding.block, buffer.data()) && unreadable.insert(finding.block).second)
                 report(file, block + " cannot be read");
             break;
         case Kind::FewerBlocksThanRecords:

@@ -461,6 +461,10 @@ TEST_F(Hostile, TracksOfAnotherFormatAreNeverWritten) {
         << get.out;
     EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN").size(), 2048u);
     EXPECT_FALSE(std::filesystem::exists(dir / "out/GAME.BIN"));
+    const CommandResult check = Run("check");
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("0:GAME.BIN: block 20 lies on a track of another format"), std::string::npos)
+        << check.out;
 }
 
 } // namespace
