@@ -151,9 +151,12 @@ void CMainDlg::UpdateTitle() {
                    (readOnly ? QStringLiteral(" (read-only)") : QString()));
 }
 
-void CMainDlg::AfterOpen() {
+void CMainDlg::AfterOpen(bool loaded) {
     UpdateTitle();
-    if (m_pDiskImage->IsMapped() && !m_pDiskImage->IsWritable())
+    // A disk with tracks of its own format that loaded has said why it
+    // cannot be changed: one box is enough.
+    if (m_pDiskImage->IsMapped() && !m_pDiskImage->IsWritable() &&
+        !(loaded && !m_pDiskImage->ForeignFormatText().empty()))
         m_pDialogs->ShowMessage(this, QString::fromLatin1(kReadOnlyNotice),
                                 QString::fromLatin1(res::kMainDialog.caption),
                                 MessageIcon::Information);
@@ -201,10 +204,10 @@ void CMainDlg::UpdateData(bool saveAndValidate) {
 void CMainDlg::OpenAtStart(const QString& path) {
     RunCommand([&] {
         m_strLastPath = path;
-        m_pDiskImage->LoadImage(path.toStdString());
+        const bool loaded = m_pDiskImage->LoadImage(path.toStdString()) != 0;
         RefreshList();
         UpdateData(false);
-        AfterOpen();
+        AfterOpen(loaded);
     });
 }
 
@@ -227,20 +230,20 @@ void CMainDlg::showEvent(QShowEvent* event) {
 
 void CMainDlg::OnDiskOpen() {
     FileDialogCommand(kOpenImage, [this](const std::string& path) {
-        m_pDiskImage->LoadImage(path);
+        const bool loaded = m_pDiskImage->LoadImage(path) != 0;
         RefreshList();
         UpdateData(false);
-        AfterOpen();
+        AfterOpen(loaded);
     });
 }
 
 void CMainDlg::OnDiskNew() {
     FileDialogCommand(kNewImage, [this](const std::string& path) {
         m_pDiskImage->CreateImage(path);
-        m_pDiskImage->LoadImage(path);
+        const bool loaded = m_pDiskImage->LoadImage(path) != 0;
         RefreshList();
         UpdateData(false);
-        AfterOpen();
+        AfterOpen(loaded);
     });
 }
 

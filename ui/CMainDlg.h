@@ -94,7 +94,7 @@ private:
     // "Unable to <verb> <name>: <reason>" for the operation that just failed.
     void NoteFailure(const char* verb, const QString& name);
     // After an image was opened: the title, and a word when it cannot be changed.
-    void AfterOpen();
+    void AfterOpen(bool loaded);
     void UpdateTitle();
 
     std::unique_ptr<IWindowDialogs> m_pOwnDialogs;

@@ -685,6 +685,33 @@ private slots:
     }
 
     // A directory that could not be read whole leaves the image for reading only.
+    void DiskOfItsOwnFormatIsToldOnce() {
+        // Tracks 3 on hold five 1024-byte sectors: one box says why the disk
+        // is listed and never changed, with the image below.
+        TempDir dir;
+        DskWriter disk(40);
+        for (unsigned c = 3; c < 40; ++c) {
+            auto& sectors = disk.Track(c).sectors;
+            sectors.resize(5);
+            for (std::uint8_t k = 0; k < 5; ++k) {
+                sectors[k].id = static_cast<std::uint8_t>(k + 1);
+                sectors[k].sizeCode = 3;
+                sectors[k].data.assign(1024, 0);
+            }
+        }
+        const std::string image = dir / "game.dsk";
+        disk.Save(image);
+        ScriptedDialogs dialogs;
+        dialogs.files = {QString::fromStdString(image)};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QCOMPARE(dialogs.messages[0].text,
+                 QStringLiteral("track 3 holds 5 sectors of 1024 bytes: a disk with a format of its own "
+                                "can be listed, not changed\n") + QString::fromStdString(image));
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight (read-only)"));
+    }
+
     void ReadOnlyImagesAreToldAndRefuseChanges() {
         TempDir dir;
         DskWriter disk(40);
