@@ -207,6 +207,9 @@ public:
     std::uint16_t BlockSize() const { return m_Layout.blockSize; }
     std::uint8_t DirectoryBlocks() const { return m_Layout.directoryBlocks; }
     std::uint16_t TotalBlocks() const { return m_Layout.totalBlocks; }
+    // Two-byte block numbers (eight to an entry): 256 blocks or more in the
+    // data area.
+    bool WideBlockNumbers() const { return m_Layout.slotsPerEntry == 8; }
     std::size_t DirectoryEntries() const;
     const std::uint8_t* DirectoryBuffer() const { return m_Directory; }
     const std::uint8_t* BootSector() const { return m_BootSector; }

@@ -57,7 +57,7 @@ protected:
     void CheckBlocks(const CDiskImage& image) {
         std::map<unsigned, int> named;
         const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
-        const bool wide = image.TotalBlocks() >= 256;
+        const bool wide = image.WideBlockNumbers();
         for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
             if (entries[i].user > kMaxLiveUser)
                 continue;

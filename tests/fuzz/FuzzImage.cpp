@@ -54,7 +54,7 @@ std::vector<std::uint8_t> DirectoryOnDisk(MemDisk& disk, const CDiskImage& image
 }
 
 std::uint16_t Block(const CDiskImage& image, const DirEntry& e, unsigned slot) {
-    return image.TotalBlocks() < 256 ? e.blocks[slot]
+    return !image.WideBlockNumbers() ? e.blocks[slot]
                                      : static_cast<std::uint16_t>(e.blocks[2 * slot] |
                                                                   e.blocks[2 * slot + 1] << 8);
 }
@@ -62,7 +62,7 @@ std::uint16_t Block(const CDiskImage& image, const DirEntry& e, unsigned slot) {
 // Every block of the imported file lies on the disk and belongs to it alone.
 void CheckImportedBlocks(const CDiskImage& image) {
     const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
-    const unsigned slots = image.TotalBlocks() < 256 ? 16 : 8;
+    const unsigned slots = image.WideBlockNumbers() ? 8 : 16;
     std::map<unsigned, int> owners;
     for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
         if (entries[i].user > kMaxLiveUser)
