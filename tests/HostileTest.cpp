@@ -424,15 +424,7 @@ namespace {
 // too small. Such tracks are named; their blocks are not free space; the
 // disk is listed, not changed; a file on them is refused by name.
 TEST_F(Hostile, TracksOfAnotherFormatAreNeverWritten) {
-    for (unsigned c = 3; c < 40; ++c) {
-        auto& sectors = disk.Track(c).sectors;
-        sectors.resize(5);
-        for (std::uint8_t k = 0; k < 5; ++k) {
-            sectors[k].id = static_cast<std::uint8_t>(k + 1);
-            sectors[k].sizeCode = 3;
-            sectors[k].data.assign(1024, static_cast<std::uint8_t>('0' + c % 10));
-        }
-    }
+    disk.FiveSectorsOf1024From(3);
     // Blocks 20 on lie on track 3 (nine 512-byte sectors a track, track 1 first).
     Put(2, MakeEntry(0, "GAME", "BIN", 8, {20}));
     const CommandResult ls = Run("ls");

@@ -34,6 +34,18 @@ void DskWriter::SetBootBytes(std::initializer_list<std::uint8_t> bytes) {
         boot[i++] = b;
 }
 
+void DskWriter::FiveSectorsOf1024From(unsigned first) {
+    for (unsigned c = first; c < m_Tracks.size(); ++c) {
+        auto& sectors = m_Tracks[c].sectors;
+        sectors.resize(5);
+        for (std::uint8_t k = 0; k < 5; ++k) {
+            sectors[k].id = static_cast<std::uint8_t>(k + 1);
+            sectors[k].sizeCode = 3;
+            sectors[k].data.assign(1024, static_cast<std::uint8_t>('0' + c % 10));
+        }
+    }
+}
+
 std::vector<std::uint8_t> DskWriter::Bytes() const {
     std::vector<std::uint8_t> out(256, 0);
     const char* magic = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";

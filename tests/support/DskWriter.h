@@ -34,6 +34,10 @@ public:
     std::vector<std::uint8_t>& Logical(unsigned reserved, unsigned logical);
     void PutEntry(unsigned reserved, unsigned index, const void* entry32);
     void SetBootBytes(std::initializer_list<std::uint8_t> bytes);
+    // Tracks `first` on hold five 1024-byte sectors (ids 1-5) filled with
+    // the last digit of their cylinder: a format of the disk's own, as a
+    // game read by its own loader has.
+    void FiveSectorsOf1024From(unsigned first);
 
     std::vector<std::uint8_t> Bytes() const;
     void Save(const std::string& path) const;

@@ -690,15 +690,7 @@ private slots:
         // is listed and never changed, with the image below.
         TempDir dir;
         DskWriter disk(40);
-        for (unsigned c = 3; c < 40; ++c) {
-            auto& sectors = disk.Track(c).sectors;
-            sectors.resize(5);
-            for (std::uint8_t k = 0; k < 5; ++k) {
-                sectors[k].id = static_cast<std::uint8_t>(k + 1);
-                sectors[k].sizeCode = 3;
-                sectors[k].data.assign(1024, 0);
-            }
-        }
+        disk.FiveSectorsOf1024From(3);
         const std::string image = dir / "game.dsk";
         disk.Save(image);
         ScriptedDialogs dialogs;
