@@ -46,10 +46,15 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
         ShowError("Unable to write boot sector");
         return Fail(FailReason::DiskWrite);
     }
+    // What LibDsk now derives from the boot sector, with the cylinders and
+    // heads the container holds, as at load.
     auto getGeometry = m_pOwner->LibraryTable().dsk_getgeom;
     DSK_GEOMETRY derived{};
-    if (mode == BootWrite::KeepFormat && getGeometry != nullptr && m_hImage != nullptr &&
-        getGeometry(m_hImage, &derived) == DSK_ERR_OK && (TakeContainerShape(derived), true) &&
+    const bool derivedAgain = mode == BootWrite::KeepFormat && getGeometry != nullptr &&
+                              m_hImage != nullptr && getGeometry(m_hImage, &derived) == DSK_ERR_OK;
+    if (derivedAgain)
+        TakeContainerShape(derived);
+    if (derivedAgain &&
         (derived.dg_cylinders != m_Geometry.dg_cylinders ||
          derived.dg_heads != m_Geometry.dg_heads || derived.dg_sectors != m_Geometry.dg_sectors ||
          derived.dg_secbase != m_Geometry.dg_secbase ||

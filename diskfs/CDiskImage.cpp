@@ -149,17 +149,13 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (lib.open_shape != nullptr &&
         lib.open_shape(&m_Sectors.containerCylinders, &m_Sectors.containerHeads))
         TakeContainerShape(m_Geometry);
-    m_Sectors.containerTracks.clear();
-    for (unsigned c = 0; lib.open_track != nullptr && c < m_Geometry.dg_cylinders; ++c)
-        for (unsigned h = 0; h < m_Geometry.dg_heads; ++h) {
-            ContainerTrack track;
-            if (!lib.open_track(c, h, &track)) {
-                m_Sectors.containerTracks.clear();
-                c = m_Geometry.dg_cylinders;
-                break;
-            }
-            m_Sectors.containerTracks.push_back(track);
-        }
+    // The sectors each track holds, when the container lists them.
+    std::vector<ContainerTrack> tracks;
+    bool listed = lib.open_track != nullptr;
+    for (unsigned c = 0; listed && c < m_Geometry.dg_cylinders; ++c)
+        for (unsigned h = 0; listed && h < m_Geometry.dg_heads; ++h)
+            listed = lib.open_track(c, h, &tracks.emplace_back());
+    m_Sectors.containerTracks = listed ? std::move(tracks) : std::vector<ContainerTrack>{};
 
     // Geometries that the track mapping and the 512-byte boot-sector buffer
     // cannot serve are refused before anything is read.
@@ -223,7 +219,7 @@ bool CDiskImage::MapFromBootSector() {
         m_bReadOnly = true;
         return false;
     }
-    ApplyLayout(layout);
+    m_Layout = layout;
     const SectorAddress firstDataTrack = m_Sectors.AddressOf(0, m_Layout);
     m_Sectors.dataFirstSectorId =
         TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_Sectors.firstSectorId);
@@ -258,10 +254,6 @@ std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_
         return guess;
     const unsigned lowest = *present.begin();
     return lowest <= 0xFFFF && holdsRun(lowest) ? static_cast<std::uint16_t>(lowest) : guess;
-}
-
-void CDiskImage::ApplyLayout(const DiskLayout& layout) {
-    m_Layout = layout;
 }
 
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {

@@ -124,8 +124,6 @@ public:
         std::uint8_t user = 0;
         CpmName name;
         bool replace = false;
-        // The window's drop: the name under any user number stands in the way.
-        bool blockedUnderAnyUser = false;
     };
     int ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data);
     int EraseFile(const FileEntry& row);
@@ -260,7 +258,6 @@ private:
     // or saved here.
     bool ChangedOnDisk() const;
     int SaveFailed(const std::string& cause);
-    void ApplyLayout(const DiskLayout& layout);
     // The layout derived from the boot sector in the buffer, and the
     // directory and map read by it; false (nothing may be written) when
     // the format cannot be mapped.

@@ -19,18 +19,14 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     rows.count = 0;
     // One pass: each entry finds its file's row by user, name and type, and
     // the file's size is the end of its furthest extent (see SumFileSize).
-    std::map<std::array<std::uint8_t, 1 + kNameLen + kTypeLen>, std::size_t> rowOf;
+    std::map<CpmEntry::FileKey, std::size_t> rowOf;
     std::vector<std::uint64_t> ends;
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t k = 0; k < limit; ++k) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(k));
         if (!entry.Live() || !entry.NameIsValid())
             continue;
-        std::array<std::uint8_t, 1 + kNameLen + kTypeLen> key{};
-        key[0] = entry.user;
-        std::copy(entry.name.begin(), entry.name.end(), key.begin() + 1);
-        std::copy(entry.type.begin(), entry.type.end(), key.begin() + 1 + kNameLen);
-        const auto [at, added] = rowOf.emplace(key, n);
+        const auto [at, added] = rowOf.emplace(entry.Key(), n);
         if (added) {
             FileEntry& row = rows[n];
             row.user = entry.user;

@@ -18,6 +18,7 @@
 
 #include "DiskStructs.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -59,6 +60,16 @@ struct CpmEntry {
     // (EX with the extent mask cleared) times 16K.
     std::uint64_t FirstByte(unsigned extentMask) const {
         return std::uint64_t{Extent() & ~extentMask} * 16384u;
+    }
+    // What tells files apart: user number, and name and type with the
+    // attribute bits masked; orders files for maps and sets.
+    using FileKey = std::array<std::uint8_t, 1 + kNameLen + kTypeLen>;
+    FileKey Key() const {
+        FileKey key{};
+        key[0] = user;
+        std::copy(name.begin(), name.end(), key.begin() + 1);
+        std::copy(type.begin(), type.end(), key.begin() + 1 + kNameLen);
+        return key;
     }
     // Same file: user number, and name and type with the attribute bits
     // masked, as CP/M compares them.

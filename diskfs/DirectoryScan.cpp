@@ -19,7 +19,7 @@ void CDiskImage::ScanDirectory(const std::function<void(const DirectoryFinding&)
     using Kind = DirectoryFinding::Kind;
     // The first entry to name each block of the disk.
     std::vector<std::int32_t> owner(m_Layout.totalBlocks, -1);
-    std::set<std::array<std::uint8_t, 1 + kNameLen + kTypeLen + 2>> extents;
+    std::set<std::pair<CpmEntry::FileKey, unsigned>> extents;
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = 0; i < limit; ++i) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
@@ -35,13 +35,7 @@ void CDiskImage::ScanDirectory(const std::function<void(const DirectoryFinding&)
             finding.kind = Kind::InvalidName;
             visit(finding);
         } else {
-            std::array<std::uint8_t, 1 + kNameLen + kTypeLen + 2> key{};
-            key[0] = entry.user;
-            std::copy(entry.name.begin(), entry.name.end(), key.begin() + 1);
-            std::copy(entry.type.begin(), entry.type.end(), key.begin() + 1 + kNameLen);
-            key[1 + kNameLen + kTypeLen] = static_cast<std::uint8_t>(entry.Extent() & 0xFF);
-            key[2 + kNameLen + kTypeLen] = static_cast<std::uint8_t>(entry.Extent() >> 8);
-            if (!extents.insert(key).second) {
+            if (!extents.emplace(entry.Key(), entry.Extent()).second) {
                 finding.kind = Kind::ExtentTwice;
                 visit(finding);
             }

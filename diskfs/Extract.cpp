@@ -53,8 +53,10 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     };
     for (std::size_t i = 0; i < positions.size(); ++i) {
         const CpmEntry entry = EntryAt(positions[i]);
-        // Two entries for one extent: which holds the data cannot be told.
-        if (i > 0 && EntryAt(positions[i - 1]).Extent() == entry.Extent())
+        // Two entries for one extent (they are in extent order): which holds
+        // the data cannot be told.
+        if (i > 0 && CpmEntry::RawExtent(m_Directory + std::size_t{positions[i - 1]} * kDirEntrySize) ==
+                         entry.Extent())
             return Fail(FailReason::DuplicateExtent);
         const std::uint64_t offset = entry.FirstByte(m_Layout.extentMask);
         while (written < offset)

@@ -37,8 +37,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     if (ParseCpmName(PathLeaf(hostPath), NameCase::Upper, target.name) != NameCheck::Valid)
         return Fail(FailReason::UnstorableName);
     // The window's rule: a name present under any user number stands in
-    // the way.
-    target.blockedUnderAnyUser = true;
+    // the way (checked before the host file is read).
     if (NameInUse(target.name.name.data(), target.name.type.data()))
         return Fail(FailReason::FileExists);
 
@@ -69,8 +68,6 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
         return 0;
     if (target.user > kMaxLiveUser)
         return Fail(FailReason::BadName);
-    if (target.blockedUnderAnyUser && NameInUse(target.name.name.data(), target.name.type.data()))
-        return Fail(FailReason::FileExists);
     if (data.size() > GetCapacity())
         return Fail(FailReason::DiskFull);
     const std::uint8_t* name = target.name.name.data();

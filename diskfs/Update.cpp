@@ -213,7 +213,6 @@ int CDiskImage::EndUpdate() {
         // The volume is what the file now holds, whoever wrote it.
         DiscardWork();
         m_Save.lock.Release();
-        CloseHandle();
         LoadImage(m_strImagePath);
         return SaveFailed(cause);
     }
