@@ -12,8 +12,6 @@
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 class CliTest : public ::testing::Test {
 protected:
     // A +3 180K image with two files, made by dskform and cpmcp.

@@ -13,8 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 bool HaveOracles() {
     return HaveProgram("cpmls") && HaveProgram("cpmcp") && HaveProgram("fsck.cpm") &&
            HaveProgram("dskid");

@@ -13,8 +13,6 @@
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 bool HaveTools() {
     return HaveProgram("mkfs.cpm") && HaveProgram("cpmcp") && HaveProgram("fsck.cpm") &&
            HaveProgram("dsktrans");

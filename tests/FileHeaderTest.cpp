@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 std::vector<std::uint8_t> Bytes(std::initializer_list<std::pair<std::size_t, std::vector<std::uint8_t>>> runs) {
     std::vector<std::uint8_t> header(128, 0);
     for (const auto& [at, bytes] : runs)

@@ -9,8 +9,6 @@
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 struct LayoutCase {
     const char* name;
     GeometryFigures geometry;

@@ -15,8 +15,6 @@
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 class Hostile : public ::testing::Test {
 protected:
     // A +3 180K disk without a specification (one reserved track) holding

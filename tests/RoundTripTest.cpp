@@ -13,8 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 bool HaveTools() {
     return HaveProgram("dskform") && HaveProgram("cpmcp") && HaveProgram("cpmls") &&
            HaveProgram("fsck.cpm");

@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
-
 bool HaveOracles() {
     return HaveProgram("dskform") && HaveProgram("cpmcp") && HaveProgram("fsck.cpm");
 }

@@ -38,6 +38,11 @@ std::vector<unsigned char> ReadFile(const std::string& path);
 // Deterministic bytes that differ per seed.
 std::vector<unsigned char> PatternBytes(std::size_t size, unsigned seed);
 
+#ifdef TARNLIGHT_CLI
+// A command line running the tarnlight-cli under test with these arguments.
+inline std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
+#endif
+
 // Where the real-world images live; empty when they are not there.
 std::string CorpusDir();
 
