@@ -5,6 +5,7 @@
 #include "CDiskImage.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,3 +91,36 @@ int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& 
 // fully; the image may still be open for reading. With `forChange` an update
 // is begun first (see CDiskImage::BeginUpdate); the caller ends it.
 bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange = false);
+
+// One file of an image, read whole, with the header it starts with.
+struct NamedFile {
+    FileEntry row{};
+    std::vector<std::uint8_t> data;
+    std::optional<FileHeader> header;
+};
+// Opens the image and reads the one file NAME ([USER:]NAME, wildcards
+// allowed if they match one file); false, reported, otherwise.
+bool ReadNamedFile(CCliOwner& owner, const std::string& image, const std::string& name,
+                   NamedFile& file);
+// The data after the file's header, at the length the header gives; the
+// whole file when it has none.
+std::span<const std::uint8_t> DataAfterHeader(const NamedFile& file);
+
+struct CatOptions {
+    enum class View { Chosen, Basic, Text, Hex, Raw };
+    std::string image;
+    std::string name;
+    View view = View::Chosen;
+    bool stripHeader = false;
+};
+int RunCat(CCliOwner& owner, const CatOptions& options);
+
+struct ScreenOptions {
+    std::string image;
+    std::string name;
+    std::string output; // "-": standard output
+    unsigned mode = 1;  // CPC screens
+    bool modeGiven = false;
+    unsigned scale = 1;
+};
+int RunScreen(CCliOwner& owner, const ScreenOptions& options);

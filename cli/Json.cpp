@@ -2,6 +2,7 @@
 
 #include "CatalogueView.h"
 #include "FileHeader.h"
+#include "FileKind.h"
 
 #include <cstdio>
 
@@ -59,7 +60,9 @@ JsonObject OrNull(const std::string& text) { return text.empty() ? JsonObject() 
 JsonObject ListingJson(const std::string& path, CDiskImage& image,
                        const std::vector<FileEntry>& shown, const std::string& error) {
     JsonObject files = JsonObject::array();
-    for (const FileEntry& row : shown)
+    for (const FileEntry& row : shown) {
+        const std::vector<std::uint8_t> start = image.FileStart(row);
+        const auto header = CDiskImage::FileHeaderOf(start, row);
         files.push_back({{"user", row.user},
                          {"name", TrimmedField(row.name, kNameLen)},
                          {"type", TrimmedField(row.type, kTypeLen)},
@@ -67,7 +70,9 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
                          {"readonly", row.readOnly},
                          {"system", row.system},
                          {"archive", row.archive},
-                         {"header", HeaderJson(image.FileHeaderOf(row))}});
+                         {"kind", FileKindName(KindOfFile(header, start, row.size))},
+                         {"header", HeaderJson(header)}});
+    }
     JsonObject listing;
     listing["image"] = path;
     listing["format"] = FormatLabel(image);

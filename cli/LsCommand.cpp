@@ -5,6 +5,7 @@
 #include "Session.h"
 #include "CatalogueView.h"
 #include "FileHeader.h"
+#include "FileKind.h"
 #include "Json.h"
 #include "Walk.h"
 
@@ -21,8 +22,8 @@ std::string Attributes(const FileEntry& row) {
 
 void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool longFormat) {
     if (longFormat)
-        std::printf("%2s  %-8s  %-3s  %-9s  %-11s  %7s  %6s  %s\n", "U", "Filename", "Ext", "Size",
-                    "Attributes", "Records", "Blocks", "Header");
+        std::printf("%2s  %-8s  %-3s  %-9s  %-11s  %7s  %6s  %-16s  %s\n", "U", "Filename", "Ext",
+                    "Size", "Attributes", "Records", "Blocks", "Kind", "Header");
     else
         std::printf("%2s  %-8s  %-3s  %s\n", "U", "Filename", "Ext", "Size");
     for (const FileEntry& row : shown) {
@@ -33,11 +34,13 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
                         FormatSize(row.size).c_str());
             continue;
         }
-        const auto header = image.FileHeaderOf(row);
-        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu%s%s\n", unsigned{row.user}, name.c_str(),
-                    type.c_str(), FormatSize(row.size).c_str(), Attributes(row).c_str(),
-                    static_cast<unsigned long>(row.size / 128),
-                    static_cast<unsigned long>(image.FileBlockCount(row)), header ? "  " : "",
+        const std::vector<std::uint8_t> start = image.FileStart(row);
+        const auto header = CDiskImage::FileHeaderOf(start, row);
+        const char* kind = FileKindName(KindOfFile(header, start, row.size));
+        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s%s%s\n", unsigned{row.user},
+                    name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
+                    Attributes(row).c_str(), static_cast<unsigned long>(row.size / 128),
+                    static_cast<unsigned long>(image.FileBlockCount(row)), kind, header ? "  " : "",
                     header ? DescribeHeader(*header).c_str() : "");
     }
     const SpaceFigures figures =

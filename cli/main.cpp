@@ -113,6 +113,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    CatOptions cat;
+    ScreenOptions screen;
     const std::vector<Command> commands = {
         {"ls", "List the files and the space of images",
          [&](CLI::App& cmd) {
@@ -157,6 +159,52 @@ int main(int argc, char** argv) {
              cmd.footer("Example:\n  tarnlight-cli info game.dsk");
          },
          [&](CCliOwner& owner) { return RunInfo(owner, image, json); }},
+        {"cat", "Show one file: a BASIC listing, text, or hex",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", cat.image, "Image file")->required();
+             cmd.add_option("FILE", cat.name, "[USER:]NAME of one file")->required();
+             auto* views = cmd.add_option_group("view", "How to show the file (chosen by the "
+                                                        "file when none is given)");
+             views->add_flag_callback("--basic", [&] { cat.view = CatOptions::View::Basic; },
+                                      "List a +3 or Locomotive BASIC program (after its header)");
+             views->add_flag_callback("--text", [&] { cat.view = CatOptions::View::Text; },
+                                      "Text up to CP/M's end mark (^Z), CR LF as LF, bit 7 "
+                                      "cleared");
+             views->add_flag_callback("--hex", [&] { cat.view = CatOptions::View::Hex; },
+                                      "Hex and characters, as xxd shows them");
+             views->add_flag_callback("--raw", [&] { cat.view = CatOptions::View::Raw; },
+                                      "The bytes as stored (as get -)");
+             views->require_option(0, 1);
+             cmd.add_flag("--strip-header", cat.stripHeader,
+                          "Start after a +3DOS or AMSDOS header (text, hex, raw)");
+             cmd.footer("Without a view: BASIC for a program with a +3DOS or AMSDOS BASIC "
+                        "header, text for printable text, hex for anything else. Exit status 1 "
+                        "when the listing stopped early (a warning says where).\n\nExamples:\n"
+                        "  tarnlight-cli cat game.dsk DISK\n"
+                        "  tarnlight-cli cat --hex --strip-header game.dsk 1:LOADER.BIN | less\n"
+                        "  tarnlight-cli cat --text pcw.dsk LETTER.TXT");
+         },
+         [&](CCliOwner& owner) { return RunCat(owner, cat); }},
+        {"screen", "Save a screen file as a PNG picture",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", screen.image, "Image file")->required();
+             cmd.add_option("FILE", screen.name, "[USER:]NAME of one file")->required();
+             cmd.add_option("OUT", screen.output, "PNG file to write, or - for standard output")
+                 ->required();
+             cmd.add_option("--mode", screen.mode, "CPC screen mode: 0, 1 (the default) or 2")
+                 ->check(CLI::Range(0, 2))
+                 ->each([&](const std::string&) { screen.modeGiven = true; });
+             cmd.add_option("--scale", screen.scale, "Enlarge by whole pixels (1-16)")
+                 ->check(CLI::Range(1, 16));
+             cmd.footer("A Spectrum SCREEN$ is 6912 bytes (256 x 192; 6144 bytes: the bitmap "
+                        "alone, black on white), a CPC screen 16384 bytes (mode 0 160 x 200 "
+                        "drawn 320 wide, mode 1 320 x 200, mode 2 640 x 200, the power-on "
+                        "inks), after a +3DOS or AMSDOS header or without one.\n\nExamples:\n"
+                        "  tarnlight-cli screen game.dsk SCREEN.SCR screen.png\n"
+                        "  tarnlight-cli screen --scale 2 game.dsk 'LOADING*' big.png\n"
+                        "  tarnlight-cli screen --mode 0 cpc.dsk TITLE.BIN title.png");
+         },
+         [&](CCliOwner& owner) { return RunScreen(owner, screen); }},
         {"get", "Extract files from an image into a folder, or one to standard output",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", get.image, "Image file")->required();

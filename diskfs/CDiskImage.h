@@ -136,9 +136,12 @@ public:
     // CP/M 3's byte count of the file's last record (S1 of its last
     // entry); 0 when not set, which means a whole record.
     std::uint8_t LastRecordBytes(const FileEntry& row) const;
-    // The +3DOS or AMSDOS header the file starts with, if any (its first
-    // sector is read).
-    std::optional<FileHeader> FileHeaderOf(const FileEntry& row);
+    // The file's first sector (no more than the file's size); empty when
+    // it cannot be read.
+    std::vector<std::uint8_t> FileStart(const FileEntry& row);
+    // The +3DOS or AMSDOS header a file starting with those bytes has, if any.
+    static std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
+                                                  const FileEntry& row);
     // Blocks the file's entries name.
     std::uint32_t FileBlockCount(const FileEntry& row) const;
     // A read-only check of the file system, reading every block of every

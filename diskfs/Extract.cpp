@@ -120,20 +120,29 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
     return 1;
 }
 
-std::optional<FileHeader> CDiskImage::FileHeaderOf(const FileEntry& row) {
-    if (!IsMapped() || row.size < kHeaderSize)
-        return std::nullopt;
+std::vector<std::uint8_t> CDiskImage::FileStart(const FileEntry& row) {
+    if (!IsMapped() || row.size == 0)
+        return {};
     const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
     if (positions.empty())
-        return std::nullopt;
-    // The header is the first record: the start of the first block.
+        return {};
+    // The file's first sector: the start of its first block.
     const std::uint16_t block = EntryAt(positions.front()).blocks[0];
     if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) || m_Sectors.sectorSize < kHeaderSize)
-        return std::nullopt;
+        return {};
     std::vector<std::uint8_t> sector(m_Sectors.sectorSize);
     if (ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()) != DSK_ERR_OK)
+        return {};
+    if (sector.size() > row.size)
+        sector.resize(row.size);
+    return sector;
+}
+
+std::optional<FileHeader> CDiskImage::FileHeaderOf(const std::vector<std::uint8_t>& start,
+                                                   const FileEntry& row) {
+    if (start.size() < kHeaderSize)
         return std::nullopt;
-    return ParseFileHeader(sector.data(), row.size);
+    return ParseFileHeader(start.data(), row.size);
 }
 
 int CDiskImage::HostFailure(FailReason reason) {

@@ -6,13 +6,14 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake pkg-config
     libdsk4 libdsk4-dev
-    libcli11-dev nlohmann-json3-dev
+    libcli11-dev nlohmann-json3-dev libpng-dev
     qt6-base-dev libgl-dev fonts-dejavu-core
     libgtest-dev
     # The fuzz targets: clang with libFuzzer and the sanitizers' runtime.
     clang-14 libclang-rt-14-dev
-    # Test oracles: LibDsk's own utilities and cpmtools.
-    libdsk-utils cpmtools
+    # Test oracles: LibDsk's own utilities, cpmtools, and Fuse's listbasic
+    # with zmakebas for BASIC listings.
+    libdsk-utils cpmtools fuse-emulator-utils zmakebas
     # Failing system calls on purpose in the saving tests.
     strace
     # The window under a virtual X server, and its screenshot.

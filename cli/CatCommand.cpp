@@ -1,0 +1,119 @@
+// cat: one file's contents on standard output, shown as what it is: a BASIC
+// listing, text, or hex.
+
+#include "Commands.h"
+#include "Session.h"
+#include "FileKind.h"
+#include "LocomotiveBasic.h"
+#include "SinclairBasic.h"
+#include "TextView.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+bool ReadNamedFile(CCliOwner& owner, const std::string& image, const std::string& name,
+                   NamedFile& file) {
+    if (!OpenImage(owner, image) && !owner.Image().IsMapped())
+        return false;
+    int status = kExitOk;
+    const std::vector<FileEntry> rows = SelectRows(owner.Rows(), {name}, status);
+    if (rows.size() != 1) {
+        if (status == kExitOk)
+            Report(name, "names " + std::to_string(rows.size()) + " files; name one");
+        return false;
+    }
+    file.row = rows.front();
+    file.data.clear();
+    if (!Attempt(owner, image + ": " + UserAndName(file.row), [&](CDiskImage& disk) {
+            return disk.ReadFileData(file.row, [&](const std::uint8_t* bytes, std::size_t size) {
+                file.data.insert(file.data.end(), bytes, bytes + size);
+                return true;
+            });
+        }))
+        return false;
+    file.header = ParseFileHeader(file.data.data(), file.data.size());
+    return true;
+}
+
+std::span<const std::uint8_t> DataAfterHeader(const NamedFile& file) {
+    std::span<const std::uint8_t> data(file.data);
+    if (!file.header)
+        return data;
+    data = data.subspan(kHeaderSize);
+    return data.first(std::min<std::size_t>(data.size(), file.header->dataLength));
+}
+
+namespace {
+
+bool Write(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        Report("standard output", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// The BASIC program of a file with a BASIC header; nothing (reported)
+// for any other file.
+int ListBasic(const NamedFile& file, const std::string& subject) {
+    const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
+    const std::span<const std::uint8_t> data = DataAfterHeader(file);
+    Listing listing;
+    if (kind == FileKind::SinclairBasic) {
+        // The program without its variables.
+        listing = ListSinclairBasic(data.first(std::min<std::size_t>(data.size(), file.header->param2)));
+    } else if (kind == FileKind::LocomotiveBasic) {
+        listing = ListLocomotiveBasic(data, file.header->load != 0 ? file.header->load : 0x170);
+    } else if (kind == FileKind::ProtectedBasic) {
+        Report(subject, "protected BASIC (saved with SAVE \"name\",P) is not listed; "
+                        "--hex shows its bytes");
+        return kExitFailed;
+    } else {
+        Report(subject, std::string("not a BASIC program: it has ") +
+                            (file.header ? "a header of another type" : "no +3DOS or AMSDOS header") +
+                            " (it is " + FileKindName(kind) + "); --hex or --text shows it");
+        return kExitFailed;
+    }
+    if (!Write(listing.text))
+        return kExitFailed;
+    if (!listing.warning.empty()) {
+        std::fprintf(stderr, "WARNING: %s: %s\n", subject.c_str(), listing.warning.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int RunCat(CCliOwner& owner, const CatOptions& options) {
+    NamedFile file;
+    if (!ReadNamedFile(owner, options.image, options.name, file))
+        return kExitFailed;
+    const std::string subject = options.image + ": " + UserAndName(file.row);
+    CatOptions::View view = options.view;
+    if (view == CatOptions::View::Chosen) {
+        const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
+        if (kind == FileKind::SinclairBasic || kind == FileKind::LocomotiveBasic)
+            view = CatOptions::View::Basic;
+        else if (kind == FileKind::Text)
+            view = CatOptions::View::Text;
+        else
+            view = CatOptions::View::Hex;
+    }
+    const std::span<const std::uint8_t> data =
+        options.stripHeader ? DataAfterHeader(file) : std::span<const std::uint8_t>(file.data);
+    switch (view) {
+    case CatOptions::View::Basic:
+        return ListBasic(file, subject);
+    case CatOptions::View::Text:
+        return Write(CpmText(data, {true, options.view == CatOptions::View::Text})) ? kExitOk
+                                                                                     : kExitFailed;
+    case CatOptions::View::Raw:
+        return Write(std::string(data.begin(), data.end())) ? kExitOk : kExitFailed;
+    case CatOptions::View::Hex:
+    case CatOptions::View::Chosen:
+        break;
+    }
+    return Write(HexDump(data)) ? kExitOk : kExitFailed;
+}

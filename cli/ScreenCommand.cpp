@@ -1,0 +1,76 @@
+// screen: a screen file as a PNG picture.
+
+#include "Commands.h"
+#include "Session.h"
+#include "Png.h"
+#include "SafeFile.h"
+#include "Screens.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string SizesText(std::size_t size) {
+    return "a screen is " + std::to_string(kSpectrumScreenSize) + " or " +
+           std::to_string(kSpectrumBitmapSize) + " bytes (Spectrum) or " +
+           std::to_string(kCpcScreenSize) + " bytes (CPC); this file holds " +
+           std::to_string(size) + " bytes";
+}
+
+// Written whole under its name, or not at all.
+bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& png) {
+    if (output == "-") {
+        if (std::fwrite(png.data(), 1, png.size(), stdout) != png.size() || std::fflush(stdout) != 0) {
+            Report("standard output", std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    CPendingFile file;
+    std::string cause;
+    if (!file.Create(output, 0666, cause) || !WriteFully(file.Descriptor(), png.data(), png.size()) ||
+        !file.Finish(CPendingFile::Commit::Replace, cause)) {
+        if (cause.empty())
+            cause = ErrnoText(errno);
+        Report(output, "cannot write the picture: " + cause);
+        return false;
+    }
+    if (!file.Warning().empty())
+        std::fprintf(stderr, "WARNING: %s: %s\n", output.c_str(), file.Warning().c_str());
+    return true;
+}
+
+} // namespace
+
+int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
+    NamedFile file;
+    if (!ReadNamedFile(owner, options.image, options.name, file))
+        return kExitFailed;
+    const std::string subject = options.image + ": " + UserAndName(file.row);
+    const std::span<const std::uint8_t> data = DataAfterHeader(file);
+    const bool amsdos = file.header && file.header->kind == FileHeader::Kind::Amsdos;
+    const bool plus3 = file.header && file.header->kind == FileHeader::Kind::Plus3Dos;
+    std::optional<Picture> picture;
+    if (!amsdos && (data.size() == kSpectrumScreenSize || data.size() == kSpectrumBitmapSize)) {
+        if (options.modeGiven) {
+            Report(subject, "--mode is for CPC screens; this is a Spectrum screen");
+            return kExitUsage;
+        }
+        picture = SpectrumScreen(data);
+    } else if (!plus3 && data.size() == kCpcScreenSize) {
+        picture = CpcScreen(data, options.mode);
+    }
+    if (!picture) {
+        Report(subject, SizesText(data.size()));
+        return kExitFailed;
+    }
+    std::string error;
+    const std::vector<std::uint8_t> png = EncodePng(Enlarge(*picture, options.scale), error);
+    if (png.empty()) {
+        Report(subject, "cannot make the picture: " + error);
+        return kExitFailed;
+    }
+    return WritePicture(options.output, png) ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,10 @@
+#pragma once
+// What a decoder of a file's contents gives back: the text, and why it
+// stopped early when it did (empty when the whole file was decoded).
+
+#include <string>
+
+struct Listing {
+    std::string text;
+    std::string warning;
+};

@@ -1,0 +1,309 @@
+#include "LocomotiveBasic.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+// A program is a run of lines, ended by a length of 0:
+//   0..1  length of the line, these four bytes included, little-endian
+//   2..3  line number, little-endian
+//   4..   tokens, ended by 0x00
+// Tokens (CPCWiki, "Technical information about Locomotive BASIC"):
+//   0x01        ':' (not shown before ELSE or before the ' comment)
+//   0x02-0x04   variable with a % $ ! suffix; 0x0B-0x0D without one: a
+//               two-byte offset, then the name, bit 7 set on its last byte
+//   0x0E-0x18   the numbers 0-10
+//   0x19        an 8-bit number          0x1A  a 16-bit number
+//   0x1B        a 16-bit number, &X binary   0x1C  the same, & hex
+//   0x1D        a line's address in memory (left by a run)
+//   0x1E        a line number            0x1F  a five-byte real
+//   0x22        a string up to the next " (or the line's end)
+//   0x7C        an RSX, |NAME: one byte, then the name as a variable's
+//   0x80-0xFE   keywords; 0xFF then a byte: functions
+//   REM and ' keep the rest of the line as typed; every other byte is
+//   itself (spaces are kept as typed).
+
+namespace {
+
+constexpr const char* kKeywords[] = {
+    "AFTER", "AUTO", "BORDER", "CALL", "CAT", "CHAIN", "CLEAR", "CLG", "CLOSEIN", "CLOSEOUT",
+    "CLS", "CONT", "DATA", "DEF", "DEFINT", "DEFREAL", "DEFSTR", "DEG", "DELETE", "DIM", "DRAW",
+    "DRAWR", "EDIT", "ELSE", "END", "ENT", "ENV", "ERASE", "ERROR", "EVERY", "FOR", "GOSUB",
+    "GOTO", "IF", "INK", "INPUT", "KEY", "LET", "LINE", "LIST", "LOAD", "LOCATE", "MEMORY",
+    "MERGE", "MID$", "MODE", "MOVE", "MOVER", "NEXT", "NEW", "ON", "ON BREAK", "ON ERROR GOTO 0",
+    "ON SQ", "OPENIN", "OPENOUT", "ORIGIN", "OUT", "PAPER", "PEN", "PLOT", "PLOTR", "POKE",
+    "PRINT", "'", "RAD", "RANDOMIZE", "READ", "RELEASE", "REM", "RENUM", "RESTORE", "RESUME",
+    "RETURN", "RUN", "SAVE", "SOUND", "SPEED", "STOP", "SYMBOL", "TAG", "TAGOFF", "TROFF",
+    "TRON", "WAIT", "WEND", "WHILE", "WIDTH", "WINDOW", "WRITE", "ZONE", "DI", "EI", "FILL",
+    "GRAPHICS", "MASK", "FRAME", "CURSOR", nullptr, "ERL", "FN", "SPC", "STEP", "SWAP", nullptr,
+    nullptr, "TAB", "THEN", "TO", "USING", ">", "=", ">=", "<", "<>", "<=", "+", "-", "*", "/",
+    "^", "\\", "AND", "MOD", "OR", "XOR", "NOT"};
+static_assert(sizeof kKeywords / sizeof kKeywords[0] == 0xFF - 0x80);
+
+const char* Function(std::uint8_t code) {
+    static constexpr const char* kOneArgument[] = {
+        "ABS", "ASC", "ATN", "CHR$", "CINT", "COS", "CREAL", "EXP", "FIX", "FRE",
+        "INKEY", "INP", "INT", "JOY", "LEN", "LOG", "LOG10", "LOWER$", "PEEK", "REMAIN",
+        "SGN", "SIN", "SPACE$", "SQ", "SQR", "STR$", "TAN", "UNT", "UPPER$", "VAL"};
+    static constexpr const char* kNoArgument[] = {"EOF", "ERR", "HIMEM", "INKEY$", "PI",
+                                                  "RND", "TIME", "XPOS", "YPOS", "DERR"};
+    static constexpr const char* kMoreArguments[] = {
+        "BIN$", "DEC$", "HEX$", "INSTR", "LEFT$", "MAX", "MIN", "POS",
+        "RIGHT$", "ROUND", "STRING$", "TEST", "TESTR", "COPYCHR$", "VPOS"};
+    if (code < std::size(kOneArgument))
+        return kOneArgument[code];
+    if (code >= 0x40 && code < 0x40 + std::size(kNoArgument))
+        return kNoArgument[code - 0x40];
+    if (code >= 0x71 && code < 0x71 + std::size(kMoreArguments))
+        return kMoreArguments[code - 0x71];
+    return nullptr;
+}
+
+constexpr std::uint8_t kSeparator = 0x01, kElse = 0x97, kComment = 0xC0, kRem = 0xC5,
+                       kRsx = 0x7C, kPrefix = 0xFF, kLinePointer = 0x1D;
+
+// A byte that cannot be typed, in a string or a comment: shown as an escape.
+std::string Visible(std::uint8_t c) {
+    if (c >= 0x20 && c < 0x7F && c != '\\')
+        return std::string(1, static_cast<char>(c));
+    if (c == '\\')
+        return "\\\\";
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02x", c);
+    return text;
+}
+
+class LineLister {
+public:
+    LineLister(std::span<const std::uint8_t> text, const std::map<unsigned, unsigned>& lineAt,
+               std::uint16_t loadAddress)
+        : m_Text(text), m_LineAt(lineAt), m_Load(loadAddress) {}
+
+    // The line's text; false when a token's operand runs past the line.
+    bool List(std::string& out) {
+        while (m_At < m_Text.size()) {
+            const std::uint8_t c = m_Text[m_At++];
+            if (c == 0x00)
+                return true;
+            if (!Token(c, out))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool Token(std::uint8_t c, std::string& out) {
+        if (c == kSeparator) {
+            const bool hidden = m_At < m_Text.size() &&
+                                (m_Text[m_At] == kElse || m_Text[m_At] == kComment);
+            if (!hidden)
+                out += ':';
+            return true;
+        }
+        if ((c >= 0x02 && c <= 0x04) || (c >= 0x0B && c <= 0x0D)) {
+            if (!Skip(2) || !Name(out))
+                return false;
+            if (c <= 0x04)
+                out += "%$!"[c - 0x02];
+            return true;
+        }
+        if (c >= 0x0E && c <= 0x18) {
+            out += std::to_string(c - 0x0E);
+            return true;
+        }
+        switch (c) {
+        case 0x19: {
+            std::uint8_t value;
+            if (!Byte(value))
+                return false;
+            out += std::to_string(value);
+            return true;
+        }
+        case 0x1A:
+        case 0x1E:
+        case 0x1B:
+        case 0x1C:
+        case kLinePointer: {
+            std::uint16_t value;
+            if (!Word(value))
+                return false;
+            out += Number(c, value);
+            return true;
+        }
+        case 0x1F: {
+            if (m_Text.size() - m_At < 5)
+                return false;
+            out += LocomotiveReal(m_Text.data() + m_At);
+            m_At += 5;
+            return true;
+        }
+        case '"':
+            out += '"';
+            while (m_At < m_Text.size() && m_Text[m_At] != 0x00) {
+                const std::uint8_t s = m_Text[m_At++];
+                out += Visible(s);
+                if (s == '"')
+                    break;
+            }
+            return true;
+        case kRsx:
+            out += '|';
+            return Skip(1) && Name(out);
+        case kPrefix: {
+            std::uint8_t code;
+            if (!Byte(code))
+                return false;
+            const char* word = Function(code);
+            out += word != nullptr ? word : Visible(code);
+            return true;
+        }
+        default:
+            break;
+        }
+        if (c >= 0x80) {
+            const char* word = kKeywords[c - 0x80];
+            out += word != nullptr ? word : Visible(c);
+            if (c == kRem || c == kComment)
+                while (m_At < m_Text.size() && m_Text[m_At] != 0x00)
+                    out += Visible(m_Text[m_At++]);
+            return true;
+        }
+        out += Visible(c);
+        return true;
+    }
+
+    std::string Number(std::uint8_t kind, std::uint16_t value) const {
+        char text[24];
+        switch (kind) {
+        case 0x1B: {
+            std::string bits;
+            for (std::uint16_t v = value; v != 0; v >>= 1)
+                bits.insert(bits.begin(), static_cast<char>('0' + (v & 1)));
+            return "&X" + (bits.empty() ? std::string("0") : bits);
+        }
+        case 0x1C:
+            std::snprintf(text, sizeof text, "&%X", value);
+            return text;
+        case kLinePointer: {
+            // The address of the line in memory, or of the byte before it.
+            const unsigned offset = value >= m_Load ? value - m_Load : ~0u;
+            for (unsigned candidate : {offset, offset + 1}) {
+                const auto found = m_LineAt.find(candidate);
+                if (found != m_LineAt.end())
+                    return std::to_string(found->second);
+            }
+            return std::to_string(value);
+        }
+        default:
+            return std::to_string(value);
+        }
+    }
+
+    bool Skip(std::size_t count) {
+        if (m_Text.size() - m_At < count)
+            return false;
+        m_At += count;
+        return true;
+    }
+    bool Byte(std::uint8_t& value) {
+        if (m_At >= m_Text.size())
+            return false;
+        value = m_Text[m_At++];
+        return true;
+    }
+    bool Word(std::uint16_t& value) {
+        if (m_Text.size() - m_At < 2)
+            return false;
+        value = static_cast<std::uint16_t>(m_Text[m_At] | m_Text[m_At + 1] << 8);
+        m_At += 2;
+        return true;
+    }
+    // A variable's or RSX's name: bit 7 marks its last byte.
+    bool Name(std::string& out) {
+        while (m_At < m_Text.size()) {
+            const std::uint8_t c = m_Text[m_At++];
+            out += Visible(c & 0x7F);
+            if (c & 0x80)
+                return true;
+        }
+        return false;
+    }
+
+    std::span<const std::uint8_t> m_Text;
+    const std::map<unsigned, unsigned>& m_LineAt;
+    std::uint16_t m_Load;
+    std::size_t m_At = 0;
+};
+
+} // namespace
+
+std::string LocomotiveReal(const std::uint8_t bytes[5]) {
+    // Mantissa in bytes 0-3, little-endian, its top bit the sign (the
+    // leading 1 is implied); byte 4 the exponent, biased by 128 (0: zero).
+    if (bytes[4] == 0)
+        return "0";
+    const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) | bytes[1] << 8 |
+                              bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    const double mantissa = static_cast<double>(raw | 0x80000000u) / 4294967296.0;
+    double value = std::ldexp(mantissa, bytes[4] - 128);
+    if (raw & 0x80000000u)
+        value = -value;
+    char text[32];
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1e9 || magnitude < 1e-5) {
+        std::snprintf(text, sizeof text, "%.8E", value);
+        // Trailing zeros of the mantissa, and the exponent's third digit, go.
+        std::string s = text;
+        const std::size_t e = s.find('E');
+        std::string digits = s.substr(0, e), exponent = s.substr(e + 1);
+        while (!digits.empty() && digits.back() == '0')
+            digits.pop_back();
+        if (!digits.empty() && digits.back() == '.')
+            digits.pop_back();
+        const int power = std::stoi(exponent);
+        std::snprintf(text, sizeof text, "E%c%02d", power < 0 ? '-' : '+', std::abs(power));
+        return digits + text;
+    }
+    std::snprintf(text, sizeof text, "%.9G", value);
+    return text;
+}
+
+Listing ListLocomotiveBasic(std::span<const std::uint8_t> program, std::uint16_t loadAddress) {
+    Listing listing;
+    // Where each line starts, for the line pointers.
+    std::map<unsigned, unsigned> lineAt;
+    for (std::size_t at = 0; program.size() - at >= 4;) {
+        const std::size_t length = program[at] | program[at + 1] << 8;
+        if (length < 4 || length > program.size() - at)
+            break;
+        lineAt[static_cast<unsigned>(at)] = program[at + 2] | program[at + 3] << 8;
+        at += length;
+    }
+    std::size_t at = 0;
+    while (true) {
+        if (program.size() - at < 2) {
+            listing.warning = "the program ends without its end mark";
+            break;
+        }
+        const std::size_t length = program[at] | program[at + 1] << 8;
+        if (length == 0)
+            break;
+        if (length < 4 || length > program.size() - at) {
+            listing.warning = "a line at offset " + std::to_string(at) +
+                              (length < 4 ? " is too short to be one"
+                                          : " runs past the end of the program");
+            break;
+        }
+        const unsigned number = program[at + 2] | program[at + 3] << 8;
+        std::string text = std::to_string(number) + ' ';
+        LineLister lister(program.subspan(at + 4, length - 4), lineAt, loadAddress);
+        const bool whole = lister.List(text);
+        listing.text += text + '\n';
+        if (!whole) {
+            listing.warning = "line " + std::to_string(number) + " ends inside a token";
+            break;
+        }
+        at += length;
+    }
+    return listing;
+}

@@ -1,0 +1,151 @@
+#include "SinclairBasic.h"
+
+#include <cstdio>
+
+// A program is a run of lines:
+//   0..1  line number, big-endian (16384 and above: not a line; the
+//         variables would begin here)
+//   2..3  length of the text that follows, little-endian, the final 0x0D
+//         included
+//   4..   the text: ASCII, keyword codes 0xA3-0xFF, and control codes:
+//         0x0E followed by the five-byte binary form of the number whose
+//         digits precede it (never shown), 0x10-0x15 (INK, PAPER, FLASH,
+//         BRIGHT, INVERSE, OVER) with one parameter byte, 0x16-0x17 (AT,
+//         TAB) with two, 0x0D ending the line.
+
+namespace {
+
+constexpr const char* kKeywords[] = {
+    "SPECTRUM", "PLAY", "RND", "INKEY$", "PI", "FN", "POINT", "SCREEN$", "ATTR", "AT", "TAB",
+    "VAL$", "CODE", "VAL", "LEN", "SIN", "COS", "TAN", "ASN", "ACS", "ATN", "LN", "EXP", "INT",
+    "SQR", "SGN", "ABS", "PEEK", "IN", "USR", "STR$", "CHR$", "NOT", "BIN", "OR", "AND", "<=",
+    ">=", "<>", "LINE", "THEN", "TO", "STEP", "DEF FN", "CAT", "FORMAT", "MOVE", "ERASE",
+    "OPEN #", "CLOSE #", "MERGE", "VERIFY", "BEEP", "CIRCLE", "INK", "PAPER", "FLASH", "BRIGHT",
+    "INVERSE", "OVER", "OUT", "LPRINT", "LLIST", "STOP", "READ", "DATA", "RESTORE", "NEW",
+    "BORDER", "CONTINUE", "DIM", "REM", "FOR", "GO TO", "GO SUB", "INPUT", "LOAD", "LIST", "LET",
+    "PAUSE", "NEXT", "POKE", "PRINT", "PLOT", "RUN", "SAVE", "RANDOMIZE", "IF", "CLS", "DRAW",
+    "CLEAR", "RETURN", "COPY"};
+constexpr std::uint8_t kFirstKeyword = 0xA3;
+static_assert(sizeof kKeywords / sizeof kKeywords[0] == 0x100 - kFirstKeyword);
+
+constexpr std::uint8_t kRem = 0xEA, kNumber = 0x0E;
+constexpr unsigned kFirstNonLine = 16384;
+
+// The ROM's spacing (its token printer): a keyword from OR on, and the
+// +3's SPECTRUM and PLAY, gets a space before it when it starts with a
+// letter and the last thing printed was not a space; one ending in a letter
+// or $ gets a space after it, except RND, INKEY$ and PI, which take no
+// argument.
+bool SpaceBefore(std::uint8_t code, const char* word) {
+    return (code >= 0xC5 || code < 0xA5) && word[0] >= 'A';
+}
+bool SpaceAfter(std::uint8_t code, const char* word) {
+    if (code >= 0xA5 && code <= 0xA7)
+        return false;
+    std::size_t last = 0;
+    while (word[last + 1] != '\0')
+        ++last;
+    return word[last] == '$' || word[last] >= 'A';
+}
+
+// zmakebas's escapes for the block graphics: the left column's quarter
+// squares, then the right column's, each as ' ' (none), '\'' (top), '.'
+// (bottom) or ':' (both). Bit 0 is the top right square, 1 the top left,
+// 2 the bottom right, 3 the bottom left.
+std::string BlockGraphic(std::uint8_t code) {
+    static constexpr char kColumn[] = {' ', '\'', '.', ':'};
+    const unsigned left = ((code >> 1) & 1) | ((code >> 2) & 2);
+    const unsigned right = (code & 1) | ((code >> 1) & 2);
+    return std::string{'\\', kColumn[left], kColumn[right]};
+}
+
+class LinePrinter {
+public:
+    explicit LinePrinter(std::string& out) : m_Out(out) {}
+
+    void Line(std::span<const std::uint8_t> text) {
+        bool inString = false, afterRem = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const std::uint8_t c = text[i];
+            if (c < 0x20) {
+                // Controls are not shown; their parameters are skipped with them.
+                if (c == kNumber)
+                    i += 5;
+                else if (c >= 0x10 && c <= 0x15)
+                    i += 1;
+                else if (c == 0x16 || c == 0x17)
+                    i += 2;
+                continue;
+            }
+            if (c == '"' && !afterRem)
+                inString = !inString;
+            if (c >= kFirstKeyword && !(inString && c <= 0xA4)) {
+                Keyword(c);
+                afterRem = afterRem || (c == kRem && !inString);
+                continue;
+            }
+            if (c >= 0x90)
+                Put(std::string{'\\', static_cast<char>('a' + (c - 0x90))});
+            else if (c >= 0x80)
+                Put(BlockGraphic(c));
+            else if (c == 0x7F)
+                Put("\xC2\xA9"); // ©
+            else if (c == '\\')
+                Put("\\\\");
+            else
+                Put(std::string(1, static_cast<char>(c)));
+        }
+    }
+
+private:
+    void Keyword(std::uint8_t code) {
+        const char* word = kKeywords[code - kFirstKeyword];
+        if (SpaceBefore(code, word) && !m_AfterSpace)
+            m_Out += ' ';
+        Put(word);
+        if (SpaceAfter(code, word))
+            Put(" ");
+    }
+    void Put(const std::string& text) {
+        m_Out += text;
+        m_AfterSpace = text.back() == ' ';
+    }
+
+    std::string& m_Out;
+    bool m_AfterSpace = false;
+};
+
+} // namespace
+
+const char* SinclairKeyword(std::uint8_t code) {
+    return code >= kFirstKeyword ? kKeywords[code - kFirstKeyword] : nullptr;
+}
+
+Listing ListSinclairBasic(std::span<const std::uint8_t> program) {
+    Listing listing;
+    std::size_t at = 0;
+    while (at < program.size()) {
+        if (program.size() - at < 4) {
+            listing.warning = "the program ends inside a line's number and length";
+            break;
+        }
+        const unsigned number = program[at] << 8 | program[at + 1];
+        const std::size_t length = program[at + 2] | program[at + 3] << 8;
+        if (number >= kFirstNonLine) {
+            listing.warning = "line number " + std::to_string(number) +
+                              " is past the last a program can have: the listing ends there";
+            break;
+        }
+        if (length > program.size() - at - 4) {
+            listing.warning = "line " + std::to_string(number) + " runs past the end of the program";
+            break;
+        }
+        char head[8];
+        std::snprintf(head, sizeof head, "%5u", number);
+        listing.text += head;
+        LinePrinter(listing.text).Line(program.subspan(at + 4, length));
+        listing.text += '\n';
+        at += 4 + length;
+    }
+    return listing;
+}
