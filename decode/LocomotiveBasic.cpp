@@ -186,11 +186,13 @@ private:
             return text;
         case kLinePointer: {
             // The address of the line in memory, or of the byte before it.
-            const unsigned offset = value >= m_Load ? value - m_Load : ~0u;
-            for (unsigned candidate : {offset, offset + 1}) {
-                const auto found = m_LineAt.find(candidate);
-                if (found != m_LineAt.end())
-                    return std::to_string(found->second);
+            if (value >= m_Load) {
+                const unsigned offset = value - m_Load;
+                for (unsigned candidate : {offset, offset + 1}) {
+                    const auto found = m_LineAt.find(candidate);
+                    if (found != m_LineAt.end())
+                        return std::to_string(found->second);
+                }
             }
             return std::to_string(value);
         }
