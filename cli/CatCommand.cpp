@@ -94,7 +94,9 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
     CatOptions::View view = options.view;
     if (view == CatOptions::View::Chosen) {
         const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
-        if (kind == FileKind::SinclairBasic || kind == FileKind::LocomotiveBasic)
+        // Protected BASIC is not listed: the BASIC view says so.
+        if (kind == FileKind::SinclairBasic || kind == FileKind::LocomotiveBasic ||
+            kind == FileKind::ProtectedBasic)
             view = CatOptions::View::Basic;
         else if (kind == FileKind::Text)
             view = CatOptions::View::Text;

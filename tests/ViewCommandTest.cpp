@@ -1,0 +1,219 @@
+// cat and screen on disks made here and on the corpus: what a user sees of
+// a file, end to end through the command line.
+
+#include "FileHeader.h"
+#include "support/HostTools.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <png.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct PngSize {
+    unsigned width = 0, height = 0;
+    Bytes rgb;
+};
+
+PngSize ReadPng(const std::string& path) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    PngSize result;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return result;
+    image.format = PNG_FORMAT_RGB;
+    result.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, result.rgb.data(), 0, nullptr)) {
+        result.width = image.width;
+        result.height = image.height;
+    }
+    return result;
+}
+
+class ViewCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(RunCommand(Cli("new " + Quote(plus3))).status, 0);
+        ASSERT_EQ(RunCommand(Cli("new -f cpcdata " + Quote(cpc))).status, 0);
+    }
+    CommandResult Run(const std::string& args) { return RunCommand(Cli(args), false); }
+    CommandResult RunBoth(const std::string& args) { return RunCommand(Cli(args), true); }
+    void Put(const std::string& image, const std::string& options, const std::string& as,
+             const Bytes& data) {
+        const std::string file = dir / "in.bin";
+        WriteFile(file, data);
+        ASSERT_EQ(RunCommand(Cli("put " + options + " --as " + as + " " + Quote(image) + " " +
+                                 Quote(file)))
+                      .status,
+                  0);
+    }
+
+    TempDir dir;
+    std::string plus3 = dir / "plus3.dsk";
+    std::string cpc = dir / "cpc.dsk";
+};
+
+TEST_F(ViewCommands, PlusThreeBasicIsListedAsListbasicListsItsTape) {
+    if (!HaveProgram("zmakebas") || !HaveProgram("listbasic"))
+        GTEST_SKIP() << "zmakebas and listbasic (Debian zmakebas, fuse-emulator-utils) are not installed";
+    std::ofstream(dir / "loader.bas") << "10 BORDER 0: PAPER 0: INK 7: CLS\n"
+                                         "20 PRINT AT 10,4;\"\\{i6}Loading...\"\n"
+                                         "30 LOAD \"game\" CODE 32768: RANDOMIZE USR 32768\n";
+    ASSERT_EQ(RunCommand("zmakebas -a 10 -o " + Quote(dir / "loader.tap") + " " + Quote(dir / "loader.bas")).status, 0);
+    ASSERT_EQ(RunCommand("zmakebas -r -o " + Quote(dir / "loader.raw") + " " + Quote(dir / "loader.bas")).status, 0);
+    Put(plus3, "--plus3 basic:10", "DISK", ReadFile(dir / "loader.raw"));
+    const CommandResult listed = Run("cat " + Quote(plus3) + " DISK");
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, RunCommand("listbasic " + Quote(dir / "loader.tap")).out);
+    EXPECT_EQ(Run("cat --basic " + Quote(plus3) + " 0:disk").out, listed.out);
+    // The listing stops at the program's end, before its variables.
+    Bytes withVariables = ReadFile(dir / "loader.raw");
+    const std::size_t programLength = withVariables.size();
+    withVariables.insert(withVariables.end(), {0x61, 0x00, 0x00, 0x01, 0x00, 0x00});
+    Bytes file = MakePlus3Header(0, static_cast<std::uint32_t>(withVariables.size()), 10,
+                                 static_cast<std::uint16_t>(programLength));
+    file.insert(file.end(), withVariables.begin(), withVariables.end());
+    Put(plus3, "", "VARS.BAS", file);
+    EXPECT_EQ(Run("cat " + Quote(plus3) + " VARS.BAS").out, listed.out);
+}
+
+TEST_F(ViewCommands, EachFileIsShownAsWhatItIs) {
+    Put(plus3, "", "NOTE.TXT", Bytes{'h', 'i', '\r', '\n', 0x1A, 0x1A});
+    const Bytes code = PatternBytes(300, 7);
+    Put(plus3, "--plus3 code:32768", "GAME.BIN", code);
+    EXPECT_EQ(Run("cat " + Quote(plus3) + " NOTE.TXT").out, "hi\n");
+    EXPECT_EQ(Run("cat --raw " + Quote(plus3) + " NOTE.TXT").out,
+              Run("get " + Quote(plus3) + " - NOTE.TXT").out);
+    // Hex of a code file: xxd's lines of the bytes as stored, or after the header.
+    const std::string stored = dir / "stored.bin";
+    WriteFile(stored, ReadFile(dir / "in.bin")); // what put read
+    std::ofstream(dir / "game.raw", std::ios::binary)
+        << Run("get " + Quote(plus3) + " - GAME.BIN").out;
+    if (HaveProgram("xxd")) {
+        EXPECT_EQ(Run("cat " + Quote(plus3) + " GAME.BIN").out,
+                  RunCommand("xxd " + Quote(dir / "game.raw")).out);
+        WriteFile(dir / "code.bin", code);
+        EXPECT_EQ(Run("cat --hex --strip-header " + Quote(plus3) + " GAME.BIN").out,
+                  RunCommand("xxd " + Quote(dir / "code.bin")).out);
+    }
+    const CommandResult notBasic = RunBoth("cat --basic " + Quote(plus3) + " GAME.BIN");
+    EXPECT_EQ(notBasic.status, 1);
+    EXPECT_NE(notBasic.out.find("GAME.BIN: not a BASIC program"), std::string::npos) << notBasic.out;
+    EXPECT_EQ(Run("cat --basic --hex " + Quote(plus3) + " GAME.BIN").status, 2);
+    const CommandResult missing = RunBoth("cat " + Quote(plus3) + " NOSUCH.BIN");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("no matching file"), std::string::npos);
+
+    const auto listing = nlohmann::json::parse(Run("ls --json " + Quote(plus3)).out);
+    std::map<std::string, std::string> kinds;
+    for (const auto& f : listing["files"])
+        kinds[f["name"].get<std::string>() + "." + f["type"].get<std::string>()] = f["kind"];
+    EXPECT_EQ(kinds["NOTE.TXT"], "text");
+    EXPECT_EQ(kinds["GAME.BIN"], "CODE");
+}
+
+TEST_F(ViewCommands, LocomotiveBasicIsListedAndProtectedBasicIsNot) {
+    // 10 PRINT "hi":GOTO 10
+    const Bytes program = {0x11, 0x00, 0x0A, 0x00, 0xBF, ' ', '"', 'h', 'i', '"', 0x01,
+                           0xA0, ' ', 0x1E, 0x0A, 0x00, 0x00, 0x00, 0x00};
+    Put(cpc, "--amsdos basic", "HELLO.BAS", program);
+    EXPECT_EQ(Run("cat " + Quote(cpc) + " HELLO.BAS").out, "10 PRINT \"hi\":GOTO 10\n");
+    const std::uint8_t name[8] = {'S', 'E', 'C', 'R', 'E', 'T', ' ', ' '}, type[3] = {'B', 'A', 'S'};
+    Bytes secret = MakeAmsdosHeader(0, name, type, 1, static_cast<std::uint32_t>(program.size()), 0x170, 0);
+    secret.insert(secret.end(), program.begin(), program.end());
+    Put(cpc, "", "SECRET.BAS", secret);
+    const CommandResult refused = RunBoth("cat " + Quote(cpc) + " SECRET.BAS");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("protected BASIC"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("--hex"), std::string::npos);
+    EXPECT_EQ(Run("cat --hex " + Quote(cpc) + " SECRET.BAS").status, 0);
+    const auto listing = nlohmann::json::parse(Run("ls --json " + Quote(cpc)).out);
+    EXPECT_EQ(listing["files"][0]["kind"], "Locomotive BASIC");
+    EXPECT_EQ(listing["files"][1]["kind"], "protected BASIC");
+}
+
+TEST_F(ViewCommands, ScreensBecomePicturesOfTheirSize) {
+    Bytes screen(6912, 0);
+    screen[0] = 0x80;     // top-left pixel set
+    screen[6144] = 0x47;  // BRIGHT white INK on black PAPER
+    Put(plus3, "--plus3 code:16384", "SCREEN.SCR", screen);
+    ASSERT_EQ(Run("screen " + Quote(plus3) + " SCREEN.SCR " + Quote(dir / "s.png")).status, 0);
+    const PngSize picture = ReadPng(dir / "s.png");
+    EXPECT_EQ(picture.width, 256u);
+    EXPECT_EQ(picture.height, 192u);
+    EXPECT_EQ(Bytes(picture.rgb.begin(), picture.rgb.begin() + 6), (Bytes{0xFF, 0xFF, 0xFF, 0, 0, 0}));
+    ASSERT_EQ(Run("screen --scale 2 " + Quote(plus3) + " SCREEN.SCR " + Quote(dir / "big.png")).status, 0);
+    EXPECT_EQ(ReadPng(dir / "big.png").width, 512u);
+    EXPECT_EQ(Run("screen " + Quote(plus3) + " SCREEN.SCR -").out, Run("screen " + Quote(plus3) + " SCREEN.SCR -").out);
+    EXPECT_EQ(Run("screen --mode 0 " + Quote(plus3) + " SCREEN.SCR " + Quote(dir / "m.png")).status, 2);
+    const auto listing = nlohmann::json::parse(Run("ls --json " + Quote(plus3)).out);
+    EXPECT_EQ(listing["files"][0]["kind"], "SCREEN$");
+
+    Put(cpc, "--amsdos bin:0xC000", "TITLE.BIN", Bytes(16384, 0x88));
+    ASSERT_EQ(Run("screen --mode 0 " + Quote(cpc) + " TITLE.BIN " + Quote(dir / "c.png")).status, 0);
+    const PngSize title = ReadPng(dir / "c.png");
+    EXPECT_EQ(title.width, 320u);
+    EXPECT_EQ(title.height, 200u);
+
+    // Any other size is refused with the sizes a screen has; nothing written.
+    Put(plus3, "", "ODD.BIN", Bytes(1000, 1));
+    const CommandResult odd = RunBoth("screen " + Quote(plus3) + " ODD.BIN " + Quote(dir / "odd.png"));
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_NE(odd.out.find("6912 or 6144 bytes (Spectrum) or 16384 bytes (CPC); this file holds 1024 bytes"),
+              std::string::npos) << odd.out;
+    EXPECT_FALSE(fs::exists(dir / "odd.png"));
+}
+
+// Every file of every corpus image through cat and screen: an exit status
+// of 0 or 1, never a crash (the sanitizer run watches for reads past data).
+TEST(ViewCorpus, EveryFileOfTheCorpusIsShownWithoutACrash) {
+    const std::string corpus = CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "the shared corpus is not there";
+    unsigned shown = 0, basic = 0;
+    for (const auto& item : fs::directory_iterator(corpus)) {
+        if (item.path().extension() != ".dsk")
+            continue;
+        const std::string image = Quote(item.path().string());
+        const CommandResult list = RunCommand(Cli("ls --json " + image + " 2>/dev/null"));
+        const auto json = nlohmann::json::parse(list.out, nullptr, false);
+        if (json.is_discarded() || !json.contains("files") || !json["files"].is_array())
+            continue;
+        for (const auto& f : json["files"]) {
+            std::string name = std::to_string(f["user"].get<int>()) + ":" + f["name"].get<std::string>();
+            if (!f["type"].get<std::string>().empty())
+                name += "." + f["type"].get<std::string>();
+            for (const char* view : {"", "--hex", "--text"}) {
+                const CommandResult r =
+                    RunCommand(Cli(std::string("cat ") + view + " " + image + " " + Quote(name) + " 2>&1"));
+                EXPECT_TRUE(r.status == 0 || r.status == 1) << image << " " << name << " " << view;
+                ++shown;
+            }
+            const std::string kind = f["kind"];
+            if (kind == "BASIC" || kind == "Locomotive BASIC") {
+                // Some programs are doctored against LIST (RAM-DAM's line
+                // lengths): those end with a warning.
+                const CommandResult r = RunCommand(Cli("cat --basic " + image + " " + Quote(name)), true);
+                EXPECT_TRUE(r.status == 0 || r.out.find("WARNING: ") != std::string::npos)
+                    << image << " " << name << ": " << r.out;
+                basic += r.status == 0 && !r.out.empty();
+            }
+            const CommandResult pic =
+                RunCommand(Cli("screen " + image + " " + Quote(name) + " /dev/null 2>&1"));
+            EXPECT_TRUE(pic.status == 0 || pic.status == 1) << image << " " << name;
+        }
+    }
+    EXPECT_GT(shown, 300u);
+    EXPECT_GE(basic, 10u);
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+// Fuzz target: the input as the contents of a file, through every decoder
+// (BASIC listings, text, hex, screens, the file's kind). None may crash or
+// read past the input, and what each writes is bounded by the input's size.
+
+#include "FileHeader.h"
+#include "FileKind.h"
+#include "LocomotiveBasic.h"
+#include "Png.h"
+#include "Screens.h"
+#include "SinclairBasic.h"
+#include "TextView.h"
+#include "fuzz/FuzzHarness.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Exactly the input's bytes, so that the sanitizers see any read past them.
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    const std::span<const std::uint8_t> input(bytes);
+    // No token or escape is written as more than 16 characters per byte.
+    const std::size_t bound = 16 * size + 64;
+
+    const Listing sinclair = ListSinclairBasic(input);
+    fuzz::Check(sinclair.text.size() <= bound, "a +3 listing longer than its bound");
+    const std::uint16_t load = size >= 2 ? static_cast<std::uint16_t>(data[0] | data[1] << 8) : 0x170;
+    const Listing locomotive = ListLocomotiveBasic(input, load);
+    fuzz::Check(locomotive.text.size() <= bound, "a Locomotive listing longer than its bound");
+
+    const bool text = LooksLikeText(input);
+    fuzz::Check(CpmText(input, {true, true}).size() <= size, "text longer than the file");
+    fuzz::Check(CpmText(input, {false, false}).size() <= size, "raw text longer than the file");
+    const std::string hex = HexDump(input.first(std::min<std::size_t>(size, 4096)), size);
+    fuzz::Check(hex.size() <= (std::min<std::size_t>(size, 4096) / 16 + 1) * 80, "hex longer than its bound");
+
+    const auto header = ParseFileHeader(data, size);
+    const FileKind kind = KindOfFile(header, input, size);
+    fuzz::Check(!(kind == FileKind::Text && header), "a file with a header taken for text");
+    fuzz::Check(header || kind != FileKind::Text || text, "text that does not look like text");
+
+    // Screens from inputs of their sizes: the input repeated to the size
+    // (for one input in 32: drawing them is slow next to the rest).
+    if (size > 0 && (data[0] & 0x1F) == 0) {
+        for (const std::size_t screenSize : {kSpectrumScreenSize, kCpcScreenSize}) {
+            std::vector<std::uint8_t> screen(screenSize);
+            for (std::size_t i = 0; i < screenSize; ++i)
+                screen[i] = data[i % size];
+            const auto spectrum = SpectrumScreen(screen);
+            const auto cpc = CpcScreen(screen, data[0] >> 6);
+            if (!spectrum && !cpc) {
+                fuzz::Check(screenSize == kCpcScreenSize && (data[0] >> 6) == 3,
+                            "a screen of its size not drawn");
+                continue;
+            }
+            const Picture& picture = spectrum ? *spectrum : *cpc;
+            fuzz::Check(picture.rgb.size() == std::size_t{picture.width} * picture.height * 3,
+                        "a picture of the wrong size");
+            std::string error;
+            if (spectrum)
+                fuzz::Check(!EncodePng(Enlarge(picture, 1 + (data[0] >> 7)), error).empty(), "no PNG");
+        }
+    }
+    return 0;
+}
