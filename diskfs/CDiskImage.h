@@ -17,9 +17,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+class CHostFileWriter;
 
 // One finding of the file-system check: the file ("USER:NAME.TYP", or the
 // directory entry when it names none; empty for the image) and what is wrong.
@@ -107,6 +110,10 @@ public:
         HostNames style = HostNames::Trimmed;
         bool replace = true;
         std::function<void(std::vector<std::uint8_t>&)> filter;
+        // When given, the complete host file is left here, unnamed, for the
+        // caller to name with others (CommitTogether) instead of being
+        // named at once.
+        std::vector<std::unique_ptr<CHostFileWriter>>* deferred = nullptr;
     };
     int ExtractFile(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
     // Whether a host name can be created inside a folder.

@@ -96,7 +96,8 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
         return Fail(FailReason::BadName);
     if (FileExtents(row.user, row.name, row.type).empty())
         return Fail(FailReason::FileNotFound);
-    CHostFileWriter host;
+    auto writer = std::make_unique<CHostFileWriter>();
+    CHostFileWriter& host = *writer;
     if (!host.Open(folder + "/" + hostName))
         return HostFailure(FailReason::HostOpen);
     // Streamed, unless the data is to be cut first.
@@ -113,6 +114,12 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
         options.filter(data);
         if (!host.Write(data.data(), data.size()))
             return HostFailure(FailReason::HostWrite);
+    }
+    if (options.deferred != nullptr) {
+        if (!host.Complete())
+            return HostFailure(FailReason::HostWrite);
+        options.deferred->push_back(std::move(writer));
+        return 1;
     }
     bool existed = false;
     if (!host.Commit(options.replace, &existed))

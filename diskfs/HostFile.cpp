@@ -1,6 +1,7 @@
 #include "HostFile.h"
 #include "SafeFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,22 +41,64 @@ bool CHostFileWriter::Flush() {
     return true;
 }
 
-bool CHostFileWriter::Commit(bool replace, bool* existed) {
+bool CHostFileWriter::Complete() {
     if (!m_File.Open())
         return false;
     if (!Flush()) {
         Abandon();
         return false;
     }
+    // A file replaced passes on its permission bits.
     struct stat st {};
     if (lstat(m_strTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         fchmod(m_File.Descriptor(), st.st_mode & 07777);
+    return true;
+}
+
+bool CHostFileWriter::Commit(bool replace, bool* existed) {
+    if (!Complete())
+        return false;
     std::string cause;
     const bool done = m_File.Finish(
         replace ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace, cause);
     if (!done && existed != nullptr)
         *existed = m_File.TargetExisted();
     return done;
+}
+
+std::vector<CommitOutcome> CommitTogether(std::vector<CHostFileWriter*>& files, bool replace) {
+    std::vector<CommitOutcome> outcomes(files.size());
+    if (files.empty())
+        return outcomes;
+    // One sync of the file system the files are on; where that fails, one
+    // per file, as Commit does.
+    bool synced = syncfs(files.front()->m_File.Descriptor()) == 0;
+    const auto mode = replace ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace;
+    std::vector<std::string> folders;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        CPendingFile& file = files[i]->m_File;
+        CommitOutcome& outcome = outcomes[i];
+        outcome.named = synced ? file.FinishSynced(mode, outcome.cause) : file.Finish(mode, outcome.cause);
+        outcome.existed = !outcome.named && file.TargetExisted();
+        if (outcome.named) {
+            const std::string& target = files[i]->m_strTarget;
+            const std::size_t slash = target.find_last_of('/');
+            folders.push_back(slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash));
+        }
+    }
+    if (synced) {
+        // The new names must survive a crash as surely as the data.
+        std::sort(folders.begin(), folders.end());
+        folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+        for (const std::string& folder : folders) {
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) {
+                fsync(fd);
+                ::close(fd);
+            }
+        }
+    }
+    return outcomes;
 }
 
 void CHostFileWriter::Abandon() { m_File.Abandon(); }

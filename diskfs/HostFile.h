@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+// What became of one file that CommitTogether named.
+struct CommitOutcome {
+    bool named = false;
+    bool existed = false;
+    std::string cause;
+};
+
 class CHostFileWriter {
 public:
     CHostFileWriter() = default;
@@ -25,16 +32,28 @@ public:
     // replaced passes on its permission bits) or, without `replace`, never
     // replacing one: then `existed` tells why it failed.
     bool Commit(bool replace = true, bool* existed = nullptr);
+    // All data written out (no name yet): the file waits for CommitTogether.
+    bool Complete();
+    const std::string& Target() const { return m_strTarget; }
     // Removes the temporary file; nothing of the copy remains.
     void Abandon();
 
 private:
+    friend std::vector<CommitOutcome> CommitTogether(std::vector<CHostFileWriter*>& files, bool replace);
     bool Flush();
 
     CPendingFile m_File;
     std::string m_strTarget;
     std::vector<std::uint8_t> m_Buffer;
 };
+
+// Names files that are complete (CHostFileWriter::Complete), their data
+// synced together first (one sync of the file system rather than one per
+// file: the data is as safe before its name as with Commit, at a fraction
+// of the cost) and each folder once afterwards. For each file: whether it
+// took its name, and if not, whether a file of that name existed (without
+// `replace` it is left alone) and the cause.
+std::vector<CommitOutcome> CommitTogether(std::vector<CHostFileWriter*>& files, bool replace);
 
 class CHostFileReader {
 public:

@@ -283,7 +283,7 @@ bool CPendingFile::Finish(Commit mode, std::string& cause,
         cause = "nothing to save";
         return false;
     }
-    if (fsync(m_Fd) != 0) {
+    if (m_bSyncs && fsync(m_Fd) != 0) {
         cause = ErrnoText(errno);
         Abandon();
         return false;
@@ -342,10 +342,17 @@ bool CPendingFile::Finish(Commit mode, std::string& cause,
     if (!named)
         return false;
     // The new name must survive a crash as surely as the data.
-    if (fsync(m_FolderFd) != 0 && errno != EINVAL)
+    if (m_bSyncs && fsync(m_FolderFd) != 0 && errno != EINVAL)
         m_strWarning = "the folder could not be synced: " + ErrnoText(errno);
     Abandon();
     return true;
+}
+
+bool CPendingFile::FinishSynced(Commit mode, std::string& cause) {
+    m_bSyncs = false;
+    const bool named = Finish(mode, cause);
+    m_bSyncs = true;
+    return named;
 }
 
 void CPendingFile::Abandon() {

@@ -87,6 +87,9 @@ public:
     // that cannot be synced after the rename is no failure: the file is in
     // place, and Warning() says so.
     bool Finish(Commit mode, std::string& cause, const std::function<bool()>& stillTarget = {});
+    // Finish for a file whose data the caller has synced (with others, in
+    // one go) and whose folder it syncs afterwards: no sync here.
+    bool FinishSynced(Commit mode, std::string& cause);
     bool TargetChanged() const { return m_bTargetChanged; }
     const std::string& Warning() const { return m_strWarning; }
     // Removes the pending file; nothing of it remains.
@@ -97,6 +100,7 @@ public:
 
 private:
     bool m_bTargetExisted = false;
+    bool m_bSyncs = true;
     bool m_bTargetChanged = false;
     std::string m_strWarning;
     bool m_bFolderLocked = false;
