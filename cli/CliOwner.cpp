@@ -31,8 +31,9 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
         if (m_pImage && !m_pImage->ImagePath().empty())
             line += m_pImage->ImagePath() + ": ";
         line += text;
-        if (m_pImage && !m_pImage->LastCause().empty())
-            line += ": " + m_pImage->LastCause();
+        m_strLastCause = m_pImage ? m_pImage->LastCause() : std::string();
+        if (!m_strLastCause.empty())
+            line += ": " + m_strLastCause;
         std::fprintf(stderr, "%s\n", Printable(line).c_str());
         m_strLastError = text;
         m_bAnyError = true;

@@ -22,6 +22,9 @@ public:
     Catalogue& Rows() { return m_Rows; }
     // The last error message shown, cleared by TakeLastError.
     std::string TakeLastError();
+    // The cause shown with the last error message ("not a disk image"), if
+    // any; kept until the next error message.
+    const std::string& LastErrorCause() const { return m_strLastCause; }
     // Whether any error message was shown during the run.
     bool AnyError() const { return m_bAnyError; }
 
@@ -29,6 +32,7 @@ private:
     CDiskLibrary m_Library;
     std::unique_ptr<CDiskImage> m_pImage;
     std::string m_strLastError;
+    std::string m_strLastCause;
     bool m_bAnyError = false;
     Catalogue m_Rows;
 };

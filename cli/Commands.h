@@ -44,14 +44,20 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json);
 
 struct GetOptions {
     std::string image;
-    std::string folder; // "-": standard output
+    std::string folder; // "-": standard output; with -r the output folder
+    std::vector<std::string> paths; // -r: images and folders
     std::vector<std::string> patterns;
+    bool recursive = false;
+    bool byUser = false;
+    unsigned jobs = 0;
     bool padded = false;
     bool noClobber = false;
     bool stripHeader = false;
     bool exact = false;
 };
 int RunGet(CCliOwner& owner, const GetOptions& options);
+// get -r: every image of a collection into a folder of its own.
+int RunGetRecursive(CCliOwner& owner, const GetOptions& options);
 
 // A header `put` adds in front of the data.
 struct HeaderRequest {

@@ -1,25 +1,26 @@
 // find: the files of a collection that match a pattern, one line each.
 
-#include "Commands.h"
-#include "Session.h"
 #include "CatalogueView.h"
+#include "Commands.h"
 #include "Json.h"
+#include "Session.h"
 #include "Walk.h"
 
+#include <algorithm>
 #include <cstdio>
 
 int RunFind(CCliOwner& owner, const FindOptions& options) {
-    bool anyFolder = false;
-    const std::vector<std::string> images =
-        CollectImages(options.paths, options.recursive, anyFolder);
+    const ImageSet set = CollectImages(options.paths, options.recursive);
     const std::vector<FilePattern> patterns{ParsePattern(options.pattern)};
     CDiskImage& disk = owner.Image();
-    const int status =
-        WalkImages(owner, images, options.jobs, "", [&](const std::string& path, const char*, bool&) {
+    WalkTally totals;
+    int status = WalkImages(
+        owner, set.images, options.jobs, "",
+        [&](const std::string& path, const char*, bool&, WalkTally& tally) {
             const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
             if (!disk.IsMapped())
                 return result;
-            for (const FileEntry& row : Filtered(owner.Rows(), patterns)) {
+            for (const FileEntry& row : Filtered(owner.Rows(), patterns, &tally.patternsMatched)) {
                 if (options.json) {
                     PrintJsonLine(FoundJson(path, row));
                 } else {
@@ -28,7 +29,10 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
                 }
             }
             return result;
-        });
+        },
+        &totals);
     disk.CloseImage();
+    if (ReportUnmatched({options.pattern}, totals.patternsMatched) || set.failed)
+        status = std::max(status, int{kExitFailed});
     return status;
 }

@@ -1,21 +1,34 @@
 // get: files out of an image into a folder, or one to standard output.
 
-#include "Commands.h"
-#include "Session.h"
 #include "CatalogueView.h"
+#include "Commands.h"
 #include "FileHeader.h"
+#include "HostFile.h"
+#include "Session.h"
+#include "Walk.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <set>
 #include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+struct ExtractCounts {
+    unsigned done = 0;
+    unsigned failed = 0;
+};
+
+// The batch of files written before they are named together.
+constexpr std::size_t kBatch = 64;
 
 // Cuts a file's data as get was asked to: to the length its header gives
 // (the header taken off), or for a file without one to CP/M 3's byte count
@@ -31,6 +44,88 @@ void CutData(std::vector<std::uint8_t>& data, bool stripHeader, bool exact,
     }
     if (exact && lastRecordBytes != 0 && lastRecordBytes < 128 && data.size() >= 128)
         data.resize(data.size() - 128 + lastRecordBytes);
+}
+
+// Extracts the rows into the folders `folderFor` gives (made as needed):
+// each file written whole before it takes its name, the files named in
+// batches after one sync of their data. Errors name the image (`image`, when
+// given) and the file.
+template <typename FolderFor>
+ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
+                          const std::vector<FileEntry>& rows, const GetOptions& options,
+                          FolderFor&& folderFor) {
+    CDiskImage& disk = owner.Image();
+    ExtractCounts counts;
+    const std::string lead = image.empty() ? "" : image + ": ";
+    CDiskImage::ExtractOptions extract;
+    extract.style = options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;
+    extract.replace = !options.noClobber;
+    std::vector<std::unique_ptr<CHostFileWriter>> pending;
+    std::vector<std::string> pendingNames;
+    extract.deferred = &pending;
+    auto nameBatch = [&] {
+        std::vector<CHostFileWriter*> files;
+        for (const auto& file : pending)
+            files.push_back(file.get());
+        const std::vector<CommitOutcome> outcomes = CommitTogether(files, extract.replace);
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            if (outcomes[i].named) {
+                ++counts.done;
+            } else if (!(outcomes[i].existed && options.noClobber)) {
+                Report(lead + pendingNames[i],
+                       "cannot write " + files[i]->Target() + ": " + outcomes[i].cause);
+                ++counts.failed;
+            }
+        }
+        pending.clear();
+        pendingNames.clear();
+    };
+    // One host name, one file: a second file for a name this command wrote
+    // (the same name under another user) is not written over the first.
+    std::map<std::string, unsigned> written;
+    std::set<std::string> made;
+    for (const FileEntry& row : rows) {
+        const std::string folder = folderFor(row);
+        const std::string host = folder + "/" + CDiskImage::HostName(row, extract.style);
+        const std::string shown = lead + UserAndName(row);
+        if (const auto it = written.find(host); it != written.end()) {
+            Report(shown, "not extracted: " + std::to_string(it->second) + ":" +
+                              Printable(ShownFileName(row)) +
+                              " was extracted to the same host file");
+            ++counts.failed;
+            continue;
+        }
+        if (made.insert(folder).second) {
+            std::error_code ec;
+            fs::create_directories(folder, ec);
+            if (ec) {
+                Report(shown, "cannot make the folder " + folder + ": " + ec.message());
+                ++counts.failed;
+                continue;
+            }
+        }
+        const std::uint8_t lastBytes = disk.LastRecordBytes(row);
+        extract.filter = nullptr;
+        if (options.stripHeader || options.exact)
+            extract.filter = [&options, lastBytes](std::vector<std::uint8_t>& data) {
+                CutData(data, options.stripHeader, options.exact, lastBytes);
+            };
+        owner.TakeLastError();
+        const std::size_t before = pending.size();
+        if (disk.ExtractFile(folder, row, extract)) {
+            written.emplace(host, row.user);
+            if (pending.size() > before)
+                pendingNames.push_back(UserAndName(row));
+            if (pending.size() >= kBatch)
+                nameBatch();
+        } else {
+            if (owner.TakeLastError().empty())
+                Report(shown, ReasonText(disk));
+            ++counts.failed;
+        }
+    }
+    nameBatch();
+    return counts;
 }
 
 } // namespace
@@ -76,37 +171,82 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
         return status;
     }
 
-    CDiskImage::ExtractOptions extract;
-    extract.style = options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;
-    extract.replace = !options.noClobber;
-    // One host name, one file: a second file for a name this command wrote
-    // (the same name under another user) is not written over the first.
-    std::map<std::string, unsigned> written;
+    const ExtractCounts counts =
+        ExtractRows(owner, "", rows, options, [&](const FileEntry&) { return options.folder; });
+    return counts.failed > 0 ? kExitFailed : status;
+}
+
+namespace {
+
+// Whether two of the rows, under different users, take one host name.
+bool UsersShareAName(const std::vector<FileEntry>& rows, CDiskImage::HostNames style) {
+    std::map<std::string, unsigned> users;
     for (const FileEntry& row : rows) {
-        const std::string host = CDiskImage::HostName(row, extract.style);
-        const std::string shown = UserAndName(row);
-        if (const auto it = written.find(host); it != written.end()) {
-            Report(shown, "not extracted: " + std::to_string(it->second) + ":" +
-                              Printable(ShownFileName(row)) +
-                              " was extracted to the same host file");
-            status = kExitFailed;
-            continue;
-        }
-        const std::uint8_t lastBytes = disk.LastRecordBytes(row);
-        if (options.stripHeader || options.exact)
-            extract.filter = [&options, lastBytes](std::vector<std::uint8_t>& data) {
-                CutData(data, options.stripHeader, options.exact, lastBytes);
-            };
-        owner.TakeLastError();
-        if (disk.ExtractFile(options.folder, row, extract)) {
-            written.emplace(host, row.user);
-        } else if (disk.LastFailure() == FailReason::FileExists && options.noClobber) {
-            written.emplace(host, row.user); // left alone, as asked
-        } else {
-            if (owner.TakeLastError().empty())
-                Report(shown, ReasonText(disk));
-            status = kExitFailed;
-        }
+        const auto [it, added] = users.emplace(CDiskImage::HostName(row, style), row.user);
+        if (!added && it->second != row.user)
+            return true;
     }
+    return false;
+}
+
+} // namespace
+
+int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
+    const ImageSet set = CollectImages(options.paths, true);
+    std::error_code ec;
+    fs::create_directories(options.folder, ec);
+    if (!fs::is_directory(options.folder, ec)) {
+        Report(options.folder, "cannot make the output folder" + (ec ? ": " + ec.message() : ""));
+        return kExitFailed;
+    }
+    // Each image's folder under OUTDIR; two images that would share one
+    // (game.dsk and game.DSK) keep their whole names.
+    std::map<std::string, std::string> folderOf;
+    std::map<std::string, unsigned> uses;
+    for (const std::string& relative : set.relative)
+        ++uses[relative];
+    for (std::size_t i = 0; i < set.images.size(); ++i) {
+        const std::string& relative = set.relative[i];
+        folderOf[set.images[i]] =
+            options.folder + "/" +
+            (uses[relative] > 1
+                 ? (fs::path(relative).parent_path() / fs::path(set.images[i]).filename()).string()
+                 : relative);
+    }
+    const auto style =
+        options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;
+    CDiskImage& disk = owner.Image();
+    WalkTally totals;
+    int status = WalkImages(
+        owner, set.images, options.jobs, "",
+        [&](const std::string& path, const char*, bool&, WalkTally& tally) {
+            owner.TakeLastError();
+            OpenImage(owner, path);
+            if (!disk.IsMapped()) {
+                tally.imagesUnread = 1;
+                return int{kExitFailed};
+            }
+            std::vector<FilePattern> patterns;
+            for (const std::string& text : options.patterns)
+                patterns.push_back(ParsePattern(text));
+            const std::vector<FileEntry> rows =
+                Filtered(owner.Rows(), patterns, &tally.patternsMatched);
+            const std::string base = folderOf[path];
+            const bool byUser = options.byUser || UsersShareAName(rows, style);
+            const ExtractCounts counts =
+                ExtractRows(owner, path, rows, options, [&](const FileEntry& row) {
+                    return byUser ? base + "/" + std::to_string(row.user) : base;
+                });
+            tally.filesDone = counts.done;
+            tally.filesFailed = counts.failed;
+            // A partly readable image gives what can be read, and fails.
+            return counts.failed > 0 || disk.IsReadOnly() ? int{kExitFailed} : int{kExitOk};
+        },
+        &totals);
+    disk.CloseImage();
+    std::printf("%zu images, %u files extracted, %u not, %u images not read\n", set.images.size(),
+                totals.filesDone, totals.filesFailed, totals.imagesUnread);
+    if (ReportUnmatched(options.patterns, totals.patternsMatched) || set.failed)
+        status = std::max(status, int{kExitFailed});
     return status;
 }

@@ -88,8 +88,12 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     return listing;
 }
 
-JsonObject ImageErrorJson(const std::string& path, const std::string& error) {
-    return {{"image", path}, {"error", error}};
+JsonObject ImageErrorJson(const std::string& path, CCliOwner& owner) {
+    const std::string error = owner.TakeLastError();
+    JsonObject object{{"image", path}, {"error", error}};
+    if (!error.empty() && !owner.LastErrorCause().empty())
+        object["cause"] = owner.LastErrorCause();
+    return object;
 }
 
 JsonObject FoundJson(const std::string& path, const FileEntry& row) {

@@ -4,6 +4,7 @@
 // not are replaced in the output.
 
 #include "CDiskImage.h"
+#include "CliOwner.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,7 +24,9 @@ std::string DamageOf(const CDiskImage& image);
 JsonObject ListingJson(const std::string& path, CDiskImage& image,
                        const std::vector<FileEntry>& shown, const std::string& error);
 // An image that could not be opened.
-JsonObject ImageErrorJson(const std::string& path, const std::string& error);
+// An image that could not be read: the owner's last message and, where
+// known, its cause.
+JsonObject ImageErrorJson(const std::string& path, CCliOwner& owner);
 // One file found by find.
 JsonObject FoundJson(const std::string& path, const FileEntry& row);
 // The result of check.

@@ -1,14 +1,15 @@
 // ls: the files and space of images, as text (the window's columns, or -l)
 // or one JSON object per image.
 
-#include "Commands.h"
-#include "Session.h"
 #include "CatalogueView.h"
+#include "Commands.h"
 #include "FileHeader.h"
 #include "FileKind.h"
 #include "Json.h"
+#include "Session.h"
 #include "Walk.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -52,24 +53,25 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
 } // namespace
 
 int RunLs(CCliOwner& owner, const LsOptions& options) {
-    bool anyFolder = false;
-    const std::vector<std::string> images =
-        CollectImages(options.paths, options.recursive, anyFolder);
-    const bool headed = images.size() > 1 || anyFolder;
+    const ImageSet set = CollectImages(options.paths, options.recursive);
+    const bool headed = set.images.size() > 1 || set.anyFolder;
     std::vector<FilePattern> patterns;
     for (const std::string& text : options.patterns)
         patterns.push_back(ParsePattern(text));
     CDiskImage& disk = owner.Image();
-    const int status = WalkImages(
-        owner, images, options.jobs, options.json ? "" : "\n", [&](const std::string& path, const char* lead, bool& printed) {
+    WalkTally totals;
+    int status = WalkImages(
+        owner, set.images, options.jobs, options.json ? "" : "\n",
+        [&](const std::string& path, const char* lead, bool& printed, WalkTally& tally) {
             owner.TakeLastError();
             const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
             if (!disk.IsMapped()) {
                 if (options.json)
-                    PrintJsonLine(ImageErrorJson(path, owner.TakeLastError()));
+                    PrintJsonLine(ImageErrorJson(path, owner));
                 return result;
             }
-            const std::vector<FileEntry> shown = Filtered(owner.Rows(), patterns);
+            const std::vector<FileEntry> shown =
+                Filtered(owner.Rows(), patterns, &tally.patternsMatched);
             printed = true;
             if (options.json) {
                 PrintJsonLine(ListingJson(path, disk, shown, owner.TakeLastError()));
@@ -79,7 +81,10 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
                 PrintText(disk, shown, options.longFormat);
             }
             return result;
-        });
+        },
+        &totals);
     disk.CloseImage();
+    if (ReportUnmatched(options.patterns, totals.patternsMatched) || set.failed)
+        status = std::max(status, int{kExitFailed});
     return status;
 }

@@ -52,7 +52,13 @@ FilePattern ParsePattern(const std::string& text) {
 bool Matches(const FilePattern& pattern, const FileEntry& row) {
     if (pattern.user >= 0 && pattern.user != row.user)
         return false;
-    return fnmatch(pattern.glob.c_str(), ShownFileName(row).c_str(), FNM_CASEFOLD) == 0;
+    const std::string shown = ShownFileName(row);
+    if (fnmatch(pattern.glob.c_str(), shown.c_str(), FNM_CASEFOLD) == 0)
+        return true;
+    // A file with a blank type is also NAME. (as CP/M writes it), so that
+    // "DISK." names it and "*.*" matches it.
+    const bool blankType = TrimmedField(row.type, kTypeLen).empty();
+    return blankType && fnmatch(pattern.glob.c_str(), (shown + ".").c_str(), FNM_CASEFOLD) == 0;
 }
 
 std::vector<FileEntry> SelectRows(const Catalogue& rows, const std::vector<std::string>& texts,

@@ -16,7 +16,7 @@ std::string UserAndName(const FileEntry& row);
 // A file on an image as the command line names it: [USER:]PATTERN, USER 0-31
 // or "*"; without it the pattern matches every user. The pattern is
 // shell-style (*, ?, [...]), ignores case and is matched against "NAME.TYP"
-// (or "NAME").
+// (or, for a blank type, "NAME" and "NAME.").
 struct FilePattern {
     int user = -1; // -1: any
     std::string glob;

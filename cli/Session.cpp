@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -21,51 +22,93 @@ bool HasDskExtension(const fs::path& path) {
 
 } // namespace
 
-std::vector<std::string> CollectImages(const std::vector<std::string>& paths, bool recursive,
-                                       bool& anyFolder) {
-    std::vector<std::string> images;
+namespace {
+
+// Adds the images in `folder` (and, with `recursive`, in its subfolders,
+// links to folders not followed) to `set`, `prefix` being the folder's path
+// below the one named. False when a folder could not be read.
+bool CollectFolder(const fs::path& folder, const std::string& prefix, bool recursive,
+                   ImageSet& set) {
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        entries.push_back(*it);
+    bool sound = true;
+    if (ec) {
+        Report(folder.string(), "cannot read the folder: " + ec.message());
+        sound = false;
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    std::vector<fs::path> subfolders;
+    for (const fs::directory_entry& entry : entries) {
+        std::error_code fec;
+        if (entry.is_regular_file(fec) && HasDskExtension(entry.path())) {
+            set.images.push_back(entry.path().string());
+            set.relative.push_back(prefix + entry.path().stem().string());
+        } else if (recursive && entry.is_directory(fec) && !entry.is_symlink(fec)) {
+            subfolders.push_back(entry.path());
+        }
+    }
+    for (const fs::path& sub : subfolders)
+        sound = CollectFolder(sub, prefix + sub.filename().string() + "/", recursive, set) && sound;
+    return sound;
+}
+
+} // namespace
+
+ImageSet CollectImages(const std::vector<std::string>& paths, bool recursive) {
+    ImageSet set;
     for (const std::string& arg : paths) {
         std::error_code ec;
         if (!fs::is_directory(arg, ec)) {
-            images.push_back(arg);
+            set.images.push_back(arg);
+            set.relative.push_back(fs::path(arg).stem().string());
             continue;
         }
-        anyFolder = true;
-        std::vector<std::string> found;
-        auto take = [&found](const fs::directory_entry& entry) {
-            std::error_code fec;
-            if (entry.is_regular_file(fec) && HasDskExtension(entry.path()))
-                found.push_back(entry.path().string());
-        };
-        const auto opts = fs::directory_options::skip_permission_denied;
-        if (recursive) {
-            for (auto it = fs::recursive_directory_iterator(arg, opts, ec);
-                 !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-                take(*it);
-        } else {
-            for (auto it = fs::directory_iterator(arg, opts, ec);
-                 !ec && it != fs::directory_iterator(); it.increment(ec))
-                take(*it);
+        set.anyFolder = true;
+        const std::size_t before = set.images.size();
+        if (!CollectFolder(arg, "", recursive, set))
+            set.failed = true;
+        if (set.images.size() == before) {
+            Report(arg, recursive ? "holds no disk images"
+                                  : "holds no disk images (use -r to look in its subfolders)");
+            set.failed = true;
         }
-        if (ec)
-            Report(arg, ec.message());
-        std::sort(found.begin(), found.end());
-        images.insert(images.end(), found.begin(), found.end());
     }
-    return images;
+    return set;
 }
 
-std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePattern>& patterns) {
+std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePattern>& patterns,
+                                std::uint64_t* matched) {
     std::vector<FileEntry> shown;
     const std::size_t n = CatalogueLength(rows);
     for (std::size_t i = 0; i < n; ++i) {
         bool take = patterns.empty();
-        for (const FilePattern& pattern : patterns)
-            take = take || Matches(pattern, rows[i]);
+        for (std::size_t p = 0; p < patterns.size(); ++p) {
+            if (!Matches(patterns[p], rows[i]))
+                continue;
+            take = true;
+            if (matched != nullptr && p < 64)
+                *matched |= std::uint64_t{1} << p;
+        }
         if (take)
             shown.push_back(rows[i]);
     }
     return shown;
+}
+
+bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t matched) {
+    bool any = false;
+    for (std::size_t p = 0; p < patterns.size() && p < 64; ++p) {
+        if (matched & (std::uint64_t{1} << p))
+            continue;
+        std::fprintf(stderr, "ERROR: no file matches %s\n", Printable(patterns[p]).c_str());
+        any = true;
+    }
+    return any;
 }
 
 std::string ReasonText(const CDiskImage& disk) {
@@ -104,4 +147,3 @@ bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     }
     return loaded;
 }
-

@@ -10,13 +10,26 @@
 #include <string>
 #include <vector>
 
-// Expands folders into the ".dsk" files they hold (all levels with
-// `recursive`), each folder's files in sorted order; other arguments stay as
-// given. `anyFolder` tells whether a folder was named.
-std::vector<std::string> CollectImages(const std::vector<std::string>& paths, bool recursive,
-                                       bool& anyFolder);
-// The catalogue rows that match any of the patterns (all without one).
-std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePattern>& patterns);
+// The images a command walks: folders expanded into the ".dsk" files they
+// hold (all levels with `recursive`), each folder's files in sorted order;
+// other arguments stay as given. A folder that cannot be read, or that holds
+// no image, is reported and makes `failed` true; the others are still found.
+struct ImageSet {
+    std::vector<std::string> images;
+    // Each image's path below the folder it was found in (or its own name),
+    // without the extension: where get -r puts its files.
+    std::vector<std::string> relative;
+    bool anyFolder = false;
+    bool failed = false;
+};
+ImageSet CollectImages(const std::vector<std::string>& paths, bool recursive);
+// The catalogue rows that match any of the patterns (all without one);
+// bit i of `matched` is set when pattern i matched one.
+std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePattern>& patterns,
+                                std::uint64_t* matched = nullptr);
+// Reports each pattern that matched no file ("no file matches PATTERN");
+// true when there was one.
+bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t matched);
 // The reason of the core's last failure, with the system's words where the
 // host file system failed.
 std::string ReasonText(const CDiskImage& disk);

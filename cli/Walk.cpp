@@ -8,6 +8,7 @@
 #include "Walk.h"
 
 #include "CliOwner.h"
+#include "Names.h"
 #include "SafeFile.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@
 
 namespace {
 
-// Fewer images than this per worker would not pay for starting it.
+// Fewer images than this per worker would not pay for starting another.
 constexpr std::size_t kImagesPerWorker = 8;
 
 struct RecordHeader {
@@ -33,6 +34,7 @@ struct RecordHeader {
     std::uint32_t outSize;
     std::uint32_t errSize;
     std::uint32_t printed;
+    WalkTally tally;
 };
 
 struct Record {
@@ -40,12 +42,14 @@ struct Record {
     bool printed = false;
     std::string out;
     std::string err;
+    WalkTally tally;
 };
 
 std::string TakeContents(int fd) {
     const off_t size = ::lseek(fd, 0, SEEK_END);
     std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    if (!text.empty() && ::pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    if (!text.empty() &&
+        ::pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
         text.clear();
     if (::ftruncate(fd, 0) != 0)
         text.clear();
@@ -62,16 +66,20 @@ std::string TakeContents(int fd) {
         _exit(1);
     for (std::size_t i = first; i < images.size(); i += step) {
         bool printed = false;
-        int status = visit(images[i], "", printed);
+        WalkTally tally;
+        int status = visit(images[i], "", printed, tally);
         if (owner.AnyError())
             status = std::max(status, 1);
         std::fflush(stdout);
         std::fflush(stderr);
         const std::string text = TakeContents(out);
         const std::string errors = TakeContents(err);
-        const RecordHeader header{static_cast<std::uint32_t>(i), status,
+        const RecordHeader header{static_cast<std::uint32_t>(i),
+                                  status,
                                   static_cast<std::uint32_t>(text.size()),
-                                  static_cast<std::uint32_t>(errors.size()), printed ? 1u : 0u};
+                                  static_cast<std::uint32_t>(errors.size()),
+                                  printed ? 1u : 0u,
+                                  tally};
         if (!WriteFully(pipeFd, &header, sizeof header) ||
             !WriteFully(pipeFd, text.data(), text.size()) ||
             !WriteFully(pipeFd, errors.data(), errors.size()))
@@ -81,33 +89,111 @@ std::string TakeContents(int fd) {
     _exit(0);
 }
 
+// Takes the whole records at the front of `buffer` into `ready`.
+void TakeRecords(std::string& buffer, std::map<std::size_t, Record>& ready) {
+    while (buffer.size() >= sizeof(RecordHeader)) {
+        RecordHeader header;
+        std::memcpy(&header, buffer.data(), sizeof header);
+        const std::size_t total = sizeof header + header.outSize + header.errSize;
+        if (buffer.size() < total)
+            break;
+        Record record;
+        record.status = header.status;
+        record.printed = header.printed != 0;
+        record.out = buffer.substr(sizeof header, header.outSize);
+        record.err = buffer.substr(sizeof header + header.outSize, header.errSize);
+        record.tally = header.tally;
+        buffer.erase(0, total);
+        ready.emplace(header.index, std::move(record));
+    }
+}
+
+void Reap(pid_t pid) {
+    int waited = 0;
+    while (::waitpid(pid, &waited, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// The record of an image that no worker could give: its worker died on it,
+// or no worker could be started for it.
+Record FailedRecord(const std::string& path, const std::string& reason) {
+    Record record;
+    record.status = 1;
+    record.err = "ERROR: " + Printable(path) + ": " + reason + "\n";
+    record.tally.imagesUnread = 1;
+    return record;
+}
+
+// Visits one image in a worker of its own, so that whatever happens to the
+// worker happens to this image alone.
+Record VisitIsolated(CCliOwner& owner, const std::vector<std::string>& images, std::size_t index,
+                     const ImageVisitor& visit) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return FailedRecord(images[index],
+                            std::string("cannot start a worker: ") + std::strerror(errno));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        RunWorker(owner, images, index, images.size(), fds[1], visit);
+    }
+    const int forkError = errno;
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return FailedRecord(images[index],
+                            std::string("cannot start a worker: ") + std::strerror(forkError));
+    }
+    std::string buffer;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    Reap(pid);
+    std::map<std::size_t, Record> ready;
+    TakeRecords(buffer, ready);
+    if (auto it = ready.find(index); it != ready.end())
+        return std::move(it->second);
+    return FailedRecord(images[index], kWorkerDied);
+}
+
 } // namespace
 
 int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigned jobs,
-               const char* separator, const ImageVisitor& visit) {
+               const char* separator, const ImageVisitor& visit, WalkTally* totals) {
     if (jobs == 0) {
         const long cores = sysconf(_SC_NPROCESSORS_ONLN);
         jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
     }
-    const std::size_t workers = std::min<std::size_t>(jobs, images.size() / kImagesPerWorker);
     int status = 0;
     bool printedAny = false;
-    auto visitHere = [&](const std::string& path) {
-        bool printed = false;
-        status = std::max(status, visit(path, printedAny ? separator : "", printed));
-        printedAny = printedAny || printed;
-    };
-    if (workers < 2) {
-        for (const std::string& path : images)
-            visitHere(path);
+    WalkTally sum;
+    auto finish = [&] {
+        if (totals != nullptr)
+            *totals = sum;
         return status;
+    };
+    // One image is no walk: it is visited here, as a command on one image is.
+    if (images.size() == 1) {
+        bool printed = false;
+        status = visit(images.front(), "", printed, sum);
+        return finish();
     }
+    const std::size_t workers =
+        std::clamp<std::size_t>(std::min<std::size_t>(jobs, images.size() / kImagesPerWorker), 1,
+                                std::max<std::size_t>(images.size(), 1));
 
     std::fflush(stdout);
     std::fflush(stderr);
     std::vector<int> pipes;
     std::vector<pid_t> pids;
-    for (std::size_t k = 0; k < workers; ++k) {
+    for (std::size_t k = 0; k < workers && !images.empty(); ++k) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             break;
@@ -126,8 +212,8 @@ int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigne
         pipes.push_back(fds[0]);
         pids.push_back(pid);
     }
-    // Images of workers that could not be started are visited here; so are
-    // those of a worker that died before it sent them.
+    // Images of workers that could not be started, and those of a worker
+    // that died before it sent them, are visited each in a worker of its own.
     std::map<std::size_t, Record> ready;
     std::vector<std::string> buffers(pipes.size());
     std::size_t next = 0;
@@ -139,6 +225,7 @@ int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigne
         std::fwrite(record.err.data(), 1, record.err.size(), stderr);
         printedAny = printedAny || record.printed;
         status = std::max(status, record.status);
+        sum.Add(record.tally);
     };
     auto flushReady = [&] {
         for (auto it = ready.find(next); it != ready.end(); it = ready.find(++next)) {
@@ -174,37 +261,22 @@ int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigne
                 --remaining;
                 continue;
             }
-            std::string& buffer = buffers[k];
-            buffer.append(chunk, static_cast<std::size_t>(n));
-            while (buffer.size() >= sizeof(RecordHeader)) {
-                RecordHeader header;
-                std::memcpy(&header, buffer.data(), sizeof header);
-                const std::size_t total = sizeof header + header.outSize + header.errSize;
-                if (buffer.size() < total)
-                    break;
-                Record record;
-                record.status = header.status;
-                record.printed = header.printed != 0;
-                record.out = buffer.substr(sizeof header, header.outSize);
-                record.err = buffer.substr(sizeof header + header.outSize, header.errSize);
-                buffer.erase(0, total);
-                ready.emplace(header.index, std::move(record));
-            }
+            buffers[k].append(chunk, static_cast<std::size_t>(n));
+            TakeRecords(buffers[k], ready);
             flushReady();
         }
     }
     for (int fd : pipes)
         ::close(fd);
-    for (pid_t pid : pids) {
-        int waited = 0;
-        while (::waitpid(pid, &waited, 0) < 0 && errno == EINTR) {
+    for (pid_t pid : pids)
+        Reap(pid);
+    for (; next < images.size(); ++next) {
+        if (auto it = ready.find(next); it != ready.end()) {
+            emit(it->second);
+        } else {
+            Record record = VisitIsolated(owner, images, next, visit);
+            emit(record);
         }
     }
-    for (; next < images.size(); ++next) {
-        if (auto it = ready.find(next); it != ready.end())
-            emit(it->second);
-        else
-            visitHere(images[next]);
-    }
-    return status;
+    return finish();
 }

@@ -88,8 +88,20 @@ int main(int argc, char** argv) {
     bool force = false, json = false, trim = false;
 
     // ls takes its patterns after "--": everything after it is a pattern,
-    // never a path.
+    // never a path. So does get, whose -r takes any number of images and
+    // folders before its output folder.
     std::vector<char*> args(argv, argv + argc);
+    std::vector<std::string> getArgs;
+    bool getPatternsGiven = false;
+    if (argc > 1 && std::strcmp(argv[1], "get") == 0) {
+        const auto dashes = std::find_if(args.begin() + 2, args.end(),
+                                         [](const char* a) { return std::strcmp(a, "--") == 0; });
+        if (dashes != args.end()) {
+            get.patterns.assign(dashes + 1, args.end());
+            getPatternsGiven = true;
+            args.erase(dashes, args.end());
+        }
+    }
     if (argc > 1 && std::strcmp(argv[1], "ls") == 0) {
         const auto dashes = std::find_if(args.begin() + 2, args.end(),
                                          [](const char* a) { return std::strcmp(a, "--") == 0; });
@@ -207,11 +219,18 @@ int main(int argc, char** argv) {
          [&](CCliOwner& owner) { return RunScreen(owner, screen); }},
         {"get", "Extract files from an image into a folder, or one to standard output",
          [&](CLI::App& cmd) {
-             cmd.add_option("IMAGE", get.image, "Image file")->required();
-             cmd.add_option("DIR", get.folder, "Target folder, or - for standard output")
+             cmd.add_option("ARGS", getArgs,
+                            "IMAGE DIR|- [PATTERN...]; with -r: IMAGE|FOLDER... OUTDIR "
+                            "[-- PATTERN...]")
                  ->required();
-             cmd.add_option("PATTERN", get.patterns,
-                            "[USER:]PATTERN, shell-style, ignoring case; all files when none");
+             cmd.add_flag("-r,--recursive", get.recursive,
+                          "Every image found in the folders (all levels), each into a folder "
+                          "of its own under OUTDIR");
+             cmd.add_option("-j,--jobs", get.jobs, "Worker processes for -r (default: one per core)")
+                 ->check(CLI::Range(1, 256));
+             cmd.add_flag("--by-user", get.byUser,
+                          "With -r, each user's files in a subfolder named by its number "
+                          "(always where two users have a file of one name)");
              cmd.add_flag("-n,--no-clobber", get.noClobber, "Leave existing host files alone");
              cmd.add_flag("--padded", get.padded,
                           "Host names as the directory pads them (\"GAME    .BIN\")");
@@ -221,12 +240,33 @@ int main(int argc, char** argv) {
              cmd.add_flag("--exact", get.exact,
                           "As --strip-header, and files without a header cut at CP/M 3's "
                           "last-record byte count");
-             cmd.footer("Examples:\n  tarnlight-cli get game.dsk out/\n"
+             cmd.footer("With -r, IMAGE.dsk's files go to OUTDIR/IMAGE/ (FOLDER/sub/x.dsk's to "
+                        "OUTDIR/sub/x/), and one line sums up what was extracted.\n\n"
+                        "Examples:\n  tarnlight-cli get game.dsk out/\n"
                         "  tarnlight-cli get game.dsk - 1:LOADER.BAS > loader.bas\n"
-                        "  tarnlight-cli get --strip-header game.dsk . 'SCREEN*'");
+                        "  tarnlight-cli get --strip-header game.dsk . 'SCREEN*'\n"
+                        "  tarnlight-cli get -r ~/disks ~/extracted\n"
+                        "  tarnlight-cli get -r --by-user ~/disks out -- '*.BAS'");
          },
          [&](CCliOwner& owner) {
              get.stripHeader = get.stripHeader || get.exact;
+             if (get.recursive) {
+                 if (getArgs.size() < 2)
+                     return UsageError("get -r takes IMAGE|FOLDER... OUTDIR");
+                 get.paths.assign(getArgs.begin(), getArgs.end() - 1);
+                 get.folder = getArgs.back();
+                 return RunGetRecursive(owner, get);
+             }
+             if (getArgs.size() < 2)
+                 return UsageError("get takes IMAGE DIR|- [PATTERN...]");
+             if (get.byUser || get.jobs != 0)
+                 return UsageError("--by-user and -j go with -r");
+             get.image = getArgs[0];
+             get.folder = getArgs[1];
+             if (getArgs.size() > 2 && getPatternsGiven)
+                 return UsageError("give the patterns either before or after --, not both");
+             if (!getPatternsGiven)
+                 get.patterns.assign(getArgs.begin() + 2, getArgs.end());
              return RunGet(owner, get);
          }},
         {"put", "Add host files to an image",
@@ -414,5 +454,13 @@ int main(int argc, char** argv) {
             status = command->run(owner);
     // A message the core showed means something failed, even where the
     // command went on.
-    return status == kExitOk && owner.AnyError() ? kExitFailed : status;
+    if (status == kExitOk && owner.AnyError())
+        status = kExitFailed;
+    // Output that never reached its file (a full disk, /dev/full) is a
+    // failure too; it shows only when the buffer is flushed and closed.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0) {
+        std::fprintf(stderr, "ERROR: write error: %s\n", std::strerror(errno));
+        status = std::max(status, int{kExitFailed});
+    }
+    return status;
 }
