@@ -172,7 +172,7 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
     }
 
     const ExtractCounts counts =
-        ExtractRows(owner, "", rows, options, [&](const FileEntry&) { return options.folder; });
+        ExtractRows(owner, options.image, rows, options, [&](const FileEntry&) { return options.folder; });
     return counts.failed > 0 ? kExitFailed : status;
 }
 
