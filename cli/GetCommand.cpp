@@ -25,6 +25,10 @@ namespace {
 struct ExtractCounts {
     unsigned done = 0;
     unsigned failed = 0;
+    // Of those failed: the disk could not be read, or another user's file
+    // took the host name.
+    unsigned unreadable = 0;
+    unsigned clashing = 0;
 };
 
 // The batch of files written before they are named together.
@@ -93,6 +97,7 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
                               Printable(ShownFileName(row)) +
                               " was extracted to the same host file");
             ++counts.failed;
+            ++counts.clashing;
             continue;
         }
         if (made.insert(folder).second) {
@@ -122,6 +127,10 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
             if (owner.TakeLastError().empty())
                 Report(shown, ReasonText(disk));
             ++counts.failed;
+            const FailReason reason = disk.LastFailure();
+            counts.unreadable += reason == FailReason::DiskRead ||
+                                 reason == FailReason::ForeignTrack ||
+                                 reason == FailReason::DuplicateExtent;
         }
     }
     nameBatch();
@@ -171,8 +180,8 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
         return status;
     }
 
-    const ExtractCounts counts =
-        ExtractRows(owner, options.image, rows, options, [&](const FileEntry&) { return options.folder; });
+    const ExtractCounts counts = ExtractRows(owner, options.image, rows, options,
+                                             [&](const FileEntry&) { return options.folder; });
     return counts.failed > 0 ? kExitFailed : status;
 }
 
@@ -239,13 +248,25 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
                 });
             tally.filesDone = counts.done;
             tally.filesFailed = counts.failed;
+            tally.filesUnreadable = counts.unreadable;
+            tally.filesClashing = counts.clashing;
             // A partly readable image gives what can be read, and fails.
             return counts.failed > 0 || disk.IsReadOnly() ? int{kExitFailed} : int{kExitOk};
         },
         &totals);
     disk.CloseImage();
-    std::printf("%zu images, %u files extracted, %u not, %u images not read\n", set.images.size(),
-                totals.filesDone, totals.filesFailed, totals.imagesUnread);
+    std::string why;
+    const unsigned other = totals.filesFailed - totals.filesUnreadable - totals.filesClashing;
+    for (const auto& [count, text] :
+         {std::pair{totals.filesUnreadable, "unreadable on the disk"},
+          std::pair{totals.filesClashing, "a name another user's file took"},
+          std::pair{other, "host file errors"}})
+        if (count > 0)
+            why += (why.empty() ? " (" : ", ") + std::to_string(count) + " " + text;
+    if (!why.empty())
+        why += ")";
+    std::printf("%zu images, %u files extracted, %u not%s, %u images not read\n", set.images.size(),
+                totals.filesDone, totals.filesFailed, why.c_str(), totals.imagesUnread);
     if (ReportUnmatched(options.patterns, totals.patternsMatched) || set.failed)
         status = std::max(status, int{kExitFailed});
     return status;

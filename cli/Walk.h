@@ -15,12 +15,16 @@ struct WalkTally {
     std::uint64_t patternsMatched = 0;
     std::uint32_t filesDone = 0;
     std::uint32_t filesFailed = 0;
+    std::uint32_t filesUnreadable = 0;
+    std::uint32_t filesClashing = 0;
     std::uint32_t imagesUnread = 0;
 
     void Add(const WalkTally& other) {
         patternsMatched |= other.patternsMatched;
         filesDone += other.filesDone;
         filesFailed += other.filesFailed;
+        filesUnreadable += other.filesUnreadable;
+        filesClashing += other.filesClashing;
         imagesUnread += other.imagesUnread;
     }
 };

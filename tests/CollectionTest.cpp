@@ -62,7 +62,7 @@ protected:
 TEST_F(Collection, GetRecursiveGivesWhatGetGivesImageByImage) {
     const CommandResult all = Run("get -r " + Quote(dir / "top") + " " + Quote(dir / "out"));
     EXPECT_EQ(all.status, 1) << all.out;
-    EXPECT_NE(all.out.find("4 images, 6 files extracted, 1 not, 1 images not read"), std::string::npos)
+    EXPECT_NE(all.out.find("4 images, 6 files extracted, 1 not (1 unreadable on the disk), 1 images not read"), std::string::npos)
         << all.out;
     // Every error names its image and file.
     EXPECT_NE(all.out.find("top/sub/damaged.dsk: 0:FAR.BIN: disk read error"), std::string::npos)
@@ -89,12 +89,12 @@ TEST_F(Collection, GetRecursiveGivesWhatGetGivesImageByImage) {
             Run(std::string("get -r -j ") + jobs + " " + Quote(dir / "top") + " " + Quote(dir / ("out" + std::string(jobs))));
         EXPECT_EQ(again.status, all.status) << jobs;
         EXPECT_EQ(Tree(dir / ("out" + std::string(jobs))), tree) << jobs;
-        EXPECT_NE(again.out.find("4 images, 6 files extracted, 1 not, 1 images not read"), std::string::npos);
+        EXPECT_NE(again.out.find("4 images, 6 files extracted, 1 not (1 unreadable on the disk), 1 images not read"), std::string::npos);
     }
     // --by-user: every image's files by user; patterns after --.
     const CommandResult byUser = Run("get -r --by-user " + Quote(dir / "top") + " " +
                                      Quote(dir / "users") + " -- '*.BAS' '*.BIN'");
-    EXPECT_NE(byUser.out.find("4 images, 4 files extracted, 1 not, 1 images not read"), std::string::npos)
+    EXPECT_NE(byUser.out.find("4 images, 4 files extracted, 1 not (1 unreadable on the disk), 1 images not read"), std::string::npos)
         << byUser.out;
     EXPECT_TRUE(fs::exists(dir / "users/sub/plain/0/LOADER.BAS"));
     EXPECT_TRUE(fs::exists(dir / "users/users/1/ONLY.BIN"));
