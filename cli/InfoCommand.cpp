@@ -1,8 +1,10 @@
 // info: the geometry and file-system figures of one image.
 
 #include "Commands.h"
-#include "Session.h"
 #include "Json.h"
+#include "Session.h"
+
+#include <cstdio>
 
 int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     CDiskImage& disk = owner.Image();
@@ -11,6 +13,16 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     if (disk.IsMapped()) {
         if (!json) {
             disk.ShowGeometry();
+            if (const auto label = disk.Label()) {
+                std::string kept;
+                for (const auto& [keeps, word] : {std::pair{label->KeepsCreate(), "create"},
+                                                  std::pair{label->KeepsAccess(), "access"},
+                                                  std::pair{label->KeepsUpdate(), "update"}})
+                    if (keeps)
+                        kept += (kept.empty() ? "" : ", ") + std::string(word);
+                std::printf("Label : %s (stamps: %s)\n", Printable(label->name).c_str(),
+                            kept.empty() ? "none" : kept.c_str());
+            }
         } else {
             PrintJsonLine(InfoJson(image, disk));
         }

@@ -53,7 +53,47 @@ JsonObject HeaderJson(const std::optional<FileHeader>& header) {
     return object;
 }
 
-JsonObject OrNull(const std::string& text) { return text.empty() ? JsonObject() : JsonObject(text); }
+JsonObject OrNull(const std::string& text) {
+    return text.empty() ? JsonObject() : JsonObject(text);
+}
+
+} // namespace
+
+namespace {
+
+// The label's name (null without one) and the stamps the disk keeps.
+void AddLabel(JsonObject& object, const CDiskImage& image) {
+    const auto label = image.Label();
+    object["label"] = label ? JsonObject(label->name) : JsonObject();
+    JsonObject stamps = JsonObject::array();
+    if (label && label->KeepsCreate())
+        stamps.push_back("create");
+    if (label && label->KeepsAccess())
+        stamps.push_back("access");
+    if (label && label->KeepsUpdate())
+        stamps.push_back("update");
+    object["stamps"] = std::move(stamps);
+}
+
+// A file's stamps (ISO 8601, local time) where it has them, and its password.
+void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileEntry& row) {
+    const CDiskImage::FileStamps stamps = image.StampsOf(row);
+    if (stamps.created)
+        file["created"] = FormatStamp(*stamps.created, 'T');
+    if (stamps.accessed)
+        file["accessed"] = FormatStamp(*stamps.accessed, 'T');
+    if (stamps.updated)
+        file["updated"] = FormatStamp(*stamps.updated, 'T');
+    const auto mode = image.PasswordModeOf(row);
+    file["protected"] = mode.has_value();
+    if (mode) {
+        // The strongest protection the mode asks for.
+        file["protection"] = (*mode & 0x80)   ? "read"
+                             : (*mode & 0x40) ? "write"
+                             : (*mode & 0x20) ? "delete"
+                                              : "none";
+    }
+}
 
 } // namespace
 
@@ -72,6 +112,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
                          {"archive", row.archive},
                          {"kind", FileKindName(KindOfFile(header, start, row.size))},
                          {"header", HeaderJson(header)}});
+        AddStampsAndPassword(files.back(), image, row);
     }
     JsonObject listing;
     listing["image"] = path;
@@ -81,6 +122,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     listing["capacity"] = image.GetCapacity();
     listing["free"] = image.GetFreeSpace();
     listing["writable"] = image.IsWritable();
+    AddLabel(listing, image);
     listing["damage"] = OrNull(DamageOf(image));
     // The image opened but part of it could not be read.
     if (!error.empty())
@@ -132,12 +174,14 @@ JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     info["total_blocks"] = disk.TotalBlocks();
     info["capacity"] = disk.GetCapacity();
     info["writable"] = disk.IsWritable();
+    AddLabel(info, disk);
     info["damage"] = OrNull(DamageOf(disk));
     return info;
 }
 
 void PrintJsonLine(const JsonObject& document) {
-    const std::string text = document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string text =
+        document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
 }

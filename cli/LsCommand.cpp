@@ -14,17 +14,19 @@
 
 namespace {
 
-std::string Attributes(const FileEntry& row) {
+// R/O, SYS, ARC and P (a CP/M Plus password protects the file).
+std::string Attributes(const CDiskImage& image, const FileEntry& row) {
     std::string text = row.readOnly ? "R/O" : "---";
     text += row.system ? " SYS" : " ---";
     text += row.archive ? " ARC" : " ---";
+    text += image.PasswordModeOf(row) ? " P" : " -";
     return text;
 }
 
 void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool longFormat) {
     if (longFormat)
-        std::printf("%2s  %-8s  %-3s  %-9s  %-11s  %7s  %6s  %-16s  %s\n", "U", "Filename", "Ext",
-                    "Size", "Attributes", "Records", "Blocks", "Kind", "Header");
+        std::printf("%2s  %-8s  %-3s  %-9s  %-13s  %7s  %6s  %-16s  %-16s  %s\n", "U", "Filename",
+                    "Ext", "Size", "Attributes", "Records", "Blocks", "Updated", "Kind", "Header");
     else
         std::printf("%2s  %-8s  %-3s  %s\n", "U", "Filename", "Ext", "Size");
     for (const FileEntry& row : shown) {
@@ -38,11 +40,13 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
         const char* kind = FileKindName(KindOfFile(header, start, row.size));
-        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s%s%s\n", unsigned{row.user},
+        const auto updated = image.StampsOf(row).updated;
+        const std::string stamp = updated ? FormatStamp(*updated, ' ') : "";
+        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
                     name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
-                    Attributes(row).c_str(), static_cast<unsigned long>(row.size / 128),
-                    static_cast<unsigned long>(image.FileBlockCount(row)), kind, header ? "  " : "",
-                    header ? DescribeHeader(*header).c_str() : "");
+                    Attributes(image, row).c_str(), static_cast<unsigned long>(row.size / 128),
+                    static_cast<unsigned long>(image.FileBlockCount(row)), stamp.c_str(), kind,
+                    header ? "  " : "", header ? DescribeHeader(*header).c_str() : "");
     }
     const SpaceFigures figures =
         ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(), image.GetFreeSpace());

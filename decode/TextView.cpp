@@ -7,9 +7,17 @@ namespace {
 
 constexpr std::uint8_t kEndOfText = 0x1A;
 
+// The text before CP/M's end mark; without one, before the filler that
+// pads the last 128-byte record (zeros, or 0xE5 as the disk was formatted).
 std::span<const std::uint8_t> UpToEndOfText(std::span<const std::uint8_t> data) {
     const auto end = std::find(data.begin(), data.end(), kEndOfText);
-    return data.first(static_cast<std::size_t>(end - data.begin()));
+    std::size_t length = static_cast<std::size_t>(end - data.begin());
+    if (end == data.end()) {
+        const std::size_t lastRecord = length - std::min<std::size_t>(length, 127);
+        while (length > lastRecord && (data[length - 1] == 0x00 || data[length - 1] == 0xE5))
+            --length;
+    }
+    return data.first(length);
 }
 
 bool TextByte(std::uint8_t c) {

@@ -13,6 +13,7 @@
 #include "Layout.h"
 #include "SafeFile.h"
 #include "SectorMap.h"
+#include "Stamps.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -151,6 +152,16 @@ public:
                                                   const FileEntry& row);
     // Blocks the file's entries name.
     std::uint32_t FileBlockCount(const FileEntry& row) const;
+    // CP/M Plus's label, and the stamps of a file (those of its first
+    // entry) where the disk keeps them.
+    std::optional<DiskLabel> Label() const;
+    struct FileStamps {
+        std::optional<CalendarTime> created, accessed, updated;
+    };
+    FileStamps StampsOf(const FileEntry& row) const;
+    // The mode of the file's CP/M Plus password record (bit 7 reading, 6
+    // writing, 5 deleting need the password), if it has one.
+    std::optional<std::uint8_t> PasswordModeOf(const FileEntry& row) const;
     // A read-only check of the file system, reading every block of every
     // file; the problems in directory order.
     std::vector<CheckProblem> CheckFileSystem();
@@ -252,8 +263,18 @@ private:
     void KeepSharedBlocksInUse();
     // Reads up to `size` bytes; -1 on a read error.
     using DataSource = std::function<long(std::uint8_t* data, std::size_t size)>;
+    // `attributesFrom`, when given, lends the new entries its read-only
+    // and system bits (a file replaced keeps them).
     int WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                      std::uint32_t length, const DataSource& source);
+                      std::uint32_t length, const DataSource& source,
+                      const CpmEntry* attributesFrom = nullptr);
+    // CP/M Plus's stamps of a file just written at these positions (the
+    // first holds extent 0): its create (or access) and update stamps set to
+    // now as the label asks, the other slots cleared. Nothing on a disk
+    // without stamp entries.
+    void StampNewFile(const std::vector<std::uint16_t>& positions);
+    // Clears the stamp slots of entries that are freed.
+    void ClearStampSlots(const std::vector<std::uint16_t>& positions);
     int EraseFrom(const FileEntry& row);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode);
     int CreateAt(const std::string& libraryPath, NewFormat format);

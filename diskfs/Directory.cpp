@@ -257,3 +257,32 @@ bool CDiskImage::CanWriteDirectory() {
     }
     return true;
 }
+
+std::optional<DiskLabel> CDiskImage::Label() const {
+    if (!IsMapped())
+        return std::nullopt;
+    return FindLabel(m_Directory, DirectoryLimit());
+}
+
+CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row) const {
+    FileStamps stamps;
+    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    if (positions.empty() || !HasStampSlot(m_Directory, DirectoryLimit(), positions.front()))
+        return stamps;
+    const EntryStamps slot = ReadStampSlot(m_Directory, positions.front());
+    const auto label = Label();
+    // The first stamp is an access stamp only where the label says so.
+    if (label && label->KeepsAccess())
+        stamps.accessed = CalendarOf(slot.first);
+    else
+        stamps.created = CalendarOf(slot.first);
+    stamps.updated = CalendarOf(slot.update);
+    return stamps;
+}
+
+std::optional<std::uint8_t> CDiskImage::PasswordModeOf(const FileEntry& row) const {
+    const std::vector<std::uint16_t> records = PasswordRecords(row.user, row.name, row.type);
+    if (records.empty())
+        return std::nullopt;
+    return m_Directory[std::size_t{records.front()} * kDirEntrySize + 12];
+}

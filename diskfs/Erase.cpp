@@ -26,8 +26,12 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
         PutEntry(position, entry);
     }
     // Its password record goes with it, as in CP/M Plus; it names no blocks.
-    for (std::uint16_t position : PasswordRecords(row.user, row.name, row.type))
+    const std::vector<std::uint16_t> passwords = PasswordRecords(row.user, row.name, row.type);
+    for (std::uint16_t position : passwords)
         m_Directory[std::size_t{position} * kDirEntrySize] = kFreeUser;
+    // The freed slots hold no stamps, as +3DOS leaves a new directory.
+    ClearStampSlots(positions);
+    ClearStampSlots(passwords);
     // A block that a damaged directory gives to another live file too stays
     // in use: freeing it would let the next import overwrite that file.
     KeepSharedBlocksInUse();

@@ -88,6 +88,7 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
         entry.user = kFreeUser;
         PutEntry(position, entry);
     }
+    ClearStampSlots(old);
     std::size_t offset = 0;
     const int written = WriteFileData(
         target.user, name, type, static_cast<std::uint32_t>(data.size()),
@@ -96,7 +97,8 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
             std::copy_n(data.data() + offset, n, buffer);
             offset += n;
             return static_cast<long>(n);
-        });
+        },
+        replaced.empty() ? nullptr : &replaced.front());
     if (!written) {
         const FailReason reason = m_LastFailure;
         RestoreSnapshot(before);
@@ -109,7 +111,8 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
 }
 
 int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                              std::uint32_t length, const DataSource& source) {
+                              std::uint32_t length, const DataSource& source,
+                              const CpmEntry* attributesFrom) {
     const std::uint32_t blockCount = length / m_Layout.blockSize + (length % m_Layout.blockSize != 0 ? 1 : 0);
     const unsigned logicalPerEntry = m_Layout.extentMask + 1;
     std::vector<std::uint8_t> buffer(m_Layout.blockSize, 0);
@@ -134,11 +137,17 @@ int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const
         entry.ex = static_cast<std::uint8_t>(last & 0x1F);
         entry.s2 = static_cast<std::uint8_t>((last >> 5) & 0x3F);
         entry.rc = static_cast<std::uint8_t>(rc);
+        if (attributesFrom != nullptr) {
+            entry.readOnly = attributesFrom->readOnly;
+            entry.system = attributesFrom->system;
+        }
     };
+    std::vector<std::uint16_t> positions;
 
     std::uint16_t index = 0;
     if (!AllocDirEntry(user, name, type, index))
         return failWith(FailReason::DirectoryFull);
+    positions.push_back(index);
     CpmEntry entry = EntryAt(index);
     unsigned slot = 0;
     for (std::uint32_t n = 0; n < blockCount; ++n) {
@@ -160,6 +169,7 @@ int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const
             PutEntry(index, entry);
             if (!AllocDirEntry(user, name, type, index))
                 return failWith(FailReason::DirectoryFull);
+            positions.push_back(index);
             entry = EntryAt(index);
             ++entryNumber;
             entryRecords = 0;
@@ -168,5 +178,30 @@ int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const
     }
     finish(entry);
     PutEntry(index, entry);
+    StampNewFile(positions);
     return CommitDirectory(before);
+}
+
+void CDiskImage::StampNewFile(const std::vector<std::uint16_t>& positions) {
+    const auto label = Label();
+    const CpmStamp now = StampOfTime(std::time(nullptr));
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        if (!HasStampSlot(m_Directory, DirectoryLimit(), positions[i]))
+            continue;
+        // As CP/M Plus stamps: the kinds the label names, on the first entry.
+        EntryStamps stamps;
+        if (i == 0 && label) {
+            if (label->KeepsCreate() || label->KeepsAccess())
+                stamps.first = now;
+            if (label->KeepsUpdate())
+                stamps.update = now;
+        }
+        WriteStampSlot(m_Directory, positions[i], stamps);
+    }
+}
+
+void CDiskImage::ClearStampSlots(const std::vector<std::uint16_t>& positions) {
+    for (std::uint16_t position : positions)
+        if (HasStampSlot(m_Directory, DirectoryLimit(), position))
+            WriteStampSlot(m_Directory, position, EntryStamps{});
 }

@@ -222,6 +222,13 @@ TEST(TextViewTest, CpmTextEndsAtItsMarkWithUnixLineEnds) {
     EXPECT_TRUE(LooksLikeText(wordstar));
     EXPECT_EQ(CpmText(wordstar, {true, true}), "Hello you\n");
     EXPECT_FALSE(LooksLikeText(Bytes{0xF3, 0x21, 0x00, 0x40}));
+    // Without an end mark, the last record's padding is no part of the text.
+    Bytes padded = Of("no mark\n");
+    padded.resize(128, 0x00);
+    EXPECT_TRUE(LooksLikeText(padded));
+    EXPECT_EQ(CpmText(padded, {}), "no mark\n");
+    padded.resize(256, 0xE5);
+    EXPECT_FALSE(LooksLikeText(padded)); // a whole record of 0xE5 is data
     EXPECT_FALSE(LooksLikeText(Bytes{0x1A, 'a'}));
 }
 
