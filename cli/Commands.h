@@ -79,12 +79,16 @@ struct PutOptions {
     std::string as;
     bool replace = false;
     bool keepName = false;
+    bool force = false; // --replace a read-only file
     std::optional<HeaderRequest> header;
 };
 int RunPut(CCliOwner& owner, const PutOptions& options);
-int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns);
+int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
+          bool force);
 int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
-          const std::string& to);
+          const std::string& to, bool force);
+// Refuses (reports, false) to change read-only files without `force`.
+bool WritableOrForced(const std::string& image, const std::vector<FileEntry>& rows, bool force);
 int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
             unsigned set, unsigned clear);
 int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat format, bool force);

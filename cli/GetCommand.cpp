@@ -64,6 +64,7 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
     CDiskImage::ExtractOptions extract;
     extract.style = options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;
     extract.replace = !options.noClobber;
+    extract.stampTime = true;
     std::vector<std::unique_ptr<CHostFileWriter>> pending;
     std::vector<std::string> pendingNames;
     extract.deferred = &pending;

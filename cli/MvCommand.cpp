@@ -1,16 +1,21 @@
 // mv: renames a file, or gives it to another user.
 
+#include "CatalogueView.h"
 #include "Commands.h"
 #include "Session.h"
-#include "CatalogueView.h"
 
 int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
-          const std::string& to) {
+          const std::string& to, bool force) {
     const FilePattern target = ParsePattern(to);
     CpmName name;
     if (target.wild || ParseCpmName(target.glob, NameCase::Upper, name) != NameCheck::Valid) {
         Report(to, "is no CP/M name (NAME.TYP, optionally USER: in front)");
         return kExitUsage;
+    }
+    // A name is stored as typed or not at all.
+    if (NameIsCut(target.glob)) {
+        Report(to, "is longer than 8.3: nothing renamed");
+        return kExitFailed;
     }
     if (ParsePattern(from).wild) {
         Report(from, "mv renames one file: give its name without wildcards");
@@ -20,14 +25,17 @@ int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
         return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
     const std::vector<FileEntry> rows = SelectRows(owner.Rows(), {from}, status);
+    if (rows.size() == 1 && !WritableOrForced(image, rows, force))
+        return FinishChanges(owner, kExitFailed);
     if (rows.size() == 1) {
         const FileEntry& row = rows.front();
         const auto user = static_cast<std::uint8_t>(target.user >= 0 ? target.user : row.user);
-        if (!Attempt(owner, UserAndName(row),
-                     [&](CDiskImage& disk) { return disk.RenameFile(row, user, name); },
-                     std::string(": " + std::to_string(user) + ":" + Printable(target.glob) +
-                                 " is already on the image")
-                         .c_str()))
+        if (!Attempt(
+                owner, UserAndName(row),
+                [&](CDiskImage& disk) { return disk.RenameFile(row, user, name); },
+                std::string(": " + std::to_string(user) + ":" + Printable(target.glob) +
+                            " is already on the image")
+                    .c_str()))
             status = kExitFailed;
     }
     return FinishChanges(owner, status);

@@ -1,19 +1,30 @@
 // put: host files (or standard input) into an image, with a +3DOS or
 // AMSDOS header where asked; one save for the whole command.
 
-#include "Commands.h"
-#include "Session.h"
 #include "CatalogueView.h"
+#include "Commands.h"
 #include "FileHeader.h"
 #include "HostFile.h"
+#include "Session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <unistd.h>
 
 namespace {
+
+// The catalogue row a target would have: its user and name.
+FileEntry RowOf(const CDiskImage::ImportTarget& target) {
+    FileEntry row;
+    row.user = target.user;
+    std::copy(target.name.name.begin(), target.name.name.end(), row.name);
+    std::copy(target.name.type.begin(), target.name.type.end(), row.type);
+    return row;
+}
 
 bool ParseAddress(const std::string& text, std::uint16_t& value) {
     if (text.empty())
@@ -156,6 +167,9 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
         return FinishChanges(owner, kExitFailed);
     CDiskImage& disk = owner.Image();
     int status = kExitOk;
+    // The host file each name of this command came from: two that cut to one
+    // name are never stored over each other.
+    std::map<std::pair<std::uint8_t, std::string>, std::string> stored;
     for (const std::string& file : options.files) {
         CDiskImage::ImportTarget target;
         target.replace = options.replace;
@@ -167,8 +181,15 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
                 target.user = static_cast<std::uint8_t>(given.user);
                 name = given.glob;
             }
+            // A name given is stored as typed or not at all.
+            if (NameIsCut(name)) {
+                Report(file, Printable(name) + " is longer than 8.3: not stored");
+                status = kExitFailed;
+                continue;
+            }
         }
-        switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.name)) {
+        switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper,
+                             target.name)) {
         case NameCheck::Valid:
             break;
         case NameCheck::Empty:
@@ -183,6 +204,28 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             status = kExitFailed;
             continue;
         }
+        const std::string shownName = ShownFileName(RowOf(target));
+        const auto key = std::make_pair(target.user, shownName);
+        if (const auto earlier = stored.find(key); earlier != stored.end()) {
+            Report(file, "is stored as " + std::to_string(target.user) + ":" +
+                             Printable(shownName) + ", as " + earlier->second +
+                             " is: not stored over it");
+            status = kExitFailed;
+            continue;
+        }
+        // A read-only file is replaced only when forced.
+        if (options.replace) {
+            std::vector<FileEntry> existing;
+            for (std::size_t i = 0; i < CatalogueLength(owner.Rows()); ++i) {
+                const FileEntry& row = owner.Rows()[i];
+                if (row.user == target.user && ShownFileName(row) == shownName)
+                    existing.push_back(row);
+            }
+            if (!WritableOrForced(options.image, existing, options.force)) {
+                status = kExitFailed;
+                continue;
+            }
+        }
         std::vector<std::uint8_t> data;
         if (!ReadHostData(file, disk.GetCapacity(), data) ||
             (options.header && !AddHeader(*options.header, target, file, data))) {
@@ -191,8 +234,15 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
         }
         if (!Attempt(
                 owner, file, [&](CDiskImage& image) { return image.ImportData(target, data); },
-                " on the image (use --replace to replace it)"))
+                " on the image (use --replace to replace it)")) {
             status = kExitFailed;
+            continue;
+        }
+        stored.emplace(key, file);
+        // A host name cut to fit is said, with what it became.
+        if (options.as.empty() && NameIsCut(name))
+            std::printf("%s → %u:%s\n", Printable(file).c_str(), unsigned{target.user},
+                        Printable(shownName).c_str());
     }
     return FinishChanges(owner, status);
 }

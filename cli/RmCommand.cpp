@@ -3,11 +3,29 @@
 #include "Commands.h"
 #include "Session.h"
 
-int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns) {
+bool WritableOrForced(const std::string& image, const std::vector<FileEntry>& rows, bool force) {
+    bool writable = true;
+    for (const FileEntry& row : rows) {
+        if (!row.readOnly || force)
+            continue;
+        Report(image,
+               UserAndName(row) + " is read-only: clear it with attr --clear r, or give --force");
+        writable = false;
+    }
+    return writable;
+}
+
+int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
+          bool force) {
     if (!OpenImage(owner, image, true))
         return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
-    for (const FileEntry& row : SelectRows(owner.Rows(), patterns, status)) {
+    const std::vector<FileEntry> rows = SelectRows(owner.Rows(), patterns, status);
+    // Read-only files are kept, as CP/M Plus and +3DOS keep them; then
+    // nothing is deleted.
+    if (!WritableOrForced(image, rows, force))
+        return FinishChanges(owner, kExitFailed);
+    for (const FileEntry& row : rows) {
         if (!Attempt(owner, UserAndName(row),
                      [&](CDiskImage& disk) { return disk.EraseFile(row); }))
             status = kExitFailed;

@@ -278,7 +278,9 @@ int main(int argc, char** argv) {
                  ->check(CLI::Range(0, 15));
              cmd.add_option("--as", put.as, "[USER:]NAME.TYP to store the one file under");
              cmd.add_flag("--replace", put.replace,
-                          "Replace a file of that user and name (kept if anything fails)");
+                          "Replace a file of that user and name (kept if anything fails); the "
+                          "new file keeps its R/O and SYS attributes");
+             cmd.add_flag("--force", put.force, "With --replace, replace a read-only file too");
              cmd.add_flag("--keep-name", put.keepName,
                           "Keep the host name's case (it is still checked)");
              cmd.add_option("--plus3", plus3,
@@ -297,19 +299,24 @@ int main(int argc, char** argv) {
              cmd.add_option("IMAGE", image, "Image file")->required();
              cmd.add_option("PATTERN", patterns, "[USER:]PATTERN, shell-style, ignoring case")
                  ->required();
-             cmd.footer("Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
+             cmd.add_flag("--force", force, "Delete read-only files too");
+             cmd.footer("A read-only file is refused (nothing is deleted) without --force.\n\n"
+                        "Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
                         "  tarnlight-cli rm game.dsk '3:*.TMP'");
          },
-         [&](CCliOwner& owner) { return RunRm(owner, image, patterns); }},
+         [&](CCliOwner& owner) { return RunRm(owner, image, patterns, force); }},
         {"mv", "Rename a file, or give it to another user",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();
              cmd.add_option("OLD", from, "[USER:]NAME.TYP")->required();
              cmd.add_option("NEW", to, "[USER:]NAME.TYP")->required();
-             cmd.footer("Examples:\n  tarnlight-cli mv game.dsk DISK DISK.BAK\n"
+             cmd.add_flag("--force", force, "Rename a read-only file too");
+             cmd.footer("A name longer than 8.3 is refused, and so is a read-only file without "
+                        "--force; the file keeps its stamps and password.\n\n"
+                        "Examples:\n  tarnlight-cli mv game.dsk DISK DISK.BAK\n"
                         "  tarnlight-cli mv game.dsk 0:GAME.BIN 1:GAME.BIN");
          },
-         [&](CCliOwner& owner) { return RunMv(owner, image, from, to); }},
+         [&](CCliOwner& owner) { return RunMv(owner, image, from, to, force); }},
         {"attr", "Set or clear the read-only, system and archive attributes",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();

@@ -115,6 +115,8 @@ public:
         // caller to name with others (CommitTogether) instead of being
         // named at once.
         std::vector<std::unique_ptr<CHostFileWriter>>* deferred = nullptr;
+        // The host file's modification time: the file's update stamp.
+        bool stampTime = false;
     };
     int ExtractFile(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
     // Whether a host name can be created inside a folder.

@@ -18,12 +18,27 @@ std::string PathLeaf(const std::string& path) {
 
 bool IsNameByte(std::uint8_t byte) { return (byte & 0x7F) >= 0x20; }
 
+namespace {
+
+// Name before the last ".", type after it.
+std::pair<std::string, std::string> SplitName(const std::string& text) {
+    const auto dot = text.find_last_of('.');
+    if (dot == std::string::npos)
+        return {text, ""};
+    return {text.substr(0, dot), text.substr(dot + 1)};
+}
+
+} // namespace
+
+bool NameIsCut(const std::string& text) {
+    const auto [base, ext] = SplitName(text);
+    return base.size() > kNameLen || ext.size() > kTypeLen;
+}
+
 NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out) {
     out.name.fill(' ');
     out.type.fill(' ');
-    const auto dot = text.find_last_of('.');
-    std::string base = dot == std::string::npos ? text : text.substr(0, dot);
-    std::string ext = dot == std::string::npos ? "" : text.substr(dot + 1);
+    auto [base, ext] = SplitName(text);
     if (base.empty())
         return NameCheck::Empty;
     for (std::string* part : {&base, &ext})

@@ -33,5 +33,7 @@ bool IsNameByte(std::uint8_t byte);
 // extracted afterwards: bytes that are not printable ASCII, spaces, / \ and
 // < > . , ; : = ? * [ ] | " are refused.
 NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out);
+// Whether ParseCpmName cuts the name (longer than 8) or the type (longer than 3).
+bool NameIsCut(const std::string& text);
 // The last path component of a host path.
 std::string PathLeaf(const std::string& path);

@@ -110,6 +110,10 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
             return host.Write(bytes, size);
         }))
         return m_LastFailure == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
+    if (options.stampTime) {
+        if (const auto updated = StampsOf(row).updated)
+            host.SetModified(TimeOfStamp(*updated));
+    }
     if (options.filter) {
         options.filter(data);
         if (!host.Write(data.data(), data.size()))

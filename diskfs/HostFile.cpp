@@ -52,6 +52,10 @@ bool CHostFileWriter::Complete() {
     struct stat st {};
     if (lstat(m_strTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         fchmod(m_File.Descriptor(), st.st_mode & 07777);
+    if (m_Modified) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {*m_Modified, 0}};
+        futimens(m_File.Descriptor(), times);
+    }
     return true;
 }
 

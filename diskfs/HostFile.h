@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ public:
     bool Commit(bool replace = true, bool* existed = nullptr);
     // All data written out (no name yet): the file waits for CommitTogether.
     bool Complete();
+    // The modification time the file will have.
+    void SetModified(std::time_t moment) { m_Modified = moment; }
     const std::string& Target() const { return m_strTarget; }
     // Removes the temporary file; nothing of the copy remains.
     void Abandon();
@@ -45,6 +49,7 @@ private:
     CPendingFile m_File;
     std::string m_strTarget;
     std::vector<std::uint8_t> m_Buffer;
+    std::optional<std::time_t> m_Modified;
 };
 
 // Names files that are complete (CHostFileWriter::Complete), their data
