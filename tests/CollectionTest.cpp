@@ -171,6 +171,11 @@ TEST_F(Collection, WriteErrorsAndUnreadableFoldersFailTheCommand) {
         nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(dir / "top/broken.dsk")), false).out);
     EXPECT_EQ(broken["error"], "Unable to load disk image");
     EXPECT_EQ(broken["cause"], "not a disk image");
+    for (const char* command : {"find --json '*' ", "check --json "}) {
+        const auto found = nlohmann::json::parse(
+            RunCommand(Cli(std::string(command) + Quote(dir / "top/broken.dsk")), false).out);
+        EXPECT_EQ(found["cause"], "not a disk image") << command;
+    }
     // Root reads every folder: the walk then runs as nobody.
     std::string asUser;
     if (geteuid() == 0) {
