@@ -202,26 +202,45 @@ bool UsersShareAName(const std::vector<FileEntry>& rows, CDiskImage::HostNames s
 } // namespace
 
 int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
-    const ImageSet set = CollectImages(options.paths, true);
+    ImageSet set = CollectImages(options.paths, true);
+    // Every file once: an image reached twice (named, and found in a folder
+    // named too) is extracted the first time only.
+    {
+        ImageSet unique;
+        std::set<std::string> seen;
+        for (std::size_t i = 0; i < set.images.size(); ++i) {
+            std::error_code ec;
+            const fs::path canonical = fs::weakly_canonical(set.images[i], ec);
+            if (!seen.insert(ec ? set.images[i] : canonical.string()).second)
+                continue;
+            unique.images.push_back(set.images[i]);
+            unique.relative.push_back(set.relative[i]);
+        }
+        set.images = std::move(unique.images);
+        set.relative = std::move(unique.relative);
+    }
     std::error_code ec;
     fs::create_directories(options.folder, ec);
     if (!fs::is_directory(options.folder, ec)) {
         Report(options.folder, "cannot make the output folder" + (ec ? ": " + ec.message() : ""));
         return kExitFailed;
     }
-    // Each image's folder under OUTDIR; two images that would share one
-    // (game.dsk and game.DSK) keep their whole names.
+    // Each image's folder under OUTDIR, never shared: two images that would
+    // share one (game.dsk and game.DSK, or two named game.dsk in folders
+    // given apart) keep their whole names, then take a number.
     std::map<std::string, std::string> folderOf;
     std::map<std::string, unsigned> uses;
     for (const std::string& relative : set.relative)
         ++uses[relative];
+    std::set<std::string> taken;
     for (std::size_t i = 0; i < set.images.size(); ++i) {
-        const std::string& relative = set.relative[i];
-        folderOf[set.images[i]] =
-            options.folder + "/" +
-            (uses[relative] > 1
-                 ? (fs::path(relative).parent_path() / fs::path(set.images[i]).filename()).string()
-                 : relative);
+        std::string relative = set.relative[i];
+        if (uses[relative] > 1)
+            relative = (fs::path(relative).parent_path() / fs::path(set.images[i]).filename()).string();
+        std::string unique = relative;
+        for (unsigned n = 2; !taken.insert(unique).second; ++n)
+            unique = relative + "~" + std::to_string(n);
+        folderOf[set.images[i]] = options.folder + "/" + unique;
     }
     const auto style =
         options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;

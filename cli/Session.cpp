@@ -24,6 +24,15 @@ bool HasDskExtension(const fs::path& path) {
 
 namespace {
 
+// The folder an image's files go to: its name without the extension, or the
+// whole name where that would be no folder of its own ("..dsk", "...dsk").
+std::string FolderName(const fs::path& image) {
+    const std::string stem = image.stem().string();
+    if (stem.empty() || stem == "." || stem == "..")
+        return image.filename().string();
+    return stem;
+}
+
 // Adds the images in `folder` (and, with `recursive`, in its subfolders,
 // links to folders not followed) to `set`, `prefix` being the folder's path
 // below the one named. False when a folder could not be read.
@@ -47,7 +56,7 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, bool recur
         std::error_code fec;
         if (entry.is_regular_file(fec) && HasDskExtension(entry.path())) {
             set.images.push_back(entry.path().string());
-            set.relative.push_back(prefix + entry.path().stem().string());
+            set.relative.push_back(prefix + FolderName(entry.path()));
         } else if (recursive && entry.is_directory(fec) && !entry.is_symlink(fec)) {
             subfolders.push_back(entry.path());
         }
@@ -65,7 +74,7 @@ ImageSet CollectImages(const std::vector<std::string>& paths, bool recursive) {
         std::error_code ec;
         if (!fs::is_directory(arg, ec)) {
             set.images.push_back(arg);
-            set.relative.push_back(fs::path(arg).stem().string());
+            set.relative.push_back(FolderName(fs::path(arg)));
             continue;
         }
         set.anyFolder = true;

@@ -104,6 +104,25 @@ TEST_F(Collection, GetRecursiveGivesWhatGetGivesImageByImage) {
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 
+TEST_F(Collection, EveryImageGetsAFolderOfItsOwnAndEveryFileComesOutOnce) {
+    fs::create_directories(dir / "other/sub");
+    fs::copy_file(dir / "top/users.dsk", dir / "other/sub/plain.dsk");
+    fs::copy_file(dir / "top/users.dsk", dir / "other/...dsk");
+    // Two images named plain.dsk in folders given apart, one named twice,
+    // and one whose name without .dsk would be "..".
+    const CommandResult got =
+        Run("get -r " + Quote(dir / "top/sub/plain.dsk") + " " + Quote(dir / "other/sub/plain.dsk") + " " +
+            Quote(dir / "other/...dsk") + " " + Quote(dir / "top/sub/../sub/plain.dsk") + " " + Quote(dir / "out"));
+    EXPECT_EQ(got.status, 0) << got.out;
+    EXPECT_NE(got.out.find("3 images, 8 files extracted, 0 not, 0 images not read"), std::string::npos) << got.out;
+    EXPECT_TRUE(fs::exists(dir / "out/plain.dsk/LOADER.BAS"));
+    EXPECT_TRUE(fs::exists(dir / "out/plain.dsk~2/1/ONLY.BIN"));
+    EXPECT_TRUE(fs::exists(dir / "out/...dsk/0/SAME.TXT"));
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        EXPECT_TRUE(entry.is_directory()) << entry.path();
+    EXPECT_FALSE(fs::exists(dir / "SAME.TXT")); // nothing outside OUTDIR
+}
+
 TEST_F(Collection, AWalkSurvivesAnImageOnWhichTheDiskLibraryDies) {
     fs::create_directories(dir / "many");
     for (int i = 0; i < 20; ++i)
