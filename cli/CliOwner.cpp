@@ -10,7 +10,9 @@ CCliOwner::CCliOwner() {
 }
 
 CCliOwner::~CCliOwner() {
-    // The image closes its handle through the library, so it goes first.
+    // The image closes its handle through the library, so it goes first;
+    // a change never committed is rolled back before it.
+    m_pChange.reset();
     m_pImage.reset();
     m_Library.Unload();
 }

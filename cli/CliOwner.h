@@ -19,6 +19,17 @@ public:
                      MessageIcon icon) override;
 
     CDiskImage& Image() { return *m_pImage; }
+    // The command's change of its image: begun by loading it for a change,
+    // committed at the end of the command (rolled back if it never is).
+    bool BeginChange(const std::string& path) {
+        m_pChange = std::make_unique<CDiskImage::Transaction>(*m_pImage, path);
+        return m_pChange->Began();
+    }
+    bool CommitChange() {
+        const bool saved = !m_pChange || m_pChange->Commit();
+        m_pChange.reset();
+        return saved;
+    }
     Catalogue& Rows() { return m_Rows; }
     // The last error message shown, cleared by TakeLastError.
     std::string TakeLastError();
@@ -31,6 +42,7 @@ public:
 private:
     CDiskLibrary m_Library;
     std::unique_ptr<CDiskImage> m_pImage;
+    std::unique_ptr<CDiskImage::Transaction> m_pChange;
     std::string m_strLastError;
     std::string m_strLastCause;
     bool m_bAnyError = false;

@@ -98,8 +98,9 @@ int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& 
 
 // Opens the image and reads its catalogue, as the window does after an open.
 // Returns false (the message already shown) when the image could not be opened
-// fully; the image may still be open for reading. With `forChange` an update
-// is begun first (see CDiskImage::BeginUpdate); the caller ends it.
+// fully; the image may still be open for reading. With `forChange` the
+// image is loaded for a change (see CDiskImage::Transaction); FinishChanges
+// commits it.
 bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange = false);
 
 // One file of an image, read whole, with the header it starts with.

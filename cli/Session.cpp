@@ -132,7 +132,7 @@ std::string ReasonText(const CDiskImage& disk) {
 }
 
 int FinishChanges(CCliOwner& owner, int status) {
-    if (!owner.Image().EndUpdate())
+    if (!owner.CommitChange())
         return kExitFailed;
     return status;
 }
@@ -142,7 +142,7 @@ bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     // A change locks the file before anything is read, so that the command
     // works on what the file holds once no other program is saving it.
     owner.TakeLastError();
-    bool loaded = (forChange ? disk.LoadForUpdate(image) : disk.LoadImage(image)) != 0;
+    bool loaded = forChange ? owner.BeginChange(image) : disk.LoadImage(image) != 0;
     // A refusal the core showed no message for (a read-only file) is said here.
     if (!loaded && forChange && disk.IsMapped() && owner.TakeLastError().empty()) {
         std::string text = FailReasonText(disk.LastFailure());

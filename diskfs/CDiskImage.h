@@ -183,18 +183,39 @@ public:
 
     // Saving. Every change is saved to the image file before the operation
     // that made it returns, whole and atomically, under an exclusive lock on
-    // the file. Between BeginUpdate and the matching EndUpdate the changes of
-    // several operations are saved together, once, at EndUpdate; the lock
-    // is held until then. BeginUpdate first takes up any change another
-    // program made to the file since it was loaded (the image is loaded
-    // again). A failed save leaves the file as it was and the directory and
-    // map as the file holds them; it shows "Unable to save disk image".
-    int BeginUpdate();
-    int EndUpdate();
-    // LoadImage and BeginUpdate in one: the file is locked and copied first
-    // and only the copy is read through the library, once. Ends with
-    // EndUpdate like BeginUpdate, also when the load failed.
-    int LoadForUpdate(const std::string& path);
+    // the file. A Transaction gathers the changes of several operations
+    // into one save: begun, the file is locked (and taken up afresh when
+    // another program changed it since it was loaded); committed, every
+    // change is saved at once; ended without a commit, the image file stays
+    // as it was and the directory and map are as the file holds them. A
+    // failed save does the same and shows "Unable to save disk image".
+    class Transaction {
+    public:
+        // A change of the open image.
+        explicit Transaction(CDiskImage& image) : m_Image(image), m_bBegan(image.BeginUpdate() != 0) {}
+        // Loads the image at `path` for a change: the file is locked and
+        // copied first and only the copy is read through the library, once.
+        Transaction(CDiskImage& image, const std::string& path)
+            : m_Image(image), m_bBegan(image.LoadForUpdate(path) != 0) {}
+        ~Transaction() {
+            if (!m_bEnded)
+                m_Image.AbandonUpdate();
+        }
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        // Whether the change began (for a load: the image was loaded whole).
+        bool Began() const { return m_bBegan; }
+        // Saves what changed; false when the save failed (shown).
+        bool Commit() {
+            m_bEnded = true;
+            return m_Image.EndUpdate() != 0;
+        }
+
+    private:
+        CDiskImage& m_Image;
+        bool m_bBegan;
+        bool m_bEnded = false;
+    };
     // The cause of the last failure where one is known (the library's or
     // the system's words), for front ends that print it.
     const std::string& LastCause() const { return m_strCause; }
@@ -240,6 +261,12 @@ public:
     bool BlockAllocatable(std::uint32_t block) const;
 
 private:
+    int BeginUpdate();
+    int EndUpdate();
+    int LoadForUpdate(const std::string& path);
+    // Ends an update without saving: the working copy dropped, and the
+    // directory and map read again from the file when anything had changed.
+    void AbandonUpdate();
     // Runs an operation that changes the image inside an update of its own
     // (or the one already under way).
     template <typename Operation> int InUpdate(Operation&& operation) {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include <cerrno>
+#include <dirent.h>
+#include <set>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +75,35 @@ bool ProcFdUsable() {
 std::string PassingName(const std::string& name) { return "." + name + ".tarnlight-save"; }
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Removes the passing names that killed processes left in a folder (once
+// per folder and process). Called under the folder's lock: every living
+// process that commits there holds it from the link to the rename, so a
+// passing name found then belongs to none.
+void SweepPassingNames(int folderFd) {
+    static std::set<std::pair<dev_t, ino_t>> swept;
+    struct stat st {};
+    if (fstat(folderFd, &st) != 0 || !swept.insert({st.st_dev, st.st_ino}).second)
+        return;
+    const int listFd = dup(folderFd);
+    DIR* folder = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (folder == nullptr) {
+        if (listFd >= 0)
+            close(listFd);
+        return;
+    }
+    static const std::string kSuffix = ".tarnlight-save";
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name.size() > kSuffix.size() + 1 && name[0] == '.' &&
+            name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0)
+            stale.push_back(name);
+    }
+    closedir(folder);
+    for (const std::string& name : stale)
+        unlinkat(folderFd, name.c_str(), 0);
+}
 
 // Gives an unnamed (O_TMPFILE) file a name in the folder.
 int LinkUnnamed(int fd, int folderFd, const std::string& name) {
@@ -291,7 +322,13 @@ bool CPendingFile::Finish(Commit mode, std::string& cause,
     bool named = false;
     {
         const SignalsHeld held;
-        if (m_strNamed.empty() && mode == Commit::NoReplace) {
+        // A replacement where nothing is to be replaced (and nothing is to
+        // be checked first) is a link, as without replacing: no passing name.
+        const bool nothingToReplace = m_strNamed.empty() && mode == Commit::Replace && !stillTarget &&
+                                      LinkUnnamed(m_Fd, m_FolderFd, m_strTarget) == 0;
+        if (nothingToReplace) {
+            named = true;
+        } else if (m_strNamed.empty() && mode == Commit::NoReplace) {
             // Linking never replaces: an existing target stays.
             named = LinkUnnamed(m_Fd, m_FolderFd, m_strTarget) == 0;
             if (!named) {
@@ -306,6 +343,7 @@ bool CPendingFile::Finish(Commit mode, std::string& cause,
                 // was left by a process that was killed there: it goes.
                 flock(m_FolderFd, LOCK_EX);
                 m_bFolderLocked = true;
+                SweepPassingNames(m_FolderFd);
                 const std::string passing = PassingName(m_strTarget);
                 int linked = LinkUnnamed(m_Fd, m_FolderFd, passing);
                 if (linked != 0 && errno == EEXIST) {

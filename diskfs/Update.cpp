@@ -171,6 +171,20 @@ bool CDiskImage::ChangedOnDisk() const {
     return !IdentityOfFile(m_Save.path, now) || !(now == m_Save.loaded);
 }
 
+void CDiskImage::AbandonUpdate() {
+    if (m_Save.depth == 0 || --m_Save.depth > 0)
+        return;
+    const bool changed = m_Save.changed || m_Save.broken;
+    m_Save.changed = false;
+    m_Save.broken = false;
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+        return;
+    DiscardWork();
+    m_Save.lock.Release();
+    if (changed)
+        LoadImage(m_strImagePath);
+}
+
 int CDiskImage::EndUpdate() {
     if (m_Save.depth == 0)
         return 1;

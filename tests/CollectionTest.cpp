@@ -121,6 +121,13 @@ TEST_F(Collection, EveryImageGetsAFolderOfItsOwnAndEveryFileComesOutOnce) {
     for (const auto& entry : fs::directory_iterator(dir / "out"))
         EXPECT_TRUE(entry.is_directory()) << entry.path();
     EXPECT_FALSE(fs::exists(dir / "SAME.TXT")); // nothing outside OUTDIR
+    // A passing name left by a get killed while it replaced a file goes
+    // with the next replacement in that folder.
+    WriteFile(dir / "out/plain.dsk/.GAME.BIN.tarnlight-save", {1});
+    WriteFile(dir / "out/plain.dsk/.mine", {2});
+    ASSERT_EQ(Run("get " + Quote(dir / "top/sub/plain.dsk") + " " + Quote(dir / "out/plain.dsk")).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "out/plain.dsk/.GAME.BIN.tarnlight-save"));
+    EXPECT_TRUE(fs::exists(dir / "out/plain.dsk/.mine"));
 }
 
 TEST_F(Collection, AWalkSurvivesAnImageOnWhichTheDiskLibraryDies) {

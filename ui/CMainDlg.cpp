@@ -328,11 +328,11 @@ void CMainDlg::OnDelete() {
         UpdateData(true);
         // One save for all the rows.
         CollectFailures([&] {
-            m_pDiskImage->BeginUpdate();
+            CDiskImage::Transaction change(*m_pDiskImage);
             for (int row : SelectedRows())
                 if (!m_pDiskImage->EraseFile(m_Files[row]))
                     NoteFailure("delete", RowName(m_Files[row]));
-            m_pDiskImage->EndUpdate();
+            change.Commit();
         });
         RefreshList();
         UpdateData(false);
@@ -343,10 +343,10 @@ void CMainDlg::OnDropFiles(const QStringList& paths) {
     RunCommand([&] {
         // One save for all the files; the list follows each.
         CollectFailures([&] {
-            m_pDiskImage->BeginUpdate();
+            CDiskImage::Transaction change(*m_pDiskImage);
             for (const QString& path : paths)
                 AddFile(path);
-            m_pDiskImage->EndUpdate();
+            change.Commit();
         });
     });
 }
