@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
              cmd.add_option("--mode", screen.mode, "CPC screen mode: 0, 1 (the default) or 2")
                  ->check(CLI::Range(0, 2))
                  ->each([&](const std::string&) { screen.modeGiven = true; });
-             cmd.add_option("--scale", screen.scale, "Enlarge by whole pixels (1-16)")
-                 ->check(CLI::Range(1, 16));
+             cmd.add_option("--scale", screen.scale, "Enlarge by whole pixels (1-8)")
+                 ->check(CLI::Range(1, 8));
              cmd.footer("A Spectrum SCREEN$ is 6912 bytes (256 x 192; 6144 bytes: the bitmap "
                         "alone, black on white), a CPC screen 16384 bytes (mode 0 160 x 200 "
                         "drawn 320 wide, mode 1 320 x 200, mode 2 640 x 200, the power-on "
