@@ -1,6 +1,6 @@
 #include "LocomotiveBasic.h"
 
-#include <cmath>
+#include <bit>
 #include <cstdio>
 #include <map>
 
@@ -25,31 +25,145 @@
 
 namespace {
 
-constexpr const char* kKeywords[] = {
-    "AFTER", "AUTO", "BORDER", "CALL", "CAT", "CHAIN", "CLEAR", "CLG", "CLOSEIN", "CLOSEOUT",
-    "CLS", "CONT", "DATA", "DEF", "DEFINT", "DEFREAL", "DEFSTR", "DEG", "DELETE", "DIM", "DRAW",
-    "DRAWR", "EDIT", "ELSE", "END", "ENT", "ENV", "ERASE", "ERROR", "EVERY", "FOR", "GOSUB",
-    "GOTO", "IF", "INK", "INPUT", "KEY", "LET", "LINE", "LIST", "LOAD", "LOCATE", "MEMORY",
-    "MERGE", "MID$", "MODE", "MOVE", "MOVER", "NEXT", "NEW", "ON", "ON BREAK", "ON ERROR GOTO 0",
-    "ON SQ", "OPENIN", "OPENOUT", "ORIGIN", "OUT", "PAPER", "PEN", "PLOT", "PLOTR", "POKE",
-    "PRINT", "'", "RAD", "RANDOMIZE", "READ", "RELEASE", "REM", "RENUM", "RESTORE", "RESUME",
-    "RETURN", "RUN", "SAVE", "SOUND", "SPEED", "STOP", "SYMBOL", "TAG", "TAGOFF", "TROFF",
-    "TRON", "WAIT", "WEND", "WHILE", "WIDTH", "WINDOW", "WRITE", "ZONE", "DI", "EI", "FILL",
-    "GRAPHICS", "MASK", "FRAME", "CURSOR", nullptr, "ERL", "FN", "SPC", "STEP", "SWAP", nullptr,
-    nullptr, "TAB", "THEN", "TO", "USING", ">", "=", ">=", "<", "<>", "<=", "+", "-", "*", "/",
-    "^", "\\", "AND", "MOD", "OR", "XOR", "NOT"};
+constexpr const char* kKeywords[] = {"AFTER",
+                                     "AUTO",
+                                     "BORDER",
+                                     "CALL",
+                                     "CAT",
+                                     "CHAIN",
+                                     "CLEAR",
+                                     "CLG",
+                                     "CLOSEIN",
+                                     "CLOSEOUT",
+                                     "CLS",
+                                     "CONT",
+                                     "DATA",
+                                     "DEF",
+                                     "DEFINT",
+                                     "DEFREAL",
+                                     "DEFSTR",
+                                     "DEG",
+                                     "DELETE",
+                                     "DIM",
+                                     "DRAW",
+                                     "DRAWR",
+                                     "EDIT",
+                                     "ELSE",
+                                     "END",
+                                     "ENT",
+                                     "ENV",
+                                     "ERASE",
+                                     "ERROR",
+                                     "EVERY",
+                                     "FOR",
+                                     "GOSUB",
+                                     "GOTO",
+                                     "IF",
+                                     "INK",
+                                     "INPUT",
+                                     "KEY",
+                                     "LET",
+                                     "LINE",
+                                     "LIST",
+                                     "LOAD",
+                                     "LOCATE",
+                                     "MEMORY",
+                                     "MERGE",
+                                     "MID$",
+                                     "MODE",
+                                     "MOVE",
+                                     "MOVER",
+                                     "NEXT",
+                                     "NEW",
+                                     "ON",
+                                     "ON BREAK",
+                                     "ON ERROR GOTO 0",
+                                     "ON SQ",
+                                     "OPENIN",
+                                     "OPENOUT",
+                                     "ORIGIN",
+                                     "OUT",
+                                     "PAPER",
+                                     "PEN",
+                                     "PLOT",
+                                     "PLOTR",
+                                     "POKE",
+                                     "PRINT",
+                                     "'",
+                                     "RAD",
+                                     "RANDOMIZE",
+                                     "READ",
+                                     "RELEASE",
+                                     "REM",
+                                     "RENUM",
+                                     "RESTORE",
+                                     "RESUME",
+                                     "RETURN",
+                                     "RUN",
+                                     "SAVE",
+                                     "SOUND",
+                                     "SPEED",
+                                     "STOP",
+                                     "SYMBOL",
+                                     "TAG",
+                                     "TAGOFF",
+                                     "TROFF",
+                                     "TRON",
+                                     "WAIT",
+                                     "WEND",
+                                     "WHILE",
+                                     "WIDTH",
+                                     "WINDOW",
+                                     "WRITE",
+                                     "ZONE",
+                                     "DI",
+                                     "EI",
+                                     "FILL",
+                                     "GRAPHICS",
+                                     "MASK",
+                                     "FRAME",
+                                     "CURSOR",
+                                     nullptr,
+                                     "ERL",
+                                     "FN",
+                                     "SPC",
+                                     "STEP",
+                                     "SWAP",
+                                     nullptr,
+                                     nullptr,
+                                     "TAB",
+                                     "THEN",
+                                     "TO",
+                                     "USING",
+                                     ">",
+                                     "=",
+                                     ">=",
+                                     "<",
+                                     "<>",
+                                     "<=",
+                                     "+",
+                                     "-",
+                                     "*",
+                                     "/",
+                                     "^",
+                                     "\\",
+                                     "AND",
+                                     "MOD",
+                                     "OR",
+                                     "XOR",
+                                     "NOT"};
 static_assert(sizeof kKeywords / sizeof kKeywords[0] == 0xFF - 0x80);
 
 const char* Function(std::uint8_t code) {
     static constexpr const char* kOneArgument[] = {
-        "ABS", "ASC", "ATN", "CHR$", "CINT", "COS", "CREAL", "EXP", "FIX", "FRE",
-        "INKEY", "INP", "INT", "JOY", "LEN", "LOG", "LOG10", "LOWER$", "PEEK", "REMAIN",
-        "SGN", "SIN", "SPACE$", "SQ", "SQR", "STR$", "TAN", "UNT", "UPPER$", "VAL"};
-    static constexpr const char* kNoArgument[] = {"EOF", "ERR", "HIMEM", "INKEY$", "PI",
-                                                  "RND", "TIME", "XPOS", "YPOS", "DERR"};
+        "ABS",   "ASC", "ATN",    "CHR$", "CINT", "COS",  "CREAL", "EXP",    "FIX",    "FRE",
+        "INKEY", "INP", "INT",    "JOY",  "LEN",  "LOG",  "LOG10", "LOWER$", "PEEK",   "REMAIN",
+        "SGN",   "SIN", "SPACE$", "SQ",   "SQR",  "STR$", "TAN",   "UNT",    "UPPER$", "VAL"};
+    static constexpr const char* kNoArgument[] = {"EOF", "ERR",  "HIMEM", "INKEY$", "PI",
+                                                  "RND", "TIME", "XPOS",  "YPOS",   "DERR"};
     static constexpr const char* kMoreArguments[] = {
-        "BIN$", "DEC$", "HEX$", "INSTR", "LEFT$", "MAX", "MIN", "POS",
-        "RIGHT$", "ROUND", "STRING$", "TEST", "TESTR", "COPYCHR$", "VPOS"};
+        "BIN$",   "DEC$",  "HEX$",    "INSTR", "LEFT$", "MAX",      "MIN", "POS",
+        "RIGHT$", "ROUND", "STRING$", "TEST",  "TESTR", "COPYCHR$", "VPOS"};
     if (code < std::size(kOneArgument))
         return kOneArgument[code];
     if (code >= 0x40 && code < 0x40 + std::size(kNoArgument))
@@ -59,8 +173,8 @@ const char* Function(std::uint8_t code) {
     return nullptr;
 }
 
-constexpr std::uint8_t kSeparator = 0x01, kElse = 0x97, kComment = 0xC0, kRem = 0xC5,
-                       kRsx = 0x7C, kPrefix = 0xFF, kLinePointer = 0x1D;
+constexpr std::uint8_t kSeparator = 0x01, kElse = 0x97, kComment = 0xC0, kRem = 0xC5, kRsx = 0x7C,
+                       kPrefix = 0xFF, kLinePointer = 0x1D;
 
 // A byte that cannot be typed, in a string or a comment: shown as an escape.
 std::string Visible(std::uint8_t c) {
@@ -74,7 +188,7 @@ std::string Visible(std::uint8_t c) {
 }
 
 class LineLister {
-public:
+  public:
     LineLister(std::span<const std::uint8_t> text, const std::map<unsigned, unsigned>& lineAt,
                std::uint16_t loadAddress)
         : m_Text(text), m_LineAt(lineAt), m_Load(loadAddress) {}
@@ -91,11 +205,11 @@ public:
         return true;
     }
 
-private:
+  private:
     bool Token(std::uint8_t c, std::string& out) {
         if (c == kSeparator) {
-            const bool hidden = m_At < m_Text.size() &&
-                                (m_Text[m_At] == kElse || m_Text[m_At] == kComment);
+            const bool hidden =
+                m_At < m_Text.size() && (m_Text[m_At] == kElse || m_Text[m_At] == kComment);
             if (!hidden)
                 out += ':';
             return true;
@@ -246,12 +360,13 @@ std::string LocomotiveReal(const std::uint8_t bytes[5]) {
         return "0";
     const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) | bytes[1] << 8 |
                               bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-    const double mantissa = static_cast<double>(raw | 0x80000000u) / 4294967296.0;
-    double value = std::ldexp(mantissa, bytes[4] - 128);
-    if (raw & 0x80000000u)
-        value = -value;
+    // (raw with its leading 1) / 2^32 * 2^(exponent - 128), the power of
+    // two built from its bits (always a normal double here).
+    const double power =
+        std::bit_cast<double>(static_cast<std::uint64_t>(bytes[4] - 160 + 1023) << 52);
+    const double magnitude = static_cast<double>(raw | 0x80000000u) * power;
+    const double value = (raw & 0x80000000u) ? -magnitude : magnitude;
     char text[32];
-    const double magnitude = std::fabs(value);
     if (magnitude >= 1e9 || magnitude < 1e-5) {
         std::snprintf(text, sizeof text, "%.8E", value);
         // Trailing zeros of the mantissa, and the exponent's third digit, go.
@@ -262,8 +377,9 @@ std::string LocomotiveReal(const std::uint8_t bytes[5]) {
             digits.pop_back();
         if (!digits.empty() && digits.back() == '.')
             digits.pop_back();
-        const int power = std::stoi(exponent);
-        std::snprintf(text, sizeof text, "E%c%02d", power < 0 ? '-' : '+', std::abs(power));
+        const int decimal = std::stoi(exponent);
+        std::snprintf(text, sizeof text, "E%c%02d", decimal < 0 ? '-' : '+',
+                      decimal < 0 ? -decimal : decimal);
         return digits + text;
     }
     std::snprintf(text, sizeof text, "%.9G", value);
@@ -291,9 +407,9 @@ Listing ListLocomotiveBasic(std::span<const std::uint8_t> program, std::uint16_t
         if (length == 0)
             break;
         if (length < 4 || length > program.size() - at) {
-            listing.warning = "a line at offset " + std::to_string(at) +
-                              (length < 4 ? " is too short to be one"
-                                          : " runs past the end of the program");
+            listing.warning =
+                "a line at offset " + std::to_string(at) +
+                (length < 4 ? " is too short to be one" : " runs past the end of the program");
             break;
         }
         const unsigned number = program[at + 2] | program[at + 3] << 8;

@@ -1,5 +1,5 @@
 #pragma once
-// Pictures as PNG files (libpng), in memory.
+// Pictures as PNG files (libpng, loaded on first use), in memory.
 
 #include "Screens.h"
 
