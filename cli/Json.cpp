@@ -75,16 +75,26 @@ void AddLabel(JsonObject& object, const CDiskImage& image) {
     object["stamps"] = std::move(stamps);
 }
 
+// What every file's stamps and password depend on, found once per image.
+struct DirectoryFacts {
+    std::optional<DiskLabel> label;
+    bool stamps = false;
+    bool passwords = false;
+};
+
 // A file's stamps (ISO 8601, local time) where it has them, and its password.
-void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileEntry& row) {
-    const CDiskImage::FileStamps stamps = image.StampsOf(row);
-    if (stamps.created)
-        file["created"] = FormatStamp(*stamps.created, 'T');
-    if (stamps.accessed)
-        file["accessed"] = FormatStamp(*stamps.accessed, 'T');
-    if (stamps.updated)
-        file["updated"] = FormatStamp(*stamps.updated, 'T');
-    const auto mode = image.PasswordModeOf(row);
+void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileEntry& row,
+                          const DirectoryFacts& facts) {
+    if (facts.stamps) {
+        const CDiskImage::FileStamps stamps = image.StampsOf(row, facts.label);
+        if (stamps.created)
+            file["created"] = FormatStamp(*stamps.created, 'T');
+        if (stamps.accessed)
+            file["accessed"] = FormatStamp(*stamps.accessed, 'T');
+        if (stamps.updated)
+            file["updated"] = FormatStamp(*stamps.updated, 'T');
+    }
+    const auto mode = facts.passwords ? image.PasswordModeOf(row) : std::nullopt;
     file["protected"] = mode.has_value();
     if (mode) {
         // The strongest protection the mode asks for.
@@ -100,6 +110,7 @@ void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileE
 JsonObject ListingJson(const std::string& path, CDiskImage& image,
                        const std::vector<FileEntry>& shown, const std::string& error) {
     JsonObject files = JsonObject::array();
+    const DirectoryFacts facts{image.Label(), image.HasStampEntries(), image.HasPasswordRecords()};
     for (const FileEntry& row : shown) {
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
@@ -112,7 +123,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
                          {"archive", row.archive},
                          {"kind", FileKindName(KindOfFile(header, start, row.size))},
                          {"header", HeaderJson(header)}});
-        AddStampsAndPassword(files.back(), image, row);
+        AddStampsAndPassword(files.back(), image, row, facts);
     }
     JsonObject listing;
     listing["image"] = path;

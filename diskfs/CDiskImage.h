@@ -161,6 +161,11 @@ public:
         std::optional<CalendarTime> created, accessed, updated;
     };
     FileStamps StampsOf(const FileEntry& row) const;
+    // The same with the label already at hand (listings of many files).
+    FileStamps StampsOf(const FileEntry& row, const std::optional<DiskLabel>& label) const;
+    // Whether the directory holds stamp entries, or password records.
+    bool HasStampEntries() const;
+    bool HasPasswordRecords() const;
     // The mode of the file's CP/M Plus password record (bit 7 reading, 6
     // writing, 5 deleting need the password), if it has one.
     std::optional<std::uint8_t> PasswordModeOf(const FileEntry& row) const;

@@ -26,11 +26,14 @@ std::uint32_t CDiskImage::DirectorySectors() const {
     return std::uint32_t{m_Layout.directoryBlocks} * m_Layout.sectorsPerBlock;
 }
 
-bool CDiskImage::BlockOnDisk(std::uint32_t block) const { return block < m_Layout.usableBlocks; }
+bool CDiskImage::BlockOnDisk(std::uint32_t block) const {
+    return block < m_Layout.usableBlocks;
+}
 
 bool CDiskImage::BlockAllocatable(std::uint32_t block) const {
-    return BlockOnDisk(block) &&
-           !m_Sectors.BlockOnTrackOfKind(static_cast<std::uint16_t>(block), m_Layout.sectorsPerBlock, CSectorMap::TrackKind::OtherSectors);
+    return BlockOnDisk(block) && !m_Sectors.BlockOnTrackOfKind(static_cast<std::uint16_t>(block),
+                                                               m_Layout.sectorsPerBlock,
+                                                               CSectorMap::TrackKind::OtherSectors);
 }
 
 CpmEntry CDiskImage::EntryAt(std::uint16_t index) const {
@@ -116,8 +119,9 @@ std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std:
         return CpmEntry::RawExtent(m_Directory + std::size_t{index} * kDirEntrySize);
     };
     if (positions.size() > 1)
-        std::stable_sort(positions.begin(), positions.end(),
-                         [&](std::uint16_t a, std::uint16_t b) { return extentOf(a) < extentOf(b); });
+        std::stable_sort(positions.begin(), positions.end(), [&](std::uint16_t a, std::uint16_t b) {
+            return extentOf(a) < extentOf(b);
+        });
     return positions;
 }
 
@@ -132,8 +136,8 @@ std::vector<std::uint16_t> CDiskImage::PasswordRecords(std::uint8_t user, const 
     return positions;
 }
 
-int CDiskImage::AllocDirEntry(std::uint8_t user, const std::uint8_t* name,
-                              const std::uint8_t* type, std::uint16_t& index) {
+int CDiskImage::AllocDirEntry(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
+                              std::uint16_t& index) {
     const std::size_t entries = DirectoryEntries();
     for (std::size_t i = 0; i < entries && i < kMaxDirEntries; ++i) {
         const auto position = static_cast<std::uint16_t>(i);
@@ -183,13 +187,15 @@ int CDiskImage::WriteDirectory() {
         return std::memcmp(m_Directory + at, m_DiskDirectory + at, m_Sectors.sectorSize) == 0;
     };
     for (std::uint32_t k = 0; k < sectors; ++k) {
-        if (unchanged(k) || WriteLogical(k, m_Directory + std::size_t{k} * m_Sectors.sectorSize) == DSK_ERR_OK)
+        if (unchanged(k) ||
+            WriteLogical(k, m_Directory + std::size_t{k} * m_Sectors.sectorSize) == DSK_ERR_OK)
             continue;
         // Put back what the sectors already written held, so that the disk
         // keeps its old directory rather than half of each.
         for (std::uint32_t j = 0; j < k; ++j) {
             if (!unchanged(j) &&
-                WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_Sectors.sectorSize) != DSK_ERR_OK)
+                WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_Sectors.sectorSize) !=
+                    DSK_ERR_OK)
                 m_Save.broken = true;
         }
         return Fail(FailReason::DiskWrite);
@@ -224,7 +230,8 @@ std::size_t CDiskImage::DirectoryBytes() const {
 }
 
 bool CDiskImage::LacksBlocks(const CpmEntry& entry) const {
-    return entry.Records(m_Layout.extentMask) * 128 > entry.BlockCount() * std::uint32_t{m_Layout.blockSize};
+    return entry.Records(m_Layout.extentMask) * 128 >
+           entry.BlockCount() * std::uint32_t{m_Layout.blockSize};
 }
 
 int CDiskImage::CommitDirectory(const Snapshot& before) {
@@ -265,12 +272,32 @@ std::optional<DiskLabel> CDiskImage::Label() const {
 }
 
 CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row) const {
+    return StampsOf(row, Label());
+}
+
+bool CDiskImage::HasStampEntries() const {
+    for (std::uint32_t i = 3; i < DirectoryLimit(); i += 4)
+        if (UserByte(static_cast<std::uint16_t>(i)) == kStampStatus)
+            return true;
+    return false;
+}
+
+bool CDiskImage::HasPasswordRecords() const {
+    for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
+        const std::uint8_t user = UserByte(static_cast<std::uint16_t>(i));
+        if (user > kMaxLiveUser && user <= kMaxPasswordUser)
+            return true;
+    }
+    return false;
+}
+
+CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row,
+                                            const std::optional<DiskLabel>& label) const {
     FileStamps stamps;
     const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
     if (positions.empty() || !HasStampSlot(m_Directory, DirectoryLimit(), positions.front()))
         return stamps;
     const EntryStamps slot = ReadStampSlot(m_Directory, positions.front());
-    const auto label = Label();
     // The first stamp is an access stamp only where the label says so.
     if (label && label->KeepsAccess())
         stamps.accessed = CalendarOf(slot.first);
