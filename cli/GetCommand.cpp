@@ -29,6 +29,8 @@ struct ExtractCounts {
     // took the host name.
     unsigned unreadable = 0;
     unsigned clashing = 0;
+    // Existing host files left alone (-n).
+    unsigned kept = 0;
 };
 
 // The batch of files written before they are named together.
@@ -76,7 +78,9 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
         for (std::size_t i = 0; i < outcomes.size(); ++i) {
             if (outcomes[i].named) {
                 ++counts.done;
-            } else if (!(outcomes[i].existed && options.noClobber)) {
+            } else if (outcomes[i].existed && options.noClobber) {
+                ++counts.kept;
+            } else {
                 Report(lead + pendingNames[i],
                        "cannot write " + files[i]->Target() + ": " + outcomes[i].cause);
                 ++counts.failed;
@@ -270,6 +274,7 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
             tally.filesFailed = counts.failed;
             tally.filesUnreadable = counts.unreadable;
             tally.filesClashing = counts.clashing;
+            tally.filesKept = counts.kept;
             // A partly readable image gives what can be read, and fails.
             return counts.failed > 0 || disk.IsReadOnly() ? int{kExitFailed} : int{kExitOk};
         },
@@ -285,8 +290,10 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
             why += (why.empty() ? " (" : ", ") + std::to_string(count) + " " + text;
     if (!why.empty())
         why += ")";
-    std::printf("%zu images, %u files extracted, %u not%s, %u images not read\n", set.images.size(),
-                totals.filesDone, totals.filesFailed, why.c_str(), totals.imagesUnread);
+    const std::string kept =
+        totals.filesKept > 0 ? ", " + std::to_string(totals.filesKept) + " left as they were (-n)" : "";
+    std::printf("%zu images, %u files extracted%s, %u not%s, %u images not read\n", set.images.size(),
+                totals.filesDone, kept.c_str(), totals.filesFailed, why.c_str(), totals.imagesUnread);
     if (ReportUnmatched(options.patterns, totals.patternsMatched) || set.failed)
         status = std::max(status, int{kExitFailed});
     return status;

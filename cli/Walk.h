@@ -17,6 +17,7 @@ struct WalkTally {
     std::uint32_t filesFailed = 0;
     std::uint32_t filesUnreadable = 0;
     std::uint32_t filesClashing = 0;
+    std::uint32_t filesKept = 0;
     std::uint32_t imagesUnread = 0;
 
     void Add(const WalkTally& other) {
@@ -25,6 +26,7 @@ struct WalkTally {
         filesFailed += other.filesFailed;
         filesUnreadable += other.filesUnreadable;
         filesClashing += other.filesClashing;
+        filesKept += other.filesKept;
         imagesUnread += other.imagesUnread;
     }
 };

@@ -99,6 +99,11 @@ TEST_F(Collection, GetRecursiveGivesWhatGetGivesImageByImage) {
     EXPECT_TRUE(fs::exists(dir / "users/sub/plain/0/LOADER.BAS"));
     EXPECT_TRUE(fs::exists(dir / "users/users/1/ONLY.BIN"));
     EXPECT_FALSE(fs::exists(dir / "users/users/0"));
+    // Again with -n: every file left as it was.
+    const CommandResult kept = Run("get -r -n " + Quote(dir / "top") + " " + Quote(dir / "out"));
+    EXPECT_NE(kept.out.find("4 images, 0 files extracted, 6 left as they were (-n), 1 not"), std::string::npos)
+        << kept.out;
+    EXPECT_EQ(Tree(dir / "out"), tree);
     // No temporary left anywhere.
     for (const auto& entry : fs::recursive_directory_iterator(dir / "out"))
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
