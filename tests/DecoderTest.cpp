@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -26,21 +27,26 @@ Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // A +3 BASIC line: number (big-endian), length (little-endian), text, 0x0D.
 Bytes SinclairLine(unsigned number, const Bytes& text) {
-    Bytes line{static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number),
-               static_cast<std::uint8_t>((text.size() + 1) & 0xFF),
-               static_cast<std::uint8_t>((text.size() + 1) >> 8)};
-    line.insert(line.end(), text.begin(), text.end());
-    line.push_back(0x0D);
+    Bytes line(4 + text.size() + 1);
+    line[0] = static_cast<std::uint8_t>(number >> 8);
+    line[1] = static_cast<std::uint8_t>(number);
+    line[2] = static_cast<std::uint8_t>((text.size() + 1) & 0xFF);
+    line[3] = static_cast<std::uint8_t>((text.size() + 1) >> 8);
+    std::copy(text.begin(), text.end(), line.begin() + 4);
+    line.back() = 0x0D;
     return line;
 }
 
 // A Locomotive BASIC line: length (header included), number, tokens, 0x00.
 Bytes LocomotiveLine(unsigned number, const Bytes& tokens) {
     const std::size_t length = tokens.size() + 5;
-    Bytes line{static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-               static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8)};
-    line.insert(line.end(), tokens.begin(), tokens.end());
-    line.push_back(0x00);
+    Bytes line(length);
+    line[0] = static_cast<std::uint8_t>(length);
+    line[1] = static_cast<std::uint8_t>(length >> 8);
+    line[2] = static_cast<std::uint8_t>(number);
+    line[3] = static_cast<std::uint8_t>(number >> 8);
+    std::copy(tokens.begin(), tokens.end(), line.begin() + 4);
+    line.back() = 0x00;
     return line;
 }
 
