@@ -1,8 +1,8 @@
 // boot-read and boot-write: the boot sector to and from a 512-byte file.
 
 #include "Commands.h"
-#include "Session.h"
 #include "HostFile.h"
+#include "Session.h"
 
 #include <cstdio>
 
@@ -19,8 +19,8 @@ int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& f
                : kExitFailed;
 }
 
-int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
-                 bool force) {
+int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file, bool force,
+                 BootMachine bootable) {
     // A boot sector is 512 bytes; another length is most likely the wrong file.
     std::error_code ec;
     const auto size = fs::file_size(file, ec);
@@ -30,8 +30,9 @@ int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& 
     }
     if (!OpenImage(owner, image, true))
         return FinishChanges(owner, kExitFailed);
-    const auto mode = force ? CDiskImage::BootWrite::ChangeFormat : CDiskImage::BootWrite::KeepFormat;
-    const bool written =
-        Attempt(owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file, mode); });
+    const auto mode =
+        force ? CDiskImage::BootWrite::ChangeFormat : CDiskImage::BootWrite::KeepFormat;
+    const bool written = Attempt(
+        owner, file, [&](CDiskImage& disk) { return disk.WriteBootSector(file, mode, bootable); });
     return FinishChanges(owner, written ? kExitOk : kExitFailed);
 }

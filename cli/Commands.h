@@ -94,7 +94,7 @@ int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::s
 int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat format, bool force);
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file);
 int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
-                 bool force);
+                 bool force, BootMachine bootable = BootMachine::None);
 
 // Opens the image and reads its catalogue, as the window does after an open.
 // Returns false (the message already shown) when the image could not be opened

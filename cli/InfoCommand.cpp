@@ -13,6 +13,11 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     if (disk.IsMapped()) {
         if (!json) {
             disk.ShowGeometry();
+            if (disk.FirstSectorId() == 1) {
+                const BootMachine machine = MachineBootedBy(disk.BootSector());
+                std::printf("Bootable on : %s\n",
+                            machine == BootMachine::None ? "none" : BootMachineName(machine));
+            }
             if (const auto label = disk.Label()) {
                 std::string kept;
                 for (const auto& [keeps, word] : {std::pair{label->KeepsCreate(), "create"},

@@ -186,6 +186,11 @@ JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     info["capacity"] = disk.GetCapacity();
     info["writable"] = disk.IsWritable();
     AddLabel(info, disk);
+    // The +3 and the PCWs start only from sector 1 of a disk.
+    const BootMachine machine =
+        disk.FirstSectorId() == 1 ? MachineBootedBy(disk.BootSector()) : BootMachine::None;
+    info["bootable"] =
+        machine == BootMachine::None ? JsonObject() : JsonObject(BootMachineName(machine));
     info["damage"] = OrNull(DamageOf(disk));
     return info;
 }

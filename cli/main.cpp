@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     PutOptions put;
     std::string image, bootFile, from, to, setFlags, clearFlags, format = "plus3", plus3, amsdos;
     std::vector<std::string> patterns;
+    std::string bootable;
     bool force = false, json = false, trim = false;
 
     // ls takes its patterns after "--": everything after it is a pattern,
@@ -370,9 +371,22 @@ int main(int argc, char** argv) {
              cmd.add_flag("--force", force,
                           "Write a file of another length (its bytes replace the first ones), or "
                           "one that changes the disk specification or the geometry");
-             cmd.footer("Example:\n  tarnlight-cli boot-write game.dsk boot.bin");
+             cmd.add_option("--bootable", bootable,
+                            "Set byte 15 so that the machine starts from the disk: plus3, "
+                            "pcw8256 or pcw9512")
+                 ->check(CLI::IsMember({"plus3", "pcw8256", "pcw9512"}));
+             cmd.footer("Bytes 0-9 of the disk specification define the format: a change of "
+                        "them (or of the geometry LibDsk derives) needs --force. Bytes 10-15 "
+                        "change freely.\n\nExamples:\n  tarnlight-cli boot-write game.dsk boot.bin\n"
+                        "  tarnlight-cli boot-write --bootable plus3 game.dsk loader.bin");
          },
-         [&](CCliOwner& owner) { return RunBootWrite(owner, image, bootFile, force); }},
+         [&](CCliOwner& owner) {
+             const BootMachine machine = bootable == "plus3"     ? BootMachine::Plus3
+                                         : bootable == "pcw8256" ? BootMachine::Pcw8256
+                                         : bootable == "pcw9512" ? BootMachine::Pcw9512
+                                                                 : BootMachine::None;
+             return RunBootWrite(owner, image, bootFile, force, machine);
+         }},
     };
 
     CLI::App app{"Tarnlight: list, extract, add and delete files in +3DOS, PCW and CPC "

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode) {
+int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode, BootMachine bootable) {
     m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
@@ -21,10 +21,10 @@ int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode) {
         ShowError("This disk has no boot sector");
         return Fail(FailReason::NoBootSector);
     }
-    return InUpdate([&] { return WriteBootFrom(hostPath, mode); });
+    return InUpdate([&] { return WriteBootFrom(hostPath, mode, bootable); });
 }
 
-int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
+int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable) {
     if (m_bReadOnly)
         return Fail(FailReason::ReadOnly);
     CHostFileReader host;
@@ -37,9 +37,12 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode) {
     std::memcpy(incoming, m_BootSector, sizeof incoming);
     if (host.Read(incoming, sizeof incoming) < 0)
         return Fail(FailReason::HostRead);
-    // The disk specification, or what LibDsk derives from the boot sector,
-    // decides where every file lies: a change of either may lose them all.
-    const bool specChanged = std::memcmp(incoming, m_BootSector, DiskSpec{}.bytes.size()) != 0;
+    MakeBootableOn(incoming, bootable);
+    // The disk specification's format bytes (0-9), or what LibDsk derives
+    // from the boot sector, decide where every file lies: a change of either
+    // may lose them all. Bytes 10-14 are reserved and 15 makes the sum that
+    // boots the disk: they change freely.
+    const bool specChanged = std::memcmp(incoming, m_BootSector, kSpecFormatBytes) != 0;
     if (specChanged && mode == BootWrite::KeepFormat)
         return Fail(FailReason::ChangesFormat);
     if (WriteSector(0, 0, m_Sectors.firstSectorId, incoming) != DSK_ERR_OK) {

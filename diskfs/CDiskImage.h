@@ -4,6 +4,7 @@
 // catalogue and the file operations. It shows messages and reaches LibDsk only
 // through its owner.
 
+#include "BootSum.h"
 #include "CpmEntry.h"
 #include "CpmName.h"
 #include "DiskStructs.h"
@@ -183,7 +184,9 @@ public:
     // the boot sector; the front end asks the user and may call again with
     // ChangeFormat.
     enum class BootWrite { KeepFormat, ChangeFormat };
-    int WriteBootSector(const std::string& hostPath, BootWrite mode = BootWrite::KeepFormat);
+    // `bootable` sets byte 15 so that the machine starts from the disk.
+    int WriteBootSector(const std::string& hostPath, BootWrite mode = BootWrite::KeepFormat,
+                        BootMachine bootable = BootMachine::None);
     int ReadBootSector(const std::string& hostPath);
 
     // Saving. Every change is saved to the image file before the operation
@@ -310,7 +313,7 @@ private:
     // Clears the stamp slots of entries that are freed.
     void ClearStampSlots(const std::vector<std::uint16_t>& positions);
     int EraseFrom(const FileEntry& row);
-    int WriteBootFrom(const std::string& hostPath, BootWrite mode);
+    int WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable);
     int CreateAt(const std::string& libraryPath, NewFormat format);
     // The library handle, opened again when a save left it closed.
     bool EnsureHandle();

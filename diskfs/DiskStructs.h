@@ -9,7 +9,7 @@
 //   3  sectors per track          4  log2(sector size) - 7
 //   5  reserved tracks            6  block shift, log2(block size / 128)
 //   7  directory blocks           8  read/write gap    9  format gap
-//   10-14 reserved                15 checksum fiddle byte
+//   10-14 reserved                15 checksum fiddle byte (see BootSum.h)
 //
 // Directory entries: see CpmEntry.h, where they are decoded.
 
@@ -31,6 +31,9 @@ constexpr std::uint8_t kFreeUser = 0xE5;
 constexpr std::uint8_t kMaxLiveUser = 15;
 constexpr std::uint8_t kPasswordUserOffset = 16;
 constexpr std::uint8_t kMaxPasswordUser = 31;
+
+// The bytes of the disk specification that define the format.
+constexpr std::size_t kSpecFormatBytes = 10;
 
 struct DiskSpec {
     enum Byte : std::size_t {
