@@ -126,6 +126,14 @@ struct CatOptions {
 };
 int RunCat(CCliOwner& owner, const CatOptions& options);
 
+struct TapeInOptions {
+    std::string image;
+    std::vector<std::string> tapes;
+    int user = 0;
+    bool headerless = false; // blocks without a header stored as BLOCKnn.BIN
+};
+int RunTapeIn(CCliOwner& owner, const TapeInOptions& options);
+
 struct ScreenOptions {
     std::string image;
     std::string name;

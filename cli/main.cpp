@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
     }
 
     CatOptions cat;
+    TapeInOptions tapeIn;
     ScreenOptions screen;
     const std::vector<Command> commands = {
         {"ls", "List the files and the space of images",
@@ -218,6 +219,23 @@ int main(int argc, char** argv) {
                         "  tarnlight-cli screen --mode 0 cpc.dsk TITLE.BIN title.png");
          },
          [&](CCliOwner& owner) { return RunScreen(owner, screen); }},
+        {"tape-in", "Store the files of Spectrum tapes (.tap, .tzx) with +3DOS headers",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", tapeIn.image, "Image file")->required();
+             cmd.add_option("TAPE", tapeIn.tapes, ".tap or .tzx files, read in order")->required();
+             cmd.add_option("-u,--user", tapeIn.user, "User number (0-15, default 0)")
+                 ->check(CLI::Range(0, 15));
+             cmd.add_flag("--headerless", tapeIn.headerless,
+                          "Store blocks without a header as BLOCKnn.BIN (their data alone)");
+             cmd.footer("Each standard file (a header block and its data block) becomes a file "
+                        "with the +3DOS header the +3 needs to LOAD it: the tape name upper-cased, "
+                        "letters and digits only, cut to 8.3, type BAS, BIN or DAT unless the name "
+                        "has one; a clash takes a digit. Other blocks are named and skipped. One "
+                        "save for the whole command.\n\nExamples:\n"
+                        "  tarnlight-cli tape-in game.dsk game.tap\n"
+                        "  tarnlight-cli tape-in --headerless -u 1 game.dsk side1.tzx side2.tzx");
+         },
+         [&](CCliOwner& owner) { return RunTapeIn(owner, tapeIn); }},
         {"get", "Extract files from an image into a folder, or one to standard output",
          [&](CLI::App& cmd) {
              cmd.add_option("ARGS", getArgs,

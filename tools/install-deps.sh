@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake pkg-config
     libdsk4 libdsk4-dev
-    libcli11-dev nlohmann-json3-dev libpng-dev
+    libcli11-dev nlohmann-json3-dev libpng-dev libspectrum-dev
     qt6-base-dev libgl-dev fonts-dejavu-core
     libgtest-dev
     # The fuzz targets: clang with libFuzzer and the sanitizers' runtime.

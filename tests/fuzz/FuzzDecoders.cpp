@@ -8,9 +8,11 @@
 #include "Png.h"
 #include "Screens.h"
 #include "SinclairBasic.h"
+#include "Tape.h"
 #include "TextView.h"
 #include "fuzz/FuzzHarness.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -33,6 +35,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(CpmText(input, {false, false}).size() <= size, "raw text longer than the file");
     const std::string hex = HexDump(input.first(std::min<std::size_t>(size, 4096)), size);
     fuzz::Check(hex.size() <= (std::min<std::size_t>(size, 4096) / 16 + 1) * 80, "hex longer than its bound");
+
+    // The input as the blocks of a TAP file: the files told apart and named.
+    std::vector<TapeBlock> blocks;
+    for (std::size_t at = 0; size - at >= 2;) {
+        const std::size_t length = std::min<std::size_t>(data[at] | data[at + 1] << 8, size - at - 2);
+        TapeBlock block;
+        block.standard = length != 1;
+        block.bytes.assign(data + at + 2, data + at + 2 + length);
+        blocks.push_back(std::move(block));
+        at += 2 + length;
+    }
+    const TapeContents tape = SplitTape(blocks);
+    std::vector<std::string> taken;
+    for (const TapeFile& file : tape.files) {
+        const std::string name = DiskNameForTapeFile(file, taken.size(), taken);
+        fuzz::Check(!name.empty() && name.size() <= 12, "a tape file's name longer than 8.3");
+        taken.push_back(name);
+    }
 
     const auto header = ParseFileHeader(data, size);
     const FileKind kind = KindOfFile(header, input, size);

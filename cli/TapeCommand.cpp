@@ -1,0 +1,108 @@
+// tape-in: the files of Spectrum tapes onto a disk, each with the +3DOS
+// header the +3 needs to LOAD it; one save for the whole command.
+
+#include "Commands.h"
+#include "Session.h"
+#include "CatalogueView.h"
+#include "FileHeader.h"
+#include "HostFile.h"
+#include "Tape.h"
+
+#include <cstdio>
+
+namespace {
+
+// "program 10", "CODE 32768,6912", "number array".
+std::string Describe(const TapeFile& file) {
+    if (file.type == 0)
+        return file.param1 < 32768 ? "program LINE " + std::to_string(file.param1) : "program";
+    if (file.type == 3)
+        return "CODE " + std::to_string(file.param1) + "," + std::to_string(file.data.size());
+    return TapeTypeName(file.type);
+}
+
+bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    CHostFileReader reader;
+    if (!reader.Open(path)) {
+        Report(path, reader.Cause());
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(reader.Size()));
+    if (!bytes.empty() && reader.Read(bytes.data(), bytes.size()) != static_cast<long>(bytes.size())) {
+        Report(path, FailReasonText(FailReason::HostRead));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
+    // Every tape is read before the image is touched.
+    std::vector<TapeContents> tapes;
+    for (const std::string& path : options.tapes) {
+        std::vector<std::uint8_t> bytes;
+        std::vector<TapeBlock> blocks;
+        std::string error;
+        if (!ReadWhole(path, bytes))
+            return kExitFailed;
+        if (!ReadTapeBlocks(bytes, path, blocks, error)) {
+            Report(path, error);
+            return kExitFailed;
+        }
+        tapes.push_back(SplitTape(blocks));
+    }
+    if (!OpenImage(owner, options.image, true))
+        return FinishChanges(owner, kExitFailed);
+    CDiskImage& disk = owner.Image();
+    int status = kExitOk;
+    std::vector<std::string> taken;
+    for (std::size_t i = 0; i < CatalogueLength(owner.Rows()); ++i)
+        if (owner.Rows()[i].user == options.user)
+            taken.push_back(ShownFileName(owner.Rows()[i]));
+    std::size_t number = 0;
+    auto store = [&](const std::string& tape, const std::string& name, std::uint8_t type,
+                     std::vector<std::uint8_t> data, std::uint16_t param1, std::uint16_t param2,
+                     bool header, const std::string& shown) {
+        CDiskImage::ImportTarget target;
+        target.user = static_cast<std::uint8_t>(options.user);
+        if (ParseCpmName(name, NameCase::Upper, target.name) != NameCheck::Valid)
+            return;
+        if (header) {
+            std::vector<std::uint8_t> file =
+                MakePlus3Header(type, static_cast<std::uint32_t>(data.size()), param1, param2);
+            file.insert(file.end(), data.begin(), data.end());
+            data = std::move(file);
+        }
+        if (!Attempt(owner, tape + ": " + shown, [&](CDiskImage& image) { return image.ImportData(target, data); })) {
+            status = kExitFailed;
+            return;
+        }
+        taken.push_back(name);
+        std::printf("%s \xe2\x86\x92 %u:%s\n", shown.c_str(), unsigned{target.user}, name.c_str());
+    };
+    for (std::size_t t = 0; t < tapes.size(); ++t) {
+        const std::string& tape = options.tapes[t];
+        for (const TapeFile& file : tapes[t].files) {
+            const std::string name = DiskNameForTapeFile(file, ++number, taken);
+            std::string trimmed = file.name;
+            while (!trimmed.empty() && trimmed.back() == ' ')
+                trimmed.pop_back();
+            store(tape, name, file.type, file.data, file.param1, file.param2, true,
+                  "\"" + Printable(trimmed) + "\" " + Describe(file));
+        }
+        for (const TapeLeftover& leftover : tapes[t].leftovers) {
+            if (options.headerless && !leftover.data.empty()) {
+                char name[16];
+                std::snprintf(name, sizeof name, "BLOCK%02zu.BIN", leftover.block % 100);
+                store(tape, name, 0, leftover.data, 0, 0, false,
+                      "block " + std::to_string(leftover.block));
+                continue;
+            }
+            std::printf("%s: block %zu: %s, not stored\n", Printable(tape).c_str(), leftover.block,
+                        leftover.description.c_str());
+        }
+    }
+    (void)disk;
+    return FinishChanges(owner, status);
+}

@@ -1,0 +1,177 @@
+#include "Tape.h"
+
+#include <libspectrum.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <dlfcn.h>
+#include <type_traits>
+
+namespace {
+
+// libspectrum is loaded when a tape is first read: it brings a dozen
+// libraries that no other command needs at start-up.
+struct SpectrumLibrary {
+    decltype(&libspectrum_init) init = nullptr;
+    decltype(&libspectrum_tape_alloc) alloc = nullptr;
+    decltype(&libspectrum_tape_free) free = nullptr;
+    decltype(&libspectrum_tape_read) read = nullptr;
+    decltype(&libspectrum_tape_iterator_init) first = nullptr;
+    decltype(&libspectrum_tape_iterator_next) next = nullptr;
+    decltype(&libspectrum_tape_block_type) type = nullptr;
+    decltype(&libspectrum_tape_block_data) data = nullptr;
+    decltype(&libspectrum_tape_block_data_length) length = nullptr;
+    bool loaded = false;
+};
+
+const SpectrumLibrary& Library() {
+    static const SpectrumLibrary library = [] {
+        SpectrumLibrary lib;
+        void* module = dlopen("libspectrum.so.8", RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
+        if (module == nullptr)
+            return lib;
+        auto find = [module](auto& entry, const char* name) {
+            entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(module, name));
+            return entry != nullptr;
+        };
+        lib.loaded = find(lib.init, "libspectrum_init") && find(lib.alloc, "libspectrum_tape_alloc") &&
+                     find(lib.free, "libspectrum_tape_free") && find(lib.read, "libspectrum_tape_read") &&
+                     find(lib.first, "libspectrum_tape_iterator_init") &&
+                     find(lib.next, "libspectrum_tape_iterator_next") &&
+                     find(lib.type, "libspectrum_tape_block_type") &&
+                     find(lib.data, "libspectrum_tape_block_data") &&
+                     find(lib.length, "libspectrum_tape_block_data_length") &&
+                     lib.init() == LIBSPECTRUM_ERROR_NONE;
+        return lib;
+    }();
+    return library;
+}
+
+constexpr std::uint8_t kHeaderFlag = 0x00, kDataFlag = 0xFF;
+constexpr std::size_t kHeaderBlockSize = 19; // flag, 17 bytes, checksum
+
+bool ChecksumRight(const std::vector<std::uint8_t>& bytes) {
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : bytes)
+        sum ^= b;
+    return sum == 0;
+}
+
+bool IsHeader(const TapeBlock& block) {
+    return block.standard && block.bytes.size() == kHeaderBlockSize && block.bytes[0] == kHeaderFlag &&
+           block.bytes[1] <= 3 && ChecksumRight(block.bytes);
+}
+
+std::uint16_t Word(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
+
+} // namespace
+
+bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
+                    std::vector<TapeBlock>& blocks, std::string& error) {
+    const SpectrumLibrary& lib = Library();
+    if (!lib.loaded) {
+        error = "libspectrum (libspectrum.so.8) cannot be loaded";
+        return false;
+    }
+    libspectrum_tape* tape = lib.alloc();
+    if (tape == nullptr) {
+        error = "out of memory";
+        return false;
+    }
+    if (lib.read(tape, file.data(), file.size(), LIBSPECTRUM_ID_UNKNOWN, name.c_str()) !=
+        LIBSPECTRUM_ERROR_NONE) {
+        lib.free(tape);
+        error = "not a tape libspectrum can read";
+        return false;
+    }
+    libspectrum_tape_iterator it;
+    for (libspectrum_tape_block* block = lib.first(&it, tape); block != nullptr; block = lib.next(&it)) {
+        TapeBlock entry;
+        entry.standard = lib.type(block) == LIBSPECTRUM_TAPE_BLOCK_ROM;
+        if (entry.standard) {
+            const libspectrum_byte* bytes = lib.data(block);
+            entry.bytes.assign(bytes, bytes + lib.length(block));
+        }
+        blocks.push_back(std::move(entry));
+    }
+    lib.free(tape);
+    return true;
+}
+
+TapeContents SplitTape(const std::vector<TapeBlock>& blocks) {
+    TapeContents contents;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const TapeBlock& block = blocks[i];
+        const std::size_t number = i + 1;
+        if (IsHeader(block) && i + 1 < blocks.size() && blocks[i + 1].standard &&
+            blocks[i + 1].bytes.size() >= 2 && blocks[i + 1].bytes[0] == kDataFlag &&
+            ChecksumRight(blocks[i + 1].bytes)) {
+            const std::uint8_t* h = block.bytes.data() + 1;
+            TapeFile file;
+            file.type = h[0];
+            file.name.assign(reinterpret_cast<const char*>(h + 1), 10);
+            file.param1 = Word(h + 13);
+            file.param2 = Word(h + 15);
+            const std::vector<std::uint8_t>& data = blocks[i + 1].bytes;
+            // The data block holds what the header announces (a tape may
+            // carry fewer bytes: then what it holds).
+            const std::size_t length = std::min<std::size_t>(Word(h + 11), data.size() - 2);
+            file.data.assign(data.begin() + 1, data.begin() + 1 + static_cast<long>(length));
+            file.block = number;
+            contents.files.push_back(std::move(file));
+            ++i;
+            continue;
+        }
+        TapeLeftover leftover;
+        leftover.block = number;
+        if (!block.standard) {
+            leftover.description = "a turbo or custom block";
+        } else if (block.bytes.size() < 2) {
+            leftover.description = "an empty block";
+        } else {
+            leftover.description = std::to_string(block.bytes.size() - 2) + " bytes with no header";
+            leftover.data.assign(block.bytes.begin() + 1, block.bytes.end() - 1);
+        }
+        contents.leftovers.push_back(std::move(leftover));
+    }
+    return contents;
+}
+
+std::string TapeTypeName(std::uint8_t type) {
+    static const char* const kNames[] = {"program", "number array", "character array", "CODE"};
+    return type <= 3 ? kNames[type] : "type " + std::to_string(type);
+}
+
+std::string DiskNameForTapeFile(const TapeFile& file, std::size_t number,
+                                const std::vector<std::string>& taken) {
+    std::string base, ext;
+    bool inType = false;
+    for (char c : file.name) {
+        if (c == '.' && !inType) {
+            inType = true;
+            continue;
+        }
+        const char upper = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        if ((upper >= 'A' && upper <= 'Z') || (upper >= '0' && upper <= '9'))
+            (inType ? ext : base) += upper;
+    }
+    base = base.substr(0, 8);
+    ext = ext.substr(0, 3);
+    if (base.empty()) {
+        char numbered[16];
+        std::snprintf(numbered, sizeof numbered, "FILE%02zu", number % 100);
+        base = numbered;
+    }
+    if (ext.empty())
+        ext = file.type == 0 ? "BAS" : file.type == 3 ? "BIN" : "DAT";
+    auto isTaken = [&taken](const std::string& name) {
+        return std::find(taken.begin(), taken.end(), name) != taken.end();
+    };
+    std::string name = base + "." + ext;
+    // A clash: a digit in the name's last place.
+    for (char digit = '1'; isTaken(name) && digit <= '9'; ++digit) {
+        const std::string numbered = base.size() > 1 ? base.substr(0, base.size() - 1) + digit : base + digit;
+        name = numbered + "." + ext;
+    }
+    return name;
+}

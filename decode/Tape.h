@@ -1,0 +1,53 @@
+#pragma once
+// Spectrum tapes (.tap, .tzx) read through libspectrum, loaded on first use,
+// and the files on them told apart.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// One block of a tape: the standard ROM blocks with their bytes (flag,
+// data, checksum), any other kind by its description.
+struct TapeBlock {
+    bool standard = false;
+    std::vector<std::uint8_t> bytes;
+};
+
+// The blocks of a .tap or .tzx file; false, with `error`, when the tape
+// cannot be read.
+bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
+                    std::vector<TapeBlock>& blocks, std::string& error);
+
+// A ROM file: a header block (flag 0x00, 17 bytes: type, 10-byte name,
+// length, parameter 1, parameter 2, little-endian) and the data block
+// after it (flag 0xFF), checksums right.
+struct TapeFile {
+    std::uint8_t type = 0; // 0 program, 1 number array, 2 character array, 3 bytes
+    std::string name;      // the 10 bytes of the header
+    std::uint16_t param1 = 0;
+    std::uint16_t param2 = 0;
+    std::vector<std::uint8_t> data; // without flag and checksum
+    std::size_t block = 0;          // the header block's number, from 1
+};
+// What else the tape held: a block with no header before it, or a block of
+// another kind, by its number and a description.
+struct TapeLeftover {
+    std::size_t block = 0;
+    std::string description;
+    std::vector<std::uint8_t> data; // a headerless block's data, flag and checksum off
+};
+struct TapeContents {
+    std::vector<TapeFile> files;
+    std::vector<TapeLeftover> leftovers;
+};
+TapeContents SplitTape(const std::vector<TapeBlock>& blocks);
+
+// "program", "number array", "character array", "CODE".
+std::string TapeTypeName(std::uint8_t type);
+// The CP/M name a tape file takes: the tape name upper-cased, letters and
+// digits kept ("." splits name and type), cut to 8.3, the type BAS, BIN or
+// DAT unless the name gave one, FILEnn for a blank name, and a digit in the
+// last place of the name where `taken` holds it already ("NAME.TYP").
+std::string DiskNameForTapeFile(const TapeFile& file, std::size_t number,
+                                const std::vector<std::string>& taken);

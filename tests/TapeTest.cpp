@@ -1,0 +1,111 @@
+// Tapes onto disks: a tape built byte by byte, and the same tape as a TZX
+// made by Fuse's tapeconv, read through libspectrum into +3DOS files.
+
+#include "FileHeader.h"
+#include "Tape.h"
+#include "support/HostTools.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A TAP block: its length, then flag, data and the XOR checksum.
+void AddBlock(Bytes& tap, std::uint8_t flag, const Bytes& data) {
+    Bytes block{flag};
+    block.insert(block.end(), data.begin(), data.end());
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : block)
+        sum ^= b;
+    block.push_back(sum);
+    tap.push_back(static_cast<std::uint8_t>(block.size()));
+    tap.push_back(static_cast<std::uint8_t>(block.size() >> 8));
+    tap.insert(tap.end(), block.begin(), block.end());
+}
+
+void AddFile(Bytes& tap, std::uint8_t type, const std::string& name, const Bytes& data,
+             std::uint16_t param1, std::uint16_t param2) {
+    Bytes header(17, ' ');
+    header[0] = type;
+    std::copy(name.begin(), name.end(), header.begin() + 1);
+    const auto length = static_cast<std::uint16_t>(data.size());
+    for (const auto& [at, value] : {std::pair{11, length}, std::pair{13, param1}, std::pair{15, param2}}) {
+        header[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
+        header[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    AddBlock(tap, 0x00, header);
+    AddBlock(tap, 0xFF, data);
+}
+
+// 10 PRINT "hi"
+const Bytes kProgram = {0x00, 0x0A, 0x06, 0x00, 0xF5, '"', 'h', 'i', '"', 0x0D};
+
+TEST(Tape, NamesFollowTheTapeNameAndClashesTakeADigit) {
+    TapeFile file;
+    file.type = 3;
+    file.name = "Manic Mine";
+    EXPECT_EQ(DiskNameForTapeFile(file, 1, {}), "MANICMIN.BIN");
+    file.name = "game.bin  ";
+    EXPECT_EQ(DiskNameForTapeFile(file, 1, {"GAME.BIN"}), "GAM1.BIN");
+    file.name = "          ";
+    file.type = 0;
+    EXPECT_EQ(DiskNameForTapeFile(file, 7, {}), "FILE07.BAS");
+    file.type = 1;
+    file.name = "scores    ";
+    EXPECT_EQ(DiskNameForTapeFile(file, 1, {}), "SCORES.DAT");
+}
+
+TEST(Tape, EveryStandardFileLandsWithItsHeaderFromTapAndTzx) {
+    TempDir dir;
+    Bytes tap;
+    AddFile(tap, 0, "loader", kProgram, 10, static_cast<std::uint16_t>(kProgram.size()));
+    const Bytes code = PatternBytes(6912, 4);
+    AddFile(tap, 3, "Manic Mine", code, 16384, 32768);
+    const Bytes numbers = {1, 'a' | 0x80, 0x05, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0};
+    AddFile(tap, 1, "scores", numbers, 0x8100, 32768);
+    AddBlock(tap, 0xFF, PatternBytes(300, 5)); // no header
+    WriteFile(dir / "game.tap", tap);
+    std::vector<std::string> tapes = {"game.tap"};
+    if (HaveProgram("tapeconv") &&
+        RunCommand("tapeconv " + Quote(dir / "game.tap") + " " + Quote(dir / "game.tzx")).status == 0)
+        tapes.push_back("game.tzx");
+    for (const std::string& tape : tapes) {
+        const std::string image = dir / (tape + ".dsk");
+        ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+        const CommandResult in = RunCommand(Cli("tape-in " + Quote(image) + " " + Quote(dir / tape)), true);
+        EXPECT_EQ(in.status, 0) << in.out;
+        EXPECT_NE(in.out.find("\"Manic Mine\" CODE 16384,6912 \xe2\x86\x92 0:MANICMIN.BIN"), std::string::npos)
+            << in.out;
+        EXPECT_NE(in.out.find("block 7: 300 bytes with no header, not stored"), std::string::npos) << in.out;
+        const auto listing = nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out);
+        std::map<std::string, nlohmann::json> files;
+        for (const auto& f : listing["files"])
+            files[f["name"].get<std::string>() + "." + f["type"].get<std::string>()] = f;
+        ASSERT_EQ(files.size(), 3u) << tape;
+        EXPECT_EQ(files["LOADER.BAS"]["header"]["line"], 10);
+        EXPECT_EQ(files["MANICMIN.BIN"]["header"]["load"], 16384);
+        EXPECT_EQ(files["MANICMIN.BIN"]["kind"], "SCREEN$");
+        EXPECT_EQ(files["SCORES.DAT"]["header"]["filetype"], "numbers");
+        const std::string got = RunCommand(Cli("get --strip-header " + Quote(image) + " - MANICMIN.BIN")).out;
+        EXPECT_EQ(Bytes(got.begin(), got.end()), code);
+        EXPECT_EQ(RunCommand(Cli("cat " + Quote(image) + " LOADER.BAS")).out, "   10 PRINT \"hi\"\n");
+        // --headerless keeps the block's data under its number.
+        const CommandResult again =
+            RunCommand(Cli("tape-in --headerless -u 1 " + Quote(image) + " " + Quote(dir / tape)), true);
+        EXPECT_EQ(again.status, 0) << again.out;
+        const std::string block = RunCommand(Cli("get " + Quote(image) + " - 1:BLOCK07.BIN")).out;
+        EXPECT_EQ(Bytes(block.begin(), block.begin() + 300), PatternBytes(300, 5));
+    }
+    // Not a tape: refused before the image is touched.
+    const std::string image = dir / "game.tap.dsk";
+    const auto before = ReadFile(image);
+    WriteFile(dir / "noise.tap", {1, 2, 3});
+    EXPECT_EQ(RunCommand(Cli("tape-in " + Quote(image) + " " + Quote(dir / "noise.tap"))).status, 1);
+    EXPECT_EQ(ReadFile(image), before);
+}
+
+} // namespace
