@@ -134,6 +134,13 @@ struct TapeInOptions {
 };
 int RunTapeIn(CCliOwner& owner, const TapeInOptions& options);
 
+struct TapeOutOptions {
+    std::string image;
+    std::string tape; // .tap or .tzx
+    std::vector<std::string> patterns;
+};
+int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options);
+
 struct ScreenOptions {
     std::string image;
     std::string name;

@@ -1,13 +1,16 @@
 // tape-in: the files of Spectrum tapes onto a disk, each with the +3DOS
 // header the +3 needs to LOAD it; one save for the whole command.
+// tape-out: +3DOS files of a disk onto a tape.
 
 #include "Commands.h"
 #include "Session.h"
 #include "CatalogueView.h"
 #include "FileHeader.h"
 #include "HostFile.h"
+#include "SafeFile.h"
 #include "Tape.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -105,4 +108,71 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
     }
     (void)disk;
     return FinishChanges(owner, status);
+}
+
+int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options) {
+    const std::string ext = options.tape.size() >= 4 ? options.tape.substr(options.tape.size() - 4) : "";
+    const bool tzx = ext == ".tzx" || ext == ".TZX";
+    if (!tzx && ext != ".tap" && ext != ".TAP") {
+        Report(options.tape, "a tape is named .tap or .tzx");
+        return kExitUsage;
+    }
+    if (!OpenImage(owner, options.image) && !owner.Image().IsMapped())
+        return kExitFailed;
+    int status = kExitOk;
+    // In the order the patterns name them, else in directory order.
+    std::vector<FileEntry> rows;
+    if (options.patterns.empty()) {
+        rows = SelectRows(owner.Rows(), {}, status);
+    } else {
+        for (const std::string& pattern : options.patterns)
+            for (const FileEntry& row : SelectRows(owner.Rows(), {pattern}, status))
+                rows.push_back(row);
+    }
+    std::vector<TapeBlock> blocks;
+    for (const FileEntry& row : rows) {
+        NamedFile file;
+        file.row = row;
+        if (!Attempt(owner, options.image + ": " + UserAndName(row), [&](CDiskImage& disk) {
+                return disk.ReadFileData(row, [&](const std::uint8_t* bytes, std::size_t size) {
+                    file.data.insert(file.data.end(), bytes, bytes + size);
+                    return true;
+                });
+            })) {
+            status = kExitFailed;
+            continue;
+        }
+        file.header = ParseFileHeader(file.data.data(), file.data.size());
+        if (!file.header || file.header->kind != FileHeader::Kind::Plus3Dos || file.header->fileType > 3 ||
+            file.header->dataLength > 0xFFFF) {
+            std::printf("%s: %s has no +3DOS header, not on the tape\n", Printable(options.image).c_str(),
+                        UserAndName(row).c_str());
+            continue;
+        }
+        TapeFile tapeFile;
+        tapeFile.type = file.header->fileType;
+        tapeFile.name = TrimmedField(row.name, kNameLen);
+        tapeFile.param1 = file.header->param1;
+        tapeFile.param2 = file.header->param2;
+        const std::span<const std::uint8_t> data = DataAfterHeader(file);
+        tapeFile.data.assign(data.begin(), data.end());
+        for (TapeBlock& block : BlocksOfTapeFile(tapeFile))
+            blocks.push_back(std::move(block));
+        std::printf("%s \xe2\x86\x92 \"%s\" %s\n", UserAndName(row).c_str(), Printable(tapeFile.name).c_str(),
+                    TapeTypeName(tapeFile.type).c_str());
+    }
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!WriteTapeBlocks(blocks, tzx, bytes, error)) {
+        Report(options.tape, error);
+        return kExitFailed;
+    }
+    CPendingFile out;
+    std::string cause;
+    if (!out.Create(options.tape, 0666, cause) || !WriteFully(out.Descriptor(), bytes.data(), bytes.size()) ||
+        !out.Finish(CPendingFile::Commit::Replace, cause)) {
+        Report(options.tape, "cannot write the tape: " + (cause.empty() ? ErrnoText(errno) : cause));
+        return kExitFailed;
+    }
+    return status;
 }

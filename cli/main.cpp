@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
 
     CatOptions cat;
     TapeInOptions tapeIn;
+    TapeOutOptions tapeOut;
     ScreenOptions screen;
     const std::vector<Command> commands = {
         {"ls", "List the files and the space of images",
@@ -236,6 +237,20 @@ int main(int argc, char** argv) {
                         "  tarnlight-cli tape-in --headerless -u 1 game.dsk side1.tzx side2.tzx");
          },
          [&](CCliOwner& owner) { return RunTapeIn(owner, tapeIn); }},
+        {"tape-out", "Write +3DOS files of an image to a tape (.tap or .tzx)",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IMAGE", tapeOut.image, "Image file")->required();
+             cmd.add_option("TAPE", tapeOut.tape, "Tape to write: .tap or .tzx")->required();
+             cmd.add_option("PATTERN", tapeOut.patterns,
+                            "[USER:]PATTERN, in the order the files go on the tape; every file "
+                            "in directory order when none");
+             cmd.footer("Each file with a +3DOS header becomes a ROM header block (its name, "
+                        "without the type, padded to 10) and a data block; files without one are "
+                        "skipped with a line. The tape is written whole or not at all.\n\n"
+                        "Examples:\n  tarnlight-cli tape-out game.dsk game.tap\n"
+                        "  tarnlight-cli tape-out game.dsk game.tzx DISK 'GAME*.BIN'");
+         },
+         [&](CCliOwner& owner) { return RunTapeOut(owner, tapeOut); }},
         {"get", "Extract files from an image into a folder, or one to standard output",
          [&](CLI::App& cmd) {
              cmd.add_option("ARGS", getArgs,

@@ -21,6 +21,14 @@ struct SpectrumLibrary {
     decltype(&libspectrum_tape_block_type) type = nullptr;
     decltype(&libspectrum_tape_block_data) data = nullptr;
     decltype(&libspectrum_tape_block_data_length) length = nullptr;
+    decltype(&libspectrum_tape_block_alloc) blockAlloc = nullptr;
+    decltype(&libspectrum_tape_block_set_data) setData = nullptr;
+    decltype(&libspectrum_tape_block_set_data_length) setLength = nullptr;
+    decltype(&libspectrum_tape_block_set_pause) setPause = nullptr;
+    decltype(&libspectrum_tape_append_block) append = nullptr;
+    decltype(&libspectrum_tape_write) write = nullptr;
+    decltype(&libspectrum_malloc) malloc = nullptr;
+    decltype(&libspectrum_free) release = nullptr;
     bool loaded = false;
 };
 
@@ -41,7 +49,13 @@ const SpectrumLibrary& Library() {
                      find(lib.type, "libspectrum_tape_block_type") &&
                      find(lib.data, "libspectrum_tape_block_data") &&
                      find(lib.length, "libspectrum_tape_block_data_length") &&
-                     lib.init() == LIBSPECTRUM_ERROR_NONE;
+                     find(lib.blockAlloc, "libspectrum_tape_block_alloc") &&
+                     find(lib.setData, "libspectrum_tape_block_set_data") &&
+                     find(lib.setLength, "libspectrum_tape_block_set_data_length") &&
+                     find(lib.setPause, "libspectrum_tape_block_set_pause") &&
+                     find(lib.append, "libspectrum_tape_append_block") &&
+                     find(lib.write, "libspectrum_tape_write") && find(lib.malloc, "libspectrum_malloc") &&
+                     find(lib.release, "libspectrum_free") && lib.init() == LIBSPECTRUM_ERROR_NONE;
         return lib;
     }();
     return library;
@@ -96,6 +110,67 @@ bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
     }
     lib.free(tape);
     return true;
+}
+
+bool WriteTapeBlocks(const std::vector<TapeBlock>& blocks, bool tzx, std::vector<std::uint8_t>& file,
+                     std::string& error) {
+    const SpectrumLibrary& lib = Library();
+    if (!lib.loaded) {
+        error = "libspectrum (libspectrum.so.8) cannot be loaded";
+        return false;
+    }
+    libspectrum_tape* tape = lib.alloc();
+    if (tape == nullptr) {
+        error = "out of memory";
+        return false;
+    }
+    for (const TapeBlock& block : blocks) {
+        // The tape owns its blocks and their data, from its own allocator.
+        libspectrum_tape_block* rom = lib.blockAlloc(LIBSPECTRUM_TAPE_BLOCK_ROM);
+        auto* data = static_cast<libspectrum_byte*>(lib.malloc(std::max<std::size_t>(block.bytes.size(), 1)));
+        std::copy(block.bytes.begin(), block.bytes.end(), data);
+        lib.setData(rom, data);
+        lib.setLength(rom, block.bytes.size());
+        // The ROM's pause after each block, as SAVE leaves it.
+        lib.setPause(rom, 1000);
+        lib.append(tape, rom);
+    }
+    libspectrum_byte* bytes = nullptr;
+    std::size_t length = 0;
+    const bool written =
+        lib.write(&bytes, &length, tape, tzx ? LIBSPECTRUM_ID_TAPE_TZX : LIBSPECTRUM_ID_TAPE_TAP) ==
+        LIBSPECTRUM_ERROR_NONE;
+    if (written)
+        file.assign(bytes, bytes + length);
+    else
+        error = "libspectrum could not write the tape";
+    lib.release(bytes);
+    lib.free(tape);
+    return written;
+}
+
+std::vector<TapeBlock> BlocksOfTapeFile(const TapeFile& file) {
+    auto withChecksum = [](std::vector<std::uint8_t> bytes) {
+        std::uint8_t sum = 0;
+        for (std::uint8_t b : bytes)
+            sum ^= b;
+        bytes.push_back(sum);
+        return TapeBlock{true, std::move(bytes)};
+    };
+    std::vector<std::uint8_t> header(18, ' ');
+    header[0] = kHeaderFlag;
+    header[1] = file.type;
+    for (std::size_t i = 0; i < 10 && i < file.name.size(); ++i)
+        header[2 + i] = static_cast<std::uint8_t>(file.name[i]);
+    const auto length = static_cast<std::uint16_t>(file.data.size());
+    for (const auto& [at, value] : {std::pair{12, length}, std::pair{14, file.param1}, std::pair{16, file.param2}}) {
+        header[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
+        header[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    std::vector<std::uint8_t> data(1 + file.data.size());
+    data[0] = kDataFlag;
+    std::copy(file.data.begin(), file.data.end(), data.begin() + 1);
+    return {withChecksum(std::move(header)), withChecksum(std::move(data))};
 }
 
 TapeContents SplitTape(const std::vector<TapeBlock>& blocks) {

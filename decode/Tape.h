@@ -19,6 +19,12 @@ struct TapeBlock {
 bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
                     std::vector<TapeBlock>& blocks, std::string& error);
 
+// A tape of standard blocks (each flag, data, checksum), as a .tzx file
+// when `tzx`, else a .tap file; false, with `error`, when libspectrum
+// cannot write it.
+bool WriteTapeBlocks(const std::vector<TapeBlock>& blocks, bool tzx, std::vector<std::uint8_t>& file,
+                     std::string& error);
+
 // A ROM file: a header block (flag 0x00, 17 bytes: type, 10-byte name,
 // length, parameter 1, parameter 2, little-endian) and the data block
 // after it (flag 0xFF), checksums right.
@@ -42,6 +48,10 @@ struct TapeContents {
     std::vector<TapeLeftover> leftovers;
 };
 TapeContents SplitTape(const std::vector<TapeBlock>& blocks);
+
+// The header block and data block of a file, checksums made: the name
+// space-padded (or cut) to 10 bytes.
+std::vector<TapeBlock> BlocksOfTapeFile(const TapeFile& file);
 
 // "program", "number array", "character array", "CODE".
 std::string TapeTypeName(std::uint8_t type);

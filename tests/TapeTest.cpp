@@ -100,6 +100,45 @@ TEST(Tape, EveryStandardFileLandsWithItsHeaderFromTapAndTzx) {
         const std::string block = RunCommand(Cli("get " + Quote(image) + " - 1:BLOCK07.BIN")).out;
         EXPECT_EQ(Bytes(block.begin(), block.begin() + 300), PatternBytes(300, 5));
     }
+    // Out again: the files with a header as a tape Fuse's tools read, the
+    // data blocks byte for byte the original's, and back in unchanged.
+    const std::string image0 = dir / "game.tap.dsk";
+    for (const char* out : {"out.tap", "out.tzx"}) {
+        const CommandResult written =
+            RunCommand(Cli("tape-out " + Quote(image0) + " " + Quote(dir / out) + " 0:LOADER.BAS '0:MANIC*' 0:SCORES.DAT"), true);
+        ASSERT_EQ(written.status, 0) << written.out;
+        std::vector<TapeBlock> original, again;
+        std::string error;
+        ASSERT_TRUE(ReadTapeBlocks(ReadFile(dir / "game.tap"), "game.tap", original, error));
+        ASSERT_TRUE(ReadTapeBlocks(ReadFile(dir / out), out, again, error)) << error;
+        ASSERT_EQ(again.size(), 6u) << out;
+        for (std::size_t i = 0; i < 6; ++i) {
+            if (i % 2 == 1) {
+                EXPECT_EQ(again[i].bytes, original[i].bytes) << out << " block " << i;
+            } else {
+                // Header: type, length and parameters as on the original tape.
+                EXPECT_EQ(again[i].bytes[1], original[i].bytes[1]);
+                EXPECT_TRUE(std::equal(again[i].bytes.begin() + 12, again[i].bytes.end() - 1,
+                                       original[i].bytes.begin() + 12));
+            }
+        }
+        if (HaveProgram("tzxlist")) {
+            EXPECT_NE(RunCommand("tzxlist " + Quote(dir / out)).out.find("Program: \"LOADER    \" LINE 10"),
+                      std::string::npos);
+        }
+        if (HaveProgram("listbasic")) {
+            EXPECT_EQ(RunCommand("listbasic " + Quote(dir / out)).out, "   10 PRINT \"hi\"\n");
+        }
+        const std::string back = dir / (std::string(out) + ".dsk");
+        ASSERT_EQ(RunCommand(Cli("new " + Quote(back))).status, 0);
+        ASSERT_EQ(RunCommand(Cli("tape-in " + Quote(back) + " " + Quote(dir / out))).status, 0);
+        for (const char* name : {"LOADER.BAS", "MANICMIN.BIN", "SCORES.DAT"})
+            EXPECT_EQ(RunCommand(Cli("get " + Quote(back) + " - " + name)).out,
+                      RunCommand(Cli("get " + Quote(image0) + " - 0:" + name)).out)
+                << out << " " << name;
+    }
+    EXPECT_EQ(RunCommand(Cli("tape-out " + Quote(image0) + " " + Quote(dir / "out.wav"))).status, 2);
+
     // Not a tape: refused before the image is touched.
     const std::string image = dir / "game.tap.dsk";
     const auto before = ReadFile(image);
