@@ -9,12 +9,11 @@
 #include "SinclairBasic.h"
 #include "TextView.h"
 #include "support/HostTools.h"
+#include "support/PngReader.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -251,22 +250,6 @@ TEST(TextViewTest, HexDumpIsWhatXxdWrites) {
 }
 
 // ---- Screens ----
-
-Picture DecodePng(const Bytes& png) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    Picture picture;
-    if (!png_image_begin_read_from_memory(&image, png.data(), png.size()))
-        return picture;
-    image.format = PNG_FORMAT_RGB;
-    picture.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr)) {
-        picture.width = image.width;
-        picture.height = image.height;
-    }
-    return picture;
-}
 
 std::array<int, 3> Pixel(const Picture& picture, unsigned x, unsigned y) {
     const std::uint8_t* p = picture.rgb.data() + (std::size_t{y} * picture.width + x) * 3;

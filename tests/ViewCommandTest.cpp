@@ -3,12 +3,11 @@
 
 #include "FileHeader.h"
 #include "support/HostTools.h"
+#include "support/PngReader.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <png.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -18,26 +17,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct PngSize {
-    unsigned width = 0, height = 0;
-    Bytes rgb;
-};
-
-PngSize ReadPng(const std::string& path) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    PngSize result;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return result;
-    image.format = PNG_FORMAT_RGB;
-    result.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, result.rgb.data(), 0, nullptr)) {
-        result.width = image.width;
-        result.height = image.height;
-    }
-    return result;
-}
+Picture ReadPng(const std::string& path) { return DecodePng(ReadFile(path)); }
 
 class ViewCommands : public ::testing::Test {
 protected:
@@ -147,7 +127,7 @@ TEST_F(ViewCommands, ScreensBecomePicturesOfTheirSize) {
     screen[6144] = 0x47;  // BRIGHT white INK on black PAPER
     Put(plus3, "--plus3 code:16384", "SCREEN.SCR", screen);
     ASSERT_EQ(Run("screen " + Quote(plus3) + " SCREEN.SCR " + Quote(dir / "s.png")).status, 0);
-    const PngSize picture = ReadPng(dir / "s.png");
+    const Picture picture = ReadPng(dir / "s.png");
     EXPECT_EQ(picture.width, 256u);
     EXPECT_EQ(picture.height, 192u);
     EXPECT_EQ(Bytes(picture.rgb.begin(), picture.rgb.begin() + 6), (Bytes{0xFF, 0xFF, 0xFF, 0, 0, 0}));
@@ -160,7 +140,7 @@ TEST_F(ViewCommands, ScreensBecomePicturesOfTheirSize) {
 
     Put(cpc, "--amsdos bin:0xC000", "TITLE.BIN", Bytes(16384, 0x88));
     ASSERT_EQ(Run("screen --mode 0 " + Quote(cpc) + " TITLE.BIN " + Quote(dir / "c.png")).status, 0);
-    const PngSize title = ReadPng(dir / "c.png");
+    const Picture title = ReadPng(dir / "c.png");
     EXPECT_EQ(title.width, 320u);
     EXPECT_EQ(title.height, 200u);
 
