@@ -1,9 +1,8 @@
 #include "Png.h"
 
-#include <png.h>
+#include "SharedLibrary.h"
 
-#include <dlfcn.h>
-#include <type_traits>
+#include <png.h>
 
 // libpng is loaded when the first picture is made, not when the program
 // starts: every other command starts as fast as it did without it.
@@ -29,12 +28,11 @@ struct PngLibrary {
 const PngLibrary& Library() {
     static const PngLibrary library = [] {
         PngLibrary png;
-        void* module = dlopen("libpng16.so.16", RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
+        void* module = OpenLibrary("libpng16.so.16");
         if (module == nullptr)
             return png;
         auto find = [module](auto& entry, const char* name) {
-            entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(module, name));
-            return entry != nullptr;
+            return BindEntry(module, entry, name);
         };
         png.loaded = find(png.createWrite, "png_create_write_struct") &&
                      find(png.createInfo, "png_create_info_struct") &&

@@ -1,11 +1,11 @@
 #include "Tape.h"
 
+#include "SharedLibrary.h"
+
 #include <libspectrum.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <dlfcn.h>
-#include <type_traits>
 
 namespace {
 
@@ -35,27 +35,27 @@ struct SpectrumLibrary {
 const SpectrumLibrary& Library() {
     static const SpectrumLibrary library = [] {
         SpectrumLibrary lib;
-        void* module = dlopen("libspectrum.so.8", RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
+        void* module = OpenLibrary("libspectrum.so.8");
         if (module == nullptr)
             return lib;
         auto find = [module](auto& entry, const char* name) {
-            entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(module, name));
-            return entry != nullptr;
+            return BindEntry(module, entry, name);
         };
-        lib.loaded = find(lib.init, "libspectrum_init") && find(lib.alloc, "libspectrum_tape_alloc") &&
-                     find(lib.free, "libspectrum_tape_free") && find(lib.read, "libspectrum_tape_read") &&
-                     find(lib.first, "libspectrum_tape_iterator_init") &&
-                     find(lib.next, "libspectrum_tape_iterator_next") &&
-                     find(lib.type, "libspectrum_tape_block_type") &&
-                     find(lib.data, "libspectrum_tape_block_data") &&
-                     find(lib.length, "libspectrum_tape_block_data_length") &&
-                     find(lib.blockAlloc, "libspectrum_tape_block_alloc") &&
-                     find(lib.setData, "libspectrum_tape_block_set_data") &&
-                     find(lib.setLength, "libspectrum_tape_block_set_data_length") &&
-                     find(lib.setPause, "libspectrum_tape_block_set_pause") &&
-                     find(lib.append, "libspectrum_tape_append_block") &&
-                     find(lib.write, "libspectrum_tape_write") && find(lib.malloc, "libspectrum_malloc") &&
-                     find(lib.release, "libspectrum_free") && lib.init() == LIBSPECTRUM_ERROR_NONE;
+        lib.loaded =
+            find(lib.init, "libspectrum_init") && find(lib.alloc, "libspectrum_tape_alloc") &&
+            find(lib.free, "libspectrum_tape_free") && find(lib.read, "libspectrum_tape_read") &&
+            find(lib.first, "libspectrum_tape_iterator_init") &&
+            find(lib.next, "libspectrum_tape_iterator_next") &&
+            find(lib.type, "libspectrum_tape_block_type") &&
+            find(lib.data, "libspectrum_tape_block_data") &&
+            find(lib.length, "libspectrum_tape_block_data_length") &&
+            find(lib.blockAlloc, "libspectrum_tape_block_alloc") &&
+            find(lib.setData, "libspectrum_tape_block_set_data") &&
+            find(lib.setLength, "libspectrum_tape_block_set_data_length") &&
+            find(lib.setPause, "libspectrum_tape_block_set_pause") &&
+            find(lib.append, "libspectrum_tape_append_block") &&
+            find(lib.write, "libspectrum_tape_write") && find(lib.malloc, "libspectrum_malloc") &&
+            find(lib.release, "libspectrum_free") && lib.init() == LIBSPECTRUM_ERROR_NONE;
         return lib;
     }();
     return library;
@@ -72,26 +72,31 @@ bool ChecksumRight(const std::vector<std::uint8_t>& bytes) {
 }
 
 bool IsHeader(const TapeBlock& block) {
-    return block.standard && block.bytes.size() == kHeaderBlockSize && block.bytes[0] == kHeaderFlag &&
-           block.bytes[1] <= 3 && ChecksumRight(block.bytes);
+    return block.standard && block.bytes.size() == kHeaderBlockSize &&
+           block.bytes[0] == kHeaderFlag && block.bytes[1] <= 3 && ChecksumRight(block.bytes);
 }
 
-std::uint16_t Word(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
+std::uint16_t Word(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+// A new, empty tape; nullptr, with `error`, when libspectrum is not there.
+libspectrum_tape* NewTape(std::string& error) {
+    const SpectrumLibrary& lib = Library();
+    libspectrum_tape* tape = lib.loaded ? lib.alloc() : nullptr;
+    if (tape == nullptr)
+        error = lib.loaded ? "out of memory" : "libspectrum (libspectrum.so.8) cannot be loaded";
+    return tape;
+}
 
 } // namespace
 
 bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
                     std::vector<TapeBlock>& blocks, std::string& error) {
+    libspectrum_tape* tape = NewTape(error);
+    if (tape == nullptr)
+        return false;
     const SpectrumLibrary& lib = Library();
-    if (!lib.loaded) {
-        error = "libspectrum (libspectrum.so.8) cannot be loaded";
-        return false;
-    }
-    libspectrum_tape* tape = lib.alloc();
-    if (tape == nullptr) {
-        error = "out of memory";
-        return false;
-    }
     if (lib.read(tape, file.data(), file.size(), LIBSPECTRUM_ID_UNKNOWN, name.c_str()) !=
         LIBSPECTRUM_ERROR_NONE) {
         lib.free(tape);
@@ -99,7 +104,8 @@ bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
         return false;
     }
     libspectrum_tape_iterator it;
-    for (libspectrum_tape_block* block = lib.first(&it, tape); block != nullptr; block = lib.next(&it)) {
+    for (libspectrum_tape_block* block = lib.first(&it, tape); block != nullptr;
+         block = lib.next(&it)) {
         TapeBlock entry;
         entry.standard = lib.type(block) == LIBSPECTRUM_TAPE_BLOCK_ROM;
         if (entry.standard) {
@@ -112,22 +118,17 @@ bool ReadTapeBlocks(std::span<const std::uint8_t> file, const std::string& name,
     return true;
 }
 
-bool WriteTapeBlocks(const std::vector<TapeBlock>& blocks, bool tzx, std::vector<std::uint8_t>& file,
-                     std::string& error) {
+bool WriteTapeBlocks(const std::vector<TapeBlock>& blocks, bool tzx,
+                     std::vector<std::uint8_t>& file, std::string& error) {
+    libspectrum_tape* tape = NewTape(error);
+    if (tape == nullptr)
+        return false;
     const SpectrumLibrary& lib = Library();
-    if (!lib.loaded) {
-        error = "libspectrum (libspectrum.so.8) cannot be loaded";
-        return false;
-    }
-    libspectrum_tape* tape = lib.alloc();
-    if (tape == nullptr) {
-        error = "out of memory";
-        return false;
-    }
     for (const TapeBlock& block : blocks) {
         // The tape owns its blocks and their data, from its own allocator.
         libspectrum_tape_block* rom = lib.blockAlloc(LIBSPECTRUM_TAPE_BLOCK_ROM);
-        auto* data = static_cast<libspectrum_byte*>(lib.malloc(std::max<std::size_t>(block.bytes.size(), 1)));
+        auto* data = static_cast<libspectrum_byte*>(
+            lib.malloc(std::max<std::size_t>(block.bytes.size(), 1)));
         std::copy(block.bytes.begin(), block.bytes.end(), data);
         lib.setData(rom, data);
         lib.setLength(rom, block.bytes.size());
@@ -163,7 +164,8 @@ std::vector<TapeBlock> BlocksOfTapeFile(const TapeFile& file) {
     for (std::size_t i = 0; i < 10 && i < file.name.size(); ++i)
         header[2 + i] = static_cast<std::uint8_t>(file.name[i]);
     const auto length = static_cast<std::uint16_t>(file.data.size());
-    for (const auto& [at, value] : {std::pair{12, length}, std::pair{14, file.param1}, std::pair{16, file.param2}}) {
+    for (const auto& [at, value] :
+         {std::pair{12, length}, std::pair{14, file.param1}, std::pair{16, file.param2}}) {
         header[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
         header[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(value >> 8);
     }
@@ -245,7 +247,8 @@ std::string DiskNameForTapeFile(const TapeFile& file, std::size_t number,
     std::string name = base + "." + ext;
     // A clash: a digit in the name's last place.
     for (char digit = '1'; isTaken(name) && digit <= '9'; ++digit) {
-        const std::string numbered = base.size() > 1 ? base.substr(0, base.size() - 1) + digit : base + digit;
+        const std::string numbered =
+            base.size() > 1 ? base.substr(0, base.size() - 1) + digit : base + digit;
         name = numbered + "." + ext;
     }
     return name;
