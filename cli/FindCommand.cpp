@@ -17,13 +17,9 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
     int status = WalkImages(
         owner, set.images, options.jobs, "",
         [&](const std::string& path, const char*, bool&, WalkTally& tally) {
-            owner.TakeLastError();
-            const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
-            if (!disk.IsMapped()) {
-                if (options.json)
-                    PrintJsonLine(ImageErrorJson(path, owner));
+            int result = kExitOk;
+            if (!OpenForListing(owner, path, options.json, result))
                 return result;
-            }
             for (const FileEntry& row : Filtered(owner.Rows(), patterns, &tally.patternsMatched)) {
                 if (options.json) {
                     PrintJsonLine(FoundJson(path, row));

@@ -248,6 +248,9 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
     }
     const auto style =
         options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;
+    std::vector<FilePattern> patterns;
+    for (const std::string& text : options.patterns)
+        patterns.push_back(ParsePattern(text));
     CDiskImage& disk = owner.Image();
     WalkTally totals;
     int status = WalkImages(
@@ -259,9 +262,6 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
                 tally.imagesUnread = 1;
                 return int{kExitFailed};
             }
-            std::vector<FilePattern> patterns;
-            for (const std::string& text : options.patterns)
-                patterns.push_back(ParsePattern(text));
             const std::vector<FileEntry> rows =
                 Filtered(owner.Rows(), patterns, &tally.patternsMatched);
             const std::string base = folderOf[path];

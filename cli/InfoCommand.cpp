@@ -20,11 +20,8 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
             }
             if (const auto label = disk.Label()) {
                 std::string kept;
-                for (const auto& [keeps, word] : {std::pair{label->KeepsCreate(), "create"},
-                                                  std::pair{label->KeepsAccess(), "access"},
-                                                  std::pair{label->KeepsUpdate(), "update"}})
-                    if (keeps)
-                        kept += (kept.empty() ? "" : ", ") + std::string(word);
+                for (const char* word : label->KeptStamps())
+                    kept += (kept.empty() ? "" : ", ") + std::string(word);
                 std::printf("Label : %s (stamps: %s)\n", Printable(label->name).c_str(),
                             kept.empty() ? "none" : kept.c_str());
             }

@@ -66,12 +66,9 @@ void AddLabel(JsonObject& object, const CDiskImage& image) {
     const auto label = image.Label();
     object["label"] = label ? JsonObject(label->name) : JsonObject();
     JsonObject stamps = JsonObject::array();
-    if (label && label->KeepsCreate())
-        stamps.push_back("create");
-    if (label && label->KeepsAccess())
-        stamps.push_back("access");
-    if (label && label->KeepsUpdate())
-        stamps.push_back("update");
+    if (label)
+        for (const char* kept : label->KeptStamps())
+            stamps.push_back(kept);
     object["stamps"] = std::move(stamps);
 }
 

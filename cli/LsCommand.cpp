@@ -15,15 +15,20 @@
 namespace {
 
 // R/O, SYS, ARC and P (a CP/M Plus password protects the file).
-std::string Attributes(const CDiskImage& image, const FileEntry& row) {
+std::string Attributes(const CDiskImage& image, const FileEntry& row, bool passwords) {
     std::string text = row.readOnly ? "R/O" : "---";
     text += row.system ? " SYS" : " ---";
     text += row.archive ? " ARC" : " ---";
-    text += image.PasswordModeOf(row) ? " P" : " -";
+    text += passwords && image.PasswordModeOf(row) ? " P" : " -";
     return text;
 }
 
 void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool longFormat) {
+    // What every file's stamps and password depend on, found once (and only
+    // for the long listing that shows them).
+    const auto label = longFormat ? image.Label() : std::nullopt;
+    const bool stamps = longFormat && image.HasStampEntries();
+    const bool passwords = longFormat && image.HasPasswordRecords();
     if (longFormat)
         std::printf("%2s  %-8s  %-3s  %-9s  %-13s  %7s  %6s  %-16s  %-16s  %s\n", "U", "Filename",
                     "Ext", "Size", "Attributes", "Records", "Blocks", "Updated", "Kind", "Header");
@@ -40,11 +45,12 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
         const char* kind = FileKindName(KindOfFile(header, start, row.size));
-        const auto updated = image.StampsOf(row).updated;
+        const auto updated = stamps ? image.StampsOf(row, label).updated : std::nullopt;
         const std::string stamp = updated ? FormatStamp(*updated, ' ') : "";
         std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
                     name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
-                    Attributes(image, row).c_str(), static_cast<unsigned long>(row.size / 128),
+                    Attributes(image, row, passwords).c_str(),
+                    static_cast<unsigned long>(row.size / 128),
                     static_cast<unsigned long>(image.FileBlockCount(row)), stamp.c_str(), kind,
                     header ? "  " : "", header ? DescribeHeader(*header).c_str() : "");
     }
@@ -67,13 +73,9 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
     int status = WalkImages(
         owner, set.images, options.jobs, options.json ? "" : "\n",
         [&](const std::string& path, const char* lead, bool& printed, WalkTally& tally) {
-            owner.TakeLastError();
-            const int result = OpenImage(owner, path) ? kExitOk : kExitFailed;
-            if (!disk.IsMapped()) {
-                if (options.json)
-                    PrintJsonLine(ImageErrorJson(path, owner));
+            int result = kExitOk;
+            if (!OpenForListing(owner, path, options.json, result))
                 return result;
-            }
             const std::vector<FileEntry> shown =
                 Filtered(owner.Rows(), patterns, &tally.patternsMatched);
             printed = true;

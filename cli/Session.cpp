@@ -2,6 +2,7 @@
 
 #include "CatalogueView.h"
 #include "Commands.h"
+#include "Json.h"
 
 #include <algorithm>
 #include <cctype>
@@ -155,4 +156,14 @@ bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
         disk.ReadCatalogue(owner.Rows());
     }
     return loaded;
+}
+
+bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& status) {
+    owner.TakeLastError();
+    status = OpenImage(owner, path) ? kExitOk : kExitFailed;
+    if (owner.Image().IsMapped())
+        return true;
+    if (json)
+        PrintJsonLine(ImageErrorJson(path, owner));
+    return false;
 }

@@ -52,6 +52,11 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
     return false;
 }
 
+// Opens an image of a walk for reading its files (OpenImage): false when it
+// cannot be read at all, its error object printed with `json`. `status`
+// says whether it opened whole.
+bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& status);
+
 // Ends the command's update: every change it made is saved at once, or the
 // failure is reported and the image file stays as it was.
 int FinishChanges(CCliOwner& owner, int status);

@@ -57,7 +57,6 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
     }
     if (!OpenImage(owner, options.image, true))
         return FinishChanges(owner, kExitFailed);
-    CDiskImage& disk = owner.Image();
     int status = kExitOk;
     std::vector<std::string> taken;
     for (std::size_t i = 0; i < CatalogueLength(owner.Rows()); ++i)
@@ -106,7 +105,6 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
                         leftover.description.c_str());
         }
     }
-    (void)disk;
     return FinishChanges(owner, status);
 }
 

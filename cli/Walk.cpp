@@ -186,8 +186,7 @@ int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigne
         return finish();
     }
     const std::size_t workers =
-        std::clamp<std::size_t>(std::min<std::size_t>(jobs, images.size() / kImagesPerWorker), 1,
-                                std::max<std::size_t>(images.size(), 1));
+        std::max<std::size_t>(std::min<std::size_t>(jobs, images.size() / kImagesPerWorker), 1);
 
     std::fflush(stdout);
     std::fflush(stderr);

@@ -82,6 +82,17 @@ CpmStamp StampOfTime(std::time_t moment) {
     return stamp;
 }
 
+std::vector<const char*> DiskLabel::KeptStamps() const {
+    std::vector<const char*> kept;
+    if (KeepsCreate())
+        kept.push_back("create");
+    if (KeepsAccess())
+        kept.push_back("access");
+    if (KeepsUpdate())
+        kept.push_back("update");
+    return kept;
+}
+
 std::optional<DiskLabel> FindLabel(const std::uint8_t* directory, std::size_t entries) {
     for (std::size_t i = 0; i < entries; ++i) {
         const std::uint8_t* raw = directory + i * kDirEntrySize;

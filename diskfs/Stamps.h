@@ -19,6 +19,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 constexpr std::uint8_t kLabelStatus = 0x20;
 constexpr std::uint8_t kStampStatus = 0x21;
@@ -51,6 +52,8 @@ struct DiskLabel {
     bool KeepsCreate() const { return (mode & 0x10) != 0; }
     bool KeepsUpdate() const { return (mode & 0x20) != 0; }
     bool KeepsAccess() const { return (mode & 0x40) != 0; }
+    // "create", "access", "update": the stamps the label keeps, in that order.
+    std::vector<const char*> KeptStamps() const;
 };
 
 // The label among the first `entries` entries of a directory, if any.
