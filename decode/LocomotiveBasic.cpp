@@ -154,7 +154,9 @@ constexpr const char* kKeywords[] = {"AFTER",
                                      "NOT"};
 static_assert(sizeof kKeywords / sizeof kKeywords[0] == 0xFF - 0x80);
 
-const char* Function(std::uint8_t code) {
+} // namespace
+
+const char* LocomotiveFunction(std::uint8_t code) {
     static constexpr const char* kOneArgument[] = {
         "ABS",   "ASC", "ATN",    "CHR$", "CINT", "COS",  "CREAL", "EXP",    "FIX",    "FRE",
         "INKEY", "INP", "INT",    "JOY",  "LEN",  "LOG",  "LOG10", "LOWER$", "PEEK",   "REMAIN",
@@ -172,6 +174,12 @@ const char* Function(std::uint8_t code) {
         return kMoreArguments[code - 0x71];
     return nullptr;
 }
+
+const char* LocomotiveKeyword(std::uint8_t code) {
+    return code >= 0x80 && code < 0xFF ? kKeywords[code - 0x80] : nullptr;
+}
+
+namespace {
 
 constexpr std::uint8_t kSeparator = 0x01, kElse = 0x97, kComment = 0xC0, kRem = 0xC5, kRsx = 0x7C,
                        kPrefix = 0xFF, kLinePointer = 0x1D;
@@ -267,7 +275,7 @@ class LineLister {
             std::uint8_t code;
             if (!Byte(code))
                 return false;
-            const char* word = Function(code);
+            const char* word = LocomotiveFunction(code);
             out += word != nullptr ? word : Visible(code);
             return true;
         }

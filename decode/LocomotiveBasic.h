@@ -14,3 +14,8 @@ Listing ListLocomotiveBasic(std::span<const std::uint8_t> program, std::uint16_t
 // A floating-point constant as the CPC prints it: up to nine significant
 // digits, no trailing zeros, an exponent (1E+10) outside 1E-5 ... 1E+9.
 std::string LocomotiveReal(const std::uint8_t bytes[5]);
+
+// A keyword's text (codes 0x80-0xFE; "'" for the comment mark) and a
+// function's (the byte after 0xFF); nullptr where there is none.
+const char* LocomotiveKeyword(std::uint8_t code);
+const char* LocomotiveFunction(std::uint8_t code);

@@ -1,0 +1,44 @@
+#pragma once
+// BASIC programs made from source text: the +3's and the CPC's.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where in the source text something was found: its line in the text file
+// (from 1) and the column in that line (from 1).
+struct TextPlace {
+    unsigned line = 0;
+    unsigned column = 0;
+};
+
+struct TextProblem {
+    TextPlace place;
+    std::string message;
+};
+
+struct TokenizedProgram {
+    std::vector<std::uint8_t> program; // the bytes a BASIC header is put in front of
+    std::optional<TextProblem> error;  // set: nothing usable was made
+    std::vector<TextProblem> warnings; // made, but something was taken as it stands
+};
+
+// +3 BASIC in the text form zmakebas reads: a line number (0-9999, each
+// greater than the last) on every line, keywords in any case, numbers given
+// their hidden five-byte form, \ escapes for block graphics (\:'), UDGs
+// (\a-\u), © (\*), @ (\@), a backslash (\\) and any byte (\{0x10}); ` is
+// the pound sign; # starts a comment line; a \ ending a line joins the next.
+// As the +3's editor stores them (and zmakebas does not), VAL$ is its own
+// keyword and each parameter of DEF FN is followed by a number marker and
+// five zero bytes. £ and © written as UTF-8 are taken for ` and \*.
+TokenizedProgram TokenizeSinclairBasic(std::string_view text);
+
+// Locomotive BASIC as the CPC lists it: a line number (1-65535, each
+// greater than the last) on every line, keywords and functions in any case,
+// spaces kept as typed except the one after the line number, numbers in the
+// forms the CPC stores (line numbers after GOTO, GOSUB, THEN, ELSE, RESTORE,
+// RESUME, RUN, LIST, DELETE, RENUM, AUTO and EDIT), ? for PRINT. In
+// strings, REM, ' and DATA, \\ is a backslash and \xNN any byte.
+TokenizedProgram TokenizeLocomotiveBasic(std::string_view text);
