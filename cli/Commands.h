@@ -81,6 +81,7 @@ struct PutOptions {
     bool keepName = false;
     bool force = false; // --replace a read-only file
     std::optional<HeaderRequest> header;
+    bool tokenize = false; // the files are BASIC text, for a basic header
 };
 int RunPut(CCliOwner& owner, const PutOptions& options);
 int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,

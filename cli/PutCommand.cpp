@@ -1,6 +1,7 @@
 // put: host files (or standard input) into an image, with a +3DOS or
 // AMSDOS header where asked; one save for the whole command.
 
+#include "BasicText.h"
 #include "CatalogueView.h"
 #include "Commands.h"
 #include "FileHeader.h"
@@ -87,11 +88,12 @@ bool ReadHostData(const std::string& file, std::uint32_t limit, std::vector<std:
 }
 
 // Puts the requested header in front of the data, unless the data already
-// starts with a valid header of that kind.
+// starts with a valid header of that kind (a program just made never does,
+// whatever its first bytes look like).
 bool AddHeader(const HeaderRequest& request, const CDiskImage::ImportTarget& target,
-               const std::string& file, std::vector<std::uint8_t>& data) {
+               const std::string& file, std::vector<std::uint8_t>& data, bool madeHere) {
     if (const auto present = ParseFileHeader(data.data(), data.size());
-        present && present->kind == request.kind)
+        !madeHere && present && present->kind == request.kind)
         return true;
     if (data.size() > 0xFFFF) {
         Report(file, "too long for a header: its fields hold at most 65535 bytes of data");
@@ -111,6 +113,28 @@ bool AddHeader(const HeaderRequest& request, const CDiskImage::ImportTarget& tar
                                   request.fileType, length, request.load, request.entry);
     }
     data.insert(data.begin(), header.begin(), header.end());
+    return true;
+}
+
+// Turns BASIC text into the program its header is made for; a line that
+// cannot be read is reported with where it is, and nothing is stored.
+bool TokenizeText(const HeaderRequest& request, const std::string& file,
+                  std::vector<std::uint8_t>& data) {
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    TokenizedProgram made = request.kind == FileHeader::Kind::Plus3Dos
+                                ? TokenizeSinclairBasic(text)
+                                : TokenizeLocomotiveBasic(text);
+    auto where = [](const TextPlace& place) {
+        return "line " + std::to_string(place.line) + ", column " + std::to_string(place.column);
+    };
+    for (const TextProblem& warning : made.warnings)
+        std::fprintf(stderr, "WARNING: %s: %s: %s\n", Printable(file).c_str(),
+                     where(warning.place).c_str(), warning.message.c_str());
+    if (made.error) {
+        Report(file, where(made.error->place) + ": " + made.error->message + ": not stored");
+        return false;
+    }
+    data = std::move(made.program);
     return true;
 }
 
@@ -228,7 +252,9 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
         }
         std::vector<std::uint8_t> data;
         if (!ReadHostData(file, disk.GetCapacity(), data) ||
-            (options.header && !AddHeader(*options.header, target, file, data))) {
+            (options.tokenize && !TokenizeText(*options.header, file, data)) ||
+            (options.header &&
+             !AddHeader(*options.header, target, file, data, options.tokenize))) {
             status = kExitFailed;
             continue;
         }

@@ -321,11 +321,20 @@ int main(int argc, char** argv) {
                             "Add a +3DOS header: code:LOAD or basic[:LINE]");
              cmd.add_option("--amsdos", amsdos,
                             "Add an AMSDOS header: bin:LOAD[:EXEC] or basic");
+             cmd.add_flag("--tokenize", put.tokenize,
+                          "With --plus3 basic or --amsdos basic: the files are BASIC text, "
+                          "stored as the program it makes");
              cmd.footer("Names are upper-cased; names CP/M cannot hold are refused. Addresses "
-                        "in decimal, 0x or & hex.\n\nExamples:\n"
+                        "in decimal, 0x or & hex. With --tokenize, +3 BASIC is read as zmakebas "
+                        "reads it and Locomotive BASIC as the CPC lists it; a line that cannot "
+                        "be read is reported with its line and column, and that file is not "
+                        "stored.\n\nExamples:\n"
                         "  tarnlight-cli put game.dsk loader.bas game.bin\n"
                         "  tarnlight-cli put -u 1 --as SCREEN.SCR game.dsk pic.scr\n"
-                        "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin");
+                        "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin\n"
+                        "  tarnlight-cli put --plus3 basic:10 --tokenize --as DISK game.dsk "
+                        "loader.txt\n"
+                        "  tarnlight-cli put --amsdos basic --tokenize cpc.dsk menu.bas");
          },
          [&](CCliOwner& owner) { return RunPut(owner, put); }},
         {"rm", "Delete files from an image",
@@ -491,6 +500,12 @@ int main(int argc, char** argv) {
                                       ? "--amsdos takes bin:LOAD[:EXEC] or basic"
                                       : "--plus3 takes code:LOAD or basic[:LINE] (LINE 0-9999)");
         }
+        const bool basic =
+            put.header && put.header->fileType == (put.header->kind == FileHeader::Kind::Amsdos
+                                                       ? FileHeader::kAmsdosBasic
+                                                       : FileHeader::kPlus3Program);
+        if (put.tokenize && !basic)
+            return UsageError("--tokenize needs --plus3 basic[:LINE] or --amsdos basic");
         if (!put.as.empty() && put.files.size() != 1)
             return UsageError("--as names one file: give exactly one FILE");
         if (!put.as.empty() && put.user >= 0 && ParsePattern(put.as).user >= 0)

@@ -457,3 +457,103 @@ TEST(LocomotiveTokenizer, RemakesTheCorpusProgramsFromTheirListings) {
 }
 
 } // namespace
+
+namespace {
+
+class TokenizeCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(RunCommand(Cli("new " + Quote(plus3))).status, 0);
+        ASSERT_EQ(RunCommand(Cli("new -f cpcdata " + Quote(cpc))).status, 0);
+    }
+    TempDir dir;
+    std::string plus3 = dir / "plus3.dsk";
+    std::string cpc = dir / "cpc.dsk";
+};
+
+TEST_F(TokenizeCommand, PlusThreeTextBecomesAProgramThePlus3LoadsAndListbasicLists) {
+    NEED_ZMAKEBAS();
+    const std::string text = "10 BORDER 0: PAPER 0: INK 7: CLS\n"
+                             "20 PRINT AT 10,4;\"\\{0x10}\\{6}Loading \\::\"\n"
+                             "30 LOAD \"game\"CODE 32768: RANDOMIZE USR 32768\n";
+    std::ofstream(dir / "loader.txt") << text;
+    const CommandResult put = RunCommand(
+        Cli("put --plus3 basic:10 --tokenize --as DISK " + Quote(plus3) + " " +
+            Quote(dir / "loader.txt")),
+        true);
+    ASSERT_EQ(put.status, 0) << put.out;
+    ASSERT_EQ(RunCommand(Cli("get " + Quote(plus3) + " - DISK > " + Quote(dir / "DISK"))).status, 0);
+    const Bytes stored = ReadFile(dir / "DISK");
+    const auto expected = Zmakebas(dir, text);
+    ASSERT_TRUE(expected.has_value());
+    ASSERT_GE(stored.size(), 128 + expected->size());
+    EXPECT_EQ(Bytes(stored.begin() + 128, stored.begin() + 128 + static_cast<std::ptrdiff_t>(expected->size())),
+              *expected);
+    // The header: a program, its length, autostart line 10, and the
+    // variables (none) at its end.
+    const auto word = [&](std::size_t at) { return stored[at] | stored[at + 1] << 8; };
+    EXPECT_EQ(std::string(stored.begin(), stored.begin() + 8), "PLUS3DOS");
+    EXPECT_EQ(stored[15], 0);
+    EXPECT_EQ(static_cast<std::size_t>(word(16)), expected->size());
+    EXPECT_EQ(word(18), 10);
+    EXPECT_EQ(static_cast<std::size_t>(word(20)), expected->size());
+    if (HaveProgram("listbasic")) {
+        ASSERT_EQ(RunCommand("zmakebas -a 10 -o " + Quote(dir / "loader.tap") + " " +
+                             Quote(dir / "in.bas"))
+                      .status,
+                  0);
+        EXPECT_EQ(RunCommand(Cli("cat " + Quote(plus3) + " DISK")).out,
+                  RunCommand("listbasic " + Quote(dir / "loader.tap")).out);
+    }
+    // From standard input too.
+    ASSERT_EQ(RunCommand("printf '10 PRINT 1\\n' | " +
+                         Cli("put --plus3 basic --tokenize --as ONE.BAS " + Quote(plus3) + " -"))
+                  .status,
+              0);
+    EXPECT_EQ(RunCommand(Cli("cat " + Quote(plus3) + " ONE.BAS")).out, "   10 PRINT 1\n");
+}
+
+TEST_F(TokenizeCommand, ALineThatCannotBeReadIsNamedAndNothingIsStored) {
+    std::ofstream(dir / "bad.txt") << "10 PRINT 1\n20 PRINT \"\\{300}\"\n";
+    std::ofstream(dir / "bad.bas") << "10 PRINT 1\n5 PRINT 2\n";
+    const Bytes plus3Before = ReadFile(plus3), cpcBefore = ReadFile(cpc);
+    const CommandResult sinclair = RunCommand(
+        Cli("put --plus3 basic --tokenize " + Quote(plus3) + " " + Quote(dir / "bad.txt")), true);
+    EXPECT_EQ(sinclair.status, 1);
+    EXPECT_NE(sinclair.out.find("bad.txt: line 2, column 11: \\{...} must be a byte (0-255): not stored"), std::string::npos) << sinclair.out;
+    const CommandResult locomotive = RunCommand(
+        Cli("put --amsdos basic --tokenize " + Quote(cpc) + " " + Quote(dir / "bad.bas")), true);
+    EXPECT_EQ(locomotive.status, 1);
+    EXPECT_NE(locomotive.out.find("bad.bas: line 2, column 1: line 5 does not come after line 10"),
+              std::string::npos)
+        << locomotive.out;
+    EXPECT_EQ(ReadFile(plus3), plus3Before);
+    EXPECT_EQ(ReadFile(cpc), cpcBefore);
+    // Only a BASIC header can go with --tokenize.
+    EXPECT_EQ(RunCommand(Cli("put --plus3 code:32768 --tokenize " + Quote(plus3) + " " +
+                             Quote(dir / "bad.txt")))
+                  .status,
+              2);
+    EXPECT_EQ(RunCommand(Cli("put --tokenize " + Quote(plus3) + " " + Quote(dir / "bad.txt"))).status, 2);
+    EXPECT_EQ(ReadFile(plus3), plus3Before);
+}
+
+TEST_F(TokenizeCommand, LocomotiveTextComesBackFromCatAsTyped) {
+    const std::string text = "10 MODE 1:BORDER 0:INK 0,0\n"
+                             "20 FOR i=1 TO 10:PRINT \"Line \";i:NEXT\n"
+                             "30 IF INKEY$=\"\" THEN 30 ELSE RUN \"GAME\"\n";
+    std::ofstream(dir / "menu.bas") << text;
+    ASSERT_EQ(RunCommand(Cli("put --amsdos basic --tokenize " + Quote(cpc) + " " +
+                             Quote(dir / "menu.bas")))
+                  .status,
+              0);
+    EXPECT_EQ(RunCommand(Cli("cat " + Quote(cpc) + " MENU.BAS")).out, text);
+    const auto json = nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(cpc))).out);
+    const auto& header = json["files"][0]["header"];
+    EXPECT_EQ(header["kind"], "amsdos");
+    EXPECT_EQ(header["filetype"], "basic");
+    EXPECT_EQ(header["load"], 0x170);
+    EXPECT_EQ(header["length"], TokenizeLocomotiveBasic(text).program.size());
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 // (BASIC listings, text, hex, screens, the file's kind). None may crash or
 // read past the input, and what each writes is bounded by the input's size.
 
+#include "BasicText.h"
 #include "FileHeader.h"
 #include "FileKind.h"
 #include "LocomotiveBasic.h"
@@ -29,6 +30,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint16_t load = size >= 2 ? static_cast<std::uint16_t>(data[0] | data[1] << 8) : 0x170;
     const Listing locomotive = ListLocomotiveBasic(input, load);
     fuzz::Check(locomotive.text.size() <= bound, "a Locomotive listing longer than its bound");
+
+    // The input as BASIC text: what is made lists without a warning, and a
+    // Locomotive listing can be made into a program again (not always the
+    // same: a real such as 2. lists as 2).
+    const std::string_view source(reinterpret_cast<const char*>(data), size);
+    const TokenizedProgram plus3Program = TokenizeSinclairBasic(source);
+    fuzz::Check(!plus3Program.error || plus3Program.program.empty(), "a refused text made bytes");
+    if (!plus3Program.error)
+        fuzz::Check(ListSinclairBasic(plus3Program.program).warning.empty(),
+                    "a +3 program that does not list");
+    const TokenizedProgram cpcProgram = TokenizeLocomotiveBasic(source);
+    fuzz::Check(!cpcProgram.error || cpcProgram.program.empty(), "a refused text made bytes");
+    if (!cpcProgram.error) {
+        fuzz::Check(cpcProgram.program.size() <= 8 * size + 2,
+                    "a Locomotive program longer than its bound");
+        const Listing listed = ListLocomotiveBasic(cpcProgram.program);
+        fuzz::Check(listed.warning.empty(), "a Locomotive program that does not list");
+        const TokenizedProgram again = TokenizeLocomotiveBasic(listed.text);
+        fuzz::Check(!again.error && ListLocomotiveBasic(again.program).warning.empty(),
+                    "a Locomotive listing that does not make a program again");
+    }
 
     const bool text = LooksLikeText(input);
     fuzz::Check(CpmText(input, {true, true}).size() <= size, "text longer than the file");
