@@ -20,8 +20,9 @@
 //   0x22        a string up to the next " (or the line's end)
 //   0x7C        an RSX, |NAME: one byte, then the name as a variable's
 //   0x80-0xFE   keywords; 0xFF then a byte: functions
-//   REM and ' keep the rest of the line as typed; every other byte is
-//   itself (spaces are kept as typed).
+//   REM and ' keep the rest of the line as typed, DATA and DEFINT, DEFREAL
+//   and DEFSTR the rest of the statement; every other byte is itself
+//   (spaces are kept as typed).
 
 namespace {
 
@@ -182,7 +183,8 @@ const char* LocomotiveKeyword(std::uint8_t code) {
 namespace {
 
 constexpr std::uint8_t kSeparator = 0x01, kElse = 0x97, kComment = 0xC0, kRem = 0xC5, kRsx = 0x7C,
-                       kPrefix = 0xFF, kLinePointer = 0x1D;
+                       kPrefix = 0xFF, kLinePointer = 0x1D, kData = 0x8C, kDefInt = 0x8E,
+                       kDefStr = 0x90;
 
 // A byte that cannot be typed, in a string or a comment: shown as an escape.
 std::string Visible(std::uint8_t c) {
@@ -288,6 +290,16 @@ class LineLister {
             if (c == kRem || c == kComment)
                 while (m_At < m_Text.size() && m_Text[m_At] != 0x00)
                     out += Visible(m_Text[m_At++]);
+            // DATA's items and DEFINT's letters are kept as typed, up to
+            // the statement's end.
+            if (c == kData || (c >= kDefInt && c <= kDefStr)) {
+                bool inString = false;
+                while (m_At < m_Text.size() && m_Text[m_At] != 0x00 &&
+                       (inString || m_Text[m_At] != kSeparator)) {
+                    inString = inString != (m_Text[m_At] == '"');
+                    out += Visible(m_Text[m_At++]);
+                }
+            }
             return true;
         }
         out += Visible(c);
