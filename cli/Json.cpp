@@ -125,6 +125,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     JsonObject listing;
     listing["image"] = path;
     listing["format"] = FormatLabel(image);
+    listing["container"] = OrNull(image.ContainerName());
     listing["files"] = std::move(files);
     listing["used"] = image.GetUsedSpace();
     listing["capacity"] = image.GetCapacity();
@@ -166,6 +167,7 @@ JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     JsonObject info;
     info["image"] = path;
     info["format"] = FormatLabel(disk);
+    info["container"] = OrNull(disk.ContainerName());
     info["spec_type"] = spec.bytes[DiskSpec::Type];
     info["sidedness"] = spec.bytes[DiskSpec::Sides];
     info["sides"] = disk.Heads();

@@ -18,7 +18,9 @@ bool HasDskExtension(const fs::path& path) {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".dsk";
+    // And the containers LibDsk reads in a child process.
+    return ext == ".dsk" || ext == ".imd" || ext == ".td0" || ext == ".cqm" || ext == ".ldbs" ||
+           ext == ".ydsk" || ext == ".qrst";
 }
 
 } // namespace

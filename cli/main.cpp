@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     const std::vector<Command> commands = {
         {"ls", "List the files and the space of images",
          [&](CLI::App& cmd) {
-             cmd.add_option("PATH", ls.paths, "Images, or folders whose .dsk files are listed")
+             cmd.add_option("PATH", ls.paths, "Images, or folders whose disk images (.dsk, .imd, .td0, .cqm, .ldbs, .ydsk, .qrst) are listed")
                  ->required();
              cmd.add_flag("-l,--long", ls.longFormat,
                           "Attributes, records, blocks and file header of each file");
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
          [&](CLI::App& cmd) {
              cmd.add_option("PATTERN", find.pattern, "[USER:]PATTERN, shell-style, ignoring case")
                  ->required();
-             cmd.add_option("PATH", find.paths, "Images, or folders of .dsk files")->required();
+             cmd.add_option("PATH", find.paths, "Images, or folders of disk images (.dsk, .imd, ...)")->required();
              AddWalkOptions(cmd, find.json, find.recursive, find.jobs,
                             "One JSON object per file found");
              cmd.footer("Prints IMAGE: USER:NAME.TYP SIZE (bytes) for each file found.\n\n"
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
          [&](CCliOwner& owner) { return RunFind(owner, find); }},
         {"check", "Check the file system of images (reads every block of every file)",
          [&](CLI::App& cmd) {
-             cmd.add_option("PATH", check.paths, "Images, or folders of .dsk files")->required();
+             cmd.add_option("PATH", check.paths, "Images, or folders of disk images (.dsk, .imd, ...)")->required();
              AddWalkOptions(cmd, check.json, check.recursive, check.jobs, "One JSON object per image");
              cmd.footer("One line per problem, naming the file. Exit status 1 when any image "
                         "is damaged or cannot be read.\n\nExamples:\n"

@@ -56,7 +56,7 @@ std::string CDiskImage::ForeignFormatText() const {
 }
 
 bool CDiskImage::IsWritable() const {
-    if (!IsMapped() || m_bReadOnly)
+    if (!IsMapped() || m_bReadOnly || !m_strForeignContainer.empty())
         return false;
     if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_Save.path.empty())
         return true;
@@ -119,6 +119,8 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     const std::string& opened = libraryPath.empty() ? m_Save.path : libraryPath;
     dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, opened.c_str(), nullptr, nullptr)
                                  : kNoEntry;
+    m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
+    m_strContainer = err == DSK_ERR_OK && lib.open_container ? lib.open_container() : "";
     if (err != DSK_ERR_OK) {
         m_hImage = nullptr;
         const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
@@ -341,6 +343,9 @@ std::string CDiskImage::GeometryReport() const {
     add("Reserved Tracks\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::ReservedTracks]});
     add("Directory Blocks\t: %u\r\n", unsigned{m_Layout.directoryBlocks});
     add("Total Blocks\t: %u\r\n", unsigned{m_Layout.totalBlocks});
+    // Containers read in a child process, which are only read, say so.
+    if (!m_strForeignContainer.empty())
+        text += "Container\t: " + m_strForeignContainer + " (read only)\r\n";
     return text;
 }
 

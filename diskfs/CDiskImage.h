@@ -231,6 +231,18 @@ public:
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_hImage != nullptr || m_Save.handleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
+    // The kind of container ("ImageDisk") an image read in a child process
+    // came in, "" for the containers read and saved here; such an image is
+    // listed and extracted, not changed.
+    const std::string& ForeignContainer() const { return m_strForeignContainer; }
+    // The kind of container the image came in ("CPCEMU extended"); "" when
+    // the disk library does not say.
+    const std::string& ContainerName() const { return m_strContainer; }
+    // Why such an image is not changed, in a user's words.
+    std::string ForeignContainerText() const {
+        return m_strForeignContainer +
+               " images are read, not changed: changes are saved to .dsk images and raw dumps";
+    }
     // Whether a change could be saved: the directory was read whole and
     // the image file and its folder may be written.
     bool IsWritable() const;
@@ -436,6 +448,8 @@ private:
         bool broken = false;
     } m_Save;
     std::string m_strCause;
+    std::string m_strForeignContainer;
+    std::string m_strContainer;
     DSK_GEOMETRY m_Geometry{};
     alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     std::uint8_t m_BootSector[kBootSectorSize] = {};

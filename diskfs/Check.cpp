@@ -26,11 +26,13 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
         problems.push_back({"", "the image could not be opened fully"});
         return problems;
     }
-    // The directory as the disk holds it now.
-    if (ReadDirectory(m_Directory) != 0)
+    // The directory as the disk holds it now. (A disk that is only read,
+    // one with tracks of its own format or in a foreign container, is
+    // checked all the same.)
+    if (ReadDirectory(m_Directory) != 0) {
         m_bReadOnly = true;
-    if (m_bReadOnly)
         problems.push_back({"", "the directory could not be read completely"});
+    }
     auto report = [&](const std::string& file, const std::string& text) {
         problems.push_back({file, text});
     };

@@ -48,6 +48,10 @@ int CDiskImage::BeginUpdate() {
     }
     m_Save.changed = false;
     m_Save.broken = false;
+    if (!m_strForeignContainer.empty()) {
+        m_strCause = ForeignContainerText();
+        return Fail(FailReason::ReadOnly);
+    }
     if (!m_pOwner->LibraryTable().imagesAreHostFiles) {
         m_Save.depth = 1;
         return 1;
@@ -111,6 +115,13 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
         return loadThenBegin();
     }
     const int loaded = LoadFrom(path, m_Save.workingCopy.Path());
+    if (loaded && !m_strForeignContainer.empty()) {
+        // Listed still, but no update begins.
+        m_Save.workingCopy.Abandon();
+        m_Save.lock.Release();
+        m_strCause = ForeignContainerText();
+        return Fail(FailReason::ReadOnly);
+    }
     // The handle, if any, is on the copy: the update is under way either
     // way, and EndUpdate drops the copy when nothing was changed.
     m_Save.loaded = identity;

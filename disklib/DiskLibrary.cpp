@@ -3,7 +3,9 @@
 #include "DskContainer.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -12,6 +14,34 @@ DiskLibraryTable::OpenFn g_LibraryOpen = nullptr;
 thread_local std::string g_Refusal;
 thread_local unsigned g_Cylinders = 0, g_Heads = 0;
 thread_local std::vector<ContainerTrack> g_Tracks;
+thread_local std::string g_Foreign;
+thread_local std::string g_Container;
+ForeignReader g_Reader;
+
+// A container LibDsk is not trusted to parse here: read in a child, then
+// opened as the extended container the child made, checked like any other.
+dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& foreign) {
+    const int fd = CopyForeignImage(path, foreign, g_Reader, g_Refusal);
+    if (fd < 0)
+        return DSK_ERR_CORRUPT;
+    const std::string copy = "/proc/self/fd/" + std::to_string(fd);
+    const ImageKind made = IdentifyImageFile(copy);
+    if (made.verdict != ImageKind::Verdict::Image || made.foreign != nullptr ||
+        !ContainerDamage(copy, &g_Tracks).empty()) {
+        ::close(fd);
+        g_Tracks.clear();
+        g_Refusal = std::string("damaged container (the ") + foreign.name + " reader failed)";
+        return DSK_ERR_CORRUPT;
+    }
+    g_Cylinders = made.cylinders;
+    g_Heads = made.heads;
+    g_Foreign = foreign.name;
+    g_Container = foreign.name;
+    // LibDsk keeps its own descriptor of the copy.
+    const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
+    ::close(fd);
+    return err;
+}
 
 // Opens only files identified as one of the supported containers, with that
 // container's driver: the caller's type is not used.
@@ -19,6 +49,8 @@ dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const ch
     g_Refusal.clear();
     g_Cylinders = g_Heads = 0;
     g_Tracks.clear();
+    g_Foreign.clear();
+    g_Container.clear();
     if (g_LibraryOpen == nullptr || path == nullptr)
         return DSK_ERR_NOTIMPL;
     const ImageKind kind = IdentifyImageFile(path);
@@ -26,6 +58,8 @@ dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const ch
         g_Refusal = kind.cause;
         return kind.verdict == ImageKind::Verdict::Unsupported ? DSK_ERR_BADFMT : DSK_ERR_SYSERR;
     }
+    if (kind.foreign != nullptr)
+        return OpenForeign(self, path, *kind.foreign);
     g_Refusal = ContainerDamage(path, &g_Tracks);
     if (!g_Refusal.empty()) {
         g_Tracks.clear();
@@ -33,10 +67,16 @@ dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const ch
     }
     g_Cylinders = kind.cylinders;
     g_Heads = kind.heads;
+    const std::string_view driver = kind.driver;
+    g_Container = driver == "dsk"    ? "CPCEMU standard"
+                  : driver == "edsk" ? "CPCEMU extended"
+                                     : "raw sector dump";
     return g_LibraryOpen(self, path, kind.driver, nullptr);
 }
 
 const char* LastRefusal() { return g_Refusal.c_str(); }
+const char* LastForeign() { return g_Foreign.c_str(); }
+const char* LastContainer() { return g_Container.c_str(); }
 
 bool LastTrack(unsigned cylinder, unsigned head, ContainerTrack* track) {
     if (g_Tracks.empty() || g_Heads == 0 || head >= g_Heads)
@@ -89,6 +129,8 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
         m_Table.open_refusal = &LastRefusal;
         m_Table.open_shape = &LastShape;
         m_Table.open_track = &LastTrack;
+        m_Table.open_foreign = &LastForeign;
+        m_Table.open_container = &LastContainer;
     }
     Resolve(m_hModule, "dsk_creat", m_Table.dsk_creat);
     Resolve(m_hModule, "dsk_close", m_Table.dsk_close);
@@ -99,6 +141,8 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     Resolve(m_hModule, "dg_stdformat", m_Table.dg_stdformat);
     Resolve(m_hModule, "dsk_strerror", m_Table.dsk_strerror);
     Resolve(m_hModule, "dsk_ptrackids", m_Table.dsk_ptrackids);
+    g_Reader = {g_LibraryOpen, m_Table.dsk_close, m_Table.dsk_getgeom, m_Table.dsk_ptrackids,
+                m_Table.dsk_pread};
     return true;
 }
 

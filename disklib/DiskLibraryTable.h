@@ -34,6 +34,7 @@ struct DiskLibraryTable {
     using RefusalFn = const char* (*)();
     using ShapeFn = bool (*)(unsigned* cylinders, unsigned* heads);
     using TrackFn = bool (*)(unsigned cylinder, unsigned head, ContainerTrack* track);
+    using ForeignFn = const char* (*)();
 
     OpenFn dsk_open = nullptr;
     OpenFn dsk_creat = nullptr;
@@ -56,6 +57,12 @@ struct DiskLibraryTable {
     // The sectors of a track of that container; false when the container
     // does not list them (a raw dump, whose tracks are all alike).
     TrackFn open_track = nullptr;
+    // The kind of container ("ImageDisk") the file last opened was read
+    // from in a child process; "" for the containers read here.
+    ForeignFn open_foreign = nullptr;
+    // The container of the file last opened, in a user's words ("CPCEMU
+    // extended", "raw sector dump", "ImageDisk").
+    ForeignFn open_container = nullptr;
 
     // The paths handed to dsk_open name host files, which are then saved
     // whole and atomically (see SafeFile.h). A test disk that lives in

@@ -241,12 +241,6 @@ constexpr KnownMagic kForeign[] = {
     {"\x76\xff", 2, "squeeze-compressed"},
     {"\xfd" "7zXZ", 5, "xz-compressed"},
     {"PK\x03\x04", 4, "a zip archive"},
-    {"IMD ", 4, "an ImageDisk image"},
-    {"TD", 2, "a TeleDisk image"},
-    {"td", 2, "a TeleDisk image"},
-    {"CQ\x14", 3, "a CopyQM image"},
-    {"LBS\x01", 4, "an LDBS image"},
-    {"<CPM_Disk>", 10, "a YAZE image"},
     {"ACT Apricot", 11, "an Apricot image"},
     {"SAP\x00", 4, "a SAP image"},
     {"JV3", 3, "a JV3 image"},
@@ -308,6 +302,11 @@ ImageKind IdentifyImageFile(const std::string& path) {
             kind.cylinders = head[0x30];
             kind.heads = head[0x31];
         }
+        return kind;
+    }
+    if (const ForeignKind* foreign = ForeignKindOf(head, static_cast<std::size_t>(got))) {
+        kind.driver = foreign->driver;
+        kind.foreign = foreign;
         return kind;
     }
     for (const KnownMagic& known : kForeign) {

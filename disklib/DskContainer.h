@@ -9,9 +9,11 @@
 //   512 bytes (LibDsk's geometry probe then reads that much into a 512-byte
 //   buffer), or whose PCW fields it divides or shifts by unchecked;
 // - containers cut short, whose missing tracks LibDsk reports as a missing file.
-// Only these containers and raw dumps reach LibDsk (see IdentifyImageFile).
+// Only these containers and raw dumps reach LibDsk in this process (see
+// IdentifyImageFile); others it reads are read in a child (ForeignImage.h).
 
 #include "DiskLibraryTable.h"
+#include "ForeignImage.h"
 
 #include <cstdint>
 #include <string>
@@ -35,6 +37,8 @@ struct ImageKind {
     // sector may not match.
     unsigned cylinders = 0;
     unsigned heads = 0;
+    // Set for a container read in a child process (see ForeignImage.h).
+    const ForeignKind* foreign = nullptr;
 };
 // Images larger than this are no floppy disk.
 constexpr long long kMaxImageSize = 16LL << 20;

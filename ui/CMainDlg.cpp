@@ -30,11 +30,15 @@ constexpr const char* kChangesFormatQuestion =
     "The new boot sector changes the disk's format; its files may become unreadable. Write it "
     "anyway?";
 
-const FileDialogSpec kOpenImage{false, QStringLiteral("dsk"), QStringLiteral("*.dsk"),
-                                {QStringLiteral("Disk Image Files (*.dsk)"),
-                                 QStringLiteral("All Files (*)")}};
-const FileDialogSpec kNewImage{true, kOpenImage.defaultSuffix, kOpenImage.initialName,
-                               kOpenImage.nameFilters};
+const FileDialogSpec kNewImage{true, QStringLiteral("dsk"), QStringLiteral("*.dsk"),
+                               {QStringLiteral("Disk Image Files (*.dsk)"),
+                                QStringLiteral("All Files (*)")}};
+// Opened, not changed: the containers the disk library reads in a child.
+const FileDialogSpec kOpenImage{
+    false, kNewImage.defaultSuffix, kNewImage.initialName,
+    {QStringLiteral("Disk Image Files (*.dsk)"),
+     QStringLiteral("Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)"),
+     QStringLiteral("All Files (*)")}};
 const FileDialogSpec kOpenBoot{false, QStringLiteral("bin"), QStringLiteral("*.bin"),
                                {QStringLiteral("Binary Files (*.bin)"),
                                 QStringLiteral("All Files (*)")}};

@@ -186,8 +186,11 @@ private slots:
         dlg.MenuCommand(res::ID_DISK_OPEN)->trigger();
         QCOMPARE(dialogs.initialDirs.at(0), QStringLiteral("./"));
         QCOMPARE(dialogs.specs.at(0).defaultSuffix, QStringLiteral("dsk"));
+        // .dsk first; the containers that are only read after it.
         QCOMPARE(dialogs.specs.at(0).nameFilters,
-                 (QStringList{"Disk Image Files (*.dsk)", "All Files (*)"}));
+                 (QStringList{"Disk Image Files (*.dsk)",
+                              "Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)",
+                              "All Files (*)"}));
         QVERIFY(!dialogs.specs.at(0).save);
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 14);
         QCOMPARE(Row(dlg, 0), (QStringList{"0", "DISK    ", "   ", "256 Bytes"}));

@@ -1,0 +1,180 @@
+// Containers LibDsk reads in a child process (ImageDisk, TeleDisk, CopyQM,
+// LDBS, YAZE, QRST): made by dsktrans from a disk made here, they list and
+// extract as that disk does and as cpmtools reads them; they are never
+// changed; and a reader that dies takes nothing else with it.
+
+#include "support/HostTools.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Type {
+    const char* name;      // dsktrans's and cpmtools' -T
+    const char* extension; // what collections call it
+    const char* container; // what Tarnlight calls it
+};
+constexpr Type kTypes[] = {{"imd", "imd", "ImageDisk"}, {"tele", "td0", "TeleDisk"},
+                           {"qm", "cqm", "CopyQM"},     {"ldbs", "ldbs", "LDBS"},
+                           {"ydsk", "ydsk", "YAZE"},    {"qrst", "qrst", "QRST"}};
+
+class ForeignImages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveProgram("dsktrans"))
+            GTEST_SKIP() << "dsktrans (Debian libdsk-utils) is not installed";
+        ASSERT_EQ(RunCommand(Cli("new " + Quote(dsk))).status, 0);
+        WriteFile(dir / "big.bin", PatternBytes(20000, 3));
+        WriteFile(dir / "small.txt", PatternBytes(300, 4));
+        ASSERT_EQ(RunCommand(Cli("put " + Quote(dsk) + " " + Quote(dir / "big.bin") + " " +
+                                 Quote(dir / "small.txt")))
+                      .status,
+                  0);
+        ASSERT_EQ(RunCommand(Cli("put -u 3 --plus3 code:32768 --as GAME.BIN " + Quote(dsk) + " " +
+                                 Quote(dir / "small.txt")))
+                      .status,
+                  0);
+    }
+    std::string Made(const Type& type) {
+        const std::string path = dir / (std::string("disk.") + type.extension);
+        if (!fs::exists(path)) {
+            EXPECT_EQ(RunCommand("dsktrans -otype " + std::string(type.name) + " " + Quote(dsk) + " " +
+                                 Quote(path))
+                          .status,
+                      0);
+        }
+        return path;
+    }
+    static nlohmann::json Files(const std::string& image) {
+        return nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out)["files"];
+    }
+
+    TempDir dir;
+    std::string dsk = dir / "disk.dsk";
+};
+
+TEST_F(ForeignImages, EachListsAndExtractsAsTheDiskItWasMadeFrom) {
+    const auto expected = Files(dsk);
+    ASSERT_EQ(expected.size(), 3u);
+    EXPECT_EQ(nlohmann::json::parse(RunCommand(Cli("info --json " + Quote(dsk))).out)["container"],
+              "CPCEMU standard");
+    fs::create_directory(dir / "from-dsk");
+    ASSERT_EQ(RunCommand(Cli("get " + Quote(dsk) + " " + Quote(dir / "from-dsk"))).status, 0);
+    for (const Type& type : kTypes) {
+        SCOPED_TRACE(type.name);
+        const std::string image = Made(type);
+        EXPECT_EQ(Files(image), expected);
+        const auto info = nlohmann::json::parse(RunCommand(Cli("info --json " + Quote(image))).out);
+        EXPECT_EQ(info["container"], type.container);
+        EXPECT_EQ(info["writable"], false);
+        const std::string out = dir / (std::string("from-") + type.name);
+        fs::create_directory(out);
+        ASSERT_EQ(RunCommand(Cli("get " + Quote(image) + " " + Quote(out))).status, 0);
+        unsigned files = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "from-dsk")) {
+            if (!entry.is_regular_file())
+                continue;
+            const fs::path same = fs::path(out) / fs::relative(entry.path(), dir / "from-dsk");
+            EXPECT_EQ(ReadFile(same.string()), ReadFile(entry.path().string())) << same;
+            ++files;
+        }
+        EXPECT_EQ(files, 3u);
+        EXPECT_EQ(RunCommand(Cli("check " + Quote(image))).status, 0);
+        // cpmtools, through LibDsk in its own process, sees the same names.
+        if (HaveProgram("cpmls")) {
+            const std::string listed =
+                RunCommand("cpmls -T " + std::string(type.name) + " -f pcw " + Quote(image)).out;
+            for (const char* name : {"big.bin", "small.txt", "game.bin"})
+                EXPECT_NE(listed.find(name), std::string::npos) << listed;
+        }
+    }
+}
+
+TEST_F(ForeignImages, AreNeverChangedAndSaySo) {
+    for (const Type& type : kTypes) {
+        SCOPED_TRACE(type.name);
+        const std::string image = Made(type);
+        const Bytes before = ReadFile(image);
+        for (const std::string& args :
+             {"put " + Quote(image) + " " + Quote(dir / "small.txt") + " --as NEW.TXT",
+              "rm " + Quote(image) + " BIG.BIN", "attr --set r " + Quote(image) + " BIG.BIN",
+              "boot-write --force " + Quote(image) + " " + Quote(dir / "small.txt")}) {
+            const CommandResult r = RunCommand(Cli(args), true);
+            EXPECT_EQ(r.status, 1) << args << r.out;
+            EXPECT_NE(r.out.find("images are read, not changed"), std::string::npos) << args << r.out;
+        }
+        EXPECT_EQ(ReadFile(image), before);
+    }
+}
+
+// Bytes of a CopyQM image changed here and there: LibDsk's own dskid dies
+// on nearly all of them.
+Bytes Mutated(const Bytes& original, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes bytes = original;
+    const unsigned changes = 1 + random() % 8;
+    for (unsigned i = 0; i < changes; ++i)
+        bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+TEST_F(ForeignImages, AReaderThatDiesIsADamagedFileAndTheWalkGoesOn) {
+    const Bytes copyqm = ReadFile(Made(kTypes[2]));
+    const std::string folder = dir / "collection";
+    fs::create_directory(folder);
+    fs::copy_file(dsk, folder + "/good.dsk");
+    fs::copy_file(Made(kTypes[0]), folder + "/good.imd");
+    unsigned killedDskid = 0;
+    for (unsigned seed = 0; seed < 12; ++seed) {
+        const std::string bad = folder + "/bad" + std::to_string(seed) + ".cqm";
+        WriteFile(bad, Mutated(copyqm, seed));
+        // The reader really dies on these.
+        const CommandResult oracle = RunCommand("dskid " + Quote(bad) + " >/dev/null 2>&1");
+        killedDskid += oracle.status > 128 || oracle.status < 0;
+    }
+    for (const Type& type : kTypes) {
+        const Bytes made = ReadFile(Made(type));
+        WriteFile(folder + "/cut." + type.extension, Bytes(made.begin(), made.begin() + static_cast<std::ptrdiff_t>(made.size() / 3)));
+    }
+    EXPECT_GT(killedDskid, 6u);
+    // Each file alone: an error naming it, never a signal.
+    for (unsigned seed = 0; seed < 12; ++seed) {
+        const std::string bad = folder + "/bad" + std::to_string(seed) + ".cqm";
+        const CommandResult r = RunCommand(Cli("ls " + Quote(bad)), true);
+        EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
+        if (r.status == 1) {
+            EXPECT_NE(r.out.find(bad + ": "), std::string::npos) << r.out;
+        }
+    }
+    const CommandResult failed = RunCommand(Cli("ls " + Quote(folder + "/bad0.cqm")), true);
+    EXPECT_NE(failed.out.find("damaged container (the CopyQM reader failed)"), std::string::npos)
+        << failed.out;
+    // The walk lists both good images whatever the others do.
+    const CommandResult walk = RunCommand(Cli("ls --json -r " + Quote(folder) + " 2>/dev/null"));
+    EXPECT_EQ(walk.status, 1);
+    unsigned good = 0;
+    std::istringstream lines(walk.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto image = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(image.is_discarded()) << line;
+        const std::string path = image.value("image", "");
+        if (path.ends_with("good.dsk") || path.ends_with("good.imd")) {
+            ++good;
+            EXPECT_EQ(image["files"].size(), 3u) << path;
+        }
+    }
+    EXPECT_EQ(good, 2u) << walk.out;
+}
+
+} // namespace
