@@ -142,6 +142,13 @@ struct TapeOutOptions {
 };
 int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options);
 
+struct ConvertOptions {
+    std::string input, output;
+    std::string to; // empty: from the output's extension
+    bool force = false;
+};
+int RunConvert(CCliOwner& owner, const ConvertOptions& options);
+
 struct ScreenOptions {
     std::string image;
     std::string name;

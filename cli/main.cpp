@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
     CatOptions cat;
     TapeInOptions tapeIn;
     TapeOutOptions tapeOut;
+    ConvertOptions convert;
     ScreenOptions screen;
     const std::vector<Command> commands = {
         {"ls", "List the files and the space of images",
@@ -251,6 +252,26 @@ int main(int argc, char** argv) {
                         "  tarnlight-cli tape-out game.dsk game.tzx DISK 'GAME*.BIN'");
          },
          [&](CCliOwner& owner) { return RunTapeOut(owner, tapeOut); }},
+        {"convert", "Write an image in another container, checked sector by sector",
+         [&](CLI::App& cmd) {
+             cmd.add_option("IN", convert.input, "Image to convert (never changed)")->required();
+             cmd.add_option("OUT", convert.output, "Image to write")->required();
+             cmd.add_option("--to", convert.to,
+                            "Container: dsk (standard), edsk (extended), raw, imd, ldbs, copyqm, "
+                            "tele; without it, from OUT's extension (.dsk keeps a CPCEMU input's "
+                            "kind, .raw/.img, .imd, .ldbs, .cqm, .td0)")
+                 ->check(CLI::IsMember({"dsk", "edsk", "raw", "imd", "ldbs", "copyqm", "tele"}));
+             cmd.add_flag("--force", convert.force, "Replace OUT when it exists");
+             cmd.footer("OUT is written whole beside its name, read back and compared with IN "
+                        "sector by sector (ids, sizes, data) and file by file; it takes its "
+                        "name only when they agree. A disk a container cannot hold (a standard "
+                        ".dsk or a raw dump with tracks of mixed sizes) is refused, naming the "
+                        "track.\n\nExamples:\n"
+                        "  tarnlight-cli convert game.dsk game-extended.dsk --to edsk\n"
+                        "  tarnlight-cli convert archive.imd game.dsk\n"
+                        "  tarnlight-cli convert game.dsk game.raw");
+         },
+         [&](CCliOwner& owner) { return RunConvert(owner, convert); }},
         {"get", "Extract files from an image into a folder, or one to standard output",
          [&](CLI::App& cmd) {
              cmd.add_option("ARGS", getArgs,

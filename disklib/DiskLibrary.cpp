@@ -1,8 +1,12 @@
 #include "DiskLibrary.h"
 
 #include "DskContainer.h"
+#include "ForeignImage.h"
 
+#include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <string>
 #include <string_view>
@@ -141,8 +145,11 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     Resolve(m_hModule, "dg_stdformat", m_Table.dg_stdformat);
     Resolve(m_hModule, "dsk_strerror", m_Table.dsk_strerror);
     Resolve(m_hModule, "dsk_ptrackids", m_Table.dsk_ptrackids);
-    g_Reader = {g_LibraryOpen, m_Table.dsk_close, m_Table.dsk_getgeom, m_Table.dsk_ptrackids,
-                m_Table.dsk_pread};
+    ForeignReader::PFormatFn format = nullptr;
+    Resolve(m_hModule, "dsk_pformat", format);
+    g_Reader = {g_LibraryOpen,        m_Table.dsk_close, m_Table.dsk_getgeom,
+                m_Table.dsk_ptrackids, m_Table.dsk_pread, m_Table.dsk_creat,
+                format,               m_Table.dsk_pwrite};
     return true;
 }
 
@@ -154,4 +161,61 @@ void CDiskLibrary::Unload() {
     m_Table = DiskLibraryTable{};
     // g_LibraryOpen stays: the library is never unmapped (RTLD_NODELETE), and
     // another binding in the process may still be using it.
+}
+
+namespace {
+
+// Up to the largest image there is.
+std::vector<std::uint8_t> ReadWhole(int fd) {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0 &&
+                      bytes.size() <= static_cast<std::size_t>(kMaxImageSize);)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<SectorImage> ReadImageSectors(const std::string& path, std::string& container,
+                                            std::string& cause) {
+    const ImageKind kind = IdentifyImageFile(path);
+    if (kind.verdict != ImageKind::Verdict::Image) {
+        cause = kind.cause;
+        return std::nullopt;
+    }
+    const std::string_view driver = kind.driver;
+    if (driver == "dsk" || driver == "edsk") {
+        container = driver == "dsk" ? "CPCEMU standard" : "CPCEMU extended";
+        cause = ContainerDamage(path);
+        if (!cause.empty())
+            return std::nullopt;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            cause = std::strerror(errno);
+            return std::nullopt;
+        }
+        const std::vector<std::uint8_t> bytes = ReadWhole(fd);
+        ::close(fd);
+        auto disk = ReadCpcemuImage(bytes);
+        if (!disk)
+            cause = "damaged container";
+        return disk;
+    }
+    static constexpr ForeignKind kRaw{"raw", "raw sector dump"};
+    const ForeignKind& foreign = kind.foreign != nullptr ? *kind.foreign : kRaw;
+    container = foreign.name;
+    const int fd = CopyForeignImage(path, foreign, g_Reader, cause, {kind.cylinders, kind.heads});
+    if (fd < 0)
+        return std::nullopt;
+    const std::vector<std::uint8_t> bytes = ReadWhole(fd);
+    ::close(fd);
+    auto disk = ReadCpcemuImage(bytes);
+    if (!disk)
+        cause = std::string("damaged container (the ") + foreign.name + " reader failed)";
+    return disk;
+}
+
+bool WriteImageWithLibrary(const SectorImage& disk, const char* driver, int fd, std::string& cause) {
+    return WriteImageInChild(disk, driver, fd, g_Reader, cause);
 }

@@ -4,7 +4,9 @@
 // machine without it still starts and reports the missing library.
 
 #include "DiskLibraryTable.h"
+#include "SectorImage.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,3 +31,12 @@ private:
     void* m_hModule = nullptr;
     DiskLibraryTable m_Table;
 };
+
+// Any image Tarnlight opens, as its sectors: CPCEMU containers read here
+// (after the container check), raw dumps and other containers by LibDsk in a
+// child process. `container` names what it came in. Needs a loaded library.
+std::optional<SectorImage> ReadImageSectors(const std::string& path, std::string& container,
+                                            std::string& cause);
+// Writes the disk into the open file `fd` as LibDsk's type `driver` ("imd",
+// "ldbs", "qm", "tele"), LibDsk working in a child process.
+bool WriteImageWithLibrary(const SectorImage& disk, const char* driver, int fd, std::string& cause);

@@ -1,6 +1,7 @@
 #include "ForeignImage.h"
 
 #include "DskContainer.h"
+#include "SectorImage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,113 +52,81 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-// The disk as an extended CPCEMU image (its layout is described in
-// DskContainer.cpp): every track LibDsk lists, each sector as read.
-int WriteExtendedImage(void* handle, const ForeignReader& reader, int out) {
-    auto* self = static_cast<DSK_PDRIVER>(handle);
+// The disk as LibDsk reads it: every track it lists, each sector as read
+// (one that cannot be read is left out, as on a real disk). The container's
+// own cylinders and heads, where known, win over LibDsk's guess from the
+// boot sector.
+int ReadDisk(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& shape,
+             SectorImage& disk) {
     DSK_GEOMETRY geometry{};
-    // The container's header lists at most 204 tracks.
-    if (reader.getgeom(self, &geometry) != DSK_ERR_OK || geometry.dg_cylinders == 0 ||
-        geometry.dg_heads == 0 || geometry.dg_heads > 2 ||
+    if (reader.getgeom(self, &geometry) != DSK_ERR_OK)
+        return kNoGeometry;
+    if (shape.cylinders != 0 && shape.heads != 0) {
+        geometry.dg_cylinders = shape.cylinders;
+        geometry.dg_heads = shape.heads;
+    } else if (reader.trackids != nullptr) {
+        // LibDsk guesses from the boot sector (40 x 1 for a blank one); the
+        // tracks the container holds beyond the guess are asked for.
+        auto holds = [&](unsigned c, unsigned h) {
+            DSK_GEOMETRY probe = geometry;
+            probe.dg_cylinders = std::max(probe.dg_cylinders, c + 1);
+            probe.dg_heads = std::max(probe.dg_heads, h + 1);
+            dsk_psect_t count = 0;
+            DSK_FORMAT* listed = nullptr;
+            const bool found = reader.trackids(self, &probe, c, h, &count, &listed) == DSK_ERR_OK &&
+                               listed != nullptr && count > 0;
+            std::free(listed);
+            return found;
+        };
+        if (geometry.dg_heads == 1 && holds(0, 1))
+            geometry.dg_heads = 2;
+        while (geometry.dg_cylinders < 86 && holds(geometry.dg_cylinders, 0))
+            ++geometry.dg_cylinders;
+    }
+    // An extended container's header lists at most 204 tracks.
+    if (geometry.dg_cylinders == 0 || geometry.dg_heads == 0 || geometry.dg_heads > 2 ||
         geometry.dg_cylinders * geometry.dg_heads > 0x100 - 0x34)
         return kNoGeometry;
-    const unsigned cylinders = geometry.dg_cylinders;
-    const unsigned heads = geometry.dg_heads;
-    std::vector<std::vector<std::uint8_t>> blocks;
-    for (unsigned c = 0; c < cylinders; ++c) {
-        for (unsigned h = 0; h < heads; ++h) {
-            struct Sector {
-                unsigned id, size;
-                std::uint8_t cylinder, head;
-                std::vector<std::uint8_t> data;
-            };
-            std::vector<Sector> sectors;
+    disk.cylinders = geometry.dg_cylinders;
+    disk.heads = geometry.dg_heads;
+    for (unsigned c = 0; c < disk.cylinders; ++c) {
+        for (unsigned h = 0; h < disk.heads; ++h) {
+            ImageTrack& track = disk.tracks.emplace_back();
+            std::vector<DSK_FORMAT> ids;
             dsk_psect_t count = 0;
-            DSK_FORMAT* ids = nullptr;
+            DSK_FORMAT* listed = nullptr;
             if (reader.trackids != nullptr &&
-                reader.trackids(self, &geometry, c, h, &count, &ids) == DSK_ERR_OK && ids != nullptr) {
-                for (dsk_psect_t i = 0; i < count; ++i)
-                    sectors.push_back({ids[i].fmt_sector, static_cast<unsigned>(ids[i].fmt_secsize),
-                                       static_cast<std::uint8_t>(ids[i].fmt_cylinder),
-                                       static_cast<std::uint8_t>(ids[i].fmt_head), {}});
-                std::free(ids);
+                reader.trackids(self, &geometry, c, h, &count, &listed) == DSK_ERR_OK &&
+                listed != nullptr) {
+                ids.assign(listed, listed + count);
+                std::free(listed);
             } else {
                 for (unsigned s = 0; s < geometry.dg_sectors; ++s)
-                    sectors.push_back({geometry.dg_secbase + s, static_cast<unsigned>(geometry.dg_secsize),
-                                       static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h), {}});
+                    ids.push_back({c, h, geometry.dg_secbase + s, geometry.dg_secsize});
             }
-            if (sectors.size() > ContainerTrack::kMaxSectors)
+            if (ids.size() > ContainerTrack::kMaxSectors)
                 return kTooManySectors;
-            // A sector that cannot be read is left out, as an unreadable
-            // sector is on a real disk.
-            std::vector<Sector> read;
-            for (Sector& sector : sectors) {
-                if (sector.size == 0 || sector.size > 8192 || (sector.size & (sector.size - 1)) != 0 ||
-                    sector.id > 0xFF)
+            for (const DSK_FORMAT& id : ids) {
+                const std::size_t size = id.fmt_secsize;
+                if (size < 128 || size > 8192 || (size & (size - 1)) != 0 || id.fmt_sector > 0xFF)
                     continue;
                 DSK_GEOMETRY one = geometry;
-                one.dg_secsize = sector.size;
-                sector.data.assign(sector.size, 0xE5);
-                if (reader.read(self, &one, sector.data.data(), c, h, sector.id) == DSK_ERR_OK)
-                    read.push_back(std::move(sector));
+                one.dg_secsize = size;
+                ImageSector sector{static_cast<std::uint8_t>(id.fmt_cylinder),
+                                   static_cast<std::uint8_t>(id.fmt_head),
+                                   static_cast<std::uint8_t>(id.fmt_sector),
+                                   std::vector<std::uint8_t>(size, 0xE5)};
+                if (reader.read(self, &one, sector.data.data(), c, h, id.fmt_sector) == DSK_ERR_OK)
+                    track.sectors.push_back(std::move(sector));
             }
-            std::vector<std::uint8_t> block;
-            if (!read.empty()) {
-                std::size_t dataSize = 0;
-                for (const Sector& sector : read)
-                    dataSize += sector.size;
-                block.assign(0x100 + (dataSize + 0xFF) / 0x100 * 0x100, 0);
-                std::memcpy(block.data(), "Track-Info\r\n", 12);
-                block[0x10] = static_cast<std::uint8_t>(c);
-                block[0x11] = static_cast<std::uint8_t>(h);
-                unsigned code = 0;
-                while ((128u << code) < read[0].size)
-                    ++code;
-                block[0x14] = static_cast<std::uint8_t>(code);
-                block[0x15] = static_cast<std::uint8_t>(read.size());
-                block[0x16] = 0x4E;
-                block[0x17] = 0xE5;
-                std::size_t at = 0x100;
-                for (std::size_t i = 0; i < read.size(); ++i) {
-                    const Sector& sector = read[i];
-                    std::uint8_t* info = block.data() + 0x18 + 8 * i;
-                    unsigned n = 0;
-                    while ((128u << n) < sector.size)
-                        ++n;
-                    info[0] = sector.cylinder;
-                    info[1] = sector.head;
-                    info[2] = static_cast<std::uint8_t>(sector.id);
-                    info[3] = static_cast<std::uint8_t>(n);
-                    info[6] = static_cast<std::uint8_t>(sector.size & 0xFF);
-                    info[7] = static_cast<std::uint8_t>(sector.size >> 8);
-                    std::memcpy(block.data() + at, sector.data.data(), sector.size);
-                    at += sector.size;
-                }
-                if (block.size() > 0xFF00)
-                    return kTooManySectors;
-            }
-            blocks.push_back(std::move(block));
         }
     }
-    std::vector<std::uint8_t> header(0x100, 0);
-    std::memcpy(header.data(), "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34);
-    std::memcpy(header.data() + 0x22, "Tarnlight", 9);
-    header[0x30] = static_cast<std::uint8_t>(cylinders);
-    header[0x31] = static_cast<std::uint8_t>(heads);
-    for (std::size_t t = 0; t < blocks.size(); ++t)
-        header[0x34 + t] = static_cast<std::uint8_t>(blocks[t].size() >> 8);
-    if (!WriteAll(out, header.data(), header.size()))
-        return kNotWritten;
-    for (const auto& block : blocks)
-        if (!WriteAll(out, block.data(), block.size()))
-            return kNotWritten;
     return kMade;
 }
 
-// In the child: the limits, then a copy of the file (LibDsk rewrites some
-// files it only opens), then the disk read out.
-[[noreturn]] void RunChild(int input, const ForeignKind& kind, const ForeignReader& reader,
-                           int out) {
+// In the child: limits on what it may take, and no descriptor but the ones
+// it works with (`keep` of them, from 3 on); what it would say goes nowhere.
+void Confine(int keep) {
     const rlimit time{kSecondsAllowed, kSecondsAllowed};
     setrlimit(RLIMIT_CPU, &time);
     const rlimit output{kOutputAllowed, kOutputAllowed};
@@ -170,6 +139,44 @@ int WriteExtendedImage(void* handle, const ForeignReader& reader, int out) {
     const rlimit memory{kMemoryAllowed, kMemoryAllowed};
     setrlimit(RLIMIT_AS, &memory);
 #endif
+    ::close_range(static_cast<unsigned>(3 + keep), ~0U, 0);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (null > 2)
+            ::close(null);
+    }
+}
+
+// Waits for the child, up to a limit of wall-clock time as well; its exit
+// status, or -1 when it was stopped or died.
+int Wait(pid_t child) {
+    int status = 0;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - start.tv_sec > 2 * kSecondsAllowed) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -2;
+        }
+        poll(nullptr, 0, 5);
+    }
+}
+
+// In the child: a copy of the file (LibDsk rewrites some files it only
+// opens), then the disk read out as an extended container.
+[[noreturn]] void RunChild(int input, const ForeignKind& kind, const ForeignReader& reader,
+                           const DiskShape& shape, int out) {
     const int copy = memfd_create("tarnlight-foreign-input", 0);
     if (copy < 0)
         _exit(kNoCopy);
@@ -192,8 +199,14 @@ int WriteExtendedImage(void* handle, const ForeignReader& reader, int out) {
     DSK_PDRIVER self = nullptr;
     if (reader.open(&self, copyPath.c_str(), kind.driver, nullptr) != DSK_ERR_OK || self == nullptr)
         _exit(kNotOpened);
-    const int made = WriteExtendedImage(self, reader, out);
-    _exit(made);
+    SectorImage disk;
+    const int read = ReadDisk(self, reader, shape, disk);
+    if (read != kMade)
+        _exit(read);
+    const std::vector<std::uint8_t> bytes = ExtendedImageBytes(disk);
+    if (bytes.empty())
+        _exit(kTooManySectors);
+    _exit(WriteAll(out, bytes.data(), bytes.size()) ? kMade : kNotWritten);
 }
 
 std::string Failed(const ForeignKind& kind, const char* what) {
@@ -222,7 +235,7 @@ const ForeignKind* ForeignKindOf(const std::uint8_t* head, std::size_t length) {
 }
 
 int CopyForeignImage(const std::string& path, const ForeignKind& kind, const ForeignReader& reader,
-                     std::string& cause) {
+                     std::string& cause, const DiskShape& shape) {
     if (reader.open == nullptr || reader.getgeom == nullptr || reader.read == nullptr) {
         cause = "the disk library is not loaded";
         return -1;
@@ -247,55 +260,21 @@ int CopyForeignImage(const std::string& path, const ForeignKind& kind, const For
         return -1;
     }
     if (child == 0) {
-        // The output as 3 and the input as 4; every other descriptor the
-        // child inherited is closed.
+        // The output as 3 and the input as 4.
         const int highOut = fcntl(out, F_DUPFD, 10), highInput = fcntl(input, F_DUPFD, 10);
         if (highOut < 0 || highInput < 0 || ::dup2(highOut, 3) < 0 || ::dup2(highInput, 4) < 0)
             _exit(kNotWritten);
-        ::close_range(5, ~0U, 0);
-        // What LibDsk (or a sanitizer) would say is not this program's.
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            if (null > 4)
-                ::close(null);
-        }
-        RunChild(4, kind, reader, 3);
+        Confine(2);
+        RunChild(4, kind, reader, shape, 3);
     }
     ::close(input);
-    // Waited for, up to a limit of wall-clock time as well.
-    int status = 0;
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            break;
-        if (done < 0 && errno != EINTR) {
-            status = -1;
-            break;
-        }
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec - start.tv_sec > 2 * kSecondsAllowed) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            ::close(out);
-            cause = Failed(kind, "took too long");
-            return -1;
-        }
-        poll(nullptr, 0, 5);
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != kMade) {
+    const int status = Wait(child);
+    if (status != kMade) {
         ::close(out);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == kTooManySectors)
-            cause = Failed(kind, "found tracks a .dsk cannot hold");
-        else if (WIFEXITED(status) && WEXITSTATUS(status) == kNoCopy)
-            cause = Failed(kind, "could not read the file");
-        else
-            cause = Failed(kind, "failed");
+        cause = status == -2                ? Failed(kind, "took too long")
+                : status == kTooManySectors ? Failed(kind, "found tracks a .dsk cannot hold")
+                : status == kNoCopy         ? Failed(kind, "could not read the file")
+                                            : Failed(kind, "failed");
         return -1;
     }
     if (::lseek(out, 0, SEEK_SET) != 0) {
@@ -304,4 +283,75 @@ int CopyForeignImage(const std::string& path, const ForeignKind& kind, const For
         return -1;
     }
     return out;
+}
+
+bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
+                       const ForeignReader& reader, std::string& cause) {
+    if (reader.creat == nullptr || reader.write == nullptr || reader.close == nullptr) {
+        cause = "the disk library is not loaded";
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        cause = std::strerror(errno);
+        return false;
+    }
+    if (child == 0) {
+        const int high = fcntl(fd, F_DUPFD, 10);
+        if (high < 0 || ::dup2(high, 3) < 0)
+            _exit(kNotOpened);
+        Confine(1);
+        DSK_PDRIVER self = nullptr;
+        if (reader.creat(&self, "/proc/self/fd/3", driver, nullptr) != DSK_ERR_OK || self == nullptr)
+            _exit(kNotOpened);
+        DSK_GEOMETRY geometry{};
+        geometry.dg_sidedness = SIDES_ALT;
+        geometry.dg_cylinders = disk.cylinders;
+        geometry.dg_heads = disk.heads;
+        geometry.dg_sectors = 0;
+        geometry.dg_secbase = 0xFF;
+        geometry.dg_secsize = 512;
+        for (const ImageTrack& track : disk.tracks) {
+            geometry.dg_sectors = std::max<unsigned>(geometry.dg_sectors, static_cast<unsigned>(track.sectors.size()));
+            for (const ImageSector& sector : track.sectors)
+                geometry.dg_secbase = std::min<unsigned>(geometry.dg_secbase, sector.id);
+        }
+        if (!disk.tracks.empty() && !disk.tracks[0].sectors.empty())
+            geometry.dg_secsize = disk.tracks[0].sectors[0].data.size();
+        geometry.dg_datarate = RATE_SD;
+        geometry.dg_rwgap = 0x2A;
+        geometry.dg_fmtgap = 0x52;
+        geometry.dg_fm = RECMODE_MFM;
+        for (std::size_t t = 0; t < disk.tracks.size(); ++t) {
+            const ImageTrack& track = disk.tracks[t];
+            const auto c = static_cast<dsk_pcyl_t>(t / disk.heads);
+            const auto h = static_cast<dsk_phead_t>(t % disk.heads);
+            std::vector<DSK_FORMAT> ids;
+            for (const ImageSector& sector : track.sectors)
+                ids.push_back({sector.cylinder, sector.head, sector.id, sector.data.size()});
+            if (ids.empty())
+                continue;
+            if (reader.format != nullptr) {
+                DSK_GEOMETRY formatted = geometry;
+                formatted.dg_sectors = static_cast<dsk_psect_t>(ids.size());
+                formatted.dg_secsize = ids[0].fmt_secsize;
+                if (reader.format(self, &formatted, c, h, ids.data(), 0xE5) != DSK_ERR_OK)
+                    _exit(kNotWritten);
+            }
+            for (const ImageSector& sector : track.sectors) {
+                DSK_GEOMETRY one = geometry;
+                one.dg_secsize = sector.data.size();
+                if (reader.write(self, &one, sector.data.data(), c, h, sector.id) != DSK_ERR_OK)
+                    _exit(kNotWritten);
+            }
+        }
+        _exit(reader.close(&self) == DSK_ERR_OK ? kMade : kNotWritten);
+    }
+    const int status = Wait(child);
+    if (status != kMade) {
+        cause = status == -2 ? "the disk library took too long to write it"
+                             : "the disk library could not write it";
+        return false;
+    }
+    return true;
 }

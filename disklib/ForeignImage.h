@@ -19,13 +19,25 @@ struct ForeignKind {
 // The kind a file's first bytes show; nullptr for none of them.
 const ForeignKind* ForeignKindOf(const std::uint8_t* head, std::size_t length);
 
-// The LibDsk entries the child uses.
+struct SectorImage;
+
+// The LibDsk entries the children use.
 struct ForeignReader {
+    using PFormatFn = dsk_err_t (*)(DSK_PDRIVER self, DSK_GEOMETRY* geom, dsk_pcyl_t cylinder,
+                                    dsk_phead_t head, const DSK_FORMAT* format, unsigned char filler);
     DiskLibraryTable::OpenFn open = nullptr;
     DiskLibraryTable::CloseFn close = nullptr;
     DiskLibraryTable::GetGeomFn getgeom = nullptr;
     DiskLibraryTable::TrackIdsFn trackids = nullptr;
     DiskLibraryTable::ReadFn read = nullptr;
+    DiskLibraryTable::OpenFn creat = nullptr;
+    PFormatFn format = nullptr;
+    DiskLibraryTable::WriteFn write = nullptr;
+};
+
+// The cylinders and heads a container holds, where it says (0: it does not).
+struct DiskShape {
+    unsigned cylinders = 0, heads = 0;
 };
 
 // A descriptor of an in-memory extended CPCEMU image holding the disk of
@@ -33,4 +45,9 @@ struct ForeignReader {
 // failed)"). The file itself is never opened for writing: the child reads a
 // copy.
 int CopyForeignImage(const std::string& path, const ForeignKind& kind, const ForeignReader& reader,
-                     std::string& cause);
+                     std::string& cause, const DiskShape& shape = {});
+
+// Writes the disk into the open file `fd` as a new container of LibDsk's
+// type `driver`, LibDsk working in a child process as above.
+bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
+                       const ForeignReader& reader, std::string& cause);

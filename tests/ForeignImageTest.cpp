@@ -178,3 +178,90 @@ TEST_F(ForeignImages, AReaderThatDiesIsADamagedFileAndTheWalkGoesOn) {
 }
 
 } // namespace
+
+namespace {
+
+// The disk as LibDsk's own dsktrans reads it, in a process of its own: the
+// sectors of every track in order.
+Bytes RawThroughDsktrans(const TempDir& dir, const std::string& image, const char* type) {
+    const std::string raw = dir / "oracle.raw";
+    std::filesystem::remove(raw);
+    EXPECT_EQ(RunCommand("dsktrans -itype " + std::string(type) + " -otype raw " + Quote(image) +
+                         " " + Quote(raw) + " >/dev/null 2>&1")
+                  .status,
+              0)
+        << image;
+    return ReadFile(raw);
+}
+
+TEST_F(ForeignImages, ConvertWritesEachTypeWithEverySectorAndFileKept) {
+    const auto files = Files(dsk);
+    const Bytes sectors = RawThroughDsktrans(dir, dsk, "dsk");
+    ASSERT_EQ(sectors.size(), 40u * 9 * 512);
+    struct Case {
+        const char* name; // the output's name
+        const char* to;   // --to, or nullptr for the name's extension
+        const char* type; // dsktrans's -itype for it
+    };
+    for (const Case& c : {Case{"out.dsk", nullptr, "dsk"}, Case{"out-x.dsk", "edsk", "edsk"},
+                          Case{"out.raw", nullptr, "raw"}, Case{"out.imd", nullptr, "imd"},
+                          Case{"out.ldbs", nullptr, "ldbs"}, Case{"out.cqm", nullptr, "qm"},
+                          Case{"out.td0", nullptr, "tele"}, Case{"out.img", "imd", "imd"}}) {
+        SCOPED_TRACE(c.name);
+        const std::string out = dir / c.name;
+        const CommandResult r = RunCommand(
+            Cli("convert " + Quote(dsk) + " " + Quote(out) + (c.to ? std::string(" --to ") + c.to : "")),
+            true);
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("compared"), std::string::npos) << r.out;
+        EXPECT_EQ(Files(out), files);
+        EXPECT_EQ(RawThroughDsktrans(dir, out, c.type), sectors);
+        // And back to a .dsk from it.
+        const std::string back = dir / (std::string(c.name) + ".back.dsk");
+        ASSERT_EQ(RunCommand(Cli("convert " + Quote(out) + " " + Quote(back))).status, 0);
+        const bool standard = ReadFile(back).front() == 'M';
+        EXPECT_EQ(RawThroughDsktrans(dir, back, standard ? "dsk" : "edsk"), sectors);
+    }
+    // A standard .dsk stays standard; an ImageDisk image becomes extended.
+    EXPECT_EQ(ReadFile(dir / "out.dsk").size(), ReadFile(dsk).size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ReadFile(dir / "out.imd.back.dsk").data()), 8),
+              "EXTENDED");
+}
+
+TEST_F(ForeignImages, ConvertNeverWritesOverAFileOrWritesWhatItCannotKeep) {
+    const std::string out = dir / "out.imd";
+    WriteFile(out, Bytes{'k', 'e', 'e', 'p'});
+    const Bytes original = ReadFile(dsk);
+    CommandResult r = RunCommand(Cli("convert " + Quote(dsk) + " " + Quote(out)), true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("exists: give --force"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFile(out), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(RunCommand(Cli("convert --force " + Quote(dsk) + " " + Quote(out))).status, 0);
+    EXPECT_EQ(Files(out), Files(dsk));
+    // Never over the image itself, and not without a type.
+    r = RunCommand(Cli("convert --force " + Quote(dsk) + " " + Quote(dsk)), true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is the image being converted"), std::string::npos) << r.out;
+    EXPECT_EQ(RunCommand(Cli("convert " + Quote(dsk) + " " + Quote(dir / "out.xyz"))).status, 2);
+    EXPECT_EQ(ReadFile(dsk), original);
+    // Tracks of mixed sizes cannot go into a standard .dsk or a raw dump.
+    const std::string corpus = CorpusDir();
+    if (!corpus.empty()) {
+        const std::string protectedDisk = corpus + "/cpc_system_choicecheats_edsk.dsk";
+        for (const char* to : {"dsk", "raw"}) {
+            const std::string made = dir / (std::string("mixed.") + to);
+            r = RunCommand(Cli("convert --to " + std::string(to) + " " + Quote(protectedDisk) + " " +
+                               Quote(made)),
+                           true);
+            EXPECT_EQ(r.status, 1) << to;
+            EXPECT_NE(r.out.find("track 39 (cylinder 39, head 0) holds"), std::string::npos) << r.out;
+            EXPECT_FALSE(fs::exists(made));
+        }
+    }
+    // Nothing half-written stays beside the outputs.
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        EXPECT_EQ(entry.path().filename().string().find("tarnlight"), std::string::npos)
+            << entry.path();
+}
+
+} // namespace

@@ -1,0 +1,208 @@
+// convert: an image into another container, written whole beside its target,
+// read back and compared sector by sector and file by file before it takes
+// the target's name.
+
+#include "CatalogueView.h"
+#include "Commands.h"
+#include "DiskLibrary.h"
+#include "SafeFile.h"
+#include "Session.h"
+#include "SectorImage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Target {
+    const char* type;    // as --to names it
+    const char* driver;  // LibDsk's type; nullptr for the containers written here
+    const char* name;    // as the listings name it
+};
+constexpr Target kTargets[] = {
+    {"dsk", nullptr, "CPCEMU standard"}, {"edsk", nullptr, "CPCEMU extended"},
+    {"raw", nullptr, "raw sector dump"}, {"imd", "imd", "ImageDisk"},
+    {"ldbs", "ldbs", "LDBS"},            {"copyqm", "qm", "CopyQM"},
+    {"tele", "tele", "TeleDisk"},
+};
+
+const Target* TargetNamed(const std::string& type) {
+    for (const Target& target : kTargets)
+        if (type == target.type)
+            return &target;
+    return nullptr;
+}
+
+// The type an output's extension asks for; .dsk keeps a CPCEMU input's kind.
+const Target* TargetOfName(const std::string& path, const std::string& inputContainer) {
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".dsk")
+        return TargetNamed(inputContainer == "CPCEMU standard" ? "dsk" : "edsk");
+    if (ext == ".raw" || ext == ".img")
+        return TargetNamed("raw");
+    if (ext == ".imd")
+        return TargetNamed("imd");
+    if (ext == ".ldbs")
+        return TargetNamed("ldbs");
+    if (ext == ".cqm")
+        return TargetNamed("copyqm");
+    if (ext == ".td0")
+        return TargetNamed("tele");
+    return nullptr;
+}
+
+// A raw dump: each track's sectors in id order, without ids.
+std::vector<std::uint8_t> RawBytes(const SectorImage& disk) {
+    std::vector<std::uint8_t> bytes;
+    for (ImageTrack track : disk.tracks) {
+        std::stable_sort(track.sectors.begin(), track.sectors.end(),
+                         [](const ImageSector& a, const ImageSector& b) { return a.id < b.id; });
+        for (const ImageSector& sector : track.sectors)
+            bytes.insert(bytes.end(), sector.data.begin(), sector.data.end());
+    }
+    return bytes;
+}
+
+// The files of an image as lines, read by an image of its own whose
+// messages are kept, not shown: a disk without a CP/M file system converts
+// all the same. Empty when it does not open.
+class QuietOwner : public IDiskOwner {
+public:
+    explicit QuietOwner(const DiskLibraryTable& table) : m_Table(table) {}
+    const DiskLibraryTable& LibraryTable() const override { return m_Table; }
+    void ShowMessage(const std::string&, const std::string&, MessageIcon) override {}
+
+private:
+    const DiskLibraryTable& m_Table;
+};
+
+std::optional<std::vector<std::string>> FilesOf(const DiskLibraryTable& table, const std::string& path) {
+    QuietOwner owner(table);
+    CDiskImage image(&owner);
+    if (!image.LoadImage(path))
+        return std::nullopt;
+    Catalogue rows;
+    ClearCatalogue(rows);
+    image.ReadCatalogue(rows);
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
+        const FileEntry& row = rows[i];
+        files.push_back(std::to_string(row.user) + ":" + ShownFileName(row) + " " +
+                        std::to_string(row.size) + (row.readOnly ? " r" : "") +
+                        (row.system ? " s" : "") + (row.archive ? " a" : ""));
+    }
+    return files;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {}, second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+} // namespace
+
+int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
+    const std::string& in = options.input;
+    const std::string& out = options.output;
+    if (SameFile(in, out)) {
+        Report(out, "is the image being converted: give another name");
+        return kExitFailed;
+    }
+    struct stat existing {};
+    if (lstat(out.c_str(), &existing) == 0 && !options.force) {
+        Report(out, "exists: give --force to replace it");
+        return kExitFailed;
+    }
+    std::string container, cause;
+    const auto disk = ReadImageSectors(in, container, cause);
+    if (!disk) {
+        Report(in, cause.empty() ? "not a disk image" : cause);
+        return kExitFailed;
+    }
+    const Target* target = options.to.empty() ? TargetOfName(out, container) : TargetNamed(options.to);
+    if (target == nullptr) {
+        Report(out, "give the type with --to (dsk, edsk, raw, imd, ldbs, copyqm, tele): the "
+                    "name's extension does not say it");
+        return kExitUsage;
+    }
+    const std::string type = target->type;
+    if (type == "dsk" || type == "raw") {
+        if (const std::string problem = StandardImageProblem(*disk); !problem.empty()) {
+            Report(in, problem + ": a " + (type == "dsk" ? "standard .dsk" : "raw dump") +
+                           " cannot hold it (--to edsk can)");
+            return kExitFailed;
+        }
+    }
+
+    CPendingFile pending;
+    if (!pending.Create(out, 0666, cause)) {
+        Report(out, cause);
+        return kExitFailed;
+    }
+    bool written = false;
+    if (target->driver != nullptr) {
+        written = WriteImageWithLibrary(*disk, target->driver, pending.Descriptor(), cause);
+    } else {
+        const std::vector<std::uint8_t> bytes = type == "dsk"    ? StandardImageBytes(*disk)
+                                                : type == "edsk" ? ExtendedImageBytes(*disk)
+                                                                 : RawBytes(*disk);
+        if (bytes.empty()) {
+            cause = "a track does not fit that container";
+        } else {
+            written = ::pwrite(pending.Descriptor(), bytes.data(), bytes.size(), 0) ==
+                      static_cast<ssize_t>(bytes.size());
+            if (!written)
+                cause = std::strerror(errno);
+        }
+    }
+    if (!written) {
+        Report(out, cause);
+        return kExitFailed;
+    }
+    // Read back as any image is, then compared with what was read. A raw
+    // dump says nothing of its sectors' ids and sizes: its bytes are
+    // compared, and its files below.
+    std::string difference;
+    if (type == "raw") {
+        std::vector<std::uint8_t> back(RawBytes(*disk).size() + 1);
+        const ssize_t got = ::pread(pending.Descriptor(), back.data(), back.size(), 0);
+        back.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+        if (back != RawBytes(*disk))
+            difference = "its bytes read back differ";
+    } else {
+        std::string madeContainer;
+        const auto made = ReadImageSectors(pending.Path(), madeContainer, cause);
+        difference = made ? FirstDifference(*disk, *made, true) : "it cannot be read back: " + cause;
+    }
+    if (difference.empty()) {
+        const auto before = FilesOf(owner.LibraryTable(), in);
+        const auto after = FilesOf(owner.LibraryTable(), pending.Path());
+        if (before && (!after || *after != *before))
+            difference = "its files do not list as the original's";
+    }
+    if (!difference.empty()) {
+        Report(out, "not written: the converted image differs from " + in + ": " + difference);
+        return kExitFailed;
+    }
+    if (!pending.Finish(options.force ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace,
+                        cause)) {
+        Report(out, pending.TargetExisted() ? "exists: give --force to replace it" : cause);
+        return kExitFailed;
+    }
+    std::size_t sectors = 0;
+    for (const ImageTrack& track : disk->tracks)
+        sectors += track.sectors.size();
+    std::printf("%s (%s) → %s (%s): %zu tracks, %zu sectors, compared\n", Printable(in).c_str(),
+                container.c_str(), Printable(out).c_str(), target->name, disk->tracks.size(), sectors);
+    return kExitOk;
+}
