@@ -55,8 +55,15 @@ std::string CDiskImage::ForeignFormatText() const {
     return m_Sectors.ForeignTrack() + ": a disk with a format of its own can be listed, not changed";
 }
 
+bool CDiskImage::ForeignContainerWritable() const {
+    const auto writable = m_pOwner->LibraryTable().foreign_writable;
+    return m_strForeignContainer.empty() ||
+           (writable != nullptr && m_pOwner->LibraryTable().save_foreign != nullptr &&
+            writable(m_strForeignContainer.c_str()));
+}
+
 bool CDiskImage::IsWritable() const {
-    if (!IsMapped() || m_bReadOnly || !m_strForeignContainer.empty())
+    if (!IsMapped() || m_bReadOnly || !ForeignContainerWritable())
         return false;
     if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_Save.path.empty())
         return true;

@@ -238,10 +238,13 @@ public:
     // The kind of container the image came in ("CPCEMU extended"); "" when
     // the disk library does not say.
     const std::string& ContainerName() const { return m_strContainer; }
-    // Why such an image is not changed, in a user's words.
+    // Whether changes to it are saved (in its own kind of container), and
+    // why not, in a user's words, where they are not.
+    bool ForeignContainerWritable() const;
     std::string ForeignContainerText() const {
         return m_strForeignContainer +
-               " images are read, not changed: changes are saved to .dsk images and raw dumps";
+               " images are read, not changed: changes are saved to .dsk, ImageDisk, TeleDisk, "
+               "CopyQM and LDBS images and raw dumps";
     }
     // Whether a change could be saved: the directory was read whole and
     // the image file and its folder may be written.

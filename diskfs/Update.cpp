@@ -48,7 +48,7 @@ int CDiskImage::BeginUpdate() {
     }
     m_Save.changed = false;
     m_Save.broken = false;
-    if (!m_strForeignContainer.empty()) {
+    if (!ForeignContainerWritable()) {
         m_strCause = ForeignContainerText();
         return Fail(FailReason::ReadOnly);
     }
@@ -115,7 +115,7 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
         return loadThenBegin();
     }
     const int loaded = LoadFrom(path, m_Save.workingCopy.Path());
-    if (loaded && !m_strForeignContainer.empty()) {
+    if (loaded && !ForeignContainerWritable()) {
         // Listed still, but no update begins.
         m_Save.workingCopy.Abandon();
         m_Save.lock.Release();
@@ -214,11 +214,25 @@ int CDiskImage::EndUpdate() {
     bool saved = false;
     FileIdentity identity;
     if (!m_Save.broken) {
+        // A foreign container's changes were made on an extended copy: the
+        // disk is written into the working copy in the container's own
+        // kind, and read back, before the handle goes.
+        std::string foreignCause;
+        const auto saveForeign = m_pOwner->LibraryTable().save_foreign;
+        const bool foreignSaved =
+            m_strForeignContainer.empty() ||
+            (saveForeign != nullptr &&
+             saveForeign(m_hImage, m_strForeignContainer.c_str(), m_Sectors.containerCylinders,
+                         m_Sectors.containerHeads, m_Save.workingCopy.Descriptor(), &foreignCause));
         // LibDsk writes out what it kept in memory only here.
         auto close = m_pOwner->LibraryTable().dsk_close;
         const dsk_err_t err = close ? close(&m_hImage) : DSK_ERR_NOTIMPL;
         m_hImage = nullptr;
-        if (err != DSK_ERR_OK) {
+        if (!foreignSaved) {
+            cause = foreignCause.empty() ? ForeignContainerText() : foreignCause;
+        } else if (err != DSK_ERR_OK && m_strForeignContainer.empty()) {
+            // (The extended copy of a foreign container is dropped: what
+            // LibDsk fails to write back to it is lost with it.)
             cause = LibraryErrorText(err);
         } else {
             m_Save.workingCopy.TakeAttributesOf(m_Save.lock.Descriptor());

@@ -82,6 +82,47 @@ const char* LastRefusal() { return g_Refusal.c_str(); }
 const char* LastForeign() { return g_Foreign.c_str(); }
 const char* LastContainer() { return g_Container.c_str(); }
 
+bool ForeignWritable(const char* container) {
+    const ForeignKind* kind = ForeignKindNamed(container);
+    return kind != nullptr && ForeignKindIsWritable(*kind);
+}
+
+// The changed disk read through its handle (on the extended copy, which this
+// process reads itself), written as the container it came in by LibDsk in a
+// child, and read back the same way to be compared.
+bool SaveForeign(DSK_PDRIVER edited, const char* container, unsigned cylinders, unsigned heads,
+                 int target, std::string* cause) {
+    const ForeignKind* kind = ForeignKindNamed(container);
+    if (kind == nullptr || !ForeignKindIsWritable(*kind)) {
+        *cause = std::string(container) + " images cannot be written";
+        return false;
+    }
+    SectorImage disk;
+    if (!ReadDiskThrough(edited, g_Reader, {cylinders, heads}, disk)) {
+        *cause = "the changed disk could not be read";
+        return false;
+    }
+    if (!WriteImageInChild(disk, kind->driver, target, g_Reader, *cause))
+        return false;
+    const int back = CopyForeignImage("/proc/self/fd/" + std::to_string(target), *kind, g_Reader,
+                                      *cause);
+    if (back < 0)
+        return false;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (ssize_t got; (got = ::read(back, buffer, sizeof buffer)) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    ::close(back);
+    const auto written = ReadCpcemuImage(bytes);
+    const std::string difference =
+        written ? FirstDifference(disk, *written, true) : "it cannot be read back";
+    if (!difference.empty()) {
+        *cause = std::string("the ") + container + " image written differs: " + difference;
+        return false;
+    }
+    return true;
+}
+
 bool LastTrack(unsigned cylinder, unsigned head, ContainerTrack* track) {
     if (g_Tracks.empty() || g_Heads == 0 || head >= g_Heads)
         return false;
@@ -135,6 +176,8 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
         m_Table.open_track = &LastTrack;
         m_Table.open_foreign = &LastForeign;
         m_Table.open_container = &LastContainer;
+        m_Table.foreign_writable = &ForeignWritable;
+        m_Table.save_foreign = &SaveForeign;
     }
     Resolve(m_hModule, "dsk_creat", m_Table.dsk_creat);
     Resolve(m_hModule, "dsk_close", m_Table.dsk_close);

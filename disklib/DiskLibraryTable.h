@@ -6,6 +6,7 @@
 #include <cstddef> // libdsk.h uses size_t without including it
 #include <cstdint>
 #include <libdsk.h>
+#include <string>
 
 // The sectors a track of a container holds, as its track header lists them.
 struct ContainerTrack {
@@ -35,6 +36,9 @@ struct DiskLibraryTable {
     using ShapeFn = bool (*)(unsigned* cylinders, unsigned* heads);
     using TrackFn = bool (*)(unsigned cylinder, unsigned head, ContainerTrack* track);
     using ForeignFn = const char* (*)();
+    using ForeignWritableFn = bool (*)(const char* container);
+    using SaveForeignFn = bool (*)(DSK_PDRIVER edited, const char* container, unsigned cylinders,
+                                   unsigned heads, int target, std::string* cause);
 
     OpenFn dsk_open = nullptr;
     OpenFn dsk_creat = nullptr;
@@ -63,6 +67,12 @@ struct DiskLibraryTable {
     // The container of the file last opened, in a user's words ("CPCEMU
     // extended", "raw sector dump", "ImageDisk").
     ForeignFn open_container = nullptr;
+    // Whether changes to such a container can be saved in its own type.
+    ForeignWritableFn foreign_writable = nullptr;
+    // Writes the disk behind `edited` (the extended copy a foreign image was
+    // opened as, changed) into the open file `target` as that container,
+    // and reads it back to compare; false with `cause` set when it fails.
+    SaveForeignFn save_foreign = nullptr;
 
     // The paths handed to dsk_open name host files, which are then saved
     // whole and atomically (see SafeFile.h). A test disk that lives in

@@ -355,3 +355,21 @@ bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
     }
     return true;
 }
+
+const ForeignKind* ForeignKindNamed(const std::string& name) {
+    for (const ForeignKind& kind : kKinds)
+        if (name == kind.name)
+            return &kind;
+    return nullptr;
+}
+
+bool ForeignKindIsWritable(const ForeignKind& kind) {
+    const std::string_view driver = kind.driver;
+    return driver == "imd" || driver == "tele" || driver == "qm" || driver == "ldbs";
+}
+
+bool ReadDiskThrough(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& shape,
+                     SectorImage& disk) {
+    return reader.getgeom != nullptr && reader.read != nullptr &&
+           ReadDisk(self, reader, shape, disk) == kMade;
+}

@@ -47,6 +47,16 @@ struct DiskShape {
 int CopyForeignImage(const std::string& path, const ForeignKind& kind, const ForeignReader& reader,
                      std::string& cause, const DiskShape& shape = {});
 
+// The kind a user's name stands for ("ImageDisk"); nullptr for none.
+const ForeignKind* ForeignKindNamed(const std::string& name);
+// Whether LibDsk writes that kind back (ImageDisk, TeleDisk, CopyQM, LDBS).
+bool ForeignKindIsWritable(const ForeignKind& kind);
+
+// The disk behind an open handle on a container this process reads itself
+// (never a foreign one: its parser is not trusted here).
+bool ReadDiskThrough(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& shape,
+                     SectorImage& disk);
+
 // Writes the disk into the open file `fd` as a new container of LibDsk's
 // type `driver`, LibDsk working in a child process as above.
 bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,

@@ -275,10 +275,11 @@ TEST(SinclairTokenizer, ItsProgramsListBackAsTyped) {
 }
 
 Bytes LocomotiveLine(unsigned number, const Bytes& tokens) {
-    Bytes line{static_cast<std::uint8_t>(tokens.size() + 5), 0,
-               static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(number >> 8)};
-    line.insert(line.end(), tokens.begin(), tokens.end());
-    line.push_back(0);
+    Bytes line(tokens.size() + 5, 0);
+    line[0] = static_cast<std::uint8_t>(tokens.size() + 5);
+    line[2] = static_cast<std::uint8_t>(number & 0xFF);
+    line[3] = static_cast<std::uint8_t>(number >> 8);
+    std::copy(tokens.begin(), tokens.end(), line.begin() + 4);
     return line;
 }
 
