@@ -30,7 +30,8 @@ constexpr Target kTargets[] = {
     {"dsk", nullptr, "CPCEMU standard"}, {"edsk", nullptr, "CPCEMU extended"},
     {"raw", nullptr, "raw sector dump"}, {"imd", "imd", "ImageDisk"},
     {"ldbs", "ldbs", "LDBS"},            {"copyqm", "qm", "CopyQM"},
-    {"tele", "tele", "TeleDisk"},
+    {"tele", "tele", "TeleDisk"},        {"ydsk", "ydsk", "YAZE"},
+    {"qrst", "qrst", "QRST"},
 };
 
 const Target* TargetNamed(const std::string& type) {
@@ -57,6 +58,8 @@ const Target* TargetOfName(const std::string& path, const std::string& inputCont
         return TargetNamed("copyqm");
     if (ext == ".td0")
         return TargetNamed("tele");
+    if (ext == ".ydsk" || ext == ".qrst")
+        return TargetNamed(ext.substr(1));
     return nullptr;
 }
 
@@ -131,7 +134,7 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     }
     const Target* target = options.to.empty() ? TargetOfName(out, container) : TargetNamed(options.to);
     if (target == nullptr) {
-        Report(out, "give the type with --to (dsk, edsk, raw, imd, ldbs, copyqm, tele): the "
+        Report(out, "give the type with --to (dsk, edsk, raw, imd, ldbs, copyqm, tele, ydsk, qrst): the "
                     "name's extension does not say it");
         return kExitUsage;
     }

@@ -258,9 +258,10 @@ int main(int argc, char** argv) {
              cmd.add_option("OUT", convert.output, "Image to write")->required();
              cmd.add_option("--to", convert.to,
                             "Container: dsk (standard), edsk (extended), raw, imd, ldbs, copyqm, "
-                            "tele; without it, from OUT's extension (.dsk keeps a CPCEMU input's "
-                            "kind, .raw/.img, .imd, .ldbs, .cqm, .td0)")
-                 ->check(CLI::IsMember({"dsk", "edsk", "raw", "imd", "ldbs", "copyqm", "tele"}));
+                            "tele, ydsk, qrst; without it, from OUT's extension (.dsk keeps a "
+                            "CPCEMU input's kind, .raw/.img, .imd, .ldbs, .cqm, .td0, .ydsk, .qrst)")
+                 ->check(CLI::IsMember(
+                     {"dsk", "edsk", "raw", "imd", "ldbs", "copyqm", "tele", "ydsk", "qrst"}));
              cmd.add_flag("--force", convert.force, "Replace OUT when it exists");
              cmd.footer("OUT is written whole beside its name, read back and compared with IN "
                         "sector by sector (ids, sizes, data) and file by file; it takes its "

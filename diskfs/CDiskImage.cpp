@@ -350,9 +350,10 @@ std::string CDiskImage::GeometryReport() const {
     add("Reserved Tracks\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::ReservedTracks]});
     add("Directory Blocks\t: %u\r\n", unsigned{m_Layout.directoryBlocks});
     add("Total Blocks\t: %u\r\n", unsigned{m_Layout.totalBlocks});
-    // Containers read in a child process, which are only read, say so.
-    if (!m_strForeignContainer.empty())
-        text += "Container\t: " + m_strForeignContainer + " (read only)\r\n";
+    // What the image came in, where the disk library says.
+    if (!m_strContainer.empty())
+        text += "Container\t: " + m_strContainer + (ForeignContainerWritable() ? "" : " (read only)") +
+                "\r\n";
     return text;
 }
 

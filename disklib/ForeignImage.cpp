@@ -203,6 +203,11 @@ int Wait(pid_t child) {
     const int read = ReadDisk(self, reader, shape, disk);
     if (read != kMade)
         _exit(read);
+    // YAZE numbers a track's sectors from 0; CP/M disks' formats from 1.
+    if (std::string_view(kind.driver) == "ydsk")
+        for (ImageTrack& track : disk.tracks)
+            for (ImageSector& sector : track.sectors)
+                ++sector.id;
     const std::vector<std::uint8_t> bytes = ExtendedImageBytes(disk);
     if (bytes.empty())
         _exit(kTooManySectors);
@@ -304,6 +309,8 @@ bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
         DSK_PDRIVER self = nullptr;
         if (reader.creat(&self, "/proc/self/fd/3", driver, nullptr) != DSK_ERR_OK || self == nullptr)
             _exit(kNotOpened);
+        // YAZE numbers sectors from 0 (see RunChild).
+        const unsigned fromOne = std::string_view(driver) == "ydsk" ? 1 : 0;
         DSK_GEOMETRY geometry{};
         geometry.dg_sidedness = SIDES_ALT;
         geometry.dg_cylinders = disk.cylinders;
@@ -318,6 +325,7 @@ bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
         }
         if (!disk.tracks.empty() && !disk.tracks[0].sectors.empty())
             geometry.dg_secsize = disk.tracks[0].sectors[0].data.size();
+        geometry.dg_secbase -= fromOne;
         geometry.dg_datarate = RATE_SD;
         geometry.dg_rwgap = 0x2A;
         geometry.dg_fmtgap = 0x52;
@@ -328,7 +336,7 @@ bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
             const auto h = static_cast<dsk_phead_t>(t % disk.heads);
             std::vector<DSK_FORMAT> ids;
             for (const ImageSector& sector : track.sectors)
-                ids.push_back({sector.cylinder, sector.head, sector.id, sector.data.size()});
+                ids.push_back({sector.cylinder, sector.head, sector.id - fromOne, sector.data.size()});
             if (ids.empty())
                 continue;
             if (reader.format != nullptr) {
@@ -341,7 +349,8 @@ bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
             for (const ImageSector& sector : track.sectors) {
                 DSK_GEOMETRY one = geometry;
                 one.dg_secsize = sector.data.size();
-                if (reader.write(self, &one, sector.data.data(), c, h, sector.id) != DSK_ERR_OK)
+                if (reader.write(self, &one, sector.data.data(), c, h, sector.id - fromOne) !=
+                    DSK_ERR_OK)
                     _exit(kNotWritten);
             }
         }
@@ -365,7 +374,8 @@ const ForeignKind* ForeignKindNamed(const std::string& name) {
 
 bool ForeignKindIsWritable(const ForeignKind& kind) {
     const std::string_view driver = kind.driver;
-    return driver == "imd" || driver == "tele" || driver == "qm" || driver == "ldbs";
+    return driver == "imd" || driver == "tele" || driver == "qm" || driver == "ldbs" ||
+           driver == "ydsk" || driver == "qrst";
 }
 
 bool ReadDiskThrough(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& shape,
