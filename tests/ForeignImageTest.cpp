@@ -33,9 +33,10 @@ constexpr Type kTypes[] = {{"imd", "imd", "ImageDisk"}, {"tele", "td0", "TeleDis
 class ForeignImages : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveProgram("dsktrans"))
-            GTEST_SKIP() << "dsktrans (Debian libdsk-utils) is not installed";
-        ASSERT_EQ(RunCommand(Cli("new " + Quote(dsk))).status, 0);
+        if (!HaveProgram("dsktrans") || !HaveProgram("dskform"))
+            GTEST_SKIP() << "dsktrans and dskform (Debian libdsk-utils) are not installed";
+        // A disk formatted by LibDsk's own dskform.
+        ASSERT_EQ(RunCommand("dskform -type dsk -format pcw180 " + Quote(dsk) + " >/dev/null 2>&1").status, 0);
         WriteFile(dir / "big.bin", PatternBytes(20000, 3));
         WriteFile(dir / "small.txt", PatternBytes(300, 4));
         ASSERT_EQ(RunCommand(Cli("put " + Quote(dsk) + " " + Quote(dir / "big.bin") + " " +
@@ -275,9 +276,58 @@ TEST_F(ForeignImages, ConvertNeverWritesOverAFileOrWritesWhatItCannotKeep) {
         }
     }
     // Nothing half-written stays beside the outputs.
+    fs::remove_all(dir / "from-dsk");
     for (const auto& entry : fs::directory_iterator(dir.Path()))
         EXPECT_EQ(entry.path().filename().string().find("tarnlight"), std::string::npos)
             << entry.path();
+}
+
+} // namespace
+
+namespace {
+
+// The corpus's +3 and PCW disks through every pair of the containers listed
+// here: the files list the same after each step.
+TEST(ConvertCorpus, EveryPairKeepsTheFiles) {
+    const std::string corpus = CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "the shared corpus is not there";
+    TempDir dir;
+    auto files = [](const std::string& image) {
+        const auto json = nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out,
+                                                nullptr, false);
+        return json.is_discarded() ? nlohmann::json() : json["files"];
+    };
+    const char* kinds[] = {"edsk", "raw", "imd", "ldbs", "dsk"};
+    for (const char* name : {"plus3_180k_soloforth_boot.dsk", "pcw_180k_cpm3_u765test_edsk.dsk",
+                             "plus3_720k_soloforth_boot.dsk"}) {
+        SCOPED_TRACE(name);
+        const std::string original = corpus + "/" + name;
+        const auto expected = files(original);
+        ASSERT_FALSE(expected.is_null());
+        for (const char* from : kinds) {
+            const std::string source = dir / (std::string("from.") + from);
+            fs::remove(source);
+            if (RunCommand(Cli("convert --to " + std::string(from) + " " + Quote(original) + " " +
+                               Quote(source) + " >/dev/null 2>&1"))
+                    .status != 0)
+                continue; // (a standard .dsk cannot hold every disk)
+            for (const char* to : kinds) {
+                SCOPED_TRACE(std::string(from) + " to " + to);
+                const std::string target = dir / (std::string("to.") + to);
+                fs::remove(target);
+                const CommandResult r = RunCommand(
+                    Cli("convert --to " + std::string(to) + " " + Quote(source) + " " + Quote(target)),
+                    true);
+                if (r.status != 0) {
+                    // Only a container that cannot hold the disk refuses.
+                    EXPECT_NE(r.out.find("cannot hold it"), std::string::npos) << r.out;
+                    continue;
+                }
+                EXPECT_EQ(files(target), expected);
+            }
+        }
+    }
 }
 
 } // namespace

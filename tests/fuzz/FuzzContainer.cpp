@@ -1,11 +1,13 @@
 // Fuzz target: the input is any file (meant: a CPCEMU standard or extended
 // DSK container, or a raw sector dump) opened through the real LibDsk's
-// binding, then run through every operation of the file system.
+// binding, then run through every operation of the file system; and the
+// same bytes read as the disk a child process hands back.
 
 #include "CDiskImage.h"
 #include "CatalogueView.h"
 #include "DskContainer.h"
 #include "FuzzHarness.h"
+#include "SectorImage.h"
 #include "support/HostTools.h"
 
 namespace {
@@ -53,5 +55,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         setup.sandbox.CheckAndClear();
     }
     setup.owner.messages.clear();
+
+    // The input as what a child process hands back (an extended container)
+    // or a CPCEMU file being converted: read as untrusted bytes, and what
+    // is written from it reads back the same.
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    if (const auto disk = ReadCpcemuImage(bytes)) {
+        const auto extended = ExtendedImageBytes(*disk);
+        if (!extended.empty()) {
+            const auto again = ReadCpcemuImage(extended);
+            fuzz::Check(again && FirstDifference(*disk, *again, true).empty(),
+                        "an extended container that does not read back");
+        }
+        if (StandardImageProblem(*disk).empty()) {
+            const auto standard = StandardImageBytes(*disk);
+            const auto again = standard.empty() ? std::nullopt : ReadCpcemuImage(standard);
+            fuzz::Check(standard.empty() || (again && FirstDifference(*disk, *again, true).empty()),
+                        "a standard container that does not read back");
+        }
+    }
     return 0;
 }
