@@ -139,6 +139,18 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
         return kExitUsage;
     }
     const std::string type = target->type;
+    if (type != "edsk") {
+        if (const std::string problem = OddSectorProblem(*disk); !problem.empty()) {
+            Report(in, problem + ": only an extended .dsk keeps it (--to edsk)");
+            return kExitFailed;
+        }
+    }
+    if (target->driver != nullptr) {
+        if (const std::string problem = RepeatedIdProblem(*disk); !problem.empty()) {
+            Report(in, problem + ": " + target->name + " cannot keep them apart (a .dsk can)");
+            return kExitFailed;
+        }
+    }
     if (type == "dsk" || type == "raw") {
         if (const std::string problem = StandardImageProblem(*disk); !problem.empty()) {
             Report(in, problem + ": a " + (type == "dsk" ? "standard .dsk" : "raw dump") +

@@ -4,6 +4,7 @@
 #include "SectorImage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -52,7 +53,7 @@ std::vector<std::uint8_t> TrackBlock(const ImageTrack& track, unsigned cylinder,
         info[0] = sector.cylinder;
         info[1] = sector.head;
         info[2] = sector.id;
-        info[3] = static_cast<std::uint8_t>(SizeCode(sector.data.size()));
+        info[3] = extended ? sector.sizeCode : static_cast<std::uint8_t>(SizeCode(sector.data.size()));
         if (extended) {
             info[6] = static_cast<std::uint8_t>(sector.data.size() & 0xFF);
             info[7] = static_cast<std::uint8_t>(sector.data.size() >> 8);
@@ -102,7 +103,7 @@ std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& byte
                                               : std::size_t{128} << std::min<unsigned>(header[0x14], 6);
             if (offset + blockSize - at < size)
                 return std::nullopt;
-            ImageSector sector{info[0], info[1], info[2], {}};
+            ImageSector sector{info[0], info[1], info[2], {}, info[3]};
             sector.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                                bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
             track.sectors.push_back(std::move(sector));
@@ -123,7 +124,7 @@ std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk) {
         if (track.sectors.size() > kMaxSectors)
             return {};
         for (const ImageSector& sector : track.sectors)
-            if (!SizeIsCode(sector.data.size()))
+            if (sector.data.size() > 6 * 8192)
                 return {};
         if (track.sectors.empty())
             continue;
@@ -178,6 +179,34 @@ std::vector<std::uint8_t> StandardImageBytes(const SectorImage& disk) {
         bytes.insert(bytes.end(), block.begin(), block.end());
     }
     return bytes;
+}
+
+std::string OddSectorProblem(const SectorImage& disk) {
+    for (std::size_t t = 0; t < disk.tracks.size(); ++t)
+        for (const ImageSector& sector : disk.tracks[t].sectors)
+            if (sector.sizeCode > 6 || sector.data.size() != std::size_t{128} << sector.sizeCode) {
+                char id[8];
+                std::snprintf(id, sizeof id, "0x%02X", sector.id);
+                return TrackName(t, std::max(disk.heads, 1u)) + ", sector " + id + ": " +
+                       std::to_string(sector.data.size()) + " bytes kept for a sector of " +
+                       std::to_string(std::size_t{128} << std::min<unsigned>(sector.sizeCode, 6)) +
+                       " (weak or cut short)";
+            }
+    return {};
+}
+
+std::string RepeatedIdProblem(const SectorImage& disk) {
+    for (std::size_t t = 0; t < disk.tracks.size(); ++t) {
+        const auto& sectors = disk.tracks[t].sectors;
+        for (std::size_t i = 0; i < sectors.size(); ++i)
+            for (std::size_t k = i + 1; k < sectors.size(); ++k)
+                if (sectors[i].id == sectors[k].id) {
+                    char id[8];
+                    std::snprintf(id, sizeof id, "0x%02X", sectors[i].id);
+                    return TrackName(t, std::max(disk.heads, 1u)) + " holds two sectors of id " + id;
+                }
+    }
+    return {};
 }
 
 std::string FirstDifference(const SectorImage& a, const SectorImage& b, bool idsKept) {

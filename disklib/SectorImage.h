@@ -9,7 +9,8 @@
 
 struct ImageSector {
     std::uint8_t cylinder = 0, head = 0, id = 0; // as the sector's id field says
-    std::vector<std::uint8_t> data;              // 128 << N bytes
+    std::vector<std::uint8_t> data;              // 128 << sizeCode bytes, unless odd
+    std::uint8_t sizeCode = 2;                   // the id field's N
     bool operator==(const ImageSector&) const = default;
 };
 
@@ -37,6 +38,15 @@ std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk);
 // shows it; "" when it can.
 std::string StandardImageProblem(const SectorImage& disk);
 std::vector<std::uint8_t> StandardImageBytes(const SectorImage& disk);
+
+// The first sector whose data is not the size its id field gives (a weak
+// sector's several readings, a sector cut short), which only an extended
+// CPCEMU container keeps; "" for none.
+std::string OddSectorProblem(const SectorImage& disk);
+
+// The first track holding two sectors of one id, which containers that
+// address sectors by id cannot keep apart; "" for none.
+std::string RepeatedIdProblem(const SectorImage& disk);
 
 // The first difference between two disks, in a user's words ("track 3 (
 // cylinder 1, head 1), sector 4: the data differ"); "" when they are the same.

@@ -4,6 +4,7 @@
 // their own container; a reader that dies takes nothing else with it; and
 // convert writes each container, checked by LibDsk's own dsktrans.
 
+#include "SectorImage.h"
 #include "support/HostTools.h"
 
 #include <gtest/gtest.h>
@@ -261,9 +262,23 @@ TEST_F(ForeignImages, ConvertNeverWritesOverAFileOrWritesWhatItCannotKeep) {
     EXPECT_NE(r.out.find("is the image being converted"), std::string::npos) << r.out;
     EXPECT_EQ(RunCommand(Cli("convert " + Quote(dsk) + " " + Quote(dir / "out.xyz"))).status, 2);
     EXPECT_EQ(ReadFile(dsk), original);
-    // Tracks of mixed sizes cannot go into a standard .dsk or a raw dump.
+    // Tracks of mixed sizes cannot go into a standard .dsk or a raw dump,
+    // nor two sectors of one id into a container that finds sectors by id.
     const std::string corpus = CorpusDir();
     if (!corpus.empty()) {
+        r = RunCommand(Cli("convert " + Quote(corpus + "/cpc_system_choicecheats_edsk.dsk") + " " +
+                           Quote(dir / "repeated.imd")),
+                       true);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("track 39 (cylinder 39, head 0) holds two sectors of id 0x49: ImageDisk "
+                             "cannot keep them apart"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_FALSE(fs::exists(dir / "repeated.imd"));
+        EXPECT_EQ(RunCommand(Cli("convert --to edsk " + Quote(corpus + "/cpc_system_choicecheats_edsk.dsk") +
+                                 " " + Quote(dir / "repeated.dsk")))
+                      .status,
+                  0);
         const std::string protectedDisk = corpus + "/cpc_system_choicecheats_edsk.dsk";
         for (const char* to : {"dsk", "raw"}) {
             const std::string made = dir / (std::string("mixed.") + to);
@@ -328,6 +343,38 @@ TEST(ConvertCorpus, EveryPairKeepsTheFiles) {
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A weak sector (several readings kept, as captures of protected disks
+// hold) survives an extended container and is named where it cannot go.
+TEST(SectorImage, WeakSectorsStayInExtendedContainersAndAreNamedElsewhere) {
+    SectorImage disk;
+    disk.cylinders = 1;
+    disk.heads = 1;
+    ImageTrack track;
+    for (std::uint8_t id = 1; id <= 9; ++id)
+        track.sectors.push_back({0, 0, id, std::vector<std::uint8_t>(512, id), 2});
+    track.sectors[4].data.resize(1024, 0x55); // two readings of sector 5
+    disk.tracks.push_back(track);
+    const auto bytes = ExtendedImageBytes(disk);
+    ASSERT_FALSE(bytes.empty());
+    const auto back = ReadCpcemuImage(bytes);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, disk);
+    EXPECT_EQ(OddSectorProblem(disk),
+              "track 0 (cylinder 0, head 0), sector 0x05: 1024 bytes kept for a sector of 512 "
+              "(weak or cut short)");
+    EXPECT_FALSE(StandardImageProblem(disk).empty());
+    disk.tracks[0].sectors[4].data.resize(512);
+    EXPECT_EQ(OddSectorProblem(disk), "");
+    EXPECT_EQ(StandardImageProblem(disk), "");
+    EXPECT_EQ(ReadCpcemuImage(StandardImageBytes(disk)), disk);
+    disk.tracks[0].sectors[8].id = 1;
+    EXPECT_EQ(RepeatedIdProblem(disk), "track 0 (cylinder 0, head 0) holds two sectors of id 0x01");
 }
 
 } // namespace
