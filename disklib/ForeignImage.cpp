@@ -137,6 +137,10 @@ int ReadDisk(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& sha
 // In the child: limits on what it may take, and no descriptor but the ones
 // it works with (`keep` of them, from 3 on); what it would say goes nowhere.
 void Confine(int keep) {
+    // A reader that crashes just dies: no handler of this program (a
+    // sanitizer's, a fuzzer's) runs in the child.
+    for (const int deadly : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGXCPU})
+        std::signal(deadly, SIG_DFL);
     const rlimit time{kSecondsAllowed, kSecondsAllowed};
     setrlimit(RLIMIT_CPU, &time);
     const rlimit output{kOutputAllowed, kOutputAllowed};

@@ -58,7 +58,7 @@ std::vector<std::uint8_t> TrackBlock(const ImageTrack& track, unsigned cylinder,
             info[6] = static_cast<std::uint8_t>(sector.data.size() & 0xFF);
             info[7] = static_cast<std::uint8_t>(sector.data.size() >> 8);
         }
-        std::memcpy(block.data() + at, sector.data.data(), sector.data.size());
+        std::copy(sector.data.begin(), sector.data.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
         at += sector.data.size();
     }
     return block;
