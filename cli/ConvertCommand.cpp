@@ -165,12 +165,15 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
         return kExitFailed;
     }
     bool written = false;
+    // What a container written here holds, made once: written, and for a
+    // raw dump also what its bytes are compared with.
+    const std::vector<std::uint8_t> bytes = target->driver != nullptr ? std::vector<std::uint8_t>{}
+                                            : type == "dsk"           ? StandardImageBytes(*disk)
+                                            : type == "edsk"          ? ExtendedImageBytes(*disk)
+                                                                      : RawBytes(*disk);
     if (target->driver != nullptr) {
         written = WriteImageWithLibrary(*disk, target->driver, pending.Descriptor(), cause);
     } else {
-        const std::vector<std::uint8_t> bytes = type == "dsk"    ? StandardImageBytes(*disk)
-                                                : type == "edsk" ? ExtendedImageBytes(*disk)
-                                                                 : RawBytes(*disk);
         if (bytes.empty()) {
             cause = "a track does not fit that container";
         } else {
@@ -189,10 +192,10 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     // compared, and its files below.
     std::string difference;
     if (type == "raw") {
-        std::vector<std::uint8_t> back(RawBytes(*disk).size() + 1);
+        std::vector<std::uint8_t> back(bytes.size() + 1);
         const ssize_t got = ::pread(pending.Descriptor(), back.data(), back.size(), 0);
         back.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
-        if (back != RawBytes(*disk))
+        if (back != bytes)
             difference = "its bytes read back differ";
     } else {
         std::string madeContainer;

@@ -22,6 +22,31 @@ thread_local std::string g_Foreign;
 thread_local std::string g_Container;
 ForeignReader g_Reader;
 
+// Up to the largest image there is.
+std::vector<std::uint8_t> ReadWhole(int fd) {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0 &&
+                      bytes.size() <= static_cast<std::size_t>(kMaxImageSize);)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    return bytes;
+}
+
+// The disk of a file LibDsk reads in a child, from the extended container
+// the child hands back (read here as untrusted bytes).
+std::optional<SectorImage> SectorsFromChild(const std::string& path, const ForeignKind& kind,
+                                            const DiskShape& shape, std::string& cause) {
+    const int fd = CopyForeignImage(path, kind, g_Reader, cause, shape);
+    if (fd < 0)
+        return std::nullopt;
+    const std::vector<std::uint8_t> bytes = ReadWhole(fd);
+    ::close(fd);
+    auto disk = ReadCpcemuImage(bytes);
+    if (!disk)
+        cause = std::string("damaged container (the ") + kind.name + " reader failed)";
+    return disk;
+}
+
 // A container LibDsk is not trusted to parse here: read in a child, then
 // opened as the extended container the child made, checked like any other.
 dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& foreign) {
@@ -104,18 +129,11 @@ bool SaveForeign(DSK_PDRIVER edited, const char* container, unsigned cylinders, 
     }
     if (!WriteImageInChild(disk, kind->driver, target, g_Reader, *cause))
         return false;
-    const int back = CopyForeignImage("/proc/self/fd/" + std::to_string(target), *kind, g_Reader,
-                                      *cause);
-    if (back < 0)
+    const auto written =
+        SectorsFromChild("/proc/self/fd/" + std::to_string(target), *kind, {}, *cause);
+    if (!written)
         return false;
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[65536];
-    for (ssize_t got; (got = ::read(back, buffer, sizeof buffer)) > 0;)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    ::close(back);
-    const auto written = ReadCpcemuImage(bytes);
-    const std::string difference =
-        written ? FirstDifference(disk, *written, true) : "it cannot be read back";
+    const std::string difference = FirstDifference(disk, *written, true);
     if (!difference.empty()) {
         *cause = std::string("the ") + container + " image written differs: " + difference;
         return false;
@@ -206,20 +224,6 @@ void CDiskLibrary::Unload() {
     // another binding in the process may still be using it.
 }
 
-namespace {
-
-// Up to the largest image there is.
-std::vector<std::uint8_t> ReadWhole(int fd) {
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[65536];
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0 &&
-                      bytes.size() <= static_cast<std::size_t>(kMaxImageSize);)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    return bytes;
-}
-
-} // namespace
-
 std::optional<SectorImage> ReadImageSectors(const std::string& path, std::string& container,
                                             std::string& cause) {
     const ImageKind kind = IdentifyImageFile(path);
@@ -248,15 +252,7 @@ std::optional<SectorImage> ReadImageSectors(const std::string& path, std::string
     static constexpr ForeignKind kRaw{"raw", "raw sector dump"};
     const ForeignKind& foreign = kind.foreign != nullptr ? *kind.foreign : kRaw;
     container = foreign.name;
-    const int fd = CopyForeignImage(path, foreign, g_Reader, cause, {kind.cylinders, kind.heads});
-    if (fd < 0)
-        return std::nullopt;
-    const std::vector<std::uint8_t> bytes = ReadWhole(fd);
-    ::close(fd);
-    auto disk = ReadCpcemuImage(bytes);
-    if (!disk)
-        cause = std::string("damaged container (the ") + foreign.name + " reader failed)";
-    return disk;
+    return SectorsFromChild(path, foreign, {kind.cylinders, kind.heads}, cause);
 }
 
 bool WriteImageWithLibrary(const SectorImage& disk, const char* driver, int fd, std::string& cause) {

@@ -119,13 +119,11 @@ int ReadDisk(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& sha
                     continue;
                 DSK_GEOMETRY one = geometry;
                 one.dg_secsize = size;
-                std::uint8_t code = 0;
-                while ((std::size_t{128} << code) < size)
-                    ++code;
                 ImageSector sector{static_cast<std::uint8_t>(id.fmt_cylinder),
                                    static_cast<std::uint8_t>(id.fmt_head),
                                    static_cast<std::uint8_t>(id.fmt_sector),
-                                   std::vector<std::uint8_t>(size, 0xE5), code};
+                                   std::vector<std::uint8_t>(size, 0xE5),
+                                   static_cast<std::uint8_t>(SizeCode(size))};
                 if (reader.read(self, &one, sector.data.data(), c, h, id.fmt_sector) == DSK_ERR_OK)
                     track.sectors.push_back(std::move(sector));
             }

@@ -11,13 +11,6 @@ namespace {
 
 constexpr std::size_t kHeader = 0x100, kMaxSectors = (0x100 - 0x18) / 8;
 
-unsigned SizeCode(std::size_t size) {
-    unsigned code = 0;
-    while ((std::size_t{128} << code) < size)
-        ++code;
-    return code;
-}
-
 bool SizeIsCode(std::size_t size) {
     return size >= 128 && size <= 8192 && (size & (size - 1)) == 0;
 }
@@ -70,6 +63,13 @@ std::string TrackName(std::size_t index, unsigned heads) {
 }
 
 } // namespace
+
+unsigned SizeCode(std::size_t size) {
+    unsigned code = 0;
+    while ((std::size_t{128} << code) < size)
+        ++code;
+    return code;
+}
 
 std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& bytes) {
     if (bytes.size() < kHeader)
