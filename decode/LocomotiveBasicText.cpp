@@ -3,11 +3,11 @@
 // programs are listed.
 
 #include "BasicText.h"
+#include "CNumber.h"
 #include "LocomotiveBasic.h"
 
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <map>
 
 namespace {
@@ -65,11 +65,6 @@ bool TakesLineNumbers(std::uint8_t code) {
         if (c == code)
             return true;
     return false;
-}
-
-double ReadDouble(const char* text, char** end) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
-    return strtod_l(text, end, c);
 }
 
 // A real as the CPC keeps it: a four-byte mantissa, little-endian, whose top
@@ -298,7 +293,7 @@ private:
             }
         }
         const std::string digits(m_Text.substr(start, m_At - start));
-        const double value = ReadDouble(digits.c_str(), nullptr);
+        const double value = ReadCNumber(digits.c_str(), nullptr);
         if (whole && lineNumber && value <= 65535) {
             const auto line = static_cast<unsigned>(value);
             out.push_back(kLineNumber);

@@ -3,13 +3,13 @@
 // layout is described in SinclairBasic.cpp, where programs are listed.
 
 #include "BasicText.h"
+#include "CNumber.h"
 #include "SinclairBasic.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 
 namespace {
 
@@ -86,12 +86,6 @@ std::optional<std::array<std::uint8_t, 5>> NumberForm(double value) {
         static_cast<std::uint8_t>(((mantissa >> 24) & 0x7F) | (value < 0 ? 0x80 : 0)),
         static_cast<std::uint8_t>(mantissa >> 16), static_cast<std::uint8_t>(mantissa >> 8),
         static_cast<std::uint8_t>(mantissa)};
-}
-
-// strtod in the C locale, whatever the program's locale is.
-double ReadDouble(const char* text, char** end) {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
-    return strtod_l(text, end, c);
 }
 
 // A source line with its continuations joined, and where each of its
@@ -247,7 +241,7 @@ private:
                 for (std::size_t k = i; k < m_Cells.size() && m_Cells[k].kind == Cell::Text; ++k)
                     digits += static_cast<char>(m_Cells[k].value);
                 char* end = nullptr;
-                const double value = ReadDouble(digits.c_str(), &end);
+                const double value = ReadCNumber(digits.c_str(), &end);
                 const auto length = static_cast<std::size_t>(end - digits.c_str());
                 if (length > 0) {
                     if (!Hidden(i, length, value, made))
