@@ -78,7 +78,7 @@ bool RealForm(double value, std::uint8_t bytes[5]) {
     if (!std::isfinite(value))
         return false;
     int exponent = 0;
-    const double fraction = std::frexp(std::fabs(value), &exponent);
+    const double fraction = SplitBinary(std::fabs(value), exponent);
     auto mantissa = static_cast<std::uint64_t>(std::floor(fraction * 4294967296.0 + 0.5));
     if (mantissa > 0xFFFFFFFFu) {
         mantissa = 0x80000000u;

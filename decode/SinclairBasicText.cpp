@@ -75,7 +75,7 @@ std::optional<std::array<std::uint8_t, 5>> NumberForm(double value) {
     if (!std::isfinite(value))
         return std::nullopt;
     int exponent = 0;
-    const double fraction = std::frexp(std::fabs(value), &exponent);
+    const double fraction = SplitBinary(std::fabs(value), exponent);
     exponent += 128;
     if (exponent < 0 || exponent > 255)
         return std::nullopt;

@@ -2,6 +2,7 @@
 // CPC's against the real programs of the corpus and against its own lister.
 
 #include "BasicText.h"
+#include "CNumber.h"
 #include "LocomotiveBasic.h"
 #include "SinclairBasic.h"
 #include "support/HostTools.h"
@@ -10,6 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -38,6 +42,42 @@ std::optional<Bytes> Zmakebas(const TempDir& dir, const std::string& text) {
 }
 
 bool HaveZmakebas() { return HaveProgram("zmakebas"); }
+
+} // namespace
+
+// Both tokenizers store numbers through SplitBinary: it must split every
+// finite double as frexp does, subnormal ones and both signs included.
+TEST(StoredNumbers, SplitAsFrexpSplitsThem) {
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1.0,
+                                  0.5,
+                                  -1.5,
+                                  3.14159265,
+                                  65535.0,
+                                  1e-39,
+                                  1.7e38,
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(),
+                                  std::numeric_limits<double>::denorm_min(),
+                                  std::numeric_limits<double>::min() / 3};
+    std::mt19937_64 random(21);
+    for (int i = 0; i < 20000; ++i) {
+        const auto bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isfinite(value))
+            values.push_back(value);
+    }
+    for (double value : values) {
+        int expected = 0, got = 0;
+        const double fraction = std::frexp(value, &expected);
+        EXPECT_EQ(SplitBinary(value, got), fraction) << value;
+        EXPECT_EQ(got, expected) << value;
+    }
+}
+
+namespace {
 #define NEED_ZMAKEBAS()                                                                            \
     if (!HaveZmakebas())                                                                           \
     GTEST_SKIP() << "zmakebas (Debian zmakebas) is not installed"
