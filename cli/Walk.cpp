@@ -167,10 +167,6 @@ Record VisitIsolated(CCliOwner& owner, const std::vector<std::string>& images, s
 
 int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigned jobs,
                const char* separator, const ImageVisitor& visit, WalkTally* totals) {
-    if (jobs == 0) {
-        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-        jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
-    }
     int status = 0;
     bool printedAny = false;
     WalkTally sum;
@@ -184,6 +180,10 @@ int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigne
         bool printed = false;
         status = visit(images.front(), "", printed, sum);
         return finish();
+    }
+    if (jobs == 0) {
+        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
     }
     const std::size_t workers =
         std::max<std::size_t>(std::min<std::size_t>(jobs, images.size() / kImagesPerWorker), 1);
