@@ -111,16 +111,18 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     for (const FileEntry& row : shown) {
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
-        files.push_back({{"user", row.user},
-                         {"name", TrimmedField(row.name, kNameLen)},
-                         {"type", TrimmedField(row.type, kTypeLen)},
-                         {"size", row.size},
-                         {"readonly", row.readOnly},
-                         {"system", row.system},
-                         {"archive", row.archive},
-                         {"kind", FileKindName(KindOfFile(header, start, row.size))},
-                         {"header", HeaderJson(header)}});
-        AddStampsAndPassword(files.back(), image, row, facts);
+        // Built in place: a listing of a collection makes thousands of these.
+        JsonObject& file = files.emplace_back(JsonObject::object());
+        file["user"] = row.user;
+        file["name"] = TrimmedField(row.name, kNameLen);
+        file["type"] = TrimmedField(row.type, kTypeLen);
+        file["size"] = row.size;
+        file["readonly"] = row.readOnly;
+        file["system"] = row.system;
+        file["archive"] = row.archive;
+        file["kind"] = FileKindName(KindOfFile(header, start, row.size));
+        file["header"] = HeaderJson(header);
+        AddStampsAndPassword(file, image, row, facts);
     }
     JsonObject listing;
     listing["image"] = path;
