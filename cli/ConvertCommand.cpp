@@ -99,7 +99,7 @@ std::optional<std::vector<std::string>> FilesOf(const DiskLibraryTable& table, c
     std::vector<std::string> files;
     for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
         const FileEntry& row = rows[i];
-        files.push_back(std::to_string(row.user) + ":" + ShownFileName(row) + " " +
+        files.push_back(FileId::Of(row).Shown() + " " +
                         std::to_string(row.size) + (row.readOnly ? " r" : "") +
                         (row.system ? " s" : "") + (row.archive ? " a" : ""));
     }

@@ -7,8 +7,8 @@
 int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
           const std::string& to, bool force) {
     const FilePattern target = ParsePattern(to);
-    CpmName name;
-    if (target.wild || ParseCpmName(target.glob, NameCase::Upper, name) != NameCheck::Valid) {
+    FileId renamed;
+    if (target.wild || ParseCpmName(target.glob, NameCase::Upper, renamed) != NameCheck::Valid) {
         Report(to, "is no CP/M name (NAME.TYP, optionally USER: in front)");
         return kExitUsage;
     }
@@ -29,11 +29,11 @@ int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
         return FinishChanges(owner, kExitFailed);
     if (rows.size() == 1) {
         const FileEntry& row = rows.front();
-        const auto user = static_cast<std::uint8_t>(target.user >= 0 ? target.user : row.user);
+        renamed.user = static_cast<std::uint8_t>(target.user >= 0 ? target.user : row.user);
         if (!Attempt(
                 owner, UserAndName(row),
-                [&](CDiskImage& disk) { return disk.RenameFile(row, user, name); },
-                std::string(": " + std::to_string(user) + ":" + Printable(target.glob) +
+                [&](CDiskImage& disk) { return disk.RenameFile(row, renamed); },
+                std::string(": " + std::to_string(renamed.user) + ":" + Printable(target.glob) +
                             " is already on the image")
                     .c_str()))
             status = kExitFailed;

@@ -23,7 +23,7 @@ std::string Printable(const std::string& text) {
 }
 
 std::string UserAndName(const FileEntry& row) {
-    return std::to_string(row.user) + ":" + Printable(ShownFileName(row));
+    return Printable(FileId::Of(row).Shown());
 }
 
 void Report(const std::string& subject, const std::string& reason) {

@@ -18,15 +18,6 @@
 
 namespace {
 
-// The catalogue row a target would have: its user and name.
-FileEntry RowOf(const CDiskImage::ImportTarget& target) {
-    FileEntry row;
-    row.user = target.user;
-    std::copy(target.name.name.begin(), target.name.name.end(), row.name);
-    std::copy(target.name.type.begin(), target.name.type.end(), row.type);
-    return row;
-}
-
 bool ParseAddress(const std::string& text, std::uint16_t& value) {
     if (text.empty())
         return false;
@@ -109,7 +100,7 @@ bool AddHeader(const HeaderRequest& request, const CDiskImage::ImportTarget& tar
                                          : request.param2;
         header = MakePlus3Header(request.fileType, length, request.param1, param2);
     } else {
-        header = MakeAmsdosHeader(target.user, target.name.name.data(), target.name.type.data(),
+        header = MakeAmsdosHeader(target.file.user, target.file.name.data(), target.file.type.data(),
                                   request.fileType, length, request.load, request.entry);
     }
     data.insert(data.begin(), header.begin(), header.end());
@@ -193,16 +184,16 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
     int status = kExitOk;
     // The host file each name of this command came from: two that cut to one
     // name are never stored over each other.
-    std::map<std::pair<std::uint8_t, std::string>, std::string> stored;
+    std::map<FileId, std::string> stored;
     for (const std::string& file : options.files) {
         CDiskImage::ImportTarget target;
         target.replace = options.replace;
-        target.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
+        target.file.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
         std::string name = options.as.empty() ? PathLeaf(file) : options.as;
         if (!options.as.empty()) {
             const FilePattern given = ParsePattern(options.as);
             if (given.user >= 0) {
-                target.user = static_cast<std::uint8_t>(given.user);
+                target.file.user = static_cast<std::uint8_t>(given.user);
                 name = given.glob;
             }
             // A name given is stored as typed or not at all.
@@ -213,7 +204,7 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             }
         }
         switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper,
-                             target.name)) {
+                             target.file)) {
         case NameCheck::Valid:
             break;
         case NameCheck::Empty:
@@ -228,11 +219,9 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             status = kExitFailed;
             continue;
         }
-        const std::string shownName = ShownFileName(RowOf(target));
-        const auto key = std::make_pair(target.user, shownName);
-        if (const auto earlier = stored.find(key); earlier != stored.end()) {
-            Report(file, "is stored as " + std::to_string(target.user) + ":" +
-                             Printable(shownName) + ", as " + earlier->second +
+        const std::string shownName = target.file.ShownName();
+        if (const auto earlier = stored.find(target.file); earlier != stored.end()) {
+            Report(file, "is stored as " + Printable(target.file.Shown()) + ", as " + earlier->second +
                              " is: not stored over it");
             status = kExitFailed;
             continue;
@@ -242,7 +231,7 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             std::vector<FileEntry> existing;
             for (std::size_t i = 0; i < CatalogueLength(owner.Rows()); ++i) {
                 const FileEntry& row = owner.Rows()[i];
-                if (row.user == target.user && ShownFileName(row) == shownName)
+                if (FileId::Of(row) == target.file)
                     existing.push_back(row);
             }
             if (!WritableOrForced(options.image, existing, options.force)) {
@@ -264,10 +253,10 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             status = kExitFailed;
             continue;
         }
-        stored.emplace(key, file);
+        stored.emplace(target.file, file);
         // A host name cut to fit is said, with what it became.
         if (options.as.empty() && NameIsCut(name))
-            std::printf("%s → %u:%s\n", Printable(file).c_str(), unsigned{target.user},
+            std::printf("%s → %u:%s\n", Printable(file).c_str(), unsigned{target.file.user},
                         Printable(shownName).c_str());
     }
     return FinishChanges(owner, status);

@@ -67,8 +67,8 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
                      std::vector<std::uint8_t> data, std::uint16_t param1, std::uint16_t param2,
                      bool header, const std::string& shown) {
         CDiskImage::ImportTarget target;
-        target.user = static_cast<std::uint8_t>(options.user);
-        if (ParseCpmName(name, NameCase::Upper, target.name) != NameCheck::Valid)
+        target.file.user = static_cast<std::uint8_t>(options.user);
+        if (ParseCpmName(name, NameCase::Upper, target.file) != NameCheck::Valid)
             return;
         if (header) {
             std::vector<std::uint8_t> file =
@@ -81,7 +81,7 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
             return;
         }
         taken.push_back(name);
-        std::printf("%s \xe2\x86\x92 %u:%s\n", shown.c_str(), unsigned{target.user}, name.c_str());
+        std::printf("%s \xe2\x86\x92 %u:%s\n", shown.c_str(), unsigned{target.file.user}, name.c_str());
     };
     for (std::size_t t = 0; t < tapes.size(); ++t) {
         const std::string& tape = options.tapes[t];

@@ -66,12 +66,11 @@ public:
     int ReadDirectory(std::uint8_t* target);
     int BuildAllocationMap();
     int FindFreeBlock(std::uint16_t& block) const;
-    int FindExtent(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                   std::uint16_t& position) const;
-    // A name present under any user number (the window's drop refuses it).
-    bool NameInUse(const std::uint8_t* name, const std::uint8_t* type) const;
-    int AllocDirEntry(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                      std::uint16_t& index);
+    int FindExtent(const FileId& file, std::uint16_t& position) const;
+    // The file's name and type present under any user number (the window's
+    // drop refuses it).
+    bool NameInUse(const FileId& file) const;
+    int AllocDirEntry(const FileId& file, std::uint16_t& index);
     int ReadBlock(std::uint16_t block, std::uint8_t* buffer);
     int WriteBlock(std::uint16_t block, const std::uint8_t* buffer);
     int WriteDirectory();
@@ -83,15 +82,12 @@ public:
 
     // Catalogue.
     int ReadCatalogue(Catalogue& rows);
-    int IsListed(const Catalogue& rows, std::uint8_t user, const std::uint8_t* name,
-                 const std::uint8_t* type) const;
-    std::uint32_t SumFileSize(std::uint8_t user, const std::uint8_t* name,
-                              const std::uint8_t* type) const;
+    int IsListed(const Catalogue& rows, const FileId& file) const;
+    std::uint32_t SumFileSize(const FileId& file) const;
     // Where the entry's data ends in its file.
     std::uint64_t EntryEnd(const CpmEntry& entry) const;
     // The directory positions of a file's entries, in extent order.
-    std::vector<std::uint16_t> FileExtents(std::uint8_t user, const std::uint8_t* name,
-                                           const std::uint8_t* type) const;
+    std::vector<std::uint16_t> FileExtents(const FileId& file) const;
     // The decoded entry at a directory position.
     CpmEntry EntryAt(std::uint16_t index) const;
 
@@ -132,15 +128,14 @@ public:
     // the way; one under the same user is replaced only when asked, in the
     // same save, its data kept whole until the new file is in place.
     struct ImportTarget {
-        std::uint8_t user = 0;
-        CpmName name;
+        FileId file;
         bool replace = false;
     };
     int ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data);
     int EraseFile(const FileEntry& row);
     // Renames a file and/or gives it to another user; refused when a file
     // of the new user and name exists.
-    int RenameFile(const FileEntry& row, std::uint8_t user, const CpmName& name);
+    int RenameFile(const FileEntry& row, const FileId& to);
     static constexpr unsigned kReadOnlyAttribute = 1, kSystemAttribute = 2,
                               kArchiveAttribute = 4;
     int SetAttributes(const FileEntry& row, unsigned set, unsigned clear);
@@ -309,16 +304,14 @@ private:
     int ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change,
                       WithPassword password = WithPassword::No);
     // The directory positions of a file's CP/M Plus password records.
-    std::vector<std::uint16_t> PasswordRecords(std::uint8_t user, const std::uint8_t* name,
-                                               const std::uint8_t* type) const;
+    std::vector<std::uint16_t> PasswordRecords(const FileId& file) const;
     // Marks in use every block a live entry names.
     void KeepSharedBlocksInUse();
     // Reads up to `size` bytes; -1 on a read error.
     using DataSource = std::function<long(std::uint8_t* data, std::size_t size)>;
     // `attributesFrom`, when given, lends the new entries its read-only
     // and system bits (a file replaced keeps them).
-    int WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                      std::uint32_t length, const DataSource& source,
+    int WriteFileData(const FileId& file, std::uint32_t length, const DataSource& source,
                       const CpmEntry* attributesFrom = nullptr);
     // CP/M Plus's stamps of a file just written at these positions (the
     // first holds extent 0): its create (or access) and update stamps set to

@@ -19,14 +19,14 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     rows.count = 0;
     // One pass: each entry finds its file's row by user, name and type, and
     // the file's size is the end of its furthest extent (see SumFileSize).
-    std::map<CpmEntry::FileKey, std::size_t> rowOf;
+    std::map<FileId, std::size_t> rowOf;
     std::vector<std::uint64_t> ends;
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t k = 0; k < limit; ++k) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(k));
         if (!entry.Live() || !entry.NameIsValid())
             continue;
-        const auto [at, added] = rowOf.emplace(entry.Key(), n);
+        const auto [at, added] = rowOf.emplace(entry.Id(), n);
         if (added) {
             FileEntry& row = rows[n];
             row.user = entry.user;
@@ -46,24 +46,19 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     return 1;
 }
 
-int CDiskImage::IsListed(const Catalogue& rows, std::uint8_t user, const std::uint8_t* name,
-                         const std::uint8_t* type) const {
+int CDiskImage::IsListed(const Catalogue& rows, const FileId& file) const {
     // Only the rows this listing filled.
-    for (std::size_t i = 0; i < rows.count && i < rows.size(); ++i) {
-        const FileEntry& row = rows[i];
-        if (row.user == user && std::equal(name, name + kNameLen, row.name) &&
-            std::equal(type, type + kTypeLen, row.type))
+    for (std::size_t i = 0; i < rows.count && i < rows.size(); ++i)
+        if (FileId::Of(rows[i]) == file)
             return 1;
-    }
     return 0;
 }
 
-std::uint32_t CDiskImage::SumFileSize(std::uint8_t user, const std::uint8_t* name,
-                                      const std::uint8_t* type) const {
+std::uint32_t CDiskImage::SumFileSize(const FileId& file) const {
     // To the end of its last extent, as the data is read: a file with holes
     // is as long as the offset of its last data.
     std::uint64_t end = 0;
-    for (std::uint16_t position : FileExtents(user, name, type))
+    for (std::uint16_t position : FileExtents(file))
         end = std::max(end, EntryEnd(EntryAt(position)));
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
 }
@@ -75,12 +70,12 @@ std::uint64_t CDiskImage::EntryEnd(const CpmEntry& entry) const {
 
 std::uint32_t CDiskImage::FileBlockCount(const FileEntry& row) const {
     std::uint32_t count = 0;
-    for (std::uint16_t position : FileExtents(row.user, row.name, row.type))
+    for (std::uint16_t position : FileExtents(FileId::Of(row)))
         count += EntryAt(position).BlockCount();
     return count;
 }
 
 std::uint8_t CDiskImage::LastRecordBytes(const FileEntry& row) const {
-    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
     return positions.empty() ? 0 : EntryAt(positions.back()).s1;
 }

@@ -1,4 +1,5 @@
 #include "CatalogueView.h"
+#include "FileId.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,13 +27,7 @@ std::string TrimmedField(const std::uint8_t* bytes, std::size_t width) {
     return text;
 }
 
-std::string ShownFileName(const FileEntry& row) {
-    std::string name = TrimmedField(row.name, kNameLen);
-    const std::string type = TrimmedField(row.type, kTypeLen);
-    if (!type.empty())
-        name += "." + type;
-    return name;
-}
+std::string ShownFileName(const FileEntry& row) { return FileId::Of(row).ShownName(); }
 
 std::string FormatSize(std::uint32_t bytes) {
     char text[32];

@@ -8,18 +8,6 @@
 #include <set>
 #include <vector>
 
-namespace {
-
-std::string FileOf(const CpmEntry& entry) {
-    FileEntry row;
-    row.user = entry.user;
-    std::copy(entry.name.begin(), entry.name.end(), row.name);
-    std::copy(entry.type.begin(), entry.type.end(), row.type);
-    return std::to_string(entry.user) + ":" + ShownFileName(row);
-}
-
-} // namespace
-
 std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
     std::vector<CheckProblem> problems;
     if (!IsMapped()) {
@@ -47,7 +35,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
     ScanDirectory([&](const DirectoryFinding& finding) {
         const CpmEntry& entry = *finding.entry;
         const std::string where = "entry " + std::to_string(finding.index);
-        const std::string file = FileOf(entry);
+        const std::string file = entry.Id().Shown();
         const std::string extent = "extent " + std::to_string(entry.Extent());
         const std::string block = "block " + std::to_string(finding.block);
         // An entry without a name is named once, by its position.
@@ -80,7 +68,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
             break;
         case Kind::BlockShared:
             report(file, block + " is also used by " +
-                             FileOf(EntryAt(static_cast<std::uint16_t>(finding.sharedWith))));
+                             EntryAt(static_cast<std::uint16_t>(finding.sharedWith)).Id().Shown());
             break;
         case Kind::BlockOwned:
             // Sectors of another size are not read as the layout's.

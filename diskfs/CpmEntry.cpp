@@ -31,15 +31,14 @@ std::uint16_t CpmEntry::RawBlock(const std::uint8_t* raw, unsigned slot, unsigne
                           : raw[16 + slot];
 }
 
-bool CpmEntry::RawSameFile(const std::uint8_t* raw, std::uint8_t user, const std::uint8_t* name,
-                           const std::uint8_t* type) {
-    if (raw[0] != user)
+bool CpmEntry::RawSameFile(const std::uint8_t* raw, const FileId& file) {
+    if (raw[0] != file.user)
         return false;
     for (std::size_t k = 0; k < kNameLen; ++k)
-        if (((raw[1 + k] ^ name[k]) & 0x7F) != 0)
+        if ((raw[1 + k] & 0x7F) != file.name[k])
             return false;
     for (std::size_t k = 0; k < kTypeLen; ++k)
-        if (((raw[1 + kNameLen + k] ^ type[k]) & 0x7F) != 0)
+        if ((raw[1 + kNameLen + k] & 0x7F) != file.type[k])
             return false;
     return true;
 }
@@ -74,19 +73,6 @@ void CpmEntry::Encode(std::uint8_t* raw) const {
             raw[17 + 2 * k] = static_cast<std::uint8_t>(blocks[k] >> 8);
         }
     }
-}
-
-bool CpmEntry::SameFile(std::uint8_t otherUser, const std::uint8_t* otherName,
-                        const std::uint8_t* otherType) const {
-    if (otherUser != user)
-        return false;
-    for (std::size_t i = 0; i < kNameLen; ++i)
-        if ((otherName[i] & 0x7F) != name[i])
-            return false;
-    for (std::size_t i = 0; i < kTypeLen; ++i)
-        if ((otherType[i] & 0x7F) != type[i])
-            return false;
-    return true;
 }
 
 bool CpmEntry::NameIsValid() const {

@@ -17,6 +17,7 @@
 // (EX AND mask) * 128 + RC records.
 
 #include "DiskStructs.h"
+#include "FileId.h"
 
 #include <algorithm>
 #include <array>
@@ -43,8 +44,7 @@ struct CpmEntry {
     // directory that would otherwise decode every entry.
     static std::uint16_t RawBlock(const std::uint8_t* raw, unsigned slot, unsigned slotCount);
     static unsigned RawExtent(const std::uint8_t* raw) { return ExtentNumber(raw[12], raw[14]); }
-    static bool RawSameFile(const std::uint8_t* raw, std::uint8_t user, const std::uint8_t* name,
-                            const std::uint8_t* type);
+    static bool RawSameFile(const std::uint8_t* raw, const FileId& file);
     static unsigned ExtentNumber(std::uint8_t ex, std::uint8_t s2) { return ex + 32u * (s2 & 0x3F); }
     void Encode(std::uint8_t* raw) const;
 
@@ -61,20 +61,14 @@ struct CpmEntry {
     std::uint64_t FirstByte(unsigned extentMask) const {
         return std::uint64_t{Extent() & ~extentMask} * 16384u;
     }
-    // What tells files apart: user number, and name and type with the
-    // attribute bits masked; orders files for maps and sets.
-    using FileKey = std::array<std::uint8_t, 1 + kNameLen + kTypeLen>;
-    FileKey Key() const {
-        FileKey key{};
-        key[0] = user;
-        std::copy(name.begin(), name.end(), key.begin() + 1);
-        std::copy(type.begin(), type.end(), key.begin() + 1 + kNameLen);
-        return key;
+    // The file the entry belongs to (for a password record: user + 16).
+    FileId Id() const {
+        FileId id;
+        id.user = user;
+        id.name = name;
+        id.type = type;
+        return id;
     }
-    // Same file: user number, and name and type with the attribute bits
-    // masked, as CP/M compares them.
-    bool SameFile(std::uint8_t otherUser, const std::uint8_t* otherName,
-                  const std::uint8_t* otherType) const;
     // Every name and type byte is a printable character.
     bool NameIsValid() const;
 };

@@ -35,7 +35,7 @@ bool NameIsCut(const std::string& text) {
     return base.size() > kNameLen || ext.size() > kTypeLen;
 }
 
-NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out) {
+NameCheck ParseCpmName(const std::string& text, NameCase nameCase, FileId& out) {
     out.name.fill(' ');
     out.type.fill(' ');
     auto [base, ext] = SplitName(text);
@@ -51,4 +51,16 @@ NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out)
     std::memcpy(out.name.data(), base.data(), std::min(base.size(), kNameLen));
     std::memcpy(out.type.data(), ext.data(), std::min(ext.size(), kTypeLen));
     return NameCheck::Valid;
+}
+
+std::string FileId::ShownName() const {
+    const auto field = [](const auto& bytes) {
+        std::string text;
+        for (std::uint8_t byte : bytes)
+            text += byte == 0 ? ' ' : static_cast<char>(byte);
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text;
+    };
+    const std::string shownType = field(type);
+    return field(name) + (shownType.empty() ? "" : "." + shownType);
 }

@@ -2,15 +2,10 @@
 // Turning a host or command-line name into an 8.3 CP/M name.
 
 #include "DiskStructs.h"
+#include "FileId.h"
 
-#include <array>
 #include <cstdint>
 #include <string>
-
-struct CpmName {
-    std::array<std::uint8_t, kNameLen> name{};
-    std::array<std::uint8_t, kTypeLen> type{};
-};
 
 enum class NameCheck {
     Valid,
@@ -32,7 +27,8 @@ bool IsNameByte(std::uint8_t byte);
 // space padded. A name is stored only if it can be listed, addressed and
 // extracted afterwards: bytes that are not printable ASCII, spaces, / \ and
 // < > . , ; : = ? * [ ] | " are refused.
-NameCheck ParseCpmName(const std::string& text, NameCase nameCase, CpmName& out);
+// Only the name and type of `out` are set; its user number is left as it is.
+NameCheck ParseCpmName(const std::string& text, NameCase nameCase, FileId& out);
 // Whether ParseCpmName cuts the name (longer than 8) or the type (longer than 3).
 bool NameIsCut(const std::string& text);
 // The last path component of a host path.

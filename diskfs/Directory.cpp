@@ -85,14 +85,12 @@ int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
     return i < m_Layout.totalBlocks && i < kMapBlocks && BlockAllocatable(i) ? 1 : 0;
 }
 
-int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                           std::uint16_t& position) const {
+int CDiskImage::FindExtent(const FileId& file, std::uint16_t& position) const {
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = position; i < limit; ++i) {
         const auto index = static_cast<std::uint16_t>(i);
         // On the raw bytes: every listing runs this for every file.
-        if (CpmEntry::RawSameFile(m_Directory + std::size_t{index} * kDirEntrySize, user, name,
-                                  type)) {
+        if (CpmEntry::RawSameFile(m_Directory + std::size_t{index} * kDirEntrySize, file)) {
             position = index;
             return 1;
         }
@@ -100,19 +98,18 @@ int CDiskImage::FindExtent(std::uint8_t user, const std::uint8_t* name, const st
     return 0;
 }
 
-bool CDiskImage::NameInUse(const std::uint8_t* name, const std::uint8_t* type) const {
+bool CDiskImage::NameInUse(const FileId& file) const {
     for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
-        if (entry.Live() && entry.SameFile(entry.user, name, type))
+        if (entry.Live() && entry.Id().SameName(file))
             return true;
     }
     return false;
 }
 
-std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std::uint8_t* name,
-                                                   const std::uint8_t* type) const {
+std::vector<std::uint16_t> CDiskImage::FileExtents(const FileId& file) const {
     std::vector<std::uint16_t> positions;
-    for (std::uint16_t position = 0; FindExtent(user, name, type, position); ++position)
+    for (std::uint16_t position = 0; FindExtent(file, position); ++position)
         positions.push_back(position);
     // CP/M leaves entries out of extent order after appends and deletions.
     const auto extentOf = [this](std::uint16_t index) {
@@ -125,30 +122,26 @@ std::vector<std::uint16_t> CDiskImage::FileExtents(std::uint8_t user, const std:
     return positions;
 }
 
-std::vector<std::uint16_t> CDiskImage::PasswordRecords(std::uint8_t user, const std::uint8_t* name,
-                                                       const std::uint8_t* type) const {
+std::vector<std::uint16_t> CDiskImage::PasswordRecords(const FileId& file) const {
     std::vector<std::uint16_t> positions;
-    if (user > kMaxLiveUser)
+    if (file.user > kMaxLiveUser)
         return positions;
-    const auto status = static_cast<std::uint8_t>(user + kPasswordUserOffset);
-    for (std::uint16_t position = 0; FindExtent(status, name, type, position); ++position)
+    const FileId record = file.WithUser(static_cast<std::uint8_t>(file.user + kPasswordUserOffset));
+    for (std::uint16_t position = 0; FindExtent(record, position); ++position)
         positions.push_back(position);
     return positions;
 }
 
-int CDiskImage::AllocDirEntry(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                              std::uint16_t& index) {
+int CDiskImage::AllocDirEntry(const FileId& file, std::uint16_t& index) {
     const std::size_t entries = DirectoryEntries();
     for (std::size_t i = 0; i < entries && i < kMaxDirEntries; ++i) {
         const auto position = static_cast<std::uint16_t>(i);
         if (UserByte(position) != kFreeUser)
             continue;
         CpmEntry entry;
-        entry.user = user;
-        for (std::size_t k = 0; k < kNameLen; ++k)
-            entry.name[k] = name[k] & 0x7F;
-        for (std::size_t k = 0; k < kTypeLen; ++k)
-            entry.type[k] = type[k] & 0x7F;
+        entry.user = file.user;
+        entry.name = file.name;
+        entry.type = file.type;
         entry.slotCount = SlotsPerEntry();
         PutEntry(position, entry);
         index = position;
@@ -294,7 +287,7 @@ bool CDiskImage::HasPasswordRecords() const {
 CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row,
                                             const std::optional<DiskLabel>& label) const {
     FileStamps stamps;
-    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
     if (positions.empty() || !HasStampSlot(m_Directory, DirectoryLimit(), positions.front()))
         return stamps;
     const EntryStamps slot = ReadStampSlot(m_Directory, positions.front());
@@ -308,7 +301,7 @@ CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row,
 }
 
 std::optional<std::uint8_t> CDiskImage::PasswordModeOf(const FileEntry& row) const {
-    const std::vector<std::uint16_t> records = PasswordRecords(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> records = PasswordRecords(FileId::Of(row));
     if (records.empty())
         return std::nullopt;
     return m_Directory[std::size_t{records.front()} * kDirEntrySize + 12];

@@ -19,7 +19,7 @@ void CDiskImage::ScanDirectory(const std::function<void(const DirectoryFinding&)
     using Kind = DirectoryFinding::Kind;
     // The first entry to name each block of the disk.
     std::vector<std::int32_t> owner(m_Layout.totalBlocks, -1);
-    std::set<std::pair<CpmEntry::FileKey, unsigned>> extents;
+    std::set<std::pair<FileId, unsigned>> extents;
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = 0; i < limit; ++i) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
@@ -35,7 +35,7 @@ void CDiskImage::ScanDirectory(const std::function<void(const DirectoryFinding&)
             finding.kind = Kind::InvalidName;
             visit(finding);
         } else {
-            if (!extents.emplace(entry.Key(), entry.Extent()).second) {
+            if (!extents.emplace(entry.Id(), entry.Extent()).second) {
                 finding.kind = Kind::ExtentTwice;
                 visit(finding);
             }

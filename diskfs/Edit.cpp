@@ -4,22 +4,24 @@
 
 #include "CDiskImage.h"
 
-int CDiskImage::RenameFile(const FileEntry& row, std::uint8_t user, const CpmName& name) {
+int CDiskImage::RenameFile(const FileEntry& row, const FileId& to) {
     m_strCause.clear();
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] {
         if (!CanWriteDirectory())
             return 0;
-        if (user > kMaxLiveUser)
+        if (to.user > kMaxLiveUser)
             return Fail(FailReason::BadName);
-        if (!FileExtents(user, name.name.data(), name.type.data()).empty())
+        if (!FileExtents(to).empty())
             return Fail(FailReason::FileExists);
         // The file's password record (CP/M Plus) is renamed with it.
         return ChangeEntries(row, [&](CpmEntry& entry) {
-            entry.user = entry.PasswordRecord() ? static_cast<std::uint8_t>(user + kPasswordUserOffset) : user;
-            entry.name = name.name;
-            entry.type = name.type;
+            entry.user = entry.PasswordRecord()
+                             ? static_cast<std::uint8_t>(to.user + kPasswordUserOffset)
+                             : to.user;
+            entry.name = to.name;
+            entry.type = to.type;
         }, WithPassword::Yes);
     });
 }
@@ -47,11 +49,11 @@ int CDiskImage::SetAttributes(const FileEntry& row, unsigned set, unsigned clear
 
 int CDiskImage::ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change,
                               WithPassword password) {
-    std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
     if (positions.empty())
         return Fail(FailReason::FileNotFound);
     if (password == WithPassword::Yes)
-        for (std::uint16_t position : PasswordRecords(row.user, row.name, row.type))
+        for (std::uint16_t position : PasswordRecords(FileId::Of(row)))
             positions.push_back(position);
     Snapshot before;
     TakeSnapshot(before);

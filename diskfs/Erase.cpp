@@ -16,7 +16,7 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
         return 0;
     Snapshot before;
     TakeSnapshot(before);
-    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
     if (positions.empty())
         return Fail(FailReason::FileNotFound);
     for (std::uint16_t position : positions) {
@@ -26,7 +26,7 @@ int CDiskImage::EraseFrom(const FileEntry& row) {
         PutEntry(position, entry);
     }
     // Its password record goes with it, as in CP/M Plus; it names no blocks.
-    const std::vector<std::uint16_t> passwords = PasswordRecords(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> passwords = PasswordRecords(FileId::Of(row));
     for (std::uint16_t position : passwords)
         m_Directory[std::size_t{position} * kDirEntrySize] = kFreeUser;
     // The freed slots hold no stamps, as +3DOS leaves a new directory.

@@ -38,7 +38,7 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     m_strCause.clear();
     if (!IsOpen())
         return Fail(FailReason::NoImage);
-    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
     if (positions.empty())
         return Fail(FailReason::FileNotFound);
     std::vector<std::uint8_t> buffer(m_Layout.blockSize, 0);
@@ -94,7 +94,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
     const std::string hostName = HostName(row, options.style);
     if (!HostNameAllowed(hostName))
         return Fail(FailReason::BadName);
-    if (FileExtents(row.user, row.name, row.type).empty())
+    if (FileExtents(FileId::Of(row)).empty())
         return Fail(FailReason::FileNotFound);
     auto writer = std::make_unique<CHostFileWriter>();
     CHostFileWriter& host = *writer;
@@ -134,7 +134,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
 std::vector<std::uint8_t> CDiskImage::FileStart(const FileEntry& row) {
     if (!IsMapped() || row.size == 0)
         return {};
-    const std::vector<std::uint16_t> positions = FileExtents(row.user, row.name, row.type);
+    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
     if (positions.empty())
         return {};
     // The file's first sector: the start of its first block.

@@ -34,11 +34,11 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     // The name as the host file has it, cut to 8.3 and upper-cased; one
     // that could not be addressed or extracted afterwards is not stored.
     ImportTarget target;
-    if (ParseCpmName(PathLeaf(hostPath), NameCase::Upper, target.name) != NameCheck::Valid)
+    if (ParseCpmName(PathLeaf(hostPath), NameCase::Upper, target.file) != NameCheck::Valid)
         return Fail(FailReason::UnstorableName);
     // The window's rule: a name present under any user number stands in
     // the way (checked before the host file is read).
-    if (NameInUse(target.name.name.data(), target.name.type.data()))
+    if (NameInUse(target.file))
         return Fail(FailReason::FileExists);
 
     CHostFileReader host;
@@ -66,13 +66,11 @@ int CDiskImage::ImportData(const ImportTarget& target, const std::vector<std::ui
 int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
     if (!CanWriteDirectory())
         return 0;
-    if (target.user > kMaxLiveUser)
+    if (target.file.user > kMaxLiveUser)
         return Fail(FailReason::BadName);
     if (data.size() > GetCapacity())
         return Fail(FailReason::DiskFull);
-    const std::uint8_t* name = target.name.name.data();
-    const std::uint8_t* type = target.name.type.data();
-    const std::vector<std::uint16_t> old = FileExtents(target.user, name, type);
+    const std::vector<std::uint16_t> old = FileExtents(target.file);
     if (!old.empty() && !target.replace)
         return Fail(FailReason::FileExists);
 
@@ -91,7 +89,7 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
     ClearStampSlots(old);
     std::size_t offset = 0;
     const int written = WriteFileData(
-        target.user, name, type, static_cast<std::uint32_t>(data.size()),
+        target.file, static_cast<std::uint32_t>(data.size()),
         [&](std::uint8_t* buffer, std::size_t size) {
             const std::size_t n = std::min(size, data.size() - offset);
             std::copy_n(data.data() + offset, n, buffer);
@@ -110,8 +108,7 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
     return 1;
 }
 
-int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const std::uint8_t* type,
-                              std::uint32_t length, const DataSource& source,
+int CDiskImage::WriteFileData(const FileId& file, std::uint32_t length, const DataSource& source,
                               const CpmEntry* attributesFrom) {
     const std::uint32_t blockCount = length / m_Layout.blockSize + (length % m_Layout.blockSize != 0 ? 1 : 0);
     const unsigned logicalPerEntry = m_Layout.extentMask + 1;
@@ -145,7 +142,7 @@ int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const
     std::vector<std::uint16_t> positions;
 
     std::uint16_t index = 0;
-    if (!AllocDirEntry(user, name, type, index))
+    if (!AllocDirEntry(file, index))
         return failWith(FailReason::DirectoryFull);
     positions.push_back(index);
     CpmEntry entry = EntryAt(index);
@@ -167,7 +164,7 @@ int CDiskImage::WriteFileData(std::uint8_t user, const std::uint8_t* name, const
         if (++slot == entry.slotCount && n + 1 < blockCount) {
             finish(entry);
             PutEntry(index, entry);
-            if (!AllocDirEntry(user, name, type, index))
+            if (!AllocDirEntry(file, index))
                 return failWith(FailReason::DirectoryFull);
             positions.push_back(index);
             entry = EntryAt(index);

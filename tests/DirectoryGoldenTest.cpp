@@ -97,7 +97,7 @@ protected:
     }
     CDiskImage::ImportTarget Target(const char* text, bool replace = false) {
         CDiskImage::ImportTarget target;
-        EXPECT_EQ(ParseCpmName(text, NameCase::Upper, target.name), NameCheck::Valid);
+        EXPECT_EQ(ParseCpmName(text, NameCase::Upper, target.file), NameCheck::Valid);
         target.replace = replace;
         return target;
     }
@@ -128,9 +128,10 @@ TEST_P(DirectoryGolden, PutReplaceRenameAttributesErase) {
     EXPECT_EQ(Region(), expected);
     ExpectMap(g.small);
 
-    CpmName renamed;
+    FileId renamed;
     ASSERT_EQ(ParseCpmName("PLAY.COM", NameCase::Upper, renamed), NameCheck::Valid);
-    ASSERT_EQ(image.RenameFile(Row(0, "GAME    ", "BIN"), 3, renamed), 1);
+    renamed.user = 3;
+    ASSERT_EQ(image.RenameFile(Row(0, "GAME    ", "BIN"), renamed), 1);
     expected[0] = 3;
     std::memcpy(&expected[1], "PLAY    COM", 11);
     EXPECT_EQ(Region(), expected);

@@ -4,8 +4,6 @@
 
 namespace {
 
-const std::uint8_t* Name(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
-
 class Directory : public ImageFixture {};
 
 TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
@@ -55,7 +53,7 @@ TEST_F(Directory, AllocDirEntrySkipsEntriesThatAreNeitherLiveNorFree) {
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t index = 99;
-    ASSERT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 1);
+    ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
     EXPECT_EQ(index, 2);
     const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
     EXPECT_EQ(entries[2].user, 0);
@@ -69,7 +67,7 @@ TEST_F(Directory, AllocDirEntryNeverTakesPositionsPastTheRegion) {
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t index = 7;
-    EXPECT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 0);
+    EXPECT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 0);
     EXPECT_EQ(index, 7);
 }
 
@@ -84,16 +82,16 @@ TEST_F(Directory, FindExtentMatchesUserAndMasksAttributeBits) {
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t pos = 0;
-    ASSERT_EQ(image.FindExtent(0, Name("SAME    "), Name("BIN"), pos), 1);
+    ASSERT_EQ(image.FindExtent(Id(0, "SAME    ", "BIN"), pos), 1);
     EXPECT_EQ(pos, 2);
     pos = 3;
-    EXPECT_EQ(image.FindExtent(0, Name("SAME    "), Name("BIN"), pos), 0);
+    EXPECT_EQ(image.FindExtent(Id(0, "SAME    ", "BIN"), pos), 0);
     EXPECT_EQ(pos, 3);
     pos = 0;
-    ASSERT_EQ(image.FindExtent(3, Name("SAME    "), Name("BIN"), pos), 1);
+    ASSERT_EQ(image.FindExtent(Id(3, "SAME    ", "BIN"), pos), 1);
     EXPECT_EQ(pos, 5);
-    EXPECT_TRUE(image.NameInUse(Name("SAME    "), Name("BIN")));
-    EXPECT_FALSE(image.NameInUse(Name("SAME    "), Name("TXT")));
+    EXPECT_TRUE(image.NameInUse(Id(7, "SAME    ", "BIN")));
+    EXPECT_FALSE(image.NameInUse(Id(7, "SAME    ", "TXT")));
     // Two rows, one per user, each with its own attributes.
     ASSERT_EQ(List(), (std::vector<std::string>{"SAME.BIN", "SAME.BIN"}));
     EXPECT_EQ(rows[0].user, 0);
@@ -166,7 +164,7 @@ TEST_F(Directory, WriteDirectoryWritesOnlyChangedSectors) {
     // Only sectors that differ from the disk are written.
     EXPECT_EQ(disk.written.size(), 0u);
     std::uint16_t index;
-    ASSERT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 1);
+    ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
     EXPECT_EQ(image.WriteDirectory(), 1);
     EXPECT_EQ(disk.written.size(), 1u);
 }
@@ -179,7 +177,7 @@ TEST_F(Directory, FailedWriteBackPutsOldSectorsBack) {
     std::uint16_t index;
     // 41 entries fill three of the four directory sectors.
     for (int i = 0; i < 40; ++i)
-        ASSERT_EQ(image.AllocDirEntry(0, Name("NEW     "), Name("TXT"), index), 1);
+        ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
     for (unsigned k = 1; k <= 3; ++k) {
         disk.failWriteAt = disk.writes + k;
         EXPECT_EQ(image.WriteDirectory(), 0) << k;
@@ -315,9 +313,10 @@ TEST_F(PasswordRecords, GoWithTheirFileWhenErased) {
 }
 
 TEST_F(PasswordRecords, GoWithTheirFileWhenRenamed) {
-    CpmName name;
-    ASSERT_EQ(ParseCpmName("PLAY.COM", NameCase::Upper, name), NameCheck::Valid);
-    ASSERT_EQ(image.RenameFile(Row(2, "GAME    ", "BIN"), 5, name), 1);
+    FileId renamed;
+    ASSERT_EQ(ParseCpmName("PLAY.COM", NameCase::Upper, renamed), NameCheck::Valid);
+    renamed.user = 5;
+    ASSERT_EQ(image.RenameFile(Row(2, "GAME    ", "BIN"), renamed), 1);
     for (unsigned entry : {0u, 1u}) {
         At(entry, 0) = entry == 0 ? 5 : 21;
         std::memcpy(&At(entry, 1), "PLAY    COM", 11);
@@ -327,8 +326,8 @@ TEST_F(PasswordRecords, GoWithTheirFileWhenRenamed) {
 
 TEST_F(PasswordRecords, NoFileIsStoredUnderTheirStatus) {
     CDiskImage::ImportTarget target;
-    target.user = 16;
-    ASSERT_EQ(ParseCpmName("NEW.BIN", NameCase::Upper, target.name), NameCheck::Valid);
+    target.file.user = 16;
+    ASSERT_EQ(ParseCpmName("NEW.BIN", NameCase::Upper, target.file), NameCheck::Valid);
     EXPECT_EQ(image.ImportData(target, {1, 2, 3}), 0);
     EXPECT_EQ(Region(), expected);
 }

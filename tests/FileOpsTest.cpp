@@ -9,8 +9,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::uint8_t* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
-
 // Fills block b (1K blocks, one reserved track) with one byte value.
 void FillBlock(MemDisk& disk, unsigned block, std::uint8_t value) {
     std::memset(disk.Logical(1, block * 2), value, 512);
@@ -229,7 +227,7 @@ TEST_F(Erase, FailedWriteBackRestoresEverything) {
     EXPECT_FALSE(image.IsBlockFree(2));
     EXPECT_TRUE(disk.Contents() == before);
     std::uint16_t pos = 0;
-    EXPECT_EQ(image.FindExtent(0, Bytes("GONE    "), Bytes("   "), pos), 1);
+    EXPECT_EQ(image.FindExtent(Id(0, "GONE    ", "   "), pos), 1);
 }
 
 TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {

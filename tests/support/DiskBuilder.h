@@ -53,6 +53,10 @@ inline FileEntry Row(std::uint8_t user, const char* name, const char* type) {
                reinterpret_cast<const std::uint8_t*>(type));
 }
 inline FileEntry Row(const DirEntry& entry) { return Row(entry.user, entry.name, entry.type); }
+// The same file as the core names it.
+inline FileId Id(std::uint8_t user, const char* name, const char* type) {
+    return FileId::Of(Row(user, name, type));
+}
 
 // Writes directory entry `index` of a disk whose data area starts after
 // `reserved` tracks.
