@@ -33,7 +33,7 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
         if (m_pImage && !m_pImage->ImagePath().empty())
             line += m_pImage->ImagePath() + ": ";
         line += text;
-        m_strLastCause = m_pImage ? m_pImage->LastCause() : std::string();
+        m_strLastCause = m_pImage ? m_pImage->LastStatus().cause : std::string();
         if (!m_strLastCause.empty())
             line += ": " + m_strLastCause;
         std::fprintf(stderr, "%s\n", Printable(line).c_str());

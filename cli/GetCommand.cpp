@@ -130,9 +130,9 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
                 nameBatch();
         } else {
             if (owner.TakeLastError().empty())
-                Report(shown, ReasonText(disk));
+                Report(shown, disk.LastStatus().Text());
             ++counts.failed;
-            const FailReason reason = disk.LastFailure();
+            const FailReason reason = disk.LastStatus().reason;
             counts.unreadable += reason == FailReason::DiskRead ||
                                  reason == FailReason::ForeignTrack ||
                                  reason == FailReason::DuplicateExtent;

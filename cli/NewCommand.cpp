@@ -25,9 +25,9 @@ int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat for
     owner.TakeLastError();
     if (owner.Image().CreateImage(image, force, format))
         return kExitOk;
-    if (owner.Image().LastFailure() == FailReason::FileExists)
+    if (owner.Image().LastStatus().reason == FailReason::FileExists)
         Report(image, "file exists (use --force to replace it)");
     else if (owner.TakeLastError().empty())
-        Report(image, FailReasonText(owner.Image().LastFailure()));
+        Report(image, FailReasonText(owner.Image().LastStatus().reason));
     return kExitFailed;
 }

@@ -123,17 +123,6 @@ bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t mat
     return any;
 }
 
-std::string ReasonText(const CDiskImage& disk) {
-    const FailReason reason = disk.LastFailure();
-    std::string text = FailReasonText(reason);
-    if ((reason == FailReason::HostOpen || reason == FailReason::HostRead ||
-         reason == FailReason::HostWrite || reason == FailReason::ForeignTrack ||
-         reason == FailReason::ReadOnly) &&
-        !disk.LastCause().empty())
-        text += ": " + disk.LastCause();
-    return text;
-}
-
 int FinishChanges(CCliOwner& owner, int status) {
     if (!owner.CommitChange())
         return kExitFailed;
@@ -148,10 +137,7 @@ bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     bool loaded = forChange ? owner.BeginChange(image) : disk.LoadImage(image) != 0;
     // A refusal the core showed no message for (a read-only file) is said here.
     if (!loaded && forChange && disk.IsMapped() && owner.TakeLastError().empty()) {
-        std::string text = FailReasonText(disk.LastFailure());
-        if (!disk.LastCause().empty())
-            text += ": " + disk.LastCause();
-        Report(image, text);
+        Report(image, disk.LastStatus().Text());
     }
     if (disk.IsMapped()) {
         ClearCatalogue(owner.Rows());

@@ -30,10 +30,6 @@ std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePat
 // Reports each pattern that matched no file ("no file matches PATTERN");
 // true when there was one.
 bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t matched);
-// The reason of the core's last failure, with the system's words where the
-// host file system failed.
-std::string ReasonText(const CDiskImage& disk);
-
 // Runs one operation of the core; when it fails, reports the reason unless
 // the core showed a message of its own for it. Returns whether it succeeded.
 template <typename Operation>
@@ -43,9 +39,9 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
     if (operation(owner.Image()))
         return true;
     if (owner.TakeLastError().empty()) {
-        const FailReason reason = owner.Image().LastFailure();
-        std::string text = ReasonText(owner.Image());
-        if (reason == FailReason::FileExists && existsHint != nullptr)
+        const Status& status = owner.Image().LastStatus();
+        std::string text = status.Text();
+        if (status.reason == FailReason::FileExists && existsHint != nullptr)
             text += existsHint;
         Report(subject, text);
     }

@@ -8,7 +8,7 @@
 #include <cstring>
 
 int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode, BootMachine bootable) {
-    m_strCause.clear();
+    m_Status = {};
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     // An image that is not fully readable, or whose geometry is unknown, is
@@ -29,7 +29,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
         return Fail(FailReason::ReadOnly);
     CHostFileReader host;
     if (!host.Open(hostPath)) {
-        m_strCause = host.Cause();
+        m_Status.cause = host.Cause();
         return Fail(FailReason::HostOpen);
     }
     // A short file replaces only its own length of the buffer.
@@ -88,7 +88,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
 }
 
 int CDiskImage::ReadBootSector(const std::string& hostPath) {
-    m_strCause.clear();
+    m_Status = {};
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     if (ReadSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK) {

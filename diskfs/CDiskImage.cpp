@@ -24,12 +24,12 @@ CDiskImage::CDiskImage(IDiskOwner* owner) : m_pOwner(owner) {}
 CDiskImage::~CDiskImage() { CloseImage(); }
 
 void CDiskImage::ShowError(const char* text, const std::string& cause) {
-    m_strCause = cause;
+    m_Status.cause = cause;
     m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Error);
 }
 
 void CDiskImage::ShowWarning(const char* text) {
-    m_strCause.clear();
+    m_Status.cause.clear();
     m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Warning);
 }
 
@@ -81,7 +81,7 @@ std::string CDiskImage::LibraryErrorText(dsk_err_t err) const {
 }
 
 int CDiskImage::Fail(FailReason reason) {
-    m_LastFailure = reason;
+    m_Status.reason = reason;
     return 0;
 }
 
@@ -112,7 +112,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (IsOpen())
         CloseImage();
     m_strImagePath = path;
-    m_strCause.clear();
+    m_Status.cause.clear();
     m_Save.path = path;
     m_Save.loaded = {};
     if (lib.imagesAreHostFiles) {

@@ -92,7 +92,7 @@ public:
     CpmEntry EntryAt(std::uint16_t index) const;
 
     // File operations. Each returns 1 on success and 0 on failure, leaving
-    // the reason in LastFailure().
+    // the reason in LastStatus().
     enum class HostNames {
         Padded,  // "NAME    .TYP", as the directory holds it
         Trimmed, // "NAME.TYP", or "NAME" for a blank type
@@ -219,9 +219,9 @@ public:
         bool m_bBegan;
         bool m_bEnded = false;
     };
-    // The cause of the last failure where one is known (the library's or
-    // the system's words), for front ends that print it.
-    const std::string& LastCause() const { return m_strCause; }
+    // How the last operation ended: why it failed, and the cause in the
+    // library's or the system's words where one is known.
+    const Status& LastStatus() const { return m_Status; }
 
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_hImage != nullptr || m_Save.handleDeferred; }
@@ -254,7 +254,6 @@ public:
     // The parameters describe the open image (its geometry and boot sector
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }
-    FailReason LastFailure() const { return m_LastFailure; }
     const std::string& ImagePath() const { return m_strImagePath; }
     const DiskSpec& Spec() const { return m_Layout.spec; }
     std::uint16_t FirstSectorId() const { return m_Sectors.firstSectorId; }
@@ -443,7 +442,7 @@ private:
         // not be saved.
         bool broken = false;
     } m_Save;
-    std::string m_strCause;
+    Status m_Status;
     std::string m_strForeignContainer;
     std::string m_strContainer;
     DSK_GEOMETRY m_Geometry{};
@@ -466,6 +465,5 @@ private:
     bool m_bMapped = false;
     // The geometry record was fetched and accepted; no transfer runs before.
     bool m_bGeometryValid = false;
-    FailReason m_LastFailure = FailReason::None;
     Damage m_Damage = Damage::None;
 };

@@ -19,7 +19,7 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
     if (IsOpen())
         CloseImage();
     m_strImagePath = path;
-    m_strCause.clear();
+    m_Status = {};
     m_bMapped = false;
     m_bReadOnly = true;
     m_bDirectoryCurrent = false;

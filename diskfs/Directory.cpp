@@ -230,7 +230,7 @@ bool CDiskImage::LacksBlocks(const CpmEntry& entry) const {
 int CDiskImage::CommitDirectory(const Snapshot& before) {
     if (WriteDirectory())
         return 1;
-    const FailReason reason = m_LastFailure;
+    const FailReason reason = m_Status.reason;
     RestoreSnapshot(before);
     return Fail(reason);
 }
@@ -247,12 +247,12 @@ void CDiskImage::RestoreSnapshot(const Snapshot& snapshot) {
 
 bool CDiskImage::CanWriteDirectory() {
     if (!IsOpen()) {
-        m_LastFailure = FailReason::NoImage;
+        m_Status.reason = FailReason::NoImage;
         return false;
     }
     if (m_bReadOnly || !m_bDirectoryCurrent) {
-        m_LastFailure = FailReason::ReadOnly;
-        m_strCause = m_Sectors.ForeignTrack();
+        m_Status.reason = FailReason::ReadOnly;
+        m_Status.cause = m_Sectors.ForeignTrack();
         return false;
     }
     return true;

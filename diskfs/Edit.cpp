@@ -5,7 +5,7 @@
 #include "CDiskImage.h"
 
 int CDiskImage::RenameFile(const FileEntry& row, const FileId& to) {
-    m_strCause.clear();
+    m_Status = {};
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] {
@@ -27,7 +27,7 @@ int CDiskImage::RenameFile(const FileEntry& row, const FileId& to) {
 }
 
 int CDiskImage::SetAttributes(const FileEntry& row, unsigned set, unsigned clear) {
-    m_strCause.clear();
+    m_Status = {};
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] {

@@ -5,7 +5,7 @@
 #include "CDiskImage.h"
 
 int CDiskImage::EraseFile(const FileEntry& row) {
-    m_strCause.clear();
+    m_Status = {};
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] { return EraseFrom(row); });

@@ -35,7 +35,7 @@ std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
 }
 
 int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
-    m_strCause.clear();
+    m_Status = {};
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
@@ -68,7 +68,7 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
             const std::uint32_t count = remaining < m_Layout.blockSize ? remaining : m_Layout.blockSize;
             remaining -= count;
             if (block != 0 && m_Sectors.BlockOnTrackOfKind(block, m_Layout.sectorsPerBlock, CSectorMap::TrackKind::OtherSizes)) {
-                m_strCause = m_Sectors.ForeignTrack();
+                m_Status.cause = m_Sectors.ForeignTrack();
                 return Fail(FailReason::ForeignTrack);
             }
             if (block != 0 && !ReadBlock(block, buffer.data()))
@@ -88,7 +88,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, Hos
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
                             const ExtractOptions& options) {
-    m_strCause.clear();
+    m_Status = {};
     if (!IsOpen())
         return Fail(FailReason::NoImage);
     const std::string hostName = HostName(row, options.style);
@@ -109,7 +109,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
             }
             return host.Write(bytes, size);
         }))
-        return m_LastFailure == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
+        return m_Status.reason == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
     if (options.stampTime) {
         if (const auto updated = StampsOf(row).updated)
             host.SetModified(TimeOfStamp(*updated));
@@ -157,6 +157,6 @@ std::optional<FileHeader> CDiskImage::FileHeaderOf(const std::vector<std::uint8_
 }
 
 int CDiskImage::HostFailure(FailReason reason) {
-    m_strCause = errno != 0 ? ErrnoText(errno) : std::string();
+    m_Status.cause = errno != 0 ? ErrnoText(errno) : std::string();
     return Fail(reason);
 }

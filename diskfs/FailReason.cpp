@@ -43,3 +43,13 @@ const char* FailReasonText(FailReason reason) {
     }
     return "unknown error";
 }
+
+std::string Status::Text() const {
+    std::string text = FailReasonText(reason);
+    const bool causeTold = reason == FailReason::HostOpen || reason == FailReason::HostRead ||
+                           reason == FailReason::HostWrite || reason == FailReason::ForeignTrack ||
+                           reason == FailReason::ReadOnly;
+    if (causeTold && !cause.empty())
+        text += ": " + cause;
+    return text;
+}

@@ -1,6 +1,8 @@
 #pragma once
-// Why the last file operation was refused or failed. The window stays silent
-// about these; the command line prints them.
+// Why the last operation of an image was refused or failed, and in whose
+// words. The window says it in its own words; the command line prints Text.
+
+#include <string>
 
 enum class FailReason {
     None,
@@ -25,3 +27,16 @@ enum class FailReason {
 };
 
 const char* FailReasonText(FailReason reason);
+
+// How the image's last operation ended: why it failed (None when it did
+// not) and the cause in the library's or the system's words, where one is
+// known. Every operation sets it afresh.
+struct Status {
+    FailReason reason = FailReason::None;
+    std::string cause;
+
+    bool Failed() const { return reason != FailReason::None; }
+    // The reason in words, followed by the cause where that says more than
+    // the reason does ("cannot open host file: Permission denied").
+    std::string Text() const;
+};

@@ -21,7 +21,7 @@ constexpr std::uint8_t kFiller = 0x1A;
 } // namespace
 
 int CDiskImage::ImportFile(const std::string& hostPath) {
-    m_strCause.clear();
+    m_Status = {};
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] { return ImportInto(hostPath); });
@@ -43,7 +43,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
 
     CHostFileReader host;
     if (!host.Open(hostPath)) {
-        m_strCause = host.Cause();
+        m_Status.cause = host.Cause();
         return Fail(FailReason::HostOpen);
     }
     if (host.Size() > GetCapacity())
@@ -57,7 +57,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
 }
 
 int CDiskImage::ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
-    m_strCause.clear();
+    m_Status = {};
     if (!CanWriteDirectory())
         return 0;
     return InUpdate([&] { return ImportDataInto(target, data); });
@@ -98,7 +98,7 @@ int CDiskImage::ImportDataInto(const ImportTarget& target, const std::vector<std
         },
         replaced.empty() ? nullptr : &replaced.front());
     if (!written) {
-        const FailReason reason = m_LastFailure;
+        const FailReason reason = m_Status.reason;
         RestoreSnapshot(before);
         return Fail(reason);
     }

@@ -49,7 +49,7 @@ int CDiskImage::BeginUpdate() {
     m_Save.changed = false;
     m_Save.broken = false;
     if (!ForeignContainerWritable()) {
-        m_strCause = ForeignContainerText();
+        m_Status.cause = ForeignContainerText();
         return Fail(FailReason::ReadOnly);
     }
     if (!m_pOwner->LibraryTable().imagesAreHostFiles) {
@@ -83,12 +83,12 @@ int CDiskImage::BeginUpdate() {
     // otherwise replace a file the user made read-only.
     if (access(m_Save.path.c_str(), W_OK) != 0) {
         m_Save.lock.Release();
-        m_strCause = ErrnoText(errno);
+        m_Status.cause = ErrnoText(errno);
         return Fail(FailReason::ReadOnly);
     }
     if (!OpenWorkingCopy()) {
         m_Save.lock.Release();
-        return SaveFailed(m_strCause);
+        return SaveFailed(m_Status.cause);
     }
     m_Save.depth = 1;
     return 1;
@@ -119,7 +119,7 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
         // Listed still, but no update begins.
         m_Save.workingCopy.Abandon();
         m_Save.lock.Release();
-        m_strCause = ForeignContainerText();
+        m_Status.cause = ForeignContainerText();
         return Fail(FailReason::ReadOnly);
     }
     // The handle, if any, is on the copy: the update is under way either
@@ -144,7 +144,7 @@ bool CDiskImage::OpenWorkingCopy() {
     if (!m_Save.workingCopy.Create(m_Save.path, 0600, cause) ||
         !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause, &m_Save.original)) {
         m_Save.workingCopy.Abandon();
-        m_strCause = cause;
+        m_Status.cause = cause;
         return false;
     }
     auto open = m_pOwner->LibraryTable().dsk_open;
@@ -153,7 +153,7 @@ bool CDiskImage::OpenWorkingCopy() {
                                : DSK_ERR_NOTIMPL;
     if (err != DSK_ERR_OK) {
         m_Save.workingCopy.Abandon();
-        m_strCause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
+        m_Status.cause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
         return false;
     }
     m_Save.fileHandle = m_hImage;
@@ -256,8 +256,8 @@ int CDiskImage::EndUpdate() {
         return SaveFailed(cause);
     }
     if (!m_Save.workingCopy.Warning().empty()) {
-        m_strCause = m_Save.workingCopy.Warning();
-        m_pOwner->ShowMessage("The disk image was saved, but " + m_strCause, kErrorCaption,
+        m_Status.cause = m_Save.workingCopy.Warning();
+        m_pOwner->ShowMessage("The disk image was saved, but " + m_Status.cause, kErrorCaption,
                               MessageIcon::Warning);
     }
     // The saved copy is the image file now; the handle on the replaced file

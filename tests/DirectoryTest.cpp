@@ -181,7 +181,7 @@ TEST_F(Directory, FailedWriteBackPutsOldSectorsBack) {
     for (unsigned k = 1; k <= 3; ++k) {
         disk.failWriteAt = disk.writes + k;
         EXPECT_EQ(image.WriteDirectory(), 0) << k;
-        EXPECT_EQ(image.LastFailure(), FailReason::DiskWrite);
+        EXPECT_EQ(image.LastStatus().reason, FailReason::DiskWrite);
         EXPECT_TRUE(disk.Contents() == before) << "torn directory after failing write " << k;
     }
 }

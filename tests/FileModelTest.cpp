@@ -112,7 +112,7 @@ TEST_F(ImageFixture, AttributeBitsDoNotMakeASecondFile) {
     TempDir host;
     WriteFile(host / "FOO.TXT", {1, 2, 3});
     EXPECT_EQ(image.ImportFile(host / "FOO.TXT"), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::FileExists);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::FileExists);
     EXPECT_EQ(List().size(), 1u);
 }
 

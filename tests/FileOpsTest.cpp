@@ -119,10 +119,10 @@ TEST_F(Extract, NamesThatWouldLeaveTheFolderAreRefusedBeforeAnythingIsCreated) {
     EXPECT_EQ(image.ExtractFile(Folder(), Row(slashInType)), 1);
     EXPECT_EQ(image.ExtractFile(Folder(), Row(rubout), CDiskImage::HostNames::Trimmed), 1);
     EXPECT_EQ(image.ExtractFile(Folder(), Row(nul)), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::BadName);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::BadName);
     EXPECT_EQ(image.ExtractFile(Folder(), Row(dots), CDiskImage::HostNames::Trimmed),
               0);
-    EXPECT_EQ(image.LastFailure(), FailReason::BadName);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::BadName);
     EXPECT_EQ(Listing(out.Path()),
               (std::vector<std::string>{".._ETC  .X  ", "A       .B_C", "KEY.A_"}));
 }
@@ -134,7 +134,7 @@ TEST_F(Extract, FailedBlockReadLeavesNoFileAndExistingFileUntouched) {
     for (unsigned k = 1; k <= 4; ++k) {
         disk.failReadAt = disk.reads + k;
         EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "DATA    ", "BIN")), 0) << k;
-        EXPECT_EQ(image.LastFailure(), FailReason::DiskRead);
+        EXPECT_EQ(image.LastStatus().reason, FailReason::DiskRead);
         EXPECT_EQ(Listing(out.Path()), std::vector<std::string>{"DATA    .BIN"});
         EXPECT_EQ(ReadFile(out / "DATA    .BIN"), PatternBytes(77, 3));
     }
@@ -147,10 +147,10 @@ TEST_F(Extract, MissingFolderAndNoImage) {
     Put(0, MakeEntry(0, "A", "", 1, {2}));
     Ready();
     EXPECT_EQ(image.ExtractFile(out / "absent", Row(0, "A       ", "   ")), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::HostOpen);
     image.CloseImage();
     EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "A       ", "   ")), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::NoImage);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::NoImage);
 }
 
 class Erase : public ImageFixture {
@@ -188,10 +188,14 @@ TEST_F(Erase, UnknownNameChangesNothing) {
     Ready();
     const auto before = disk.Contents();
     EXPECT_EQ(image.EraseFile(Row(0, "NOPE    ", "   ")), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::FileNotFound);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::FileNotFound);
     EXPECT_EQ(image.EraseFile(Row(1, "KEEP    ", "   ")), 0);
     EXPECT_TRUE(disk.Contents() == before);
     EXPECT_EQ(image.GetUsedSpace(), 1024u);
+    // The next operation's status is its own: nothing of the refusal is left.
+    ASSERT_EQ(image.EraseFile(Row(0, "KEEP    ", "   ")), 1);
+    EXPECT_FALSE(image.LastStatus().Failed());
+    EXPECT_EQ(image.LastStatus().Text(), "no error");
 }
 
 // A read-only or system entry is part of its file like any other.
@@ -223,7 +227,7 @@ TEST_F(Erase, FailedWriteBackRestoresEverything) {
     const auto before = disk.Contents();
     disk.failWriteAt = disk.writes + 1;
     EXPECT_EQ(image.EraseFile(Row(0, "GONE    ", "   ")), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::DiskWrite);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::DiskWrite);
     EXPECT_FALSE(image.IsBlockFree(2));
     EXPECT_TRUE(disk.Contents() == before);
     std::uint16_t pos = 0;
@@ -299,7 +303,7 @@ TEST_F(BootSector, ShortAndLongHostFiles) {
     const auto force = CDiskImage::BootWrite::ChangeFormat;
     // Without leave, bytes that change the disk specification are refused.
     ASSERT_EQ(image.WriteBootSector(host / "short.bin"), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::ChangesFormat);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::ChangesFormat);
     EXPECT_TRUE(disk.written.empty());
     ASSERT_EQ(image.WriteBootSector(host / "short.bin", force), 1);
     EXPECT_EQ(disk.Sector(0, 0, 1)[99], 0xAA);
@@ -319,14 +323,14 @@ TEST_F(BootSector, ReadReplacesHostFileWithExactly512Bytes) {
     ASSERT_EQ(image.ReadBootSector(host / "boot.bin"), 1);
     EXPECT_EQ(ReadFile(host / "boot.bin"), std::vector<unsigned char>(512, 0xE5));
     EXPECT_EQ(image.ReadBootSector(host / "absent/boot.bin"), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::HostOpen);
 }
 
 TEST_F(BootSector, NoImageTouchesNothing) {
     WriteFile(host / "boot.bin", PatternBytes(512, 1));
     EXPECT_EQ(image.WriteBootSector(host / "boot.bin"), 0);
     EXPECT_EQ(image.ReadBootSector(host / "other.bin"), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::NoImage);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::NoImage);
     EXPECT_FALSE(fs::exists(host / "other.bin"));
     EXPECT_TRUE(owner.messages.empty());
 }
@@ -358,7 +362,7 @@ TEST_F(BootSector, KeepsTheFormatAndNeverWritesADirectorySector) {
     ASSERT_EQ(image.LoadImage("cpc.dsk"), 1);
     const std::vector<std::uint8_t> before = cpc.Contents();
     EXPECT_EQ(image.WriteBootSector(host / "same.bin", CDiskImage::BootWrite::ChangeFormat), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::NoBootSector);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::NoBootSector);
     EXPECT_EQ(owner.LastText(), "This disk has no boot sector");
     EXPECT_EQ(cpc.Contents(), before);
 }
@@ -366,7 +370,7 @@ TEST_F(BootSector, KeepsTheFormatAndNeverWritesADirectorySector) {
 TEST_F(BootSector, UnreadableHostFileWritesNothing) {
     Ready();
     EXPECT_EQ(image.WriteBootSector(host.Path().string()), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::HostOpen);
     EXPECT_TRUE(disk.written.empty());
 }
 
@@ -393,7 +397,7 @@ TEST_F(Extract, HolesAndDuplicateExtents) {
     EXPECT_EQ(std::count(data.begin() + 1024, data.begin() + 32768, 0), 32768 - 1024);
     EXPECT_EQ(std::count(data.begin() + 32768, data.end(), 'C'), 1024);
     EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "TWICE   ", "DAT")), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::DuplicateExtent);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::DuplicateExtent);
     EXPECT_FALSE(fs::exists(out / "TWICE   .DAT"));
 }
 

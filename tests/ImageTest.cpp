@@ -329,7 +329,7 @@ TEST_F(OtherGeometries, UnreadableDirectorySectorKeepsImageOpenForReading) {
     EXPECT_EQ(ShownFileName(rows[1]), "THIRD.BIN");
     const unsigned writesBefore = disk.writes;
     EXPECT_EQ(image.WriteDirectory(), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::ReadOnly);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::ReadOnly);
     EXPECT_EQ(disk.writes, writesBefore);
     // A later good load lifts the restriction.
     disk.unreadable.clear();

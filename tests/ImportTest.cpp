@@ -114,7 +114,7 @@ TEST_F(Import, NamesComeFromTheFinalPathComponentUpperCased) {
     for (const char* file : {"Stra\xc3\x9f" "e.txt", "a\tb.txt", "hello world.txt", "a\\b.txt",
                              "archive.tar.gz", ".profile", "x<y.txt", "del\x7f.txt"}) {
         EXPECT_EQ(image.ImportFile(Host(file, 10)), 0) << file;
-        EXPECT_EQ(image.LastFailure(), FailReason::UnstorableName) << file;
+        EXPECT_EQ(image.LastStatus().reason, FailReason::UnstorableName) << file;
     }
     EXPECT_TRUE(disk.Contents() == before);
 }
@@ -126,24 +126,24 @@ TEST_F(Import, ExistingNameUnderAnyUserRefusesWithoutChange) {
     // Lower case is the same name: CP/M upper-cases what is typed.
     for (const char* same : {"GAME.BIN", "game.bin"}) {
         EXPECT_EQ(image.ImportFile(Host(same, 100)), 0) << same;
-        EXPECT_EQ(image.LastFailure(), FailReason::FileExists);
+        EXPECT_EQ(image.LastStatus().reason, FailReason::FileExists);
         EXPECT_TRUE(disk.Contents() == disk1);
         EXPECT_EQ(image.GetUsedSpace(), used);
     }
     Put(10, MakeEntry(3, "USER3", "BIN", 1, {40}));
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.ImportFile(Host("USER3.BIN", 10)), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::FileExists);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::FileExists);
 }
 
 TEST_F(Import, MissingHostFileOrFolderIsRefused) {
     EXPECT_EQ(image.ImportFile(host / "nothing"), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
-    EXPECT_EQ(image.LastCause(), "No such file or directory");
+    EXPECT_EQ(image.LastStatus().reason, FailReason::HostOpen);
+    EXPECT_EQ(image.LastStatus().cause, "No such file or directory");
     // The cause is the failing step's, never one left over.
     EXPECT_EQ(image.ImportFile(host.Path().string()), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::HostOpen);
-    EXPECT_EQ(image.LastCause(), "a folder, not a file");
+    EXPECT_EQ(image.LastStatus().reason, FailReason::HostOpen);
+    EXPECT_EQ(image.LastStatus().cause, "a folder, not a file");
     EXPECT_TRUE(disk.written.empty());
 }
 
@@ -155,7 +155,7 @@ TEST_F(Import, DiskFullRestoresDirectoryAndMap) {
     const std::vector<std::uint8_t> dirBefore(image.DirectoryBuffer(),
                                               image.DirectoryBuffer() + kDirBufferSize);
     EXPECT_EQ(image.ImportFile(Host("BIG.BIN", 4 * 1024)), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::DiskFull);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::DiskFull);
     EXPECT_EQ(image.GetUsedSpace(), used);
     EXPECT_TRUE(std::equal(dirBefore.begin(), dirBefore.end(), image.DirectoryBuffer()));
     for (unsigned i = 0; i < 4; ++i)
@@ -173,7 +173,7 @@ TEST_F(Import, DirectoryFullRefusesAndRestores) {
     ASSERT_EQ(Load(), 1);
     // Needs two entries: the first fits, the second does not.
     EXPECT_EQ(image.ImportFile(Host("TWO.BIN", 17 * 1024)), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::DirectoryFull);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::DirectoryFull);
     EXPECT_EQ(At(image, 63).user, 0xE5);
     EXPECT_EQ(image.GetUsedSpace(), 0u);
     std::uint16_t block;
@@ -184,7 +184,7 @@ TEST_F(Import, DirectoryFullRefusesAndRestores) {
 TEST_F(Import, NoImageOrUnwritableImageIsRefused) {
     image.CloseImage();
     EXPECT_EQ(image.ImportFile(Host("A.BIN", 10)), 0);
-    EXPECT_EQ(image.LastFailure(), FailReason::NoImage);
+    EXPECT_EQ(image.LastStatus().reason, FailReason::NoImage);
 }
 
 class WideImport : public ImageFixture {

@@ -77,8 +77,8 @@ void CMainDlg::ShowMessage(const std::string& text, const std::string& caption,
                            MessageIcon icon) {
     if (m_pFailures != nullptr && icon != MessageIcon::None) {
         QString line = QString::fromStdString(text);
-        if (m_pDiskImage != nullptr && !m_pDiskImage->LastCause().empty())
-            line += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastCause());
+        if (m_pDiskImage != nullptr && !m_pDiskImage->LastStatus().cause.empty())
+            line += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastStatus().cause);
         m_pFailures->append(line);
         return;
     }
@@ -88,8 +88,8 @@ void CMainDlg::ShowMessage(const std::string& text, const std::string& caption,
     if (icon != MessageIcon::None && m_pDiskImage != nullptr &&
         !m_pDiskImage->ImagePath().empty()) {
         shown += QLatin1Char('\n') + QString::fromStdString(m_pDiskImage->ImagePath());
-        if (!m_pDiskImage->LastCause().empty())
-            shown += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastCause());
+        if (!m_pDiskImage->LastStatus().cause.empty())
+            shown += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastStatus().cause);
     }
     m_pDialogs->ShowMessage(this, shown, QString::fromStdString(caption), icon);
 }
@@ -98,8 +98,8 @@ namespace {
 
 // Why a file operation failed, in words for the window's user.
 QString FailureReason(const CDiskImage& disk) {
-    const std::string& cause = disk.LastCause();
-    switch (disk.LastFailure()) {
+    const std::string& cause = disk.LastStatus().cause;
+    switch (disk.LastStatus().reason) {
     case FailReason::ReadOnly:
         return QStringLiteral("the disk image is read-only");
     case FailReason::FileExists:
@@ -120,7 +120,7 @@ QString FailureReason(const CDiskImage& disk) {
     default:
         break;
     }
-    return QString::fromLatin1(FailReasonText(disk.LastFailure()));
+    return QString::fromLatin1(FailReasonText(disk.LastStatus().reason));
 }
 
 QString RowName(const FileEntry& row) {
@@ -254,7 +254,7 @@ void CMainDlg::OnDiskNew() {
 void CMainDlg::OnWriteBootBlk() {
     FileDialogCommand(kOpenBoot, [this](const std::string& path) {
         if (m_pDiskImage->WriteBootSector(path) ||
-            m_pDiskImage->LastFailure() != FailReason::ChangesFormat)
+            m_pDiskImage->LastStatus().reason != FailReason::ChangesFormat)
             return;
         if (m_pDialogs->AskYesNo(this, QString::fromLatin1(kChangesFormatQuestion),
                                  QStringLiteral("Tarnlight")))
