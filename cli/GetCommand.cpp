@@ -114,7 +114,7 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
                 continue;
             }
         }
-        const std::uint8_t lastBytes = disk.LastRecordBytes(row);
+        const std::uint8_t lastBytes = disk.Volume().LastRecordBytes(FileId::Of(row));
         extract.filter = nullptr;
         if (options.stripHeader || options.exact)
             extract.filter = [&options, lastBytes](std::vector<std::uint8_t>& data) {
@@ -176,7 +176,7 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
                 });
             }))
             return kExitFailed;
-        CutData(data, options.stripHeader, options.exact, disk.LastRecordBytes(row));
+        CutData(data, options.stripHeader, options.exact, disk.Volume().LastRecordBytes(FileId::Of(row)));
         if (std::fwrite(data.data(), 1, data.size(), stdout) != data.size() ||
             std::fflush(stdout) != 0) {
             Report("standard output", std::strerror(errno));

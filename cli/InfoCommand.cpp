@@ -18,7 +18,7 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
                 std::printf("Bootable on : %s\n",
                             machine == BootMachine::None ? "none" : BootMachineName(machine));
             }
-            if (const auto label = disk.Label()) {
+            if (const auto label = disk.Volume().Label()) {
                 std::string kept;
                 for (const char* word : label->KeptStamps())
                     kept += (kept.empty() ? "" : ", ") + std::string(word);

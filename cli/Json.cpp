@@ -63,7 +63,7 @@ namespace {
 
 // The label's name (null without one) and the stamps the disk keeps.
 void AddLabel(JsonObject& object, const CDiskImage& image) {
-    const auto label = image.Label();
+    const auto label = image.Volume().Label();
     object["label"] = label ? JsonObject(label->name) : JsonObject();
     JsonObject stamps = JsonObject::array();
     if (label)
@@ -83,7 +83,7 @@ struct DirectoryFacts {
 void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileEntry& row,
                           const DirectoryFacts& facts) {
     if (facts.stamps) {
-        const CDiskImage::FileStamps stamps = image.StampsOf(row, facts.label);
+        const CCpmVolume::FileStamps stamps = image.Volume().StampsOf(FileId::Of(row), facts.label);
         if (stamps.created)
             file["created"] = FormatStamp(*stamps.created, 'T');
         if (stamps.accessed)
@@ -91,7 +91,8 @@ void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileE
         if (stamps.updated)
             file["updated"] = FormatStamp(*stamps.updated, 'T');
     }
-    const auto mode = facts.passwords ? image.PasswordModeOf(row) : std::nullopt;
+    const auto mode =
+        facts.passwords ? image.Volume().PasswordModeOf(FileId::Of(row)) : std::nullopt;
     file["protected"] = mode.has_value();
     if (mode) {
         // The strongest protection the mode asks for.
@@ -107,7 +108,8 @@ void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileE
 JsonObject ListingJson(const std::string& path, CDiskImage& image,
                        const std::vector<FileEntry>& shown, const std::string& error) {
     JsonObject files = JsonObject::array();
-    const DirectoryFacts facts{image.Label(), image.HasStampEntries(), image.HasPasswordRecords()};
+    const DirectoryFacts facts{image.Volume().Label(), image.Volume().HasStampEntries(),
+                               image.Volume().HasPasswordRecords()};
     for (const FileEntry& row : shown) {
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
@@ -131,7 +133,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     listing["files"] = std::move(files);
     listing["used"] = image.GetUsedSpace();
     listing["capacity"] = image.GetCapacity();
-    listing["free"] = image.GetFreeSpace();
+    listing["free"] = image.Volume().GetFreeSpace();
     listing["writable"] = image.IsWritable();
     AddLabel(listing, image);
     listing["damage"] = OrNull(DamageOf(image));

@@ -19,16 +19,16 @@ std::string Attributes(const CDiskImage& image, const FileEntry& row, bool passw
     std::string text = row.readOnly ? "R/O" : "---";
     text += row.system ? " SYS" : " ---";
     text += row.archive ? " ARC" : " ---";
-    text += passwords && image.PasswordModeOf(row) ? " P" : " -";
+    text += passwords && image.Volume().PasswordModeOf(FileId::Of(row)) ? " P" : " -";
     return text;
 }
 
 void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool longFormat) {
     // What every file's stamps and password depend on, found once (and only
     // for the long listing that shows them).
-    const auto label = longFormat ? image.Label() : std::nullopt;
-    const bool stamps = longFormat && image.HasStampEntries();
-    const bool passwords = longFormat && image.HasPasswordRecords();
+    const auto label = longFormat ? image.Volume().Label() : std::nullopt;
+    const bool stamps = longFormat && image.Volume().HasStampEntries();
+    const bool passwords = longFormat && image.Volume().HasPasswordRecords();
     if (longFormat)
         std::printf("%2s  %-8s  %-3s  %-9s  %-13s  %7s  %6s  %-16s  %-16s  %s\n", "U", "Filename",
                     "Ext", "Size", "Attributes", "Records", "Blocks", "Updated", "Kind", "Header");
@@ -45,17 +45,18 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
         const char* kind = FileKindName(KindOfFile(header, start, row.size));
-        const auto updated = stamps ? image.StampsOf(row, label).updated : std::nullopt;
+        const auto updated =
+            stamps ? image.Volume().StampsOf(FileId::Of(row), label).updated : std::nullopt;
         const std::string stamp = updated ? FormatStamp(*updated, ' ') : "";
-        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
-                    name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
-                    Attributes(image, row, passwords).c_str(),
-                    static_cast<unsigned long>(row.size / 128),
-                    static_cast<unsigned long>(image.FileBlockCount(row)), stamp.c_str(), kind,
-                    header ? "  " : "", header ? DescribeHeader(*header).c_str() : "");
+        std::printf(
+            "%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
+            name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
+            Attributes(image, row, passwords).c_str(), static_cast<unsigned long>(row.size / 128),
+            static_cast<unsigned long>(image.Volume().FileBlockCount(FileId::Of(row))),
+            stamp.c_str(), kind, header ? "  " : "", header ? DescribeHeader(*header).c_str() : "");
     }
-    const SpaceFigures figures =
-        ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(), image.GetFreeSpace());
+    const SpaceFigures figures = ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(),
+                                                     image.Volume().GetFreeSpace());
     std::printf("Total in use : %s\nMaximum : %s\nFree : %s\n", figures.used.c_str(),
                 figures.maximum.c_str(), figures.free.c_str());
 }

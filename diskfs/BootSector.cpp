@@ -17,7 +17,7 @@ int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode, Boo
         return Fail(FailReason::ReadOnly);
     // Without reserved tracks the first sector of the disk is the first
     // directory sector (CPC data disks): writing it would wipe the directory.
-    if (m_Layout.spec.bytes[DiskSpec::ReservedTracks] == 0) {
+    if (m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks] == 0) {
         ShowError("This disk has no boot sector");
         return Fail(FailReason::NoBootSector);
     }

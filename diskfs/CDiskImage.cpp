@@ -141,7 +141,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return 0;
     }
     // Until the parameters describe this image, nothing may be written to it.
-    m_bDirectoryCurrent = false;
+    m_Volume.Unmount();
     m_bReadOnly = true;
     m_bMapped = false;
     m_bGeometryValid = false;
@@ -207,8 +207,8 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     }
     // A damaged directory is listed all the same; the map keeps every block
     // it names in use, so nothing written later lands on a listed file.
-    if (m_Damage != Damage::None)
-        ShowWarning(DamageText(m_Damage));
+    if (m_Volume.DirectoryDamage() != Damage::None)
+        ShowWarning(DamageText(m_Volume.DirectoryDamage()));
     return 1;
 }
 
@@ -228,14 +228,13 @@ bool CDiskImage::MapFromBootSector() {
         m_bReadOnly = true;
         return false;
     }
-    m_Layout = layout;
-    const SectorAddress firstDataTrack = m_Sectors.AddressOf(0, m_Layout);
+    const SectorAddress firstDataTrack = m_Sectors.AddressOf(0, layout);
     m_Sectors.dataFirstSectorId =
         TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_Sectors.firstSectorId);
-    m_Sectors.SortTracks(m_Layout);
+    m_Sectors.SortTracks(layout);
     m_bMapped = true;
     m_bReadOnly = false;
-    BuildAllocationMap();
+    NoteDirectoryRead(m_Volume.Mount(layout, IsOpen()));
     return true;
 }
 
@@ -268,16 +267,15 @@ std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
     if (m_Sectors.heads == 0 || m_Sectors.sectorsPerTrack == 0)
         return 0;
-    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Layout).cylinder;
+    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Volume.Layout()).cylinder;
 }
 
 int CDiskImage::HeadOfTrack(std::uint16_t track) const {
     if (m_Sectors.heads == 0 || m_Sectors.sectorsPerTrack == 0)
         return 0;
-    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Layout).head;
+    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Volume.Layout()).head;
 }
 
-std::size_t CDiskImage::DirectoryEntries() const { return m_Layout.DirectoryEntries(); }
 
 dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                                  std::uint8_t* buffer) {
@@ -304,7 +302,7 @@ std::string CDiskImage::GeometryReport() const {
     };
     text += "Image name\t: " + m_strImagePath + " \r\n";
     text += "Image type\t: ";
-    switch (m_Layout.spec.bytes[DiskSpec::Type]) {
+    switch (m_Volume.Layout().spec.bytes[DiskSpec::Type]) {
     case 0:
         text += "PCW SS SD (+3)\r\n";
         break;
@@ -322,7 +320,7 @@ std::string CDiskImage::GeometryReport() const {
         break;
     }
     text += "Image format\t: ";
-    const std::uint8_t sides = m_Layout.spec.bytes[DiskSpec::Sides];
+    const std::uint8_t sides = m_Volume.Layout().spec.bytes[DiskSpec::Sides];
     switch (sides & 0x7F) {
     case 0:
         text += "Single Sided";
@@ -344,12 +342,12 @@ std::string CDiskImage::GeometryReport() const {
     add("Cylinders\t\t: %u\r\n", unsigned{m_Sectors.cylinders});
     add("1st Sector\t: %u\r\n", unsigned{m_Sectors.firstSectorId});
     add("Sector Size\t: %u\r\n", unsigned{m_Sectors.sectorSize});
-    add("Tracks per Side\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::TracksPerSide]});
+    add("Tracks per Side\t: %u\r\n", unsigned{m_Volume.Layout().spec.bytes[DiskSpec::TracksPerSide]});
     add("Sectors per Track\t: %u\r\n", unsigned{m_Sectors.sectorsPerTrack});
-    add("Sectors per Block\t: %u\r\n", unsigned{m_Layout.sectorsPerBlock});
-    add("Reserved Tracks\t: %u\r\n", unsigned{m_Layout.spec.bytes[DiskSpec::ReservedTracks]});
-    add("Directory Blocks\t: %u\r\n", unsigned{m_Layout.directoryBlocks});
-    add("Total Blocks\t: %u\r\n", unsigned{m_Layout.totalBlocks});
+    add("Sectors per Block\t: %u\r\n", unsigned{m_Volume.Layout().sectorsPerBlock});
+    add("Reserved Tracks\t: %u\r\n", unsigned{m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks]});
+    add("Directory Blocks\t: %u\r\n", unsigned{m_Volume.Layout().directoryBlocks});
+    add("Total Blocks\t: %u\r\n", unsigned{m_Volume.Layout().totalBlocks});
     // What the image came in, where the disk library says.
     if (!m_strContainer.empty())
         text += "Container\t: " + m_strContainer + (ForeignContainerWritable() ? "" : " (read only)") +
@@ -359,4 +357,82 @@ std::string CDiskImage::GeometryReport() const {
 
 void CDiskImage::ShowGeometry() {
     m_pOwner->ShowMessage(GeometryReport(), kGeometryCaption, MessageIcon::None);
+}
+
+bool CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
+    const SectorAddress at = m_Sectors.AddressOf(logical, m_Volume.Layout());
+    return ReadSector(at.cylinder, at.head, at.sector, buffer) == DSK_ERR_OK;
+}
+
+bool CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
+    const SectorAddress at = m_Sectors.AddressOf(logical, m_Volume.Layout());
+    return WriteSector(at.cylinder, at.head, at.sector, buffer) == DSK_ERR_OK;
+}
+
+int CDiskImage::NoteDirectoryRead(int failures) {
+    // A directory read only in part must never be written back.
+    if (failures != 0 || !IsOpen())
+        m_bReadOnly = true;
+    return failures;
+}
+
+int CDiskImage::ReadDirectory(std::uint8_t* target) {
+    return NoteDirectoryRead(m_Volume.ReadDirectory(target, IsOpen()));
+}
+
+int CDiskImage::BuildAllocationMap() {
+    // The one read of the directory at load: listing, changes and the map
+    // all work on it.
+    NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen()));
+    m_Volume.BuildAllocationMap();
+    return 1;
+}
+
+bool CDiskImage::CanWriteDirectory() {
+    if (!IsOpen()) {
+        m_Status.reason = FailReason::NoImage;
+        return false;
+    }
+    if (m_bReadOnly || !m_Volume.IsCurrent()) {
+        m_Status.reason = FailReason::ReadOnly;
+        m_Status.cause = m_Sectors.ForeignTrack();
+        return false;
+    }
+    return true;
+}
+
+int CDiskImage::Take(Status status) {
+    m_Save.broken = m_Volume.TakeBroken() || m_Save.broken;
+    m_Status = std::move(status);
+    return m_Status.Failed() ? 0 : 1;
+}
+
+int CDiskImage::ChangeVolume(const std::function<Status()>& change) {
+    m_Status = {};
+    if (!CanWriteDirectory())
+        return 0;
+    // The update may have loaded the image again.
+    return InUpdate([&] { return CanWriteDirectory() ? Take(change()) : 0; });
+}
+
+int CDiskImage::WriteDirectory() {
+    // A directory that was only partly read, or that belongs to another
+    // image, must never reach the disk.
+    if (!CanWriteDirectory())
+        return 0;
+    return Take(m_Volume.WriteDirectory());
+}
+
+std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
+    if (!IsMapped())
+        return {{"", "the image could not be opened fully"}};
+    // The directory as the disk holds it now. (A disk that is only read,
+    // one with tracks of its own format or in a foreign container, is
+    // checked all the same.)
+    std::vector<CheckProblem> problems;
+    if (NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen())) != 0)
+        problems.push_back({"", "the directory could not be read completely"});
+    const std::vector<CheckProblem> found = m_Volume.Check();
+    problems.insert(problems.end(), found.begin(), found.end());
+    return problems;
 }

@@ -1,20 +1,18 @@
 #pragma once
-// The one object through which the program works on a disk image: opening
-// and the file-system parameters, the directory and block-allocation map, the
-// catalogue and the file operations. It shows messages and reaches LibDsk only
-// through its owner.
+// The one object through which the program works on a disk image: opening,
+// the geometry and the sectors, saving, and the file operations of its CP/M
+// volume (CpmVolume.h) under the names the front ends use. It shows messages
+// and reaches LibDsk only through its owner.
 
 #include "BootSum.h"
-#include "CpmEntry.h"
 #include "CpmName.h"
+#include "CpmVolume.h"
 #include "DiskStructs.h"
 #include "FailReason.h"
 #include "FileHeader.h"
 #include "IDiskOwner.h"
-#include "Layout.h"
 #include "SafeFile.h"
 #include "SectorMap.h"
-#include "Stamps.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -26,14 +24,7 @@
 
 class CHostFileWriter;
 
-// One finding of the file-system check: the file ("USER:NAME.TYP", or the
-// directory entry when it names none; empty for the image) and what is wrong.
-struct CheckProblem {
-    std::string file;
-    std::string text;
-};
-
-class CDiskImage {
+class CDiskImage final : private ILogicalSectors {
 public:
     static constexpr const char* kErrorCaption = "ERROR";
     static constexpr const char* kGeometryCaption = "Disk Geometry";
@@ -51,45 +42,35 @@ public:
     int CylinderOfTrack(std::uint16_t track) const;
     int HeadOfTrack(std::uint16_t track) const;
 
-    // What a load found wrong with the directory's live entries.
-    enum class Damage {
-        None,
-        BlocksOutsideDisk, // a block number past the disk or inside the directory
-        SharedBlocks,      // one block named twice
-        MissingBlocks,     // more records than the named blocks hold
-        InvalidName,       // a name or type byte that is no printable character
-    };
+    using Damage = CCpmVolume::Damage;
 
-    // Directory and allocation map. A file is the live entries with equal
-    // user number, name and type, names and types compared with their
-    // attribute bits masked (as CP/M compares them).
+    // Directory and allocation map (see CCpmVolume).
     int ReadDirectory(std::uint8_t* target);
     int BuildAllocationMap();
-    int FindFreeBlock(std::uint16_t& block) const;
-    int FindExtent(const FileId& file, std::uint16_t& position) const;
-    // The file's name and type present under any user number (the window's
-    // drop refuses it).
-    bool NameInUse(const FileId& file) const;
-    int AllocDirEntry(const FileId& file, std::uint16_t& index);
-    int ReadBlock(std::uint16_t block, std::uint8_t* buffer);
-    int WriteBlock(std::uint16_t block, const std::uint8_t* buffer);
+    int FindFreeBlock(std::uint16_t& block) const { return m_Volume.FindFreeBlock(block); }
+    int FindExtent(const FileId& file, std::uint16_t& position) const {
+        return m_Volume.FindExtent(file, position);
+    }
+    int AllocDirEntry(const FileId& file, std::uint16_t& index) {
+        return m_Volume.AllocDirEntry(file, index);
+    }
+    int ReadBlock(std::uint16_t block, std::uint8_t* buffer) { return m_Volume.ReadBlock(block, buffer); }
+    int WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
+        return m_Volume.WriteBlock(block, buffer);
+    }
     int WriteDirectory();
-    std::uint32_t GetCapacity() const;
-    std::uint32_t GetUsedSpace() const;
-    // The space that can really be allocated: free blocks after the
-    // directory that lie wholly on the disk.
-    std::uint32_t GetFreeSpace() const;
+    std::uint32_t GetCapacity() const { return m_Volume.GetCapacity(); }
+    std::uint32_t GetUsedSpace() const { return m_Volume.GetUsedSpace(); }
 
     // Catalogue.
     int ReadCatalogue(Catalogue& rows);
-    int IsListed(const Catalogue& rows, const FileId& file) const;
-    std::uint32_t SumFileSize(const FileId& file) const;
-    // Where the entry's data ends in its file.
-    std::uint64_t EntryEnd(const CpmEntry& entry) const;
-    // The directory positions of a file's entries, in extent order.
-    std::vector<std::uint16_t> FileExtents(const FileId& file) const;
-    // The decoded entry at a directory position.
-    CpmEntry EntryAt(std::uint16_t index) const;
+    int IsListed(const Catalogue& rows, const FileId& file) const {
+        return m_Volume.IsListed(rows, file);
+    }
+    std::uint32_t SumFileSize(const FileId& file) const { return m_Volume.SumFileSize(file); }
+    // The file system itself, for what the window does not show: free
+    // space, stamps, passwords, the map.
+    const CCpmVolume& Volume() const { return m_Volume; }
 
     // File operations. Each returns 1 on success and 0 on failure, leaving
     // the reason in LastStatus().
@@ -120,7 +101,7 @@ public:
     static bool HostNameAllowed(const std::string& name);
     // A file's data, as stored (whole records), handed to `sink` in pieces;
     // a false from the sink stops the copy with HostWrite.
-    using DataSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+    using DataSink = CCpmVolume::DataSink;
     int ReadFileData(const FileEntry& row, const DataSink& sink);
     int ImportFile(const std::string& hostPath);
     // The command line's import: `data` stored under the given user number
@@ -136,35 +117,16 @@ public:
     // Renames a file and/or gives it to another user; refused when a file
     // of the new user and name exists.
     int RenameFile(const FileEntry& row, const FileId& to);
-    static constexpr unsigned kReadOnlyAttribute = 1, kSystemAttribute = 2,
-                              kArchiveAttribute = 4;
+    static constexpr unsigned kReadOnlyAttribute = CCpmVolume::kReadOnlyAttribute,
+                              kSystemAttribute = CCpmVolume::kSystemAttribute,
+                              kArchiveAttribute = CCpmVolume::kArchiveAttribute;
     int SetAttributes(const FileEntry& row, unsigned set, unsigned clear);
-    // CP/M 3's byte count of the file's last record (S1 of its last
-    // entry); 0 when not set, which means a whole record.
-    std::uint8_t LastRecordBytes(const FileEntry& row) const;
-    // The file's first sector (no more than the file's size); empty when
-    // it cannot be read.
+    // The file's first sector (no more than the file's size); empty when it
+    // cannot be read.
     std::vector<std::uint8_t> FileStart(const FileEntry& row);
     // The +3DOS or AMSDOS header a file starting with those bytes has, if any.
     static std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
                                                   const FileEntry& row);
-    // Blocks the file's entries name.
-    std::uint32_t FileBlockCount(const FileEntry& row) const;
-    // CP/M Plus's label, and the stamps of a file (those of its first
-    // entry) where the disk keeps them.
-    std::optional<DiskLabel> Label() const;
-    struct FileStamps {
-        std::optional<CalendarTime> created, accessed, updated;
-    };
-    FileStamps StampsOf(const FileEntry& row) const;
-    // The same with the label already at hand (listings of many files).
-    FileStamps StampsOf(const FileEntry& row, const std::optional<DiskLabel>& label) const;
-    // Whether the directory holds stamp entries, or password records.
-    bool HasStampEntries() const;
-    bool HasPasswordRecords() const;
-    // The mode of the file's CP/M Plus password record (bit 7 reading, 6
-    // writing, 5 deleting need the password), if it has one.
-    std::optional<std::uint8_t> PasswordModeOf(const FileEntry& row) const;
     // A read-only check of the file system, reading every block of every
     // file; the problems in directory order.
     std::vector<CheckProblem> CheckFileSystem();
@@ -244,7 +206,7 @@ public:
     // Whether a change could be saved: the directory was read whole and
     // the image file and its folder may be written.
     bool IsWritable() const;
-    Damage DirectoryDamage() const { return m_Damage; }
+    Damage DirectoryDamage() const { return m_Volume.DirectoryDamage(); }
     // The damage as a load reports it ("" for none).
     static const char* DamageText(Damage damage);
     // Why a disk with tracks of its own format is listed but never changed
@@ -255,27 +217,19 @@ public:
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }
     const std::string& ImagePath() const { return m_strImagePath; }
-    const DiskSpec& Spec() const { return m_Layout.spec; }
+    const DiskSpec& Spec() const { return m_Volume.Layout().spec; }
     std::uint16_t FirstSectorId() const { return m_Sectors.firstSectorId; }
     std::uint16_t DataFirstSectorId() const { return m_Sectors.dataFirstSectorId; }
     std::uint16_t SectorsPerTrack() const { return m_Sectors.sectorsPerTrack; }
     std::uint8_t Heads() const { return m_Sectors.heads; }
     std::uint16_t Cylinders() const { return m_Sectors.cylinders; }
-    std::uint16_t SectorsPerBlock() const { return m_Layout.sectorsPerBlock; }
+    std::uint16_t SectorsPerBlock() const { return m_Volume.Layout().sectorsPerBlock; }
     std::uint16_t SectorSize() const { return m_Sectors.sectorSize; }
-    std::uint16_t BlockSize() const { return m_Layout.blockSize; }
-    std::uint8_t DirectoryBlocks() const { return m_Layout.directoryBlocks; }
-    std::uint16_t TotalBlocks() const { return m_Layout.totalBlocks; }
-    // Two-byte block numbers (eight to an entry): 256 blocks or more in the
-    // data area.
-    bool WideBlockNumbers() const { return m_Layout.slotsPerEntry == 8; }
-    std::size_t DirectoryEntries() const;
-    const std::uint8_t* DirectoryBuffer() const { return m_Directory; }
+    std::uint16_t BlockSize() const { return m_Volume.Layout().blockSize; }
+    std::uint8_t DirectoryBlocks() const { return m_Volume.Layout().directoryBlocks; }
+    std::uint16_t TotalBlocks() const { return m_Volume.Layout().totalBlocks; }
+    std::size_t DirectoryEntries() const { return m_Volume.DirectoryEntries(); }
     const std::uint8_t* BootSector() const { return m_BootSector; }
-    bool IsBlockFree(std::uint16_t block) const { return block < kMapBlocks && m_AllocMap[block]; }
-    bool BlockOnDisk(std::uint32_t block) const;
-    // On the disk, and on a track that holds the layout's sectors.
-    bool BlockAllocatable(std::uint32_t block) const;
 
 private:
     int BeginUpdate();
@@ -294,32 +248,15 @@ private:
             m_Save.changed = true;
         return EndUpdate() ? result : 0;
     }
+    // A change of the volume inside an update: refused when the directory
+    // may not be written, its status taken as the operation's.
+    int ChangeVolume(const std::function<Status()>& change);
+    // The status of a volume operation as the image's; 1 when it succeeded.
+    int Take(Status status);
     // Loads the image at `path`, reading it through the library at
     // `libraryPath` (a copy of it) when that is given.
     int LoadFrom(const std::string& path, const std::string& libraryPath);
     int ImportInto(const std::string& hostPath);
-    int ImportDataInto(const ImportTarget& target, const std::vector<std::uint8_t>& data);
-    enum class WithPassword { No, Yes };
-    int ChangeEntries(const FileEntry& row, const std::function<void(CpmEntry&)>& change,
-                      WithPassword password = WithPassword::No);
-    // The directory positions of a file's CP/M Plus password records.
-    std::vector<std::uint16_t> PasswordRecords(const FileId& file) const;
-    // Marks in use every block a live entry names.
-    void KeepSharedBlocksInUse();
-    // Reads up to `size` bytes; -1 on a read error.
-    using DataSource = std::function<long(std::uint8_t* data, std::size_t size)>;
-    // `attributesFrom`, when given, lends the new entries its read-only
-    // and system bits (a file replaced keeps them).
-    int WriteFileData(const FileId& file, std::uint32_t length, const DataSource& source,
-                      const CpmEntry* attributesFrom = nullptr);
-    // CP/M Plus's stamps of a file just written at these positions (the
-    // first holds extent 0): its create (or access) and update stamps set to
-    // now as the label asks, the other slots cleared. Nothing on a disk
-    // without stamp entries.
-    void StampNewFile(const std::vector<std::uint16_t>& positions);
-    // Clears the stamp slots of entries that are freed.
-    void ClearStampSlots(const std::vector<std::uint16_t>& positions);
-    int EraseFrom(const FileEntry& row);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable);
     int CreateAt(const std::string& libraryPath, NewFormat format);
     // The library handle, opened again when a save left it closed.
@@ -340,47 +277,11 @@ private:
     // LibDsk's geometry with the cylinders and heads the container holds.
     void TakeContainerShape(DSK_GEOMETRY& geometry) const;
     std::string LibraryErrorText(dsk_err_t err) const;
-
-    // The in-memory directory and map, to put back after a failed change.
-    struct Snapshot {
-        std::uint8_t directory[kDirBufferSize];
-        std::uint32_t map[kMapBlocks];
-    };
-    void TakeSnapshot(Snapshot& snapshot) const;
-    // Writes the directory back; on failure puts `before` back and fails
-    // with the write's reason.
-    int CommitDirectory(const Snapshot& before);
-    // More records than the entry's blocks hold.
-    bool LacksBlocks(const CpmEntry& entry) const;
-    // What the directory walk finds, entry by entry: a user byte that is
-    // neither a user number, free, a CP/M 3 label or stamps, nor a password
-    // record; a name with control bytes; an extent given twice; a record
-    // count over 128; each block an entry names (in the directory, past the
-    // disk, already named by entry `sharedWith`, or its own); more records
-    // than blocks.
-    struct DirectoryFinding {
-        enum class Kind {
-            UserByte,
-            InvalidName,
-            ExtentTwice,
-            RecordCountOver128,
-            BlockInDirectory,
-            BlockPastDisk,
-            BlockShared,
-            BlockOwned,
-            FewerBlocksThanRecords,
-        };
-        Kind kind;
-        std::uint32_t index;
-        const CpmEntry* entry;
-        std::uint16_t block;
-        std::int32_t sharedWith;
-    };
-    void ScanDirectory(const std::function<void(const DirectoryFinding&)>& visit) const;
-    std::size_t DirectoryBytes() const;
-    void RestoreSnapshot(const Snapshot& snapshot);
     // Refuses a change to the directory: no image, or one that must not be written.
     bool CanWriteDirectory();
+    // After a read of the directory with this many unreadable sectors:
+    // nothing may write it unless it was read whole.
+    int NoteDirectoryRead(int failures);
 
     void ShowError(const char* text, const std::string& cause = {});
     void ShowWarning(const char* text);
@@ -397,19 +298,10 @@ private:
     // the track when they follow from that, else the guess.
     std::uint16_t TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
                                      std::uint16_t guess);
-    // Transfers one logical sector counted from the first sector of logical track 0.
-    dsk_err_t ReadLogical(std::uint32_t logical, std::uint8_t* buffer);
-    dsk_err_t WriteLogical(std::uint32_t logical, const std::uint8_t* buffer);
-    std::uint32_t DirectorySectors() const;
-    // Entries of the directory region; every position past it reads 0xE5,
-    // so scans stop there.
-    std::uint32_t DirectoryLimit() const {
-        return static_cast<std::uint32_t>(std::min(DirectoryEntries(), kMaxDirEntries));
-    }
-    unsigned SlotsPerEntry() const { return m_Layout.slotsPerEntry; }
-    void MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag);
-    void PutEntry(std::uint16_t index, const CpmEntry& entry);
-    std::uint8_t UserByte(std::uint16_t index) const { return m_Directory[index * kDirEntrySize]; }
+    // The volume's sectors: one logical sector counted from the first
+    // sector of logical track 0.
+    bool ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override;
+    bool WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override;
 
     IDiskOwner* m_pOwner;
     std::string m_strImagePath;
@@ -446,24 +338,15 @@ private:
     std::string m_strForeignContainer;
     std::string m_strContainer;
     DSK_GEOMETRY m_Geometry{};
-    alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     std::uint8_t m_BootSector[kBootSectorSize] = {};
     // The disk's figures and where each logical sector lies.
     CSectorMap m_Sectors;
-    DiskLayout m_Layout{};
-    std::uint32_t m_AllocMap[kMapBlocks] = {};
-
-    // The directory region as it is on the disk, to put back sectors of a
-    // write-back that failed part-way; valid only while m_bDirectoryCurrent.
-    // Until then it is free, and the allocation map is built in it.
-    alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize];
-    // The directory buffer holds this image's directory (not a previous one's).
-    bool m_bDirectoryCurrent = false;
+    // The file system on it.
+    CCpmVolume m_Volume{*this, m_Sectors};
     // Part of the directory could not be read, or the image was not fully
     // opened: nothing may write the directory.
     bool m_bReadOnly = false;
     bool m_bMapped = false;
     // The geometry record was fetched and accepted; no transfer runs before.
     bool m_bGeometryValid = false;
-    Damage m_Damage = Damage::None;
 };

@@ -1,26 +1,14 @@
 // The file-system check: every finding of the directory walk that loading
 // uses too, named, and every block of every file read once.
 
-#include "CDiskImage.h"
-#include "CatalogueView.h"
+#include "CpmVolume.h"
 
 #include <map>
 #include <set>
 #include <vector>
 
-std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
+std::vector<CheckProblem> CCpmVolume::Check() {
     std::vector<CheckProblem> problems;
-    if (!IsMapped()) {
-        problems.push_back({"", "the image could not be opened fully"});
-        return problems;
-    }
-    // The directory as the disk holds it now. (A disk that is only read,
-    // one with tracks of its own format or in a foreign container, is
-    // checked all the same.)
-    if (ReadDirectory(m_Directory) != 0) {
-        m_bReadOnly = true;
-        problems.push_back({"", "the directory could not be read completely"});
-    }
     auto report = [&](const std::string& file, const std::string& text) {
         problems.push_back({file, text});
     };
@@ -72,8 +60,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
             break;
         case Kind::BlockOwned:
             // Sectors of another size are not read as the layout's.
-            if (m_Sectors.BlockOnTrackOfKind(finding.block, m_Layout.sectorsPerBlock,
-                                             CSectorMap::TrackKind::OtherSizes))
+            if (BlockOnOtherSizes(finding.block))
                 report(file, block + " lies on a track of another format");
             else if (!ReadBlock(finding.block, buffer.data()) && unreadable.insert(finding.block).second)
                 report(file, block + " cannot be read");

@@ -22,7 +22,7 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
     m_Status = {};
     m_bMapped = false;
     m_bReadOnly = true;
-    m_bDirectoryCurrent = false;
+    m_Volume.Unmount();
     if (!lib.imagesAreHostFiles)
         return CreateAt(path, format);
 

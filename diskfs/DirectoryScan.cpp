@@ -2,7 +2,7 @@
 // directory: loading marks the block map and notes the first kind of damage
 // from it, the check names every finding.
 
-#include "CDiskImage.h"
+#include "CpmVolume.h"
 
 #include <array>
 #include <set>
@@ -15,7 +15,7 @@ constexpr std::uint8_t kTimestampsUser = 0x21; // CP/M 3 date stamps
 
 } // namespace
 
-void CDiskImage::ScanDirectory(const std::function<void(const DirectoryFinding&)>& visit) const {
+void CCpmVolume::ScanDirectory(const std::function<void(const DirectoryFinding&)>& visit) const {
     using Kind = DirectoryFinding::Kind;
     // The first entry to name each block of the disk.
     std::vector<std::int32_t> owner(m_Layout.totalBlocks, -1);
@@ -69,13 +69,10 @@ void CDiskImage::ScanDirectory(const std::function<void(const DirectoryFinding&)
     }
 }
 
-int CDiskImage::BuildAllocationMap() {
+void CCpmVolume::BuildAllocationMap() {
     using Kind = DirectoryFinding::Kind;
     for (auto& flag : m_AllocMap)
         flag = 1;
-    // The one read of the directory at load: listing, changes and the map
-    // all work on it.
-    ReadDirectory(m_Directory);
     m_Damage = Damage::None;
     // The map is marked as the directory says, every block a live entry
     // names in use; what does not fit a sound directory is noted so that the
@@ -104,5 +101,4 @@ int CDiskImage::BuildAllocationMap() {
         if (m_Damage == Damage::None)
             m_Damage = damage;
     });
-    return 1;
 }

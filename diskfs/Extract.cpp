@@ -1,6 +1,4 @@
-// Reading a file's data: its entries in extent order, the blocks of each in
-// slot order, each entry cut at the records it holds. Extraction to a host
-// folder is a thin layer over it.
+// Extraction to a host folder: a thin layer over the volume's ReadFile.
 
 #include "CDiskImage.h"
 #include "HostFile.h"
@@ -38,46 +36,7 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     m_Status = {};
     if (!IsOpen())
         return Fail(FailReason::NoImage);
-    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
-    if (positions.empty())
-        return Fail(FailReason::FileNotFound);
-    std::vector<std::uint8_t> buffer(m_Layout.blockSize, 0);
-    const std::vector<std::uint8_t> zeros(m_Layout.blockSize, 0);
-    // Each entry's data lies at its own extent's offset, as CP/M reads a
-    // random-access file: what no entry or block holds (a hole) reads as
-    // zeros.
-    std::uint64_t written = 0;
-    auto give = [&](const std::uint8_t* data, std::uint64_t size) {
-        written += size;
-        return sink(data, static_cast<std::size_t>(size));
-    };
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        const CpmEntry entry = EntryAt(positions[i]);
-        // Two entries for one extent (they are in extent order): which holds
-        // the data cannot be told.
-        if (i > 0 && CpmEntry::RawExtent(m_Directory + std::size_t{positions[i - 1]} * kDirEntrySize) ==
-                         entry.Extent())
-            return Fail(FailReason::DuplicateExtent);
-        const std::uint64_t offset = entry.FirstByte(m_Layout.extentMask);
-        while (written < offset)
-            if (!give(zeros.data(), std::min<std::uint64_t>(offset - written, m_Layout.blockSize)))
-                return Fail(FailReason::HostWrite);
-        std::uint32_t remaining = entry.Records(m_Layout.extentMask) * 128;
-        for (unsigned slot = 0; slot < entry.slotCount && remaining > 0; ++slot) {
-            const std::uint16_t block = entry.blocks[slot];
-            const std::uint32_t count = remaining < m_Layout.blockSize ? remaining : m_Layout.blockSize;
-            remaining -= count;
-            if (block != 0 && m_Sectors.BlockOnTrackOfKind(block, m_Layout.sectorsPerBlock, CSectorMap::TrackKind::OtherSizes)) {
-                m_Status.cause = m_Sectors.ForeignTrack();
-                return Fail(FailReason::ForeignTrack);
-            }
-            if (block != 0 && !ReadBlock(block, buffer.data()))
-                return Fail(FailReason::DiskRead);
-            if (!give(block != 0 ? buffer.data() : zeros.data(), count))
-                return Fail(FailReason::HostWrite);
-        }
-    }
-    return 1;
+    return Take(m_Volume.ReadFile(FileId::Of(row), sink));
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, HostNames style) {
@@ -94,7 +53,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
     const std::string hostName = HostName(row, options.style);
     if (!HostNameAllowed(hostName))
         return Fail(FailReason::BadName);
-    if (FileExtents(FileId::Of(row)).empty())
+    if (m_Volume.FileExtents(FileId::Of(row)).empty())
         return Fail(FailReason::FileNotFound);
     auto writer = std::make_unique<CHostFileWriter>();
     CHostFileWriter& host = *writer;
@@ -111,7 +70,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
         }))
         return m_Status.reason == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
     if (options.stampTime) {
-        if (const auto updated = StampsOf(row).updated)
+        if (const auto updated = m_Volume.StampsOf(FileId::Of(row)).updated)
             host.SetModified(TimeOfStamp(*updated));
     }
     if (options.filter) {
@@ -132,21 +91,9 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
 }
 
 std::vector<std::uint8_t> CDiskImage::FileStart(const FileEntry& row) {
-    if (!IsMapped() || row.size == 0)
+    if (!IsMapped())
         return {};
-    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
-    if (positions.empty())
-        return {};
-    // The file's first sector: the start of its first block.
-    const std::uint16_t block = EntryAt(positions.front()).blocks[0];
-    if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) || m_Sectors.sectorSize < kHeaderSize)
-        return {};
-    std::vector<std::uint8_t> sector(m_Sectors.sectorSize);
-    if (ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()) != DSK_ERR_OK)
-        return {};
-    if (sector.size() > row.size)
-        sector.resize(row.size);
-    return sector;
+    return m_Volume.FileStart(FileId::Of(row), row.size);
 }
 
 std::optional<FileHeader> CDiskImage::FileHeaderOf(const std::vector<std::uint8_t>& start,

@@ -78,7 +78,7 @@ TEST_F(CatalogueRows, EntryWithAnInvalidNameIsDamageNotAFile) {
     EXPECT_EQ(owner.LastText(), "Damaged directory: an entry has an invalid name");
     EXPECT_EQ(List(), (std::vector<std::string>{"FIRST", "AFTER.TXT"}));
     EXPECT_EQ(rows[1].size, 256u);
-    EXPECT_FALSE(image.IsBlockFree(2)); // still in use: nothing is written over it
+    EXPECT_FALSE(image.Volume().IsBlockFree(2)); // still in use: nothing is written over it
     TempDir out;
     EXPECT_EQ(image.ExtractFile(out.Path().string(), rows[1]), 1);
 }
@@ -87,8 +87,8 @@ TEST_F(CatalogueRows, EntryWithAnInvalidNameIsDamageNotAFile) {
 // last track; used and maximum keep their figures (as CAT shows them).
 TEST_F(CatalogueRows, FreeSpaceIsWhatCanBeAllocated) {
     ASSERT_EQ(Load(), 1);
-    const SpaceFigures blank =
-        ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(), image.GetFreeSpace());
+    const SpaceFigures blank = ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(),
+                                                   image.Volume().GetFreeSpace());
     EXPECT_EQ(blank.used, "0 KB");
     EXPECT_EQ(blank.maximum, "180 KB");
     EXPECT_EQ(blank.free, "173 KB");
@@ -101,13 +101,13 @@ TEST_F(CatalogueRows, FreeSpaceIsWhatCanBeAllocated) {
         Put(index, e);
     }
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.GetFreeSpace(), 0u);
+    EXPECT_EQ(image.Volume().GetFreeSpace(), 0u);
     std::uint16_t block;
     EXPECT_EQ(image.FindFreeBlock(block), 0);
 }
 
 class FullCatalogue : public ImageFixture {
-protected:
+  protected:
     FullCatalogue() : ImageFixture(80, 2, 9, 1, 512) {
         SetSpec(disk, {3, 0x81, 80, 9, 2, 1, 4, 16});
     }

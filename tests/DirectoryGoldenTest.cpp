@@ -92,7 +92,7 @@ protected:
             used.insert(entry.blocks.begin(), entry.blocks.end());
         const std::uint16_t directoryBlocks = GetParam().spec[7];
         for (std::uint16_t b = directoryBlocks; b < GetParam().usableBlocks; ++b)
-            EXPECT_EQ(image.IsBlockFree(b), used.count(b) == 0) << "block " << b;
+            EXPECT_EQ(image.Volume().IsBlockFree(b), used.count(b) == 0) << "block " << b;
         EXPECT_EQ(image.GetUsedSpace(), used.size() * image.BlockSize());
     }
     CDiskImage::ImportTarget Target(const char* text, bool replace = false) {

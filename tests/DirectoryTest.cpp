@@ -11,7 +11,7 @@ TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
         Put(i, MakeEntry(40, "X", "Y", 0)); // neither live nor free
     ASSERT_EQ(Load(), 1);
     List();
-    const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
+    const auto* entries = reinterpret_cast<const DirEntry*>(image.Volume().DirectoryBuffer());
     for (unsigned i = 0; i < 64; ++i)
         EXPECT_EQ(entries[i].user, 40) << i;
     for (unsigned i = 64; i < kMaxDirEntries; ++i)
@@ -21,7 +21,7 @@ TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
 TEST_F(Directory, FreshDiskIsAllFreeAndFirstFreeBlockFollowsDirectory) {
     ASSERT_EQ(Load(), 1);
     for (std::uint16_t b = 0; b < kMapBlocks; ++b)
-        ASSERT_TRUE(image.IsBlockFree(b));
+        ASSERT_TRUE(image.Volume().IsBlockFree(b));
     std::uint16_t block = 0;
     EXPECT_EQ(image.FindFreeBlock(block), 1);
     EXPECT_EQ(block, 2);
@@ -36,14 +36,14 @@ TEST_F(Directory, OnlyLiveEntriesMarkBlocksAndBlockZeroMeansNone) {
     Put(3, MakeEntry(0xE4, "D", "", 8, {9}));
     Put(4, MakeEntry(0xE6, "E", "", 8, {10}));
     ASSERT_EQ(Load(), 1);
-    EXPECT_TRUE(image.IsBlockFree(0));
-    EXPECT_FALSE(image.IsBlockFree(5));
-    EXPECT_FALSE(image.IsBlockFree(6));
-    EXPECT_FALSE(image.IsBlockFree(7));
-    EXPECT_TRUE(image.IsBlockFree(8));
-    EXPECT_TRUE(image.IsBlockFree(9));
-    EXPECT_TRUE(image.IsBlockFree(10));
-    EXPECT_TRUE(image.IsBlockFree(11));
+    EXPECT_TRUE(image.Volume().IsBlockFree(0));
+    EXPECT_FALSE(image.Volume().IsBlockFree(5));
+    EXPECT_FALSE(image.Volume().IsBlockFree(6));
+    EXPECT_FALSE(image.Volume().IsBlockFree(7));
+    EXPECT_TRUE(image.Volume().IsBlockFree(8));
+    EXPECT_TRUE(image.Volume().IsBlockFree(9));
+    EXPECT_TRUE(image.Volume().IsBlockFree(10));
+    EXPECT_TRUE(image.Volume().IsBlockFree(11));
     EXPECT_EQ(image.GetUsedSpace(), 3u * 1024);
 }
 
@@ -55,7 +55,7 @@ TEST_F(Directory, AllocDirEntrySkipsEntriesThatAreNeitherLiveNorFree) {
     std::uint16_t index = 99;
     ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
     EXPECT_EQ(index, 2);
-    const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
+    const auto* entries = reinterpret_cast<const DirEntry*>(image.Volume().DirectoryBuffer());
     EXPECT_EQ(entries[2].user, 0);
     EXPECT_EQ(0, std::memcmp(entries[2].name, "NEW     ", 8));
     EXPECT_EQ(entries[2].rc, 0);
@@ -90,8 +90,8 @@ TEST_F(Directory, FindExtentMatchesUserAndMasksAttributeBits) {
     pos = 0;
     ASSERT_EQ(image.FindExtent(Id(3, "SAME    ", "BIN"), pos), 1);
     EXPECT_EQ(pos, 5);
-    EXPECT_TRUE(image.NameInUse(Id(7, "SAME    ", "BIN")));
-    EXPECT_FALSE(image.NameInUse(Id(7, "SAME    ", "TXT")));
+    EXPECT_TRUE(image.Volume().NameInUse(Id(7, "SAME    ", "BIN")));
+    EXPECT_FALSE(image.Volume().NameInUse(Id(7, "SAME    ", "TXT")));
     // Two rows, one per user, each with its own attributes.
     ASSERT_EQ(List(), (std::vector<std::string>{"SAME.BIN", "SAME.BIN"}));
     EXPECT_EQ(rows[0].user, 0);
@@ -114,8 +114,8 @@ TEST_F(Directory, FreeBlocksNeverLiePastTheLastTrack) {
     std::uint16_t block = 0;
     ASSERT_EQ(image.FindFreeBlock(block), 1);
     EXPECT_EQ(block, 174);
-    EXPECT_TRUE(image.BlockOnDisk(174));
-    EXPECT_FALSE(image.BlockOnDisk(175));
+    EXPECT_TRUE(image.Volume().BlockOnDisk(174));
+    EXPECT_FALSE(image.Volume().BlockOnDisk(175));
     Put(entry, MakeEntry(0, "LAST", "", 8, {174}));
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.FindFreeBlock(block), 0);
@@ -134,10 +134,10 @@ TEST_F(WideDirectory, TwoByteBlockNumbersFrom256Blocks) {
     PutEntry(disk, 2, 1, MakeEntry(0, "ODD", "", 16, {0xFFFF, 1024, 1023}, true));
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.TotalBlocks(), 360);
-    EXPECT_FALSE(image.IsBlockFree(0x104));
-    EXPECT_FALSE(image.IsBlockFree(5));
-    EXPECT_TRUE(image.IsBlockFree(4));
-    EXPECT_FALSE(image.IsBlockFree(1023));
+    EXPECT_FALSE(image.Volume().IsBlockFree(0x104));
+    EXPECT_FALSE(image.Volume().IsBlockFree(5));
+    EXPECT_TRUE(image.Volume().IsBlockFree(4));
+    EXPECT_FALSE(image.Volume().IsBlockFree(1023));
     EXPECT_EQ(image.GetUsedSpace(), 3u * 2048);
 }
 
@@ -151,9 +151,9 @@ TEST(BlockLayout, TwoHundredFiftyFiveBlocksUseOneByteNumbers) {
     CDiskImage image(&owner);
     ASSERT_EQ(image.LoadImage("b.dsk"), 1);
     EXPECT_EQ(image.TotalBlocks(), 255);
-    EXPECT_FALSE(image.IsBlockFree(4));
-    EXPECT_FALSE(image.IsBlockFree(1));
-    EXPECT_TRUE(image.IsBlockFree(0x104));
+    EXPECT_FALSE(image.Volume().IsBlockFree(4));
+    EXPECT_FALSE(image.Volume().IsBlockFree(1));
+    EXPECT_TRUE(image.Volume().IsBlockFree(0x104));
     MemDisk::UnregisterAll();
 }
 
@@ -246,7 +246,7 @@ TEST_F(DamagedDirectory, IsListedWithAClearMessageAndNamedBlocksStayUsed) {
         for (const DirEntry& e : c.entries) {
             for (auto b : e.blocks) {
                 if (b > 0 && b < kMapBlocks) {
-                    EXPECT_FALSE(image.IsBlockFree(b)) << c.what;
+                    EXPECT_FALSE(image.Volume().IsBlockFree(b)) << c.what;
                 }
             }
         }

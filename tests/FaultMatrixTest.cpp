@@ -56,8 +56,8 @@ protected:
     // Every block that is marked used is named by exactly one live entry.
     void CheckBlocks(const CDiskImage& image) {
         std::map<unsigned, int> named;
-        const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
-        const bool wide = image.WideBlockNumbers();
+        const auto* entries = reinterpret_cast<const DirEntry*>(image.Volume().DirectoryBuffer());
+        const bool wide = image.Volume().WideBlockNumbers();
         for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
             if (entries[i].user > kMaxLiveUser)
                 continue;
@@ -71,7 +71,7 @@ protected:
         for (auto [block, count] : named)
             EXPECT_EQ(count, 1) << "block " << block << " is used twice";
         for (std::uint16_t b = 0; b < kMapBlocks; ++b)
-            EXPECT_EQ(image.IsBlockFree(b), named.count(b) == 0) << "block " << b;
+            EXPECT_EQ(image.Volume().IsBlockFree(b), named.count(b) == 0) << "block " << b;
     }
 
     using Operation = std::function<int(CDiskImage&)>;

@@ -216,9 +216,9 @@ TEST_F(Erase, BlockSharedWithAnotherLiveFileStaysInUse) {
     Put(1, MakeEntry(0, "TWO", "", 8, {3, 4}));
     Ready();
     ASSERT_EQ(image.EraseFile(Row(0, "ONE     ", "   ")), 1);
-    EXPECT_TRUE(image.IsBlockFree(2));
-    EXPECT_FALSE(image.IsBlockFree(3));
-    EXPECT_FALSE(image.IsBlockFree(4));
+    EXPECT_TRUE(image.Volume().IsBlockFree(2));
+    EXPECT_FALSE(image.Volume().IsBlockFree(3));
+    EXPECT_FALSE(image.Volume().IsBlockFree(4));
 }
 
 TEST_F(Erase, FailedWriteBackRestoresEverything) {
@@ -228,7 +228,7 @@ TEST_F(Erase, FailedWriteBackRestoresEverything) {
     disk.failWriteAt = disk.writes + 1;
     EXPECT_EQ(image.EraseFile(Row(0, "GONE    ", "   ")), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::DiskWrite);
-    EXPECT_FALSE(image.IsBlockFree(2));
+    EXPECT_FALSE(image.Volume().IsBlockFree(2));
     EXPECT_TRUE(disk.Contents() == before);
     std::uint16_t pos = 0;
     EXPECT_EQ(image.FindExtent(Id(0, "GONE    ", "   "), pos), 1);

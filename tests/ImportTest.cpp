@@ -7,7 +7,7 @@
 namespace {
 
 const DirEntry& At(const CDiskImage& image, unsigned index) {
-    return reinterpret_cast<const DirEntry*>(image.DirectoryBuffer())[index];
+    return reinterpret_cast<const DirEntry*>(image.Volume().DirectoryBuffer())[index];
 }
 
 std::string Field(const std::uint8_t* bytes, std::size_t width) {
@@ -152,12 +152,12 @@ TEST_F(Import, DiskFullRestoresDirectoryAndMap) {
     ASSERT_EQ(image.ImportFile(Host("FILL.BIN", 170 * 1024)), 1);
     const auto before = disk.Contents();
     const std::uint32_t used = image.GetUsedSpace();
-    const std::vector<std::uint8_t> dirBefore(image.DirectoryBuffer(),
-                                              image.DirectoryBuffer() + kDirBufferSize);
+    const std::vector<std::uint8_t> dirBefore(image.Volume().DirectoryBuffer(),
+                                              image.Volume().DirectoryBuffer() + kDirBufferSize);
     EXPECT_EQ(image.ImportFile(Host("BIG.BIN", 4 * 1024)), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::DiskFull);
     EXPECT_EQ(image.GetUsedSpace(), used);
-    EXPECT_TRUE(std::equal(dirBefore.begin(), dirBefore.end(), image.DirectoryBuffer()));
+    EXPECT_TRUE(std::equal(dirBefore.begin(), dirBefore.end(), image.Volume().DirectoryBuffer()));
     for (unsigned i = 0; i < 4; ++i)
         EXPECT_EQ(0, std::memcmp(disk.Logical(1, i), before.data() + (9 + i) * 512, 512));
     // Every sector written lies on the disk; none past the last track.

@@ -379,7 +379,7 @@ void CMainDlg::RefreshList() {
     m_FileList->addTopLevelItems(items);
     const SpaceFigures figures =
         ComputeSpaceFigures(m_pDiskImage->GetUsedSpace(), m_pDiskImage->GetCapacity(),
-                            m_pDiskImage->GetFreeSpace());
+                            m_pDiskImage->Volume().GetFreeSpace());
     m_strUsed = QString::fromStdString(figures.used);
     m_strMaximum = QString::fromStdString(figures.maximum);
     m_strFree = QString::fromStdString(figures.free);

@@ -54,15 +54,15 @@ std::vector<std::uint8_t> DirectoryOnDisk(MemDisk& disk, const CDiskImage& image
 }
 
 std::uint16_t Block(const CDiskImage& image, const DirEntry& e, unsigned slot) {
-    return !image.WideBlockNumbers() ? e.blocks[slot]
+    return !image.Volume().WideBlockNumbers() ? e.blocks[slot]
                                      : static_cast<std::uint16_t>(e.blocks[2 * slot] |
                                                                   e.blocks[2 * slot + 1] << 8);
 }
 
 // Every block of the imported file lies on the disk and belongs to it alone.
 void CheckImportedBlocks(const CDiskImage& image) {
-    const auto* entries = reinterpret_cast<const DirEntry*>(image.DirectoryBuffer());
-    const unsigned slots = image.WideBlockNumbers() ? 8 : 16;
+    const auto* entries = reinterpret_cast<const DirEntry*>(image.Volume().DirectoryBuffer());
+    const unsigned slots = image.Volume().WideBlockNumbers() ? 8 : 16;
     std::map<unsigned, int> owners;
     for (std::size_t i = 0; i < kMaxDirEntries; ++i) {
         if (entries[i].user > kMaxLiveUser)
@@ -80,7 +80,7 @@ void CheckImportedBlocks(const CDiskImage& image) {
             const auto b = Block(image, e, s);
             if (b == 0)
                 continue;
-            Check(b < image.TotalBlocks() && b < kMapBlocks && image.BlockOnDisk(b),
+            Check(b < image.TotalBlocks() && b < kMapBlocks && image.Volume().BlockOnDisk(b),
                   "import used a block past the disk");
             Check(b >= image.DirectoryBlocks(), "import used a directory block");
             Check(owners[b] == 1, "import used a block another entry names");

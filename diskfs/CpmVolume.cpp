@@ -1,4 +1,5 @@
-// The directory region, block addressing and the block-allocation map.
+// The directory region, block addressing, the block-allocation map and the
+// catalogue.
 //
 // The directory fills blocks 0 .. directory blocks - 1 of the data area, which
 // starts at the first sector of logical track 0 (the first track after the
@@ -7,44 +8,43 @@
 // L % sectors per track, whose sector id is the lowest id of the first data
 // track + position.
 
-#include "CDiskImage.h"
+#include "CpmVolume.h"
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
-dsk_err_t CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
-    const SectorAddress at = m_Sectors.AddressOf(logical, m_Layout);
-    return ReadSector(at.cylinder, at.head, at.sector, buffer);
+int CCpmVolume::Mount(const DiskLayout& layout, bool open) {
+    m_Layout = layout;
+    const int failures = ReadDirectory(open);
+    BuildAllocationMap();
+    return failures;
 }
 
-dsk_err_t CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
-    const SectorAddress at = m_Sectors.AddressOf(logical, m_Layout);
-    return WriteSector(at.cylinder, at.head, at.sector, buffer);
-}
-
-std::uint32_t CDiskImage::DirectorySectors() const {
+std::uint32_t CCpmVolume::DirectorySectors() const {
     return std::uint32_t{m_Layout.directoryBlocks} * m_Layout.sectorsPerBlock;
 }
 
-bool CDiskImage::BlockOnDisk(std::uint32_t block) const {
-    return block < m_Layout.usableBlocks;
+bool CCpmVolume::BlockAllocatable(std::uint32_t block) const {
+    return BlockOnDisk(block) &&
+           !m_Map.BlockOnTrackOfKind(static_cast<std::uint16_t>(block), m_Layout.sectorsPerBlock,
+                                     CSectorMap::TrackKind::OtherSectors);
 }
 
-bool CDiskImage::BlockAllocatable(std::uint32_t block) const {
-    return BlockOnDisk(block) && !m_Sectors.BlockOnTrackOfKind(static_cast<std::uint16_t>(block),
-                                                               m_Layout.sectorsPerBlock,
-                                                               CSectorMap::TrackKind::OtherSectors);
+bool CCpmVolume::BlockOnOtherSizes(std::uint16_t block) const {
+    return m_Map.BlockOnTrackOfKind(block, m_Layout.sectorsPerBlock,
+                                    CSectorMap::TrackKind::OtherSizes);
 }
 
-CpmEntry CDiskImage::EntryAt(std::uint16_t index) const {
+CpmEntry CCpmVolume::EntryAt(std::uint16_t index) const {
     return CpmEntry::Decode(m_Directory + std::size_t{index} * kDirEntrySize, SlotsPerEntry());
 }
 
-void CDiskImage::PutEntry(std::uint16_t index, const CpmEntry& entry) {
+void CCpmVolume::PutEntry(std::uint16_t index, const CpmEntry& entry) {
     entry.Encode(m_Directory + std::size_t{index} * kDirEntrySize);
 }
 
-void CDiskImage::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
+void CCpmVolume::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
     for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
         const std::uint16_t block = entry.blocks[slot];
         // Numbers past the map (possible with 16-bit numbers) are ignored.
@@ -53,30 +53,30 @@ void CDiskImage::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
     }
 }
 
-int CDiskImage::ReadDirectory(std::uint8_t* target) {
+int CCpmVolume::ReadDirectory(std::uint8_t* target, bool open) {
     std::memset(target, kFreeUser, kDirBufferSize);
     int failures = 0;
-    if (m_Sectors.sectorSize != 0 && m_Sectors.sectorsPerTrack != 0 && m_Sectors.heads != 0) {
+    const std::uint16_t sectorSize = m_Map.sectorSize;
+    if (sectorSize != 0 && m_Map.sectorsPerTrack != 0 && m_Map.heads != 0) {
         const std::uint32_t sectors = DirectorySectors();
         for (std::uint32_t k = 0; k < sectors; ++k) {
-            std::uint8_t* slice = target + std::size_t{k} * m_Sectors.sectorSize;
-            if (ReadLogical(k, slice) != DSK_ERR_OK) {
+            std::uint8_t* slice = target + std::size_t{k} * sectorSize;
+            if (!m_Sectors.ReadLogical(k, slice)) {
                 // Whatever the library left there is not the directory.
-                std::memset(slice, kFreeUser, m_Sectors.sectorSize);
+                std::memset(slice, kFreeUser, sectorSize);
                 ++failures;
             }
         }
     }
-    if (failures != 0 || !IsOpen())
-        m_bReadOnly = true;
     if (target == m_Directory) {
-        m_bDirectoryCurrent = IsOpen();
+        m_bCurrent = open;
+        m_bBroken = false;
         std::memcpy(m_DiskDirectory, m_Directory, kDirBufferSize);
     }
     return failures;
 }
 
-int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
+int CCpmVolume::FindFreeBlock(std::uint16_t& block) const {
     std::uint32_t i = m_Layout.directoryBlocks;
     while (i < kMapBlocks && m_AllocMap[i] == 0)
         ++i;
@@ -85,7 +85,7 @@ int CDiskImage::FindFreeBlock(std::uint16_t& block) const {
     return i < m_Layout.totalBlocks && i < kMapBlocks && BlockAllocatable(i) ? 1 : 0;
 }
 
-int CDiskImage::FindExtent(const FileId& file, std::uint16_t& position) const {
+int CCpmVolume::FindExtent(const FileId& file, std::uint16_t& position) const {
     const std::uint32_t limit = DirectoryLimit();
     for (std::uint32_t i = position; i < limit; ++i) {
         const auto index = static_cast<std::uint16_t>(i);
@@ -98,7 +98,7 @@ int CDiskImage::FindExtent(const FileId& file, std::uint16_t& position) const {
     return 0;
 }
 
-bool CDiskImage::NameInUse(const FileId& file) const {
+bool CCpmVolume::NameInUse(const FileId& file) const {
     for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
         const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
         if (entry.Live() && entry.Id().SameName(file))
@@ -107,7 +107,7 @@ bool CDiskImage::NameInUse(const FileId& file) const {
     return false;
 }
 
-std::vector<std::uint16_t> CDiskImage::FileExtents(const FileId& file) const {
+std::vector<std::uint16_t> CCpmVolume::FileExtents(const FileId& file) const {
     std::vector<std::uint16_t> positions;
     for (std::uint16_t position = 0; FindExtent(file, position); ++position)
         positions.push_back(position);
@@ -122,7 +122,7 @@ std::vector<std::uint16_t> CDiskImage::FileExtents(const FileId& file) const {
     return positions;
 }
 
-std::vector<std::uint16_t> CDiskImage::PasswordRecords(const FileId& file) const {
+std::vector<std::uint16_t> CCpmVolume::PasswordRecords(const FileId& file) const {
     std::vector<std::uint16_t> positions;
     if (file.user > kMaxLiveUser)
         return positions;
@@ -132,7 +132,7 @@ std::vector<std::uint16_t> CDiskImage::PasswordRecords(const FileId& file) const
     return positions;
 }
 
-int CDiskImage::AllocDirEntry(const FileId& file, std::uint16_t& index) {
+int CCpmVolume::AllocDirEntry(const FileId& file, std::uint16_t& index) {
     const std::size_t entries = DirectoryEntries();
     for (std::size_t i = 0; i < entries && i < kMaxDirEntries; ++i) {
         const auto position = static_cast<std::uint16_t>(i);
@@ -150,132 +150,176 @@ int CDiskImage::AllocDirEntry(const FileId& file, std::uint16_t& index) {
     return 0;
 }
 
-int CDiskImage::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
+int CCpmVolume::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
     const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
     for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
-        if (ReadLogical(first + k, buffer + std::size_t{k} * m_Sectors.sectorSize) != DSK_ERR_OK)
+        if (!m_Sectors.ReadLogical(first + k, buffer + std::size_t{k} * m_Map.sectorSize))
             return 0;
     }
     return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
 }
 
-int CDiskImage::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
+int CCpmVolume::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
     const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
     for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
-        if (WriteLogical(first + k, buffer + std::size_t{k} * m_Sectors.sectorSize) != DSK_ERR_OK)
+        if (!m_Sectors.WriteLogical(first + k, buffer + std::size_t{k} * m_Map.sectorSize))
             return 0;
     }
     return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
 }
 
-int CDiskImage::WriteDirectory() {
-    // A directory that was only partly read, or that belongs to another
-    // image, must never reach the disk.
-    if (!CanWriteDirectory())
-        return 0;
+Status CCpmVolume::WriteDirectory() {
+    // A directory that belongs to another image must never reach the disk.
+    if (!m_bCurrent)
+        return {FailReason::ReadOnly, m_Map.ForeignTrack()};
     const std::uint32_t sectors = DirectorySectors();
+    const std::uint16_t sectorSize = m_Map.sectorSize;
     // Sectors that hold what the disk holds already are not written again.
-    auto unchanged = [this](std::uint32_t k) {
-        const std::size_t at = std::size_t{k} * m_Sectors.sectorSize;
-        return std::memcmp(m_Directory + at, m_DiskDirectory + at, m_Sectors.sectorSize) == 0;
+    auto unchanged = [&](std::uint32_t k) {
+        const std::size_t at = std::size_t{k} * sectorSize;
+        return std::memcmp(m_Directory + at, m_DiskDirectory + at, sectorSize) == 0;
     };
     for (std::uint32_t k = 0; k < sectors; ++k) {
-        if (unchanged(k) ||
-            WriteLogical(k, m_Directory + std::size_t{k} * m_Sectors.sectorSize) == DSK_ERR_OK)
+        if (unchanged(k) || m_Sectors.WriteLogical(k, m_Directory + std::size_t{k} * sectorSize))
             continue;
         // Put back what the sectors already written held, so that the disk
         // keeps its old directory rather than half of each.
         for (std::uint32_t j = 0; j < k; ++j) {
             if (!unchanged(j) &&
-                WriteLogical(j, m_DiskDirectory + std::size_t{j} * m_Sectors.sectorSize) !=
-                    DSK_ERR_OK)
-                m_Save.broken = true;
+                !m_Sectors.WriteLogical(j, m_DiskDirectory + std::size_t{j} * sectorSize))
+                m_bBroken = true;
         }
-        return Fail(FailReason::DiskWrite);
+        return {FailReason::DiskWrite, {}};
     }
     // The disk's copy follows; past the directory region the two stay 0xE5.
     std::memcpy(m_DiskDirectory, m_Directory,
-                std::min(kDirBufferSize, std::size_t{sectors} * m_Sectors.sectorSize));
-    return 1;
+                std::min(kDirBufferSize, std::size_t{sectors} * sectorSize));
+    return {};
 }
 
-std::uint32_t CDiskImage::GetCapacity() const {
+std::uint32_t CCpmVolume::GetCapacity() const {
     return std::uint32_t{m_Layout.totalBlocks} * m_Layout.blockSize;
 }
 
-std::uint32_t CDiskImage::GetFreeSpace() const {
+std::uint32_t CCpmVolume::GetFreeSpace() const {
     std::uint32_t free = 0;
     for (std::uint32_t b = m_Layout.directoryBlocks; b < m_Layout.usableBlocks; ++b)
         free += m_AllocMap[b] != 0 && BlockAllocatable(b) ? 1 : 0;
     return free * m_Layout.blockSize;
 }
 
-std::uint32_t CDiskImage::GetUsedSpace() const {
+std::uint32_t CCpmVolume::GetUsedSpace() const {
     std::uint32_t used = 0;
     for (auto flag : m_AllocMap)
         used += flag == 0 ? 1 : 0;
     return used * m_Layout.blockSize;
 }
 
-// Only the directory region changes; past it the buffer stays 0xE5.
-std::size_t CDiskImage::DirectoryBytes() const {
+std::size_t CCpmVolume::DirectoryBytes() const {
     return std::min(kDirBufferSize, std::size_t{DirectoryLimit()} * kDirEntrySize);
 }
 
-bool CDiskImage::LacksBlocks(const CpmEntry& entry) const {
+bool CCpmVolume::LacksBlocks(const CpmEntry& entry) const {
     return entry.Records(m_Layout.extentMask) * 128 >
            entry.BlockCount() * std::uint32_t{m_Layout.blockSize};
 }
 
-int CDiskImage::CommitDirectory(const Snapshot& before) {
-    if (WriteDirectory())
-        return 1;
-    const FailReason reason = m_Status.reason;
-    RestoreSnapshot(before);
-    return Fail(reason);
+Status CCpmVolume::CommitDirectory(const Snapshot& before) {
+    Status written = WriteDirectory();
+    if (written.Failed())
+        RestoreSnapshot(before);
+    return written;
 }
 
-void CDiskImage::TakeSnapshot(Snapshot& snapshot) const {
+void CCpmVolume::TakeSnapshot(Snapshot& snapshot) const {
     std::memcpy(snapshot.directory, m_Directory, DirectoryBytes());
     std::memcpy(snapshot.map, m_AllocMap, sizeof m_AllocMap);
 }
 
-void CDiskImage::RestoreSnapshot(const Snapshot& snapshot) {
+void CCpmVolume::RestoreSnapshot(const Snapshot& snapshot) {
     std::memcpy(m_Directory, snapshot.directory, DirectoryBytes());
     std::memcpy(m_AllocMap, snapshot.map, sizeof m_AllocMap);
 }
 
-bool CDiskImage::CanWriteDirectory() {
-    if (!IsOpen()) {
-        m_Status.reason = FailReason::NoImage;
-        return false;
+// One pass over the directory: each entry finds its file's row by user,
+// name and type, and the file's size is the end of its furthest extent (see
+// SumFileSize). Entries whose names are no names (a damaged directory,
+// reported at load) are not listed.
+void CCpmVolume::List(Catalogue& rows) const {
+    std::size_t n = 0;
+    rows.count = 0;
+    std::map<FileId, std::size_t> rowOf;
+    std::vector<std::uint64_t> ends;
+    const std::uint32_t limit = DirectoryLimit();
+    for (std::uint32_t k = 0; k < limit; ++k) {
+        const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(k));
+        if (!entry.Live() || !entry.NameIsValid())
+            continue;
+        const auto [at, added] = rowOf.emplace(entry.Id(), n);
+        if (added) {
+            FileEntry& row = rows[n];
+            row.user = entry.user;
+            std::copy(entry.name.begin(), entry.name.end(), row.name);
+            std::copy(entry.type.begin(), entry.type.end(), row.type);
+            row.readOnly = entry.readOnly;
+            row.system = entry.system;
+            row.archive = entry.archive;
+            ends.push_back(0);
+            rows.count = ++n;
+        }
+        ends[at->second] = std::max(ends[at->second], EntryEnd(entry));
     }
-    if (m_bReadOnly || !m_bDirectoryCurrent) {
-        m_Status.reason = FailReason::ReadOnly;
-        m_Status.cause = m_Sectors.ForeignTrack();
-        return false;
-    }
-    return true;
+    for (std::size_t i = 0; i < n; ++i)
+        rows[i].size = static_cast<std::uint32_t>(std::min<std::uint64_t>(ends[i], UINT32_MAX));
+    rows[n] = FileEntry{};
 }
 
-std::optional<DiskLabel> CDiskImage::Label() const {
-    if (!IsMapped())
-        return std::nullopt;
+int CCpmVolume::IsListed(const Catalogue& rows, const FileId& file) const {
+    // Only the rows this listing filled.
+    for (std::size_t i = 0; i < rows.count && i < rows.size(); ++i)
+        if (FileId::Of(rows[i]) == file)
+            return 1;
+    return 0;
+}
+
+std::uint32_t CCpmVolume::SumFileSize(const FileId& file) const {
+    // To the end of its last extent, as the data is read: a file with holes
+    // is as long as the offset of its last data.
+    std::uint64_t end = 0;
+    for (std::uint16_t position : FileExtents(file))
+        end = std::max(end, EntryEnd(EntryAt(position)));
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(end, UINT32_MAX));
+}
+
+std::uint64_t CCpmVolume::EntryEnd(const CpmEntry& entry) const {
+    return entry.FirstByte(m_Layout.extentMask) +
+           std::uint64_t{entry.Records(m_Layout.extentMask)} * 128;
+}
+
+std::uint32_t CCpmVolume::FileBlockCount(const FileId& file) const {
+    std::uint32_t count = 0;
+    for (std::uint16_t position : FileExtents(file))
+        count += EntryAt(position).BlockCount();
+    return count;
+}
+
+std::uint8_t CCpmVolume::LastRecordBytes(const FileId& file) const {
+    const std::vector<std::uint16_t> positions = FileExtents(file);
+    return positions.empty() ? 0 : EntryAt(positions.back()).s1;
+}
+
+std::optional<DiskLabel> CCpmVolume::Label() const {
     return FindLabel(m_Directory, DirectoryLimit());
 }
 
-CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row) const {
-    return StampsOf(row, Label());
-}
-
-bool CDiskImage::HasStampEntries() const {
+bool CCpmVolume::HasStampEntries() const {
     for (std::uint32_t i = 3; i < DirectoryLimit(); i += 4)
         if (UserByte(static_cast<std::uint16_t>(i)) == kStampStatus)
             return true;
     return false;
 }
 
-bool CDiskImage::HasPasswordRecords() const {
+bool CCpmVolume::HasPasswordRecords() const {
     for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
         const std::uint8_t user = UserByte(static_cast<std::uint16_t>(i));
         if (user > kMaxLiveUser && user <= kMaxPasswordUser)
@@ -284,10 +328,10 @@ bool CDiskImage::HasPasswordRecords() const {
     return false;
 }
 
-CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row,
+CCpmVolume::FileStamps CCpmVolume::StampsOf(const FileId& file,
                                             const std::optional<DiskLabel>& label) const {
     FileStamps stamps;
-    const std::vector<std::uint16_t> positions = FileExtents(FileId::Of(row));
+    const std::vector<std::uint16_t> positions = FileExtents(file);
     if (positions.empty() || !HasStampSlot(m_Directory, DirectoryLimit(), positions.front()))
         return stamps;
     const EntryStamps slot = ReadStampSlot(m_Directory, positions.front());
@@ -300,8 +344,8 @@ CDiskImage::FileStamps CDiskImage::StampsOf(const FileEntry& row,
     return stamps;
 }
 
-std::optional<std::uint8_t> CDiskImage::PasswordModeOf(const FileEntry& row) const {
-    const std::vector<std::uint16_t> records = PasswordRecords(FileId::Of(row));
+std::optional<std::uint8_t> CCpmVolume::PasswordModeOf(const FileId& file) const {
+    const std::vector<std::uint16_t> records = PasswordRecords(file);
     if (records.empty())
         return std::nullopt;
     return m_Directory[std::size_t{records.front()} * kDirEntrySize + 12];
