@@ -164,7 +164,7 @@ class CCpmVolume {
     // in directory order.
     std::vector<CheckProblem> Check();
 
-    // The raw buffers, for the front ends' tests and the boot-sector check.
+    // The directory buffer as it stands (tests compare it byte for byte).
     const std::uint8_t* DirectoryBuffer() const { return m_Directory; }
     std::size_t DirectoryEntries() const { return m_Layout.DirectoryEntries(); }
     // Two-byte block numbers (eight to an entry): 256 blocks or more in the
