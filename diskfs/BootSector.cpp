@@ -45,7 +45,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
     const bool specChanged = std::memcmp(incoming, m_BootSector, kSpecFormatBytes) != 0;
     if (specChanged && mode == BootWrite::KeepFormat)
         return Fail(FailReason::ChangesFormat);
-    if (WriteSector(0, 0, m_Sectors.firstSectorId, incoming) != DSK_ERR_OK) {
+    if (m_Device.WriteSector(0, 0, m_Device.map.firstSectorId, incoming) != DSK_ERR_OK) {
         ShowError("Unable to write boot sector");
         return Fail(FailReason::DiskWrite);
     }
@@ -54,15 +54,15 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
     auto getGeometry = m_pOwner->LibraryTable().dsk_getgeom;
     DSK_GEOMETRY derived{};
     const bool derivedAgain = mode == BootWrite::KeepFormat && getGeometry != nullptr &&
-                              m_hImage != nullptr && getGeometry(m_hImage, &derived) == DSK_ERR_OK;
+                              m_Device.handle != nullptr && getGeometry(m_Device.handle, &derived) == DSK_ERR_OK;
     if (derivedAgain)
         TakeContainerShape(derived);
     if (derivedAgain &&
-        (derived.dg_cylinders != m_Geometry.dg_cylinders ||
-         derived.dg_heads != m_Geometry.dg_heads || derived.dg_sectors != m_Geometry.dg_sectors ||
-         derived.dg_secbase != m_Geometry.dg_secbase ||
-         derived.dg_secsize != m_Geometry.dg_secsize)) {
-        if (WriteSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK)
+        (derived.dg_cylinders != m_Device.geometry.dg_cylinders ||
+         derived.dg_heads != m_Device.geometry.dg_heads || derived.dg_sectors != m_Device.geometry.dg_sectors ||
+         derived.dg_secbase != m_Device.geometry.dg_secbase ||
+         derived.dg_secsize != m_Device.geometry.dg_secsize)) {
+        if (m_Device.WriteSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK)
             m_Save.broken = true;
         return Fail(FailReason::ChangesFormat);
     }
@@ -79,7 +79,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
     if (mapped && !m_bReadOnly)
         return 1;
     std::memcpy(m_BootSector, previous, sizeof previous);
-    if (WriteSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK)
+    if (m_Device.WriteSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK)
         m_Save.broken = true;
     MapFromBootSector();
     if (!mapped)
@@ -91,7 +91,7 @@ int CDiskImage::ReadBootSector(const std::string& hostPath) {
     m_Status = {};
     if (!IsOpen())
         return Fail(FailReason::NoImage);
-    if (ReadSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK) {
+    if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
         return Fail(FailReason::DiskRead);
     }

@@ -4,22 +4,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <set>
 
 namespace {
-
-
-// A dsk_err_t that stands for "the library cannot do this": used when a slot
-// of the table is empty, so that callers see an ordinary refusal.
-constexpr dsk_err_t kNoEntry = DSK_ERR_NOTIMPL;
 
 bool IsPowerOfTwo(unsigned value) { return value != 0 && (value & (value - 1)) == 0; }
 
 } // namespace
 
-CDiskImage::CDiskImage(IDiskOwner* owner) : m_pOwner(owner) {}
+CDiskImage::CDiskImage(IDiskOwner* owner) : m_pOwner(owner), m_Device(*owner) {
+    m_Device.layout = &m_Volume.Layout();
+    m_Device.reopen = [this] { return EnsureHandle(); };
+}
 
 CDiskImage::~CDiskImage() { CloseImage(); }
 
@@ -50,9 +46,9 @@ const char* CDiskImage::DamageText(Damage damage) {
 }
 
 std::string CDiskImage::ForeignFormatText() const {
-    if (m_Sectors.ForeignTrack().empty())
+    if (m_Device.map.ForeignTrack().empty())
         return {};
-    return m_Sectors.ForeignTrack() + ": a disk with a format of its own can be listed, not changed";
+    return m_Device.map.ForeignTrack() + ": a disk with a format of its own can be listed, not changed";
 }
 
 bool CDiskImage::ForeignContainerWritable() const {
@@ -86,11 +82,7 @@ int CDiskImage::Fail(FailReason reason) {
 }
 
 void CDiskImage::CloseHandle() {
-    if (m_hImage != nullptr) {
-        if (auto close = m_pOwner->LibraryTable().dsk_close)
-            close(&m_hImage);
-    }
-    m_hImage = nullptr;
+    m_Device.Close();
     m_Save.handleDeferred = false;
 }
 
@@ -124,12 +116,12 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     }
 
     const std::string& opened = libraryPath.empty() ? m_Save.path : libraryPath;
-    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_hImage, opened.c_str(), nullptr, nullptr)
+    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_Device.handle, opened.c_str(), nullptr, nullptr)
                                  : kNoEntry;
     m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
     m_strContainer = err == DSK_ERR_OK && lib.open_container ? lib.open_container() : "";
     if (err != DSK_ERR_OK) {
-        m_hImage = nullptr;
+        m_Device.handle = nullptr;
         const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
         const std::string cause = lib.dsk_open == nullptr ? "the disk library is not loaded"
                                   : refusal && *refusal ? refusal
@@ -144,9 +136,9 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     m_Volume.Unmount();
     m_bReadOnly = true;
     m_bMapped = false;
-    m_bGeometryValid = false;
+    m_Device.geometryValid = false;
 
-    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_hImage, &m_Geometry) : kNoEntry;
+    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.handle, &m_Device.geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
         ShowError("Unable to fetch disk geometry");
         return 0;
@@ -154,21 +146,21 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
     // for a blank one); the container knows what the disk really holds.
-    m_Sectors.containerCylinders = m_Sectors.containerHeads = 0;
+    m_Device.map.containerCylinders = m_Device.map.containerHeads = 0;
     if (lib.open_shape != nullptr &&
-        lib.open_shape(&m_Sectors.containerCylinders, &m_Sectors.containerHeads))
-        TakeContainerShape(m_Geometry);
+        lib.open_shape(&m_Device.map.containerCylinders, &m_Device.map.containerHeads))
+        TakeContainerShape(m_Device.geometry);
     // The sectors each track holds, when the container lists them.
     std::vector<ContainerTrack> tracks;
     bool listed = lib.open_track != nullptr;
-    for (unsigned c = 0; listed && c < m_Geometry.dg_cylinders; ++c)
-        for (unsigned h = 0; listed && h < m_Geometry.dg_heads; ++h)
+    for (unsigned c = 0; listed && c < m_Device.geometry.dg_cylinders; ++c)
+        for (unsigned h = 0; listed && h < m_Device.geometry.dg_heads; ++h)
             listed = lib.open_track(c, h, &tracks.emplace_back());
-    m_Sectors.containerTracks = listed ? std::move(tracks) : std::vector<ContainerTrack>{};
+    m_Device.map.containerTracks = listed ? std::move(tracks) : std::vector<ContainerTrack>{};
 
     // Geometries that the track mapping and the 512-byte boot-sector buffer
     // cannot serve are refused before anything is read.
-    const DSK_GEOMETRY& g = m_Geometry;
+    const DSK_GEOMETRY& g = m_Device.geometry;
     const bool mappable = g.dg_heads <= 128 && IsPowerOfTwo(g.dg_heads) && g.dg_sectors != 0 &&
                           g.dg_sectors <= 0xFFFF && g.dg_cylinders != 0 &&
                           g.dg_cylinders <= 0xFFFF && g.dg_secbase <= 0xFFFF &&
@@ -182,14 +174,14 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (!mappable)
         return refuse();
 
-    m_bGeometryValid = true;
-    m_Sectors.sectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
-    m_Sectors.heads = static_cast<std::uint8_t>(g.dg_heads);
-    m_Sectors.cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
-    m_Sectors.sectorSize = static_cast<std::uint16_t>(g.dg_secsize);
-    m_Sectors.firstSectorId = TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
+    m_Device.geometryValid = true;
+    m_Device.map.sectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
+    m_Device.map.heads = static_cast<std::uint8_t>(g.dg_heads);
+    m_Device.map.cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
+    m_Device.map.sectorSize = static_cast<std::uint16_t>(g.dg_secsize);
+    m_Device.map.firstSectorId = m_Device.TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
 
-    if (ReadSector(0, 0, m_Sectors.firstSectorId, m_BootSector) != DSK_ERR_OK) {
+    if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
         return 0;
     }
@@ -201,7 +193,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return 0;
     }
     // Listed and extracted where it can be; never changed.
-    if (!m_Sectors.ForeignTrack().empty()) {
+    if (!m_Device.map.ForeignTrack().empty()) {
         m_bReadOnly = true;
         m_pOwner->ShowMessage(ForeignFormatText(), kErrorCaption, MessageIcon::Warning);
     }
@@ -213,85 +205,43 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 }
 
 void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {
-    if (m_Sectors.containerCylinders != 0 && m_Sectors.containerHeads != 0) {
-        geometry.dg_cylinders = m_Sectors.containerCylinders;
-        geometry.dg_heads = m_Sectors.containerHeads;
+    if (m_Device.map.containerCylinders != 0 && m_Device.map.containerHeads != 0) {
+        geometry.dg_cylinders = m_Device.map.containerCylinders;
+        geometry.dg_heads = m_Device.map.containerHeads;
     }
 }
 
 bool CDiskImage::MapFromBootSector() {
-    const GeometryFigures figures{m_Sectors.cylinders, m_Sectors.heads, m_Sectors.sectorsPerTrack, m_Sectors.sectorSize,
-                                  m_Sectors.firstSectorId};
+    const GeometryFigures figures{m_Device.map.cylinders, m_Device.map.heads, m_Device.map.sectorsPerTrack, m_Device.map.sectorSize,
+                                  m_Device.map.firstSectorId};
     DiskLayout layout;
     if (!DeriveLayout(figures, m_BootSector, layout)) {
         m_bMapped = false;
         m_bReadOnly = true;
         return false;
     }
-    const SectorAddress firstDataTrack = m_Sectors.AddressOf(0, layout);
-    m_Sectors.dataFirstSectorId =
-        TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_Sectors.firstSectorId);
-    m_Sectors.SortTracks(layout);
+    const SectorAddress firstDataTrack = m_Device.map.AddressOf(0, layout);
+    m_Device.map.dataFirstSectorId =
+        m_Device.TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_Device.map.firstSectorId);
+    m_Device.map.SortTracks(layout);
     m_bMapped = true;
     m_bReadOnly = false;
     NoteDirectoryRead(m_Volume.Mount(layout, IsOpen()));
     return true;
 }
 
-std::uint16_t CDiskImage::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
-                                             std::uint16_t guess) {
-    auto trackIds = m_pOwner->LibraryTable().dsk_ptrackids;
-    if (trackIds == nullptr || m_hImage == nullptr || cylinder >= m_Sectors.cylinders)
-        return guess;
-    dsk_psect_t count = 0;
-    DSK_FORMAT* ids = nullptr;
-    if (trackIds(m_hImage, &m_Geometry, cylinder, head, &count, &ids) != DSK_ERR_OK)
-        count = 0;
-    std::set<unsigned> present;
-    for (dsk_psect_t i = 0; ids != nullptr && i < count; ++i)
-        present.insert(ids[i].fmt_sector);
-    std::free(ids); // allocated by LibDsk with malloc
-    // A run of sectors-per-track ids from `first` on, all on the track.
-    auto holdsRun = [&](unsigned first) {
-        for (unsigned k = 0; k < m_Sectors.sectorsPerTrack; ++k)
-            if (present.count(first + k) == 0)
-                return false;
-        return true;
-    };
-    if (present.empty() || holdsRun(guess))
-        return guess;
-    const unsigned lowest = *present.begin();
-    return lowest <= 0xFFFF && holdsRun(lowest) ? static_cast<std::uint16_t>(lowest) : guess;
-}
-
 int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
-    if (m_Sectors.heads == 0 || m_Sectors.sectorsPerTrack == 0)
+    if (m_Device.map.heads == 0 || m_Device.map.sectorsPerTrack == 0)
         return 0;
-    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Volume.Layout()).cylinder;
+    return m_Device.map.AddressOf(std::uint32_t{track} * m_Device.map.sectorsPerTrack, m_Volume.Layout()).cylinder;
 }
 
 int CDiskImage::HeadOfTrack(std::uint16_t track) const {
-    if (m_Sectors.heads == 0 || m_Sectors.sectorsPerTrack == 0)
+    if (m_Device.map.heads == 0 || m_Device.map.sectorsPerTrack == 0)
         return 0;
-    return m_Sectors.AddressOf(std::uint32_t{track} * m_Sectors.sectorsPerTrack, m_Volume.Layout()).head;
+    return m_Device.map.AddressOf(std::uint32_t{track} * m_Device.map.sectorsPerTrack, m_Volume.Layout()).head;
 }
 
-
-dsk_err_t CDiskImage::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
-                                 std::uint8_t* buffer) {
-    auto read = m_pOwner->LibraryTable().dsk_pread;
-    if (!EnsureHandle() || read == nullptr || !m_bGeometryValid)
-        return kNoEntry;
-    return read(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
-}
-
-dsk_err_t CDiskImage::WriteSector(std::uint16_t cylinder, std::uint8_t head,
-                                  std::uint16_t sector, const std::uint8_t* buffer) {
-    auto write = m_pOwner->LibraryTable().dsk_pwrite;
-    if (!EnsureHandle() || write == nullptr || !m_bGeometryValid)
-        return kNoEntry;
-    return write(m_hImage, &m_Geometry, buffer, cylinder, head, sector);
-}
 
 std::string CDiskImage::GeometryReport() const {
     std::string text;
@@ -338,12 +288,12 @@ std::string CDiskImage::GeometryReport() const {
     if (sides & 0x80)
         text += ", Double Density";
     text += "\r\n";
-    add("Sides\t\t: %u\r\n", unsigned{m_Sectors.heads});
-    add("Cylinders\t\t: %u\r\n", unsigned{m_Sectors.cylinders});
-    add("1st Sector\t: %u\r\n", unsigned{m_Sectors.firstSectorId});
-    add("Sector Size\t: %u\r\n", unsigned{m_Sectors.sectorSize});
+    add("Sides\t\t: %u\r\n", unsigned{m_Device.map.heads});
+    add("Cylinders\t\t: %u\r\n", unsigned{m_Device.map.cylinders});
+    add("1st Sector\t: %u\r\n", unsigned{m_Device.map.firstSectorId});
+    add("Sector Size\t: %u\r\n", unsigned{m_Device.map.sectorSize});
     add("Tracks per Side\t: %u\r\n", unsigned{m_Volume.Layout().spec.bytes[DiskSpec::TracksPerSide]});
-    add("Sectors per Track\t: %u\r\n", unsigned{m_Sectors.sectorsPerTrack});
+    add("Sectors per Track\t: %u\r\n", unsigned{m_Device.map.sectorsPerTrack});
     add("Sectors per Block\t: %u\r\n", unsigned{m_Volume.Layout().sectorsPerBlock});
     add("Reserved Tracks\t: %u\r\n", unsigned{m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks]});
     add("Directory Blocks\t: %u\r\n", unsigned{m_Volume.Layout().directoryBlocks});
@@ -357,16 +307,6 @@ std::string CDiskImage::GeometryReport() const {
 
 void CDiskImage::ShowGeometry() {
     m_pOwner->ShowMessage(GeometryReport(), kGeometryCaption, MessageIcon::None);
-}
-
-bool CDiskImage::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
-    const SectorAddress at = m_Sectors.AddressOf(logical, m_Volume.Layout());
-    return ReadSector(at.cylinder, at.head, at.sector, buffer) == DSK_ERR_OK;
-}
-
-bool CDiskImage::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
-    const SectorAddress at = m_Sectors.AddressOf(logical, m_Volume.Layout());
-    return WriteSector(at.cylinder, at.head, at.sector, buffer) == DSK_ERR_OK;
 }
 
 int CDiskImage::NoteDirectoryRead(int failures) {
@@ -395,7 +335,7 @@ bool CDiskImage::CanWriteDirectory() {
     }
     if (m_bReadOnly || !m_Volume.IsCurrent()) {
         m_Status.reason = FailReason::ReadOnly;
-        m_Status.cause = m_Sectors.ForeignTrack();
+        m_Status.cause = m_Device.map.ForeignTrack();
         return false;
     }
     return true;

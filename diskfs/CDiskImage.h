@@ -12,6 +12,7 @@
 #include "FileHeader.h"
 #include "IDiskOwner.h"
 #include "SafeFile.h"
+#include "SectorDevice.h"
 #include "SectorMap.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@
 
 class CHostFileWriter;
 
-class CDiskImage final : private ILogicalSectors {
+class CDiskImage {
 public:
     static constexpr const char* kErrorCaption = "ERROR";
     static constexpr const char* kGeometryCaption = "Disk Geometry";
@@ -186,7 +187,7 @@ public:
     const Status& LastStatus() const { return m_Status; }
 
     // State, for the front ends and the tests.
-    bool IsOpen() const { return m_hImage != nullptr || m_Save.handleDeferred; }
+    bool IsOpen() const { return m_Device.handle != nullptr || m_Save.handleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
     // The kind of container ("ImageDisk") an image read in a child process
     // came in, "" for the containers read and saved here; such an image is
@@ -218,13 +219,13 @@ public:
     bool IsMapped() const { return IsOpen() && m_bMapped; }
     const std::string& ImagePath() const { return m_strImagePath; }
     const DiskSpec& Spec() const { return m_Volume.Layout().spec; }
-    std::uint16_t FirstSectorId() const { return m_Sectors.firstSectorId; }
-    std::uint16_t DataFirstSectorId() const { return m_Sectors.dataFirstSectorId; }
-    std::uint16_t SectorsPerTrack() const { return m_Sectors.sectorsPerTrack; }
-    std::uint8_t Heads() const { return m_Sectors.heads; }
-    std::uint16_t Cylinders() const { return m_Sectors.cylinders; }
+    std::uint16_t FirstSectorId() const { return m_Device.map.firstSectorId; }
+    std::uint16_t DataFirstSectorId() const { return m_Device.map.dataFirstSectorId; }
+    std::uint16_t SectorsPerTrack() const { return m_Device.map.sectorsPerTrack; }
+    std::uint8_t Heads() const { return m_Device.map.heads; }
+    std::uint16_t Cylinders() const { return m_Device.map.cylinders; }
     std::uint16_t SectorsPerBlock() const { return m_Volume.Layout().sectorsPerBlock; }
-    std::uint16_t SectorSize() const { return m_Sectors.sectorSize; }
+    std::uint16_t SectorSize() const { return m_Device.map.sectorSize; }
     std::uint16_t BlockSize() const { return m_Volume.Layout().blockSize; }
     std::uint8_t DirectoryBlocks() const { return m_Volume.Layout().directoryBlocks; }
     std::uint16_t TotalBlocks() const { return m_Volume.Layout().totalBlocks; }
@@ -289,23 +290,9 @@ private:
     // A failure of the host file system: its cause taken from errno.
     int HostFailure(FailReason reason);
     void CloseHandle();
-    dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
-                         std::uint8_t* buffer);
-    dsk_err_t WriteSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
-                          const std::uint8_t* buffer);
-    // The first of the track's run of sector ids: LibDsk's guess when the
-    // track holds sectors-per-track ids from it on, else the lowest id on
-    // the track when they follow from that, else the guess.
-    std::uint16_t TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
-                                     std::uint16_t guess);
-    // The volume's sectors: one logical sector counted from the first
-    // sector of logical track 0.
-    bool ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override;
-    bool WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override;
 
     IDiskOwner* m_pOwner;
     std::string m_strImagePath;
-    DSK_PDRIVER m_hImage = nullptr;
 
     // Saving (host files only).
     struct SaveState {
@@ -319,10 +306,10 @@ private:
         // The bytes the working copy was made from: what the file must
         // still hold when the copy replaces it.
         std::vector<std::uint8_t> original;
-        // While an update runs, the handle on the image file itself
-        // (m_hImage is on the working copy); null when none was open.
+        // While an update runs, the handle on the image file itself (the
+        // device's is on the working copy); null when none was open.
         DSK_PDRIVER fileHandle = nullptr;
-        // m_hImage is on the working copy.
+        // The device's handle is on the working copy.
         bool working = false;
         // After a save the handle is opened again only when next needed.
         bool handleDeferred = false;
@@ -337,16 +324,12 @@ private:
     Status m_Status;
     std::string m_strForeignContainer;
     std::string m_strContainer;
-    DSK_GEOMETRY m_Geometry{};
     std::uint8_t m_BootSector[kBootSectorSize] = {};
-    // The disk's figures and where each logical sector lies.
-    CSectorMap m_Sectors;
-    // The file system on it.
-    CCpmVolume m_Volume{*this, m_Sectors};
+    // The disk through the library, and the file system on it.
+    CSectorDevice m_Device;
+    CCpmVolume m_Volume{m_Device, m_Device.map};
     // Part of the directory could not be read, or the image was not fully
     // opened: nothing may write the directory.
     bool m_bReadOnly = false;
     bool m_bMapped = false;
-    // The geometry record was fetched and accepted; no transfer runs before.
-    bool m_bGeometryValid = false;
 };

@@ -96,37 +96,37 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     const StandardFormat figures = FormatFigures(format);
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     const dsk_err_t created = lib.dsk_creat
-                                  ? lib.dsk_creat(&m_hImage, libraryPath.c_str(), "dsk", nullptr)
+                                  ? lib.dsk_creat(&m_Device.handle, libraryPath.c_str(), "dsk", nullptr)
                                   : DSK_ERR_NOTIMPL;
     if (created != DSK_ERR_OK) {
-        m_hImage = nullptr;
+        m_Device.handle = nullptr;
         ShowError("Unable to create disk", LibraryErrorText(created));
         return 0;
     }
 
     // The tracks to format; the image is read with its own layout when it
     // is loaded.
-    m_Sectors.firstSectorId = figures.firstSector;
-    m_Sectors.cylinders = figures.cylinders;
-    m_Sectors.heads = figures.heads;
+    m_Device.map.firstSectorId = figures.firstSector;
+    m_Device.map.cylinders = figures.cylinders;
+    m_Device.map.heads = figures.heads;
     std::uint8_t blank[kBootSectorSize];
     std::fill_n(blank, sizeof blank, kFreeUser);
     std::copy(figures.spec.begin(), figures.spec.end(), blank);
 
     const dsk_err_t formatted = lib.dg_stdformat
-                                    ? lib.dg_stdformat(&m_Geometry, figures.library, nullptr, nullptr)
+                                    ? lib.dg_stdformat(&m_Device.geometry, figures.library, nullptr, nullptr)
                                     : DSK_ERR_NOTIMPL;
     if (formatted != DSK_ERR_OK) {
         CloseHandle();
         ShowError("Unable to create standard format");
         return 0;
     }
-    m_bGeometryValid = true;
+    m_Device.geometryValid = true;
 
-    for (std::uint16_t cylinder = 0; cylinder < m_Sectors.cylinders; ++cylinder) {
-        for (std::uint8_t head = 0; head < m_Sectors.heads; ++head) {
+    for (std::uint16_t cylinder = 0; cylinder < m_Device.map.cylinders; ++cylinder) {
+        for (std::uint8_t head = 0; head < m_Device.map.heads; ++head) {
             const dsk_err_t err = lib.dsk_apform
-                                      ? lib.dsk_apform(m_hImage, &m_Geometry, cylinder, head, 0xE5)
+                                      ? lib.dsk_apform(m_Device.handle, &m_Device.geometry, cylinder, head, 0xE5)
                                       : DSK_ERR_NOTIMPL;
             if (err != DSK_ERR_OK) {
                 CloseHandle();
@@ -137,7 +137,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     }
     if (!figures.spec.empty()) {
         const dsk_err_t err =
-            lib.dsk_pwrite ? lib.dsk_pwrite(m_hImage, &m_Geometry, blank, 0, 0, m_Sectors.firstSectorId)
+            lib.dsk_pwrite ? lib.dsk_pwrite(m_Device.handle, &m_Device.geometry, blank, 0, 0, m_Device.map.firstSectorId)
                            : DSK_ERR_NOTIMPL;
         if (err != DSK_ERR_OK) {
             CloseHandle();
@@ -146,8 +146,8 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
         }
     }
     // LibDsk writes the image out only now: its result decides.
-    const dsk_err_t closed = lib.dsk_close ? lib.dsk_close(&m_hImage) : DSK_ERR_NOTIMPL;
-    m_hImage = nullptr;
+    const dsk_err_t closed = lib.dsk_close ? lib.dsk_close(&m_Device.handle) : DSK_ERR_NOTIMPL;
+    m_Device.handle = nullptr;
     if (closed != DSK_ERR_OK) {
         ShowError("Unable to create disk", LibraryErrorText(closed));
         return 0;

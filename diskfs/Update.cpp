@@ -20,14 +20,14 @@
 #include <unistd.h>
 
 bool CDiskImage::EnsureHandle() {
-    if (m_hImage != nullptr)
+    if (m_Device.handle != nullptr)
         return true;
     if (!m_Save.handleDeferred)
         return false;
     m_Save.handleDeferred = false;
     auto open = m_pOwner->LibraryTable().dsk_open;
-    if (open == nullptr || open(&m_hImage, m_Save.path.c_str(), nullptr, nullptr) != DSK_ERR_OK) {
-        m_hImage = nullptr;
+    if (open == nullptr || open(&m_Device.handle, m_Save.path.c_str(), nullptr, nullptr) != DSK_ERR_OK) {
+        m_Device.handle = nullptr;
         m_bReadOnly = true;
         return false;
     }
@@ -126,7 +126,7 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
     // way, and EndUpdate drops the copy when nothing was changed.
     m_Save.loaded = identity;
     m_Save.fileHandle = nullptr;
-    m_Save.working = m_hImage != nullptr;
+    m_Save.working = m_Device.handle != nullptr;
     m_Save.changed = false;
     m_Save.broken = false;
     if (!m_Save.working) {
@@ -156,8 +156,8 @@ bool CDiskImage::OpenWorkingCopy() {
         m_Status.cause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
         return false;
     }
-    m_Save.fileHandle = m_hImage;
-    m_hImage = work;
+    m_Save.fileHandle = m_Device.handle;
+    m_Device.handle = work;
     m_Save.working = true;
     return true;
 }
@@ -167,9 +167,9 @@ void CDiskImage::DiscardWork() {
         return;
     m_Save.working = false;
     auto close = m_pOwner->LibraryTable().dsk_close;
-    if (m_hImage != nullptr && close != nullptr)
-        close(&m_hImage); // writes, if at all, only into the copy
-    m_hImage = m_Save.fileHandle;
+    if (m_Device.handle != nullptr && close != nullptr)
+        close(&m_Device.handle); // writes, if at all, only into the copy
+    m_Device.handle = m_Save.fileHandle;
     m_Save.fileHandle = nullptr;
     m_Save.workingCopy.Abandon();
 }
@@ -222,12 +222,12 @@ int CDiskImage::EndUpdate() {
         const bool foreignSaved =
             m_strForeignContainer.empty() ||
             (saveForeign != nullptr &&
-             saveForeign(m_hImage, m_strForeignContainer.c_str(), m_Sectors.containerCylinders,
-                         m_Sectors.containerHeads, m_Save.workingCopy.Descriptor(), &foreignCause));
+             saveForeign(m_Device.handle, m_strForeignContainer.c_str(), m_Device.map.containerCylinders,
+                         m_Device.map.containerHeads, m_Save.workingCopy.Descriptor(), &foreignCause));
         // LibDsk writes out what it kept in memory only here.
         auto close = m_pOwner->LibraryTable().dsk_close;
-        const dsk_err_t err = close ? close(&m_hImage) : DSK_ERR_NOTIMPL;
-        m_hImage = nullptr;
+        const dsk_err_t err = close ? close(&m_Device.handle) : DSK_ERR_NOTIMPL;
+        m_Device.handle = nullptr;
         if (!foreignSaved) {
             cause = foreignCause.empty() ? ForeignContainerText() : foreignCause;
         } else if (err != DSK_ERR_OK && m_strForeignContainer.empty()) {
@@ -267,7 +267,7 @@ int CDiskImage::EndUpdate() {
             close(&m_Save.fileHandle);
     }
     m_Save.fileHandle = nullptr;
-    m_hImage = nullptr;
+    m_Device.handle = nullptr;
     m_Save.working = false;
     m_Save.handleDeferred = true;
     m_Save.loaded = identity;

@@ -1,0 +1,60 @@
+#pragma once
+// The disk as LibDsk gives it: the library handle, the geometry, where each
+// logical sector of the data area lies (CSectorMap), and the sector
+// transfers. The only code that calls the library's sector reads and writes.
+
+#include "CpmVolume.h"
+#include "DiskLibraryTable.h"
+#include "IDiskOwner.h"
+#include "Layout.h"
+#include "SectorMap.h"
+
+#include <cstdint>
+#include <functional>
+
+// A dsk_err_t that stands for "the library cannot do this": used when a slot
+// of the table is empty, so that callers see an ordinary refusal.
+constexpr dsk_err_t kNoEntry = DSK_ERR_NOTIMPL;
+
+class CSectorDevice final : public ILogicalSectors {
+  public:
+    explicit CSectorDevice(IDiskOwner& owner) : m_Owner(owner) {}
+    CSectorDevice(const CSectorDevice&) = delete;
+    CSectorDevice& operator=(const CSectorDevice&) = delete;
+
+    // The library's handle on the image (or on the working copy of a
+    // change); null when none is open.
+    DSK_PDRIVER handle = nullptr;
+    // LibDsk's geometry, with the cylinders and heads the container holds.
+    DSK_GEOMETRY geometry{};
+    // The geometry was fetched and accepted; no transfer runs before.
+    bool geometryValid = false;
+    // The disk's figures and where each logical sector lies.
+    CSectorMap map;
+    // The layout logical sectors are counted by (the volume's).
+    const DiskLayout* layout = nullptr;
+    // Called before a transfer when no handle is open: opens it again where
+    // a save left it closed; false when there is none.
+    std::function<bool()> reopen;
+
+    // Closes the handle through the library, if one is open.
+    void Close();
+    dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
+                         std::uint8_t* buffer);
+    dsk_err_t WriteSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
+                          const std::uint8_t* buffer);
+    // The first of the track's run of sector ids: LibDsk's guess when the
+    // track holds sectors-per-track ids from it on, else the lowest id on
+    // the track when they follow from that, else the guess.
+    std::uint16_t TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
+                                     std::uint16_t guess);
+    // One logical sector counted from the first sector of logical track 0.
+    bool ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override;
+    bool WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override;
+
+  private:
+    // A handle is open, or could be opened again.
+    bool Ready();
+
+    IDiskOwner& m_Owner;
+};
