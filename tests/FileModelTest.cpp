@@ -99,6 +99,8 @@ TEST_F(ImageFixture, AllZeroDirectoryIsDamageNotANamelessFile) {
     EXPECT_EQ(image.LoadImage("zero.dsk"), 1);
     EXPECT_EQ(owner.LastText(), "Damaged directory: an entry has an invalid name");
     EXPECT_TRUE(List().empty());
+    // The image's handle is this test's disk: closed while it still exists.
+    image.CloseImage();
 }
 
 TEST_F(ImageFixture, AttributeBitsDoNotMakeASecondFile) {

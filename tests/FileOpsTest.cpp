@@ -365,6 +365,8 @@ TEST_F(BootSector, KeepsTheFormatAndNeverWritesADirectorySector) {
     EXPECT_EQ(image.LastStatus().reason, FailReason::NoBootSector);
     EXPECT_EQ(owner.LastText(), "This disk has no boot sector");
     EXPECT_EQ(cpc.Contents(), before);
+    // The image's handle is this test's disk: closed while it still exists.
+    image.CloseImage();
 }
 
 TEST_F(BootSector, UnreadableHostFileWritesNothing) {

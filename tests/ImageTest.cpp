@@ -111,6 +111,8 @@ TEST_F(BlankImage, OpeningSecondImageClosesFirst) {
     ASSERT_EQ(image.LoadImage("other.dsk"), 1);
     EXPECT_EQ(disk.closes, 1u);
     EXPECT_EQ(image.ImagePath(), "other.dsk");
+    // The image's handle is this test's disk: closed while it still exists.
+    image.CloseImage();
 }
 
 TEST_F(BlankImage, CloseWithoutImageCallsNothing) {

@@ -11,7 +11,10 @@ tools/install-deps.sh
 
 echo "== Sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 tools/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNLIGHT_SANITIZE=ON -DTARNLIGHT_WERROR=ON >/dev/null
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+# Dead stack frames are kept poisoned, so that a pointer into a test's
+# finished frame is reported where it is used rather than corrupting
+# whatever frame reuses the memory.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
