@@ -3,6 +3,8 @@
 
 #include "support/DiskBuilder.h"
 
+#include <optional>
+
 namespace {
 
 class BlankImage : public ImageFixture {};
@@ -192,10 +194,17 @@ TEST(TrackMapping, OneHeadAddsReservedTracks) {
 class OtherGeometries : public ::testing::Test {
 protected:
     ~OtherGeometries() override { MemDisk::UnregisterAll(); }
+    // The test's disk: kept by the fixture, so that the image (declared
+    // after it) closes its handle before the disk goes.
+    template <typename... Args> MemDisk& Disk(Args&&... args) {
+        image.CloseImage();
+        return m_Disk.emplace(std::forward<Args>(args)...);
+    }
     int Open(MemDisk& disk) {
         disk.Register("g.dsk");
         return image.LoadImage("g.dsk");
     }
+    std::optional<MemDisk> m_Disk;
     TestOwner owner;
     CDiskImage image{&owner};
 };
@@ -203,7 +212,7 @@ protected:
 // A single-sided disk without a specification is a 180K one whatever its
 // track count: the 720K set's directory would lie over its files.
 TEST_F(OtherGeometries, FortyTwoSingleSidedCylindersGetTheSingleSidedSet) {
-    MemDisk disk(42, 1, 9, 1, 512);
+    MemDisk& disk = Disk(42, 1, 9, 1, 512);
     ASSERT_EQ(Open(disk), 1);
     EXPECT_EQ(image.BlockSize(), 1024);
     EXPECT_EQ(image.SectorsPerBlock(), 2);
@@ -215,7 +224,7 @@ TEST_F(OtherGeometries, FortyTwoSingleSidedCylindersGetTheSingleSidedSet) {
 }
 
 TEST_F(OtherGeometries, EightyByTwoWithoutSpecReportsDoubleSided) {
-    MemDisk disk(80, 2, 9, 1, 512);
+    MemDisk& disk = Disk(80, 2, 9, 1, 512);
     ASSERT_EQ(Open(disk), 1);
     const std::string report = image.GeometryReport();
     EXPECT_NE(report.find("Image type\t: PCW DS DD\r\n"), std::string::npos);
@@ -225,7 +234,7 @@ TEST_F(OtherGeometries, EightyByTwoWithoutSpecReportsDoubleSided) {
 }
 
 TEST_F(OtherGeometries, CpcSystemFormatIsRecognisedByFirstSectorId) {
-    MemDisk disk(40, 1, 9, 0x41, 512);
+    MemDisk& disk = Disk(40, 1, 9, 0x41, 512);
     SetSpec(disk, {0xF3, 0x31, 0x00});
     // Directory on track 2 (two reserved tracks), sectors 0x41 onwards.
     PutEntry(disk, 2, 0, MakeEntry(0, "DISC", "BAS", 5, {2}));
@@ -248,7 +257,7 @@ TEST_F(OtherGeometries, CpcSystemFormatIsRecognisedByFirstSectorId) {
 }
 
 TEST_F(OtherGeometries, CpcDataFormatHasNoReservedTracks) {
-    MemDisk disk(40, 1, 9, 0xC1, 512);
+    MemDisk& disk = Disk(40, 1, 9, 0xC1, 512);
     // The first directory sector passes the 40..80 test; it must not be used.
     PutEntry(disk, 0, 0, MakeEntry(0, "DISKEDIT", "BAS", 57, {2, 3, 4, 5, 6, 7, 8, 9}));
     ASSERT_EQ(Open(disk), 1);
@@ -283,7 +292,7 @@ TEST_F(OtherGeometries, UnmappableFormatsAreRefused) {
         {"256-byte sectors with default blocks", 40, 1, 16, 256, {}},
     };
     for (const Unmappable& c : cases) {
-        MemDisk disk(c.cylinders, std::max(c.heads, 1u), std::max(c.sectors, 1u), 1,
+        MemDisk& disk = Disk(c.cylinders, std::max(c.heads, 1u), std::max(c.sectors, 1u), 1,
                      c.sectorSize);
         disk.geometry.dg_heads = c.heads;
         disk.geometry.dg_sectors = c.sectors;
@@ -298,14 +307,14 @@ TEST_F(OtherGeometries, UnmappableFormatsAreRefused) {
 }
 
 TEST_F(OtherGeometries, DirectoryOfExactly1024EntriesIsAccepted) {
-    MemDisk disk(80, 2, 9, 1, 512);
+    MemDisk& disk = Disk(80, 2, 9, 1, 512);
     SetSpec(disk, {3, 0x81, 80, 9, 2, 1, 4, 16});
     ASSERT_EQ(Open(disk), 1);
     EXPECT_EQ(image.DirectoryEntries(), 1024u);
 }
 
 TEST_F(OtherGeometries, SmallerSectorsWithMatchingSpecWork) {
-    MemDisk disk(40, 1, 16, 1, 256);
+    MemDisk& disk = Disk(40, 1, 16, 1, 256);
     SetSpec(disk, {0, 0, 40, 16, 1, 1, 3, 2});
     ASSERT_EQ(Open(disk), 1);
     EXPECT_EQ(image.SectorsPerBlock(), 4);
@@ -313,7 +322,7 @@ TEST_F(OtherGeometries, SmallerSectorsWithMatchingSpecWork) {
 }
 
 TEST_F(OtherGeometries, UnreadableDirectorySectorKeepsImageOpenForReading) {
-    MemDisk disk(40, 1, 9, 1, 512);
+    MemDisk& disk = Disk(40, 1, 9, 1, 512);
     PutEntry(disk, 1, 0, MakeEntry(0, "FIRST", "BIN", 8, {2}));
     PutEntry(disk, 1, 16, MakeEntry(0, "LOST", "BIN", 8, {3}));
     PutEntry(disk, 1, 32, MakeEntry(0, "THIRD", "BIN", 8, {4}));
