@@ -1,4 +1,5 @@
 #include "CpmName.h"
+#include "CatalogueView.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,13 +55,6 @@ NameCheck ParseCpmName(const std::string& text, NameCase nameCase, FileId& out) 
 }
 
 std::string FileId::ShownName() const {
-    const auto field = [](const auto& bytes) {
-        std::string text;
-        for (std::uint8_t byte : bytes)
-            text += byte == 0 ? ' ' : static_cast<char>(byte);
-        text.erase(text.find_last_not_of(' ') + 1);
-        return text;
-    };
-    const std::string shownType = field(type);
-    return field(name) + (shownType.empty() ? "" : "." + shownType);
+    const std::string shownType = TrimmedField(type.data(), kTypeLen);
+    return TrimmedField(name.data(), kNameLen) + (shownType.empty() ? "" : "." + shownType);
 }
