@@ -181,6 +181,7 @@ class CCpmVolume {
     void RestoreSnapshot(const Snapshot& snapshot);
     // Writes the directory back; on failure puts `before` back.
     Status CommitDirectory(const Snapshot& before);
+    // The file's blocks and entries, in memory only (see WriteFile).
     Status WriteFileData(const FileId& file, const std::vector<std::uint8_t>& data,
                          const CpmEntry* attributesFrom);
     Status ChangeEntries(const FileId& file, const std::function<void(CpmEntry&)>& change,

@@ -101,6 +101,8 @@ Status CCpmVolume::WriteFile(const FileId& file, const std::vector<std::uint8_t>
     }
     ClearStampSlots(old);
     Status written = WriteFileData(file, data, replaced.empty() ? nullptr : &replaced.front());
+    if (!written.Failed())
+        written = WriteDirectory();
     if (written.Failed()) {
         RestoreSnapshot(before);
         return written;
@@ -112,8 +114,9 @@ Status CCpmVolume::WriteFile(const FileId& file, const std::vector<std::uint8_t>
 }
 
 // The data block by block into the lowest free blocks (the last block filled
-// out with 0x1A), its entries filled as CP/M fills them, then the directory
-// written back.
+// out with 0x1A), and its entries filled as CP/M fills them, in the
+// directory in memory; WriteFile puts the directory back when this fails and
+// writes it when it does not.
 Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint8_t>& data,
                                  const CpmEntry* attributesFrom) {
     const auto length = static_cast<std::uint32_t>(data.size());
@@ -121,13 +124,6 @@ Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint
         length / m_Layout.blockSize + (length % m_Layout.blockSize != 0 ? 1 : 0);
     const unsigned logicalPerEntry = m_Layout.extentMask + 1;
     std::vector<std::uint8_t> buffer(m_Layout.blockSize, 0);
-
-    Snapshot before;
-    TakeSnapshot(before);
-    auto failWith = [&](FailReason reason) {
-        RestoreSnapshot(before);
-        return Status{reason, {}};
-    };
     // EX is the last logical extent the entry holds, RC the records in it:
     // how CP/M fills entries that hold several 16K extents.
     unsigned entryNumber = 0;
@@ -151,7 +147,7 @@ Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint
 
     std::uint16_t index = 0;
     if (!AllocDirEntry(file, index))
-        return failWith(FailReason::DirectoryFull);
+        return {FailReason::DirectoryFull, {}};
     positions.push_back(index);
     CpmEntry entry = EntryAt(index);
     unsigned slot = 0;
@@ -159,7 +155,7 @@ Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint
     for (std::uint32_t n = 0; n < blockCount; ++n) {
         std::uint16_t block = 0;
         if (!FindFreeBlock(block))
-            return failWith(FailReason::DiskFull);
+            return {FailReason::DiskFull, {}};
         m_AllocMap[block] = 0;
         entry.blocks[slot] = block;
         std::fill(buffer.begin(), buffer.end(), kFiller);
@@ -167,13 +163,13 @@ Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint
         std::copy_n(data.data() + offset, bytes, buffer.data());
         offset += bytes;
         if (!WriteBlock(block, buffer.data()))
-            return failWith(FailReason::DiskWrite);
+            return {FailReason::DiskWrite, {}};
         entryRecords += static_cast<std::uint32_t>(bytes / 128 + (bytes % 128 != 0 ? 1 : 0));
         if (++slot == entry.slotCount && n + 1 < blockCount) {
             finish(entry);
             PutEntry(index, entry);
             if (!AllocDirEntry(file, index))
-                return failWith(FailReason::DirectoryFull);
+                return {FailReason::DirectoryFull, {}};
             positions.push_back(index);
             entry = EntryAt(index);
             ++entryNumber;
@@ -184,7 +180,7 @@ Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint
     finish(entry);
     PutEntry(index, entry);
     StampNewFile(positions);
-    return CommitDirectory(before);
+    return {};
 }
 
 void CCpmVolume::StampNewFile(const std::vector<std::uint16_t>& positions) {
@@ -214,11 +210,11 @@ void CCpmVolume::ClearStampSlots(const std::vector<std::uint16_t>& positions) {
 // Every live entry of that user number, name and type becomes free (only its
 // user byte changes) and its blocks return to the map.
 Status CCpmVolume::Erase(const FileId& file) {
-    Snapshot before;
-    TakeSnapshot(before);
     const std::vector<std::uint16_t> positions = FileExtents(file);
     if (positions.empty())
         return {FailReason::FileNotFound, {}};
+    Snapshot before;
+    TakeSnapshot(before);
     for (std::uint16_t position : positions) {
         CpmEntry entry = EntryAt(position);
         MarkEntryBlocks(entry, 1);
