@@ -13,11 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -43,9 +40,7 @@ const Target* TargetNamed(const std::string& type) {
 
 // The type an output's extension asks for; .dsk keeps a CPCEMU input's kind.
 const Target* TargetOfName(const std::string& path, const std::string& inputContainer) {
-    std::string ext = fs::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ext = LowerExtension(path);
     if (ext == ".dsk")
         return TargetNamed(inputContainer == "CPCEMU standard" ? "dsk" : "edsk");
     if (ext == ".raw" || ext == ".img")
@@ -107,9 +102,9 @@ std::optional<std::vector<std::string>> FilesOf(const DiskLibraryTable& table, c
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat first {}, second {};
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    FileIdentity first, second;
+    return IdentityOfFile(a, first) && IdentityOfFile(b, second) &&
+           first.device == second.device && first.inode == second.inode;
 }
 
 } // namespace

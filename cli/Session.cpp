@@ -12,12 +12,17 @@
 
 namespace fs = std::filesystem;
 
+std::string LowerExtension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
 namespace {
 
 bool HasDskExtension(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ext = LowerExtension(path.string());
     // And the containers LibDsk reads in a child process.
     return ext == ".dsk" || ext == ".imd" || ext == ".td0" || ext == ".cqm" || ext == ".ldbs" ||
            ext == ".ydsk" || ext == ".qrst";
