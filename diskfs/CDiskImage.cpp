@@ -316,6 +316,8 @@ int CDiskImage::NoteDirectoryRead(int failures) {
     return failures;
 }
 
+int CDiskImage::RereadDirectory() { return NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen())); }
+
 int CDiskImage::ReadDirectory(std::uint8_t* target) {
     return NoteDirectoryRead(m_Volume.ReadDirectory(target, IsOpen()));
 }
@@ -323,7 +325,7 @@ int CDiskImage::ReadDirectory(std::uint8_t* target) {
 int CDiskImage::BuildAllocationMap() {
     // The one read of the directory at load: listing, changes and the map
     // all work on it.
-    NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen()));
+    RereadDirectory();
     m_Volume.BuildAllocationMap();
     return 1;
 }
@@ -370,7 +372,7 @@ std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
     // one with tracks of its own format or in a foreign container, is
     // checked all the same.)
     std::vector<CheckProblem> problems;
-    if (NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen())) != 0)
+    if (RereadDirectory() != 0)
         problems.push_back({"", "the directory could not be read completely"});
     const std::vector<CheckProblem> found = m_Volume.Check();
     problems.insert(problems.end(), found.begin(), found.end());

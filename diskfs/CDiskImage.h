@@ -283,6 +283,8 @@ private:
     // After a read of the directory with this many unreadable sectors:
     // nothing may write it unless it was read whole.
     int NoteDirectoryRead(int failures);
+    // The volume's directory read again from the disk, and noted so.
+    int RereadDirectory();
 
     void ShowError(const char* text, const std::string& cause = {});
     void ShowWarning(const char* text);

@@ -11,7 +11,7 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     if (ChangedOnDisk())
         LoadImage(m_strImagePath);
     else if (!m_Volume.IsCurrent())
-        NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen()));
+        RereadDirectory();
     m_Volume.List(rows);
     return 1;
 }
