@@ -2,6 +2,7 @@
 // layout's, from the sectors each track of the container lists.
 
 #include "SectorMap.h"
+#include "support/DiskBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -30,13 +31,7 @@ ContainerTrack NineOf512(std::uint8_t first = 1) {
 class SectorMapTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        map.cylinders = 40;
-        map.heads = 1;
-        map.sectorsPerTrack = 9;
-        map.sectorSize = 512;
-        map.firstSectorId = map.dataFirstSectorId = 1;
-        std::vector<std::uint8_t> boot(512, 0xE5);
-        ASSERT_TRUE(DeriveLayout({40, 1, 9, 512, 1}, boot.data(), layout)); // +3 180K
+        ASSERT_TRUE(Plus3Figures(map, layout)); // +3 180K
         map.containerTracks.assign(40, NineOf512());
     }
     using Kind = CSectorMap::TrackKind;

@@ -38,13 +38,7 @@ class MemorySectors : public ILogicalSectors {
 class Volume : public ::testing::Test {
   protected:
     void SetUp() override {
-        map.cylinders = 40;
-        map.heads = 1;
-        map.sectorsPerTrack = 9;
-        map.sectorSize = 512;
-        map.firstSectorId = map.dataFirstSectorId = 1;
-        const std::vector<std::uint8_t> blank(512, 0xE5); // no specification: the +3's set
-        ASSERT_TRUE(DeriveLayout({40, 1, 9, 512, 1}, blank.data(), layout));
+        ASSERT_TRUE(Plus3Figures(map, layout));
         map.SortTracks(layout);
         ASSERT_EQ(volume.Mount(layout, true), 0);
     }

@@ -53,6 +53,18 @@ inline FileEntry Row(std::uint8_t user, const char* name, const char* type) {
                reinterpret_cast<const std::uint8_t*>(type));
 }
 inline FileEntry Row(const DirEntry& entry) { return Row(entry.user, entry.name, entry.type); }
+// The sector map and layout of a +3 180K disk without a disk specification
+// (40 cylinders, one head, nine 512-byte sectors from id 1): the volume's
+// and the sector map's tests run on it without an image.
+inline bool Plus3Figures(CSectorMap& map, DiskLayout& layout) {
+    map.cylinders = 40;
+    map.heads = 1;
+    map.sectorsPerTrack = 9;
+    map.sectorSize = 512;
+    map.firstSectorId = map.dataFirstSectorId = 1;
+    const std::vector<std::uint8_t> blank(512, 0xE5);
+    return DeriveLayout({40, 1, 9, 512, 1}, blank.data(), layout);
+}
 // The same file as the core names it.
 inline FileId Id(std::uint8_t user, const char* name, const char* type) {
     return FileId::Of(Row(user, name, type));
