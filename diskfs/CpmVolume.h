@@ -245,8 +245,10 @@ class CCpmVolume {
     DiskLayout m_Layout{};
     alignas(DirEntry) std::uint8_t m_Directory[kDirBufferSize] = {};
     // The directory region as it is on the disk, to put back sectors of a
-    // write-back that failed part-way.
-    alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize] = {};
+    // write-back that failed part-way. Filled by every read of the own
+    // buffer and read only while it is current, so it is not cleared when
+    // the volume is made (every command makes one).
+    alignas(DirEntry) std::uint8_t m_DiskDirectory[kDirBufferSize];
     std::uint32_t m_AllocMap[kMapBlocks] = {};
     bool m_bCurrent = false;
     bool m_bBroken = false;
