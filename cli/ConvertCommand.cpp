@@ -9,7 +9,6 @@
 #include "Session.h"
 #include "SectorImage.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,18 +55,6 @@ const Target* TargetOfName(const std::string& path, const std::string& inputCont
     if (ext == ".ydsk" || ext == ".qrst")
         return TargetNamed(ext.substr(1));
     return nullptr;
-}
-
-// A raw dump: each track's sectors in id order, without ids.
-std::vector<std::uint8_t> RawBytes(const SectorImage& disk) {
-    std::vector<std::uint8_t> bytes;
-    for (ImageTrack track : disk.tracks) {
-        std::stable_sort(track.sectors.begin(), track.sectors.end(),
-                         [](const ImageSector& a, const ImageSector& b) { return a.id < b.id; });
-        for (const ImageSector& sector : track.sectors)
-            bytes.insert(bytes.end(), sector.data.begin(), sector.data.end());
-    }
-    return bytes;
 }
 
 // The files of an image as lines, read by an image of its own whose
@@ -165,7 +152,7 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     const std::vector<std::uint8_t> bytes = target->driver != nullptr ? std::vector<std::uint8_t>{}
                                             : type == "dsk"           ? StandardImageBytes(*disk)
                                             : type == "edsk"          ? ExtendedImageBytes(*disk)
-                                                                      : RawBytes(*disk);
+                                                                      : RawImageBytes(*disk);
     if (target->driver != nullptr) {
         written = WriteImageWithLibrary(*disk, target->driver, pending.Descriptor(), cause);
     } else {

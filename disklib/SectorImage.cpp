@@ -62,6 +62,13 @@ std::string TrackName(std::size_t index, unsigned heads) {
            ", head " + std::to_string(index % heads) + ")";
 }
 
+// A track's sectors as a raw dump keeps them: in id order.
+std::vector<ImageSector> InIdOrder(std::vector<ImageSector> sectors) {
+    std::stable_sort(sectors.begin(), sectors.end(),
+                     [](const ImageSector& x, const ImageSector& y) { return x.id < y.id; });
+    return sectors;
+}
+
 } // namespace
 
 unsigned SizeCode(std::size_t size) {
@@ -181,6 +188,14 @@ std::vector<std::uint8_t> StandardImageBytes(const SectorImage& disk) {
     return bytes;
 }
 
+std::vector<std::uint8_t> RawImageBytes(const SectorImage& disk) {
+    std::vector<std::uint8_t> bytes;
+    for (const ImageTrack& track : disk.tracks)
+        for (const ImageSector& sector : InIdOrder(track.sectors))
+            bytes.insert(bytes.end(), sector.data.begin(), sector.data.end());
+    return bytes;
+}
+
 std::string OddSectorProblem(const SectorImage& disk) {
     for (std::size_t t = 0; t < disk.tracks.size(); ++t)
         for (const ImageSector& sector : disk.tracks[t].sectors)
@@ -216,16 +231,11 @@ std::string FirstDifference(const SectorImage& a, const SectorImage& b, bool ids
         return std::to_string(a.heads) + " heads became " + std::to_string(b.heads);
     const ImageTrack unformatted;
     for (std::size_t t = 0; t < std::max(a.tracks.size(), b.tracks.size()); ++t) {
-        auto sorted = [](std::vector<ImageSector> sectors) {
-            std::stable_sort(sectors.begin(), sectors.end(),
-                             [](const ImageSector& x, const ImageSector& y) { return x.id < y.id; });
-            return sectors;
-        };
         const ImageTrack& one = t < a.tracks.size() ? a.tracks[t] : unformatted;
         const ImageTrack& other = t < b.tracks.size() ? b.tracks[t] : unformatted;
         // A raw dump keeps the sectors in id order and without their ids.
-        const auto first = idsKept ? one.sectors : sorted(one.sectors);
-        const auto second = idsKept ? other.sectors : sorted(other.sectors);
+        const auto first = idsKept ? one.sectors : InIdOrder(one.sectors);
+        const auto second = idsKept ? other.sectors : InIdOrder(other.sectors);
         const unsigned heads = std::max(a.heads, 1u);
         if (first.size() != second.size())
             return TrackName(t, heads) + ": " + std::to_string(first.size()) + " sectors became " +

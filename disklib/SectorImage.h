@@ -43,6 +43,9 @@ std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk);
 std::string StandardImageProblem(const SectorImage& disk);
 std::vector<std::uint8_t> StandardImageBytes(const SectorImage& disk);
 
+// The disk as a raw dump: each track's sectors in id order, without ids.
+std::vector<std::uint8_t> RawImageBytes(const SectorImage& disk);
+
 // The first sector whose data is not the size its id field gives (a weak
 // sector's several readings, a sector cut short), which only an extended
 // CPCEMU container keeps; "" for none.
