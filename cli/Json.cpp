@@ -31,10 +31,20 @@ std::string DamageOf(const CDiskImage& image) {
 
 namespace {
 
+// An object with room for its keys. ordered_json keeps them in a vector whose
+// pairs are copied, values and all, each time it grows (a pair with a const
+// key cannot be moved), so adding a key after a listing's file array would
+// copy the whole array.
+JsonObject ObjectWithRoom(std::size_t keys) {
+    JsonObject object = JsonObject::object();
+    object.get_ref<JsonObject::object_t&>().reserve(keys);
+    return object;
+}
+
 JsonObject HeaderJson(const std::optional<FileHeader>& header) {
     if (!header)
         return nullptr;
-    JsonObject object;
+    JsonObject object = ObjectWithRoom(5);
     const bool plus3 = header->kind == FileHeader::Kind::Plus3Dos;
     object["kind"] = plus3 ? "plus3dos" : "amsdos";
     object["filetype"] = HeaderTypeName(*header);
@@ -108,13 +118,14 @@ void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileE
 JsonObject ListingJson(const std::string& path, CDiskImage& image,
                        const std::vector<FileEntry>& shown, const std::string& error) {
     JsonObject files = JsonObject::array();
+    files.get_ref<JsonObject::array_t&>().reserve(shown.size());
     const DirectoryFacts facts{image.Volume().Label(), image.Volume().HasStampEntries(),
                                image.Volume().HasPasswordRecords()};
     for (const FileEntry& row : shown) {
         const std::vector<std::uint8_t> start = image.FileStart(row);
         const auto header = CDiskImage::FileHeaderOf(start, row);
         // Built in place: a listing of a collection makes thousands of these.
-        JsonObject& file = files.emplace_back(JsonObject::object());
+        JsonObject& file = files.emplace_back(ObjectWithRoom(15));
         file["user"] = row.user;
         file["name"] = TrimmedField(row.name, kNameLen);
         file["type"] = TrimmedField(row.type, kTypeLen);
@@ -126,7 +137,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
         file["header"] = HeaderJson(header);
         AddStampsAndPassword(file, image, row, facts);
     }
-    JsonObject listing;
+    JsonObject listing = ObjectWithRoom(14);
     listing["image"] = path;
     listing["format"] = FormatLabel(image);
     listing["container"] = OrNull(image.ContainerName());
@@ -168,7 +179,7 @@ JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& p
 
 JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     const DiskSpec& spec = disk.Spec();
-    JsonObject info;
+    JsonObject info = ObjectWithRoom(24);
     info["image"] = path;
     info["format"] = FormatLabel(disk);
     info["container"] = OrNull(disk.ContainerName());
