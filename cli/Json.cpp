@@ -121,8 +121,10 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     files.get_ref<JsonObject::array_t&>().reserve(shown.size());
     const DirectoryFacts facts{image.Volume().Label(), image.Volume().HasStampEntries(),
                                image.Volume().HasPasswordRecords()};
-    for (const FileEntry& row : shown) {
-        const std::vector<std::uint8_t> start = image.FileStart(row);
+    const auto starts = image.FileStarts(shown);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const FileEntry& row = shown[i];
+        const std::vector<std::uint8_t>& start = starts[i];
         const auto header = CDiskImage::FileHeaderOf(start, row);
         // Built in place: a listing of a collection makes thousands of these.
         JsonObject& file = files.emplace_back(ObjectWithRoom(15));

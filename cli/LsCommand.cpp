@@ -34,7 +34,10 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
                     "Ext", "Size", "Attributes", "Records", "Blocks", "Updated", "Kind", "Header");
     else
         std::printf("%2s  %-8s  %-3s  %s\n", "U", "Filename", "Ext", "Size");
-    for (const FileEntry& row : shown) {
+    const auto starts =
+        longFormat ? image.FileStarts(shown) : std::vector<std::vector<std::uint8_t>>{};
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const FileEntry& row = shown[i];
         const std::string name = Printable(ShownField(row.name, kNameLen));
         const std::string type = Printable(ShownField(row.type, kTypeLen));
         if (!longFormat) {
@@ -42,7 +45,7 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
                         FormatSize(row.size).c_str());
             continue;
         }
-        const std::vector<std::uint8_t> start = image.FileStart(row);
+        const std::vector<std::uint8_t>& start = starts[i];
         const auto header = CDiskImage::FileHeaderOf(start, row);
         const char* kind = FileKindName(KindOfFile(header, start, row.size));
         const auto updated =

@@ -122,9 +122,9 @@ public:
                               kSystemAttribute = CCpmVolume::kSystemAttribute,
                               kArchiveAttribute = CCpmVolume::kArchiveAttribute;
     int SetAttributes(const FileEntry& row, unsigned set, unsigned clear);
-    // The file's first sector (no more than the file's size); empty when it
-    // cannot be read.
-    std::vector<std::uint8_t> FileStart(const FileEntry& row);
+    // Each row's first sector (no more than the file's size); empty for a
+    // file whose start cannot be read.
+    std::vector<std::vector<std::uint8_t>> FileStarts(const std::vector<FileEntry>& rows);
     // The +3DOS or AMSDOS header a file starting with those bytes has, if any.
     static std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
                                                   const FileEntry& row);

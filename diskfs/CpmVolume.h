@@ -147,9 +147,10 @@ class CCpmVolume {
     // a false from the sink stops the copy with HostWrite.
     using DataSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
     Status ReadFile(const FileId& file, const DataSink& sink);
-    // The file's first sector (no more than `size` bytes); empty when it
-    // cannot be read.
-    std::vector<std::uint8_t> FileStart(const FileId& file, std::uint32_t size);
+    // Each row's first sector (no more than its size); empty for a file
+    // whose start cannot be read. One pass over the directory finds them all:
+    // a listing asks for every file's.
+    std::vector<std::vector<std::uint8_t>> FileStarts(const std::vector<FileEntry>& rows);
     // Stores `data` as `file`; an existing file of that user and name is
     // replaced only when asked, its blocks kept in use until the new file
     // is in place, and it lends the new file its read-only and system bits.

@@ -90,10 +90,10 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
     return 1;
 }
 
-std::vector<std::uint8_t> CDiskImage::FileStart(const FileEntry& row) {
+std::vector<std::vector<std::uint8_t>> CDiskImage::FileStarts(const std::vector<FileEntry>& rows) {
     if (!IsMapped())
-        return {};
-    return m_Volume.FileStart(FileId::Of(row), row.size);
+        return std::vector<std::vector<std::uint8_t>>(rows.size());
+    return m_Volume.FileStarts(rows);
 }
 
 std::optional<FileHeader> CDiskImage::FileHeaderOf(const std::vector<std::uint8_t>& start,

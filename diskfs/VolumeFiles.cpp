@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 
 namespace {
 
@@ -59,22 +60,45 @@ Status CCpmVolume::ReadFile(const FileId& file, const DataSink& sink) {
     return {};
 }
 
-std::vector<std::uint8_t> CCpmVolume::FileStart(const FileId& file, std::uint32_t size) {
-    if (size == 0)
-        return {};
-    const std::vector<std::uint16_t> positions = FileExtents(file);
-    if (positions.empty())
-        return {};
-    // The file's first sector: the start of its first block.
-    const std::uint16_t block = EntryAt(positions.front()).blocks[0];
-    if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) || m_Map.sectorSize < kHeaderSize)
-        return {};
-    std::vector<std::uint8_t> sector(m_Map.sectorSize);
-    if (!m_Sectors.ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()))
-        return {};
-    if (sector.size() > size)
-        sector.resize(size);
-    return sector;
+std::vector<std::vector<std::uint8_t>> CCpmVolume::FileStarts(const std::vector<FileEntry>& rows) {
+    // A file starts in its lowest extent; of two entries with that number,
+    // the first in the directory (as FileExtents orders them).
+    constexpr std::uint16_t kNone = 0xFFFF;
+    std::map<FileId, std::uint16_t> first;
+    for (const FileEntry& row : rows)
+        if (row.size != 0)
+            first.emplace(FileId::Of(row), kNone);
+    const std::uint32_t limit = DirectoryLimit();
+    for (std::uint32_t k = 0; k < limit && !first.empty(); ++k) {
+        const auto position = static_cast<std::uint16_t>(k);
+        const std::uint8_t* raw = m_Directory + std::size_t{position} * kDirEntrySize;
+        const auto found = first.find(EntryAt(position).Id());
+        if (found == first.end())
+            continue;
+        std::uint16_t& at = found->second;
+        if (at == kNone || CpmEntry::RawExtent(raw) <
+                               CpmEntry::RawExtent(m_Directory + std::size_t{at} * kDirEntrySize))
+            at = position;
+    }
+
+    std::vector<std::vector<std::uint8_t>> starts(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto found = rows[i].size == 0 ? first.end() : first.find(FileId::Of(rows[i]));
+        if (found == first.end() || found->second == kNone)
+            continue;
+        // The file's first sector: the start of its first block.
+        const std::uint16_t block = EntryAt(found->second).blocks[0];
+        if (block < m_Layout.directoryBlocks || !BlockOnDisk(block) ||
+            m_Map.sectorSize < kHeaderSize)
+            continue;
+        std::vector<std::uint8_t> sector(m_Map.sectorSize);
+        if (!m_Sectors.ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()))
+            continue;
+        if (sector.size() > rows[i].size)
+            sector.resize(rows[i].size);
+        starts[i] = std::move(sector);
+    }
+    return starts;
 }
 
 Status CCpmVolume::WriteFile(const FileId& file, const std::vector<std::uint8_t>& data,

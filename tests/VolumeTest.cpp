@@ -99,6 +99,37 @@ TEST_F(Volume, WhatItWritesReadsBackAndNamesMoveWithTheirFiles) {
     EXPECT_EQ(volume.GetUsedSpace(), 0u);
 }
 
+TEST_F(Volume, AFileStartsInItsLowestExtentWhereverThatEntryLies) {
+    std::vector<std::uint8_t> big(20000);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i * 13 + i / 512);
+    ASSERT_FALSE(volume.WriteFile(Id(0, "BIG     ", "BIN"), big, false).Failed());
+    ASSERT_FALSE(
+        volume.WriteFile(Id(2, "SMALL   ", "   "), std::vector<std::uint8_t>(100, 9), false).Failed());
+    // CP/M leaves a file's entries in any order: its second extent first.
+    ASSERT_EQ(CpmEntry::RawExtent(&sectors.bytes[0]), 0u);
+    ASSERT_EQ(CpmEntry::RawExtent(&sectors.bytes[kDirEntrySize]), 1u);
+    std::swap_ranges(sectors.bytes.begin(), sectors.bytes.begin() + kDirEntrySize,
+                     sectors.bytes.begin() + kDirEntrySize);
+
+    CCpmVolume again{sectors, map};
+    ASSERT_EQ(again.Mount(layout, true), 0);
+    Catalogue listed;
+    again.List(listed);
+    std::vector<FileEntry> rows(listed.begin(), listed.begin() + static_cast<long>(listed.count));
+    ASSERT_EQ(rows.size(), 2u);
+    FileEntry absent = rows[1];
+    absent.user = 5;
+    rows.push_back(absent);
+    const auto starts = again.FileStarts(rows);
+    ASSERT_EQ(starts.size(), 3u);
+    EXPECT_EQ(starts[0], std::vector<std::uint8_t>(big.begin(), big.begin() + 512));
+    std::vector<std::uint8_t> small(100, 9);
+    small.resize(128, 0x1A); // no more than the file holds
+    EXPECT_EQ(starts[1], small);
+    EXPECT_TRUE(starts[2].empty());
+}
+
 TEST_F(Volume, AChangeThatFailsLeavesSectorsDirectoryAndMapAsTheyWere) {
     ASSERT_FALSE(
         volume.WriteFile(Id(0, "KEEP    ", "BIN"), std::vector<std::uint8_t>(5000, 1), false)
