@@ -1,6 +1,5 @@
 #include "CDiskImage.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -61,11 +60,7 @@ bool CDiskImage::ForeignContainerWritable() const {
 bool CDiskImage::IsWritable() const {
     if (!IsMapped() || m_bReadOnly || !ForeignContainerWritable())
         return false;
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_Save.path.empty())
-        return true;
-    const std::string folder = m_Save.path.substr(0, m_Save.path.find_last_of('/') + 1);
-    return access(m_Save.path.c_str(), W_OK) == 0 &&
-           access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
+    return m_Save.file.Writable();
 }
 
 std::string CDiskImage::LibraryErrorText(dsk_err_t err) const {
@@ -91,7 +86,7 @@ int CDiskImage::CloseImage() {
     if (m_Save.depth > 0) {
         DiscardWork();
         m_Save.depth = 0;
-        m_Save.lock.Release();
+        m_Save.file.Unlock();
     }
     CloseHandle();
     return 1;
@@ -105,17 +100,12 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         CloseImage();
     m_strImagePath = path;
     m_Status.cause.clear();
-    m_Save.path = path;
-    m_Save.loaded = {};
-    if (lib.imagesAreHostFiles) {
-        // Saving replaces the file a link points to, never the link. The
-        // identity is taken before the library reads the file, so that any
-        // later change shows as a difference.
-        m_Save.path = ResolvedPath(path);
-        IdentityOfFile(m_Save.path, m_Save.loaded);
-    }
+    if (lib.imagesAreHostFiles)
+        m_Save.file.Take(path);
+    else
+        m_Save.file.TakeName(path);
 
-    const std::string& opened = libraryPath.empty() ? m_Save.path : libraryPath;
+    const std::string& opened = libraryPath.empty() ? m_Save.file.Path() : libraryPath;
     dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_Device.handle, opened.c_str(), nullptr, nullptr)
                                  : kNoEntry;
     m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";

@@ -11,7 +11,7 @@
 #include "FailReason.h"
 #include "FileHeader.h"
 #include "IDiskOwner.h"
-#include "SafeFile.h"
+#include "ImageFile.h"
 #include "SectorDevice.h"
 #include "SectorMap.h"
 
@@ -298,16 +298,9 @@ private:
 
     // Saving (host files only).
     struct SaveState {
-        // The file behind the image path, links followed: the one that is
-        // locked and replaced.
-        std::string path;
-        // The version of that file that the in-memory directory came from.
-        FileIdentity loaded;
-        CFileLock lock;
-        CPendingFile workingCopy;
-        // The bytes the working copy was made from: what the file must
-        // still hold when the copy replaces it.
-        std::vector<std::uint8_t> original;
+        // The file behind the image path: the one that is locked, copied
+        // and replaced.
+        CImageFile file;
         // While an update runs, the handle on the image file itself (the
         // device's is on the working copy); null when none was open.
         DSK_PDRIVER fileHandle = nullptr;

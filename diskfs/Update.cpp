@@ -26,7 +26,8 @@ bool CDiskImage::EnsureHandle() {
         return false;
     m_Save.handleDeferred = false;
     auto open = m_pOwner->LibraryTable().dsk_open;
-    if (open == nullptr || open(&m_Device.handle, m_Save.path.c_str(), nullptr, nullptr) != DSK_ERR_OK) {
+    if (open == nullptr ||
+        open(&m_Device.handle, m_Save.file.Path().c_str(), nullptr, nullptr) != DSK_ERR_OK) {
         m_Device.handle = nullptr;
         m_bReadOnly = true;
         return false;
@@ -57,37 +58,38 @@ int CDiskImage::BeginUpdate() {
         return 1;
     }
 
+    CImageFile& file = m_Save.file;
     std::string cause;
-    if (!m_Save.lock.Acquire(m_Save.path, cause))
+    if (!file.Lock(cause))
         return SaveFailed(cause);
     FileIdentity now;
-    if (!IdentityOfDescriptor(m_Save.lock.Descriptor(), now)) {
-        m_Save.lock.Release();
+    if (!file.LockedVersion(now)) {
+        file.Unlock();
         return SaveFailed(ErrnoText(errno));
     }
-    if (!(now == m_Save.loaded)) {
+    if (!(now == file.Loaded())) {
         // Another program saved the image since it was loaded: what it
         // wrote is taken up before anything is changed.
-        const std::string locked = m_Save.path;
+        const std::string locked = file.Path();
         if (!LoadImage(m_strImagePath)) {
-            m_Save.lock.Release();
+            file.Unlock();
             return 0;
         }
-        if (m_Save.path != locked || !(m_Save.loaded == now)) {
-            m_Save.lock.Release();
+        if (file.Path() != locked || !(file.Loaded() == now)) {
+            file.Unlock();
             ShowError("The disk image was changed by another program");
             return Fail(FailReason::SaveFailed);
         }
     }
     // The file's own permissions decide, not the folder's: a rename would
     // otherwise replace a file the user made read-only.
-    if (access(m_Save.path.c_str(), W_OK) != 0) {
-        m_Save.lock.Release();
+    if (access(file.Path().c_str(), W_OK) != 0) {
+        file.Unlock();
         m_Status.cause = ErrnoText(errno);
         return Fail(FailReason::ReadOnly);
     }
     if (!OpenWorkingCopy()) {
-        m_Save.lock.Release();
+        file.Unlock();
         return SaveFailed(m_Status.cause);
     }
     m_Save.depth = 1;
@@ -103,35 +105,34 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
     const std::string target = ResolvedPath(path);
     // Whatever stands in the way is reported by the ordinary load and
     // update, which say it in their own words.
+    CImageFile& file = m_Save.file;
     std::string cause;
     FileIdentity identity;
-    if (!m_Save.lock.Acquire(target, cause))
+    if (!file.Lock(target, cause))
         return loadThenBegin();
-    if (!IdentityOfDescriptor(m_Save.lock.Descriptor(), identity) || access(target.c_str(), W_OK) != 0 ||
-        !m_Save.workingCopy.Create(target, 0600, cause) ||
-        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause, &m_Save.original)) {
-        m_Save.workingCopy.Abandon();
-        m_Save.lock.Release();
+    if (!file.LockedVersion(identity) || access(target.c_str(), W_OK) != 0 ||
+        !file.StartCopy(target, cause)) {
+        file.Unlock();
         return loadThenBegin();
     }
-    const int loaded = LoadFrom(path, m_Save.workingCopy.Path());
+    const int loaded = LoadFrom(path, file.CopyPath());
     if (loaded && !ForeignContainerWritable()) {
         // Listed still, but no update begins.
-        m_Save.workingCopy.Abandon();
-        m_Save.lock.Release();
+        file.DropCopy();
+        file.Unlock();
         m_Status.cause = ForeignContainerText();
         return Fail(FailReason::ReadOnly);
     }
     // The handle, if any, is on the copy: the update is under way either
     // way, and EndUpdate drops the copy when nothing was changed.
-    m_Save.loaded = identity;
+    file.NoteLoaded(identity);
     m_Save.fileHandle = nullptr;
     m_Save.working = m_Device.handle != nullptr;
     m_Save.changed = false;
     m_Save.broken = false;
     if (!m_Save.working) {
-        m_Save.workingCopy.Abandon();
-        m_Save.lock.Release();
+        file.DropCopy();
+        file.Unlock();
         return 0;
     }
     m_Save.depth = 1;
@@ -140,19 +141,16 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
 
 bool CDiskImage::OpenWorkingCopy() {
     std::string cause;
-    // Owner-only until it takes the image's place and its permissions.
-    if (!m_Save.workingCopy.Create(m_Save.path, 0600, cause) ||
-        !m_Save.workingCopy.CopyFrom(m_Save.lock.Descriptor(), cause, &m_Save.original)) {
-        m_Save.workingCopy.Abandon();
+    if (!m_Save.file.StartCopy(cause)) {
         m_Status.cause = cause;
         return false;
     }
     auto open = m_pOwner->LibraryTable().dsk_open;
     DSK_PDRIVER work = nullptr;
-    const dsk_err_t err = open ? open(&work, m_Save.workingCopy.Path().c_str(), nullptr, nullptr)
+    const dsk_err_t err = open ? open(&work, m_Save.file.CopyPath().c_str(), nullptr, nullptr)
                                : DSK_ERR_NOTIMPL;
     if (err != DSK_ERR_OK) {
-        m_Save.workingCopy.Abandon();
+        m_Save.file.DropCopy();
         m_Status.cause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
         return false;
     }
@@ -171,15 +169,11 @@ void CDiskImage::DiscardWork() {
         close(&m_Device.handle); // writes, if at all, only into the copy
     m_Device.handle = m_Save.fileHandle;
     m_Save.fileHandle = nullptr;
-    m_Save.workingCopy.Abandon();
+    m_Save.file.DropCopy();
 }
 
 bool CDiskImage::ChangedOnDisk() const {
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles || m_Save.depth > 0 || !IsOpen() ||
-        m_Save.path.empty())
-        return false;
-    FileIdentity now;
-    return !IdentityOfFile(m_Save.path, now) || !(now == m_Save.loaded);
+    return m_Save.depth == 0 && IsOpen() && m_Save.file.ChangedSinceLoaded();
 }
 
 void CDiskImage::AbandonUpdate() {
@@ -191,7 +185,7 @@ void CDiskImage::AbandonUpdate() {
     if (!m_pOwner->LibraryTable().imagesAreHostFiles)
         return;
     DiscardWork();
-    m_Save.lock.Release();
+    m_Save.file.Unlock();
     if (changed)
         LoadImage(m_strImagePath);
 }
@@ -207,12 +201,11 @@ int CDiskImage::EndUpdate() {
         return 1;
     if (!changed && !m_Save.broken) {
         DiscardWork();
-        m_Save.lock.Release();
+        m_Save.file.Unlock();
         return 1;
     }
     std::string cause = "a failed write could not be undone";
     bool saved = false;
-    FileIdentity identity;
     if (!m_Save.broken) {
         // A foreign container's changes were made on an extended copy: the
         // disk is written into the working copy in the container's own
@@ -223,7 +216,7 @@ int CDiskImage::EndUpdate() {
             m_strForeignContainer.empty() ||
             (saveForeign != nullptr &&
              saveForeign(m_Device.handle, m_strForeignContainer.c_str(), m_Device.map.containerCylinders,
-                         m_Device.map.containerHeads, m_Save.workingCopy.Descriptor(), &foreignCause));
+                         m_Device.map.containerHeads, m_Save.file.CopyDescriptor(), &foreignCause));
         // LibDsk writes out what it kept in memory only here.
         auto close = m_pOwner->LibraryTable().dsk_close;
         const dsk_err_t err = close ? close(&m_Device.handle) : DSK_ERR_NOTIMPL;
@@ -235,28 +228,18 @@ int CDiskImage::EndUpdate() {
             // LibDsk fails to write back to it is lost with it.)
             cause = LibraryErrorText(err);
         } else {
-            m_Save.workingCopy.TakeAttributesOf(m_Save.lock.Descriptor());
-            // Programs that do not lock (cpmtools, emulators) may have
-            // written the file meanwhile, or put another in its place:
-            // what they saved is never replaced.
-            auto stillLoaded = [this] {
-                FileIdentity now;
-                return IdentityOfFile(m_Save.path, now) && now == m_Save.loaded &&
-                       FileHolds(m_Save.path, m_Save.original);
-            };
-            saved = IdentityOfDescriptor(m_Save.workingCopy.Descriptor(), identity) &&
-                    m_Save.workingCopy.Finish(CPendingFile::Commit::Replace, cause, stillLoaded);
+            saved = m_Save.file.ReplaceWithCopy(cause);
         }
     }
     if (!saved) {
         // The volume is what the file now holds, whoever wrote it.
         DiscardWork();
-        m_Save.lock.Release();
+        m_Save.file.Unlock();
         LoadImage(m_strImagePath);
         return SaveFailed(cause);
     }
-    if (!m_Save.workingCopy.Warning().empty()) {
-        m_Status.cause = m_Save.workingCopy.Warning();
+    if (!m_Save.file.Warning().empty()) {
+        m_Status.cause = m_Save.file.Warning();
         m_pOwner->ShowMessage("The disk image was saved, but " + m_Status.cause, kErrorCaption,
                               MessageIcon::Warning);
     }
@@ -270,7 +253,6 @@ int CDiskImage::EndUpdate() {
     m_Device.handle = nullptr;
     m_Save.working = false;
     m_Save.handleDeferred = true;
-    m_Save.loaded = identity;
-    m_Save.lock.Release();
+    m_Save.file.Unlock();
     return 1;
 }
