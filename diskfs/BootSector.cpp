@@ -21,7 +21,7 @@ int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode, Boo
         ShowError("This disk has no boot sector");
         return Fail(FailReason::NoBootSector);
     }
-    return InUpdate([&] { return WriteBootFrom(hostPath, mode, bootable); });
+    return InChange([&] { return WriteBootFrom(hostPath, mode, bootable); });
 }
 
 int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable) {
@@ -63,7 +63,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
          derived.dg_secbase != m_Device.geometry.dg_secbase ||
          derived.dg_secsize != m_Device.geometry.dg_secsize)) {
         if (m_Device.WriteSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK)
-            m_Save.broken = true;
+            NoteBroken();
         return Fail(FailReason::ChangesFormat);
     }
     std::uint8_t previous[kBootSectorSize];
@@ -80,7 +80,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
         return 1;
     std::memcpy(m_BootSector, previous, sizeof previous);
     if (m_Device.WriteSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK)
-        m_Save.broken = true;
+        NoteBroken();
     MapFromBootSector();
     if (!mapped)
         ShowError("Unable to write boot sector", "it describes a format that cannot be read");

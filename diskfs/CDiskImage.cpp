@@ -60,7 +60,7 @@ bool CDiskImage::ForeignContainerWritable() const {
 bool CDiskImage::IsWritable() const {
     if (!IsMapped() || m_bReadOnly || !ForeignContainerWritable())
         return false;
-    return m_Save.file.Writable();
+    return m_File.Writable();
 }
 
 std::string CDiskImage::LibraryErrorText(dsk_err_t err) const {
@@ -78,15 +78,15 @@ int CDiskImage::Fail(FailReason reason) {
 
 void CDiskImage::CloseHandle() {
     m_Device.Close();
-    m_Save.handleDeferred = false;
+    m_bHandleDeferred = false;
 }
 
 int CDiskImage::CloseImage() {
-    // An update still under way is dropped: what it changed was never saved.
-    if (m_Save.depth > 0) {
-        DiscardWork();
-        m_Save.depth = 0;
-        m_Save.file.Unlock();
+    // A change still under way is dropped: what it changed was never saved.
+    if (m_pChange != nullptr) {
+        m_pChange->DiscardWork();
+        m_pChange->Detach();
+        m_File.Unlock();
     }
     CloseHandle();
     return 1;
@@ -101,11 +101,11 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     m_strImagePath = path;
     m_Status.cause.clear();
     if (lib.imagesAreHostFiles)
-        m_Save.file.Take(path);
+        m_File.Take(path);
     else
-        m_Save.file.TakeName(path);
+        m_File.TakeName(path);
 
-    const std::string& opened = libraryPath.empty() ? m_Save.file.Path() : libraryPath;
+    const std::string& opened = libraryPath.empty() ? m_File.Path() : libraryPath;
     dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_Device.handle, opened.c_str(), nullptr, nullptr)
                                  : kNoEntry;
     m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
@@ -334,7 +334,8 @@ bool CDiskImage::CanWriteDirectory() {
 }
 
 int CDiskImage::Take(Status status) {
-    m_Save.broken = m_Volume.TakeBroken() || m_Save.broken;
+    if (m_Volume.TakeBroken())
+        NoteBroken();
     m_Status = std::move(status);
     return m_Status.Failed() ? 0 : 1;
 }
@@ -344,7 +345,7 @@ int CDiskImage::ChangeVolume(const std::function<Status()>& change) {
     if (!CanWriteDirectory())
         return 0;
     // The update may have loaded the image again.
-    return InUpdate([&] { return CanWriteDirectory() ? Take(change()) : 0; });
+    return InChange([&] { return CanWriteDirectory() ? Take(change()) : 0; });
 }
 
 int CDiskImage::WriteDirectory() {

@@ -155,39 +155,64 @@ public:
     // change is saved at once; ended without a commit, the image file stays
     // as it was and the directory and map are as the file holds them. A
     // failed save does the same and shows "Unable to save disk image".
+    //
+    // A change begun while another of the same image runs joins it: the
+    // outer one saves.
     class Transaction {
     public:
         // A change of the open image.
-        explicit Transaction(CDiskImage& image) : m_Image(image), m_bBegan(image.BeginUpdate() != 0) {}
+        explicit Transaction(CDiskImage& image);
         // Loads the image at `path` for a change: the file is locked and
         // copied first and only the copy is read through the library, once.
-        Transaction(CDiskImage& image, const std::string& path)
-            : m_Image(image), m_bBegan(image.LoadForUpdate(path) != 0) {}
-        ~Transaction() {
-            if (!m_bEnded)
-                m_Image.AbandonUpdate();
-        }
+        Transaction(CDiskImage& image, const std::string& path);
+        ~Transaction();
         Transaction(const Transaction&) = delete;
         Transaction& operator=(const Transaction&) = delete;
         // Whether the change began (for a load: the image was loaded whole).
         bool Began() const { return m_bBegan; }
-        // Saves what changed; false when the save failed (shown).
-        bool Commit() {
-            m_bEnded = true;
-            return m_Image.EndUpdate() != 0;
-        }
+        // Saves what changed; false when the save failed (shown). A change
+        // that never began has nothing to save.
+        bool Commit();
 
     private:
+        friend class CDiskImage;
+        bool Begin();
+        bool LoadAndBegin(const std::string& path);
+        // Registers the change with its image once it began.
+        bool Started();
+        // Ends the change without saving: the working copy dropped, and the
+        // directory and map read again from the file when anything changed.
+        void RollBack();
+        bool Save();
+        // Starts the working copy: the image file copied into a new file in
+        // its folder, opened through the library, receives the writes.
+        bool OpenWorkingCopy();
+        // Drops the working copy and turns back to the image file.
+        void DiscardWork();
+        // The change no longer belongs to its image.
+        void Detach();
+
         CDiskImage& m_Image;
-        bool m_bBegan;
+        // Inside another change of the same image, which saves.
+        bool m_bJoined = false;
+        bool m_bBegan = false;
         bool m_bEnded = false;
+        // An operation of the change succeeded: there is something to save.
+        bool m_bChanged = false;
+        // A failed write could not be undone in the working copy: it must
+        // not be saved.
+        bool m_bBroken = false;
+        // The device's handle is on the working copy, and this is the one
+        // on the image file itself (null when none was open).
+        bool m_bWorking = false;
+        DSK_PDRIVER m_FileHandle = nullptr;
     };
     // How the last operation ended: why it failed, and the cause in the
     // library's or the system's words where one is known.
     const Status& LastStatus() const { return m_Status; }
 
     // State, for the front ends and the tests.
-    bool IsOpen() const { return m_Device.handle != nullptr || m_Save.handleDeferred; }
+    bool IsOpen() const { return m_Device.handle != nullptr || m_bHandleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
     // The kind of container ("ImageDisk") an image read in a child process
     // came in, "" for the containers read and saved here; such an image is
@@ -233,21 +258,22 @@ public:
     const std::uint8_t* BootSector() const { return m_BootSector; }
 
 private:
-    int BeginUpdate();
-    int EndUpdate();
-    int LoadForUpdate(const std::string& path);
-    // Ends an update without saving: the working copy dropped, and the
-    // directory and map read again from the file when anything had changed.
-    void AbandonUpdate();
-    // Runs an operation that changes the image inside an update of its own
-    // (or the one already under way).
-    template <typename Operation> int InUpdate(Operation&& operation) {
-        if (!BeginUpdate())
+    // Runs an operation that changes the image inside a change of its own
+    // (or joined to the one already under way).
+    template <typename Operation> int InChange(Operation&& operation) {
+        Transaction change(*this);
+        if (!change.Began())
             return 0;
         const int result = operation();
-        if (result)
-            m_Save.changed = true;
-        return EndUpdate() ? result : 0;
+        // (A change the operation closed with the image is gone unsaved.)
+        if (result && m_pChange != nullptr)
+            m_pChange->m_bChanged = true;
+        return change.Commit() ? result : 0;
+    }
+    // A write the running change could not undo: it must not be saved.
+    void NoteBroken() {
+        if (m_pChange != nullptr)
+            m_pChange->m_bBroken = true;
     }
     // A change of the volume inside an update: refused when the directory
     // may not be written, its status taken as the operation's.
@@ -262,11 +288,6 @@ private:
     int CreateAt(const std::string& libraryPath, NewFormat format);
     // The library handle, opened again when a save left it closed.
     bool EnsureHandle();
-    // Starts the update's working copy: the image file copied into a new
-    // file in its folder, opened through the library, receives the writes.
-    bool OpenWorkingCopy();
-    // Drops the working copy and turns back to the image file.
-    void DiscardWork();
     // Another program replaced or wrote the image file since it was loaded
     // or saved here.
     bool ChangedOnDisk() const;
@@ -296,26 +317,13 @@ private:
     IDiskOwner* m_pOwner;
     std::string m_strImagePath;
 
-    // Saving (host files only).
-    struct SaveState {
-        // The file behind the image path: the one that is locked, copied
-        // and replaced.
-        CImageFile file;
-        // While an update runs, the handle on the image file itself (the
-        // device's is on the working copy); null when none was open.
-        DSK_PDRIVER fileHandle = nullptr;
-        // The device's handle is on the working copy.
-        bool working = false;
-        // After a save the handle is opened again only when next needed.
-        bool handleDeferred = false;
-        unsigned depth = 0;
-        // An operation of the running update succeeded: there is something
-        // to save.
-        bool changed = false;
-        // A failed write could not be undone in the working copy: it must
-        // not be saved.
-        bool broken = false;
-    } m_Save;
+    // The file behind the image path: the one a change locks, copies and
+    // replaces.
+    CImageFile m_File;
+    // The change under way (the outermost), if any.
+    Transaction* m_pChange = nullptr;
+    // After a save the handle is opened again only when next needed.
+    bool m_bHandleDeferred = false;
     Status m_Status;
     std::string m_strForeignContainer;
     std::string m_strContainer;

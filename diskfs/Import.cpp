@@ -13,7 +13,7 @@ int CDiskImage::ImportFile(const std::string& hostPath) {
     m_Status = {};
     if (!CanWriteDirectory())
         return 0;
-    return InUpdate([&] { return ImportInto(hostPath); });
+    return InChange([&] { return ImportInto(hostPath); });
 }
 
 int CDiskImage::ImportInto(const std::string& hostPath) {

@@ -3,14 +3,14 @@
 // LibDsk keeps some containers (CPCEMU, extended, CopyQM, IMD, TeleDisk) in
 // memory and writes them back whole at dsk_close, truncating the file first;
 // others it writes in place. Neither may happen to the user's file: an
-// interruption or a full disk would leave it cut short. So an update copies
+// interruption or a full disk would leave it cut short. So a change copies
 // the image file into a new, unnamed file in the same folder and opens that
 // through LibDsk; every write goes there. At the end LibDsk closes it (which
 // writes out what it kept in memory), the copy is synced and renamed over
 // the image file, and the folder is synced. LibDsk does all container I/O;
 // this file only copies bytes and moves names.
 //
-// The update holds an exclusive flock on the image file from its start to
+// A change holds an exclusive flock on the image file from its start to
 // its end, so Tarnlight processes take turns; a file that changed since it
 // was loaded (another program saved it) is loaded again before anything is
 // changed, so that nothing it wrote is lost.
@@ -22,12 +22,12 @@
 bool CDiskImage::EnsureHandle() {
     if (m_Device.handle != nullptr)
         return true;
-    if (!m_Save.handleDeferred)
+    if (!m_bHandleDeferred)
         return false;
-    m_Save.handleDeferred = false;
+    m_bHandleDeferred = false;
     auto open = m_pOwner->LibraryTable().dsk_open;
     if (open == nullptr ||
-        open(&m_Device.handle, m_Save.file.Path().c_str(), nullptr, nullptr) != DSK_ERR_OK) {
+        open(&m_Device.handle, m_File.Path().c_str(), nullptr, nullptr) != DSK_ERR_OK) {
         m_Device.handle = nullptr;
         m_bReadOnly = true;
         return false;
@@ -40,72 +40,95 @@ int CDiskImage::SaveFailed(const std::string& cause) {
     return Fail(FailReason::SaveFailed);
 }
 
-int CDiskImage::BeginUpdate() {
-    if (!IsOpen())
-        return Fail(FailReason::NoImage);
-    if (m_Save.depth > 0) {
-        ++m_Save.depth;
-        return 1;
-    }
-    m_Save.changed = false;
-    m_Save.broken = false;
-    if (!ForeignContainerWritable()) {
-        m_Status.cause = ForeignContainerText();
-        return Fail(FailReason::ReadOnly);
-    }
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles) {
-        m_Save.depth = 1;
-        return 1;
-    }
+bool CDiskImage::ChangedOnDisk() const {
+    return m_pChange == nullptr && IsOpen() && m_File.ChangedSinceLoaded();
+}
 
-    CImageFile& file = m_Save.file;
+CDiskImage::Transaction::Transaction(CDiskImage& image) : m_Image(image) { m_bBegan = Begin(); }
+
+CDiskImage::Transaction::Transaction(CDiskImage& image, const std::string& path) : m_Image(image) {
+    m_bBegan = LoadAndBegin(path);
+}
+
+CDiskImage::Transaction::~Transaction() {
+    if (!m_bEnded && !m_bJoined && m_Image.m_pChange == this)
+        RollBack();
+}
+
+bool CDiskImage::Transaction::Started() {
+    m_Image.m_pChange = this;
+    return true;
+}
+
+void CDiskImage::Transaction::Detach() {
+    if (m_Image.m_pChange == this)
+        m_Image.m_pChange = nullptr;
+    m_bEnded = true;
+}
+
+bool CDiskImage::Transaction::Begin() {
+    CDiskImage& image = m_Image;
+    if (!image.IsOpen())
+        return image.Fail(FailReason::NoImage);
+    if (image.m_pChange != nullptr) {
+        m_bJoined = true;
+        return true;
+    }
+    if (!image.ForeignContainerWritable()) {
+        image.m_Status.cause = image.ForeignContainerText();
+        return image.Fail(FailReason::ReadOnly);
+    }
+    if (!image.m_pOwner->LibraryTable().imagesAreHostFiles)
+        return Started();
+
+    CImageFile& file = image.m_File;
     std::string cause;
     if (!file.Lock(cause))
-        return SaveFailed(cause);
+        return image.SaveFailed(cause);
     FileIdentity now;
     if (!file.LockedVersion(now)) {
         file.Unlock();
-        return SaveFailed(ErrnoText(errno));
+        return image.SaveFailed(ErrnoText(errno));
     }
     if (!(now == file.Loaded())) {
         // Another program saved the image since it was loaded: what it
         // wrote is taken up before anything is changed.
         const std::string locked = file.Path();
-        if (!LoadImage(m_strImagePath)) {
+        if (!image.LoadImage(image.m_strImagePath)) {
             file.Unlock();
-            return 0;
+            return false;
         }
         if (file.Path() != locked || !(file.Loaded() == now)) {
             file.Unlock();
-            ShowError("The disk image was changed by another program");
-            return Fail(FailReason::SaveFailed);
+            image.ShowError("The disk image was changed by another program");
+            return image.Fail(FailReason::SaveFailed);
         }
     }
     // The file's own permissions decide, not the folder's: a rename would
     // otherwise replace a file the user made read-only.
     if (access(file.Path().c_str(), W_OK) != 0) {
         file.Unlock();
-        m_Status.cause = ErrnoText(errno);
-        return Fail(FailReason::ReadOnly);
+        image.m_Status.cause = ErrnoText(errno);
+        return image.Fail(FailReason::ReadOnly);
     }
     if (!OpenWorkingCopy()) {
         file.Unlock();
-        return SaveFailed(m_Status.cause);
+        return image.SaveFailed(image.m_Status.cause);
     }
-    m_Save.depth = 1;
-    return 1;
+    return Started();
 }
 
-int CDiskImage::LoadForUpdate(const std::string& path) {
-    auto loadThenBegin = [&] { return LoadImage(path) && BeginUpdate(); };
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+bool CDiskImage::Transaction::LoadAndBegin(const std::string& path) {
+    CDiskImage& image = m_Image;
+    auto loadThenBegin = [&] { return image.LoadImage(path) && Begin(); };
+    if (!image.m_pOwner->LibraryTable().imagesAreHostFiles)
         return loadThenBegin();
-    if (IsOpen())
-        CloseImage();
+    if (image.IsOpen())
+        image.CloseImage();
     const std::string target = ResolvedPath(path);
     // Whatever stands in the way is reported by the ordinary load and
-    // update, which say it in their own words.
-    CImageFile& file = m_Save.file;
+    // change, which say it in their own words.
+    CImageFile& file = image.m_File;
     std::string cause;
     FileIdentity identity;
     if (!file.Lock(target, cause))
@@ -115,144 +138,141 @@ int CDiskImage::LoadForUpdate(const std::string& path) {
         file.Unlock();
         return loadThenBegin();
     }
-    const int loaded = LoadFrom(path, file.CopyPath());
-    if (loaded && !ForeignContainerWritable()) {
-        // Listed still, but no update begins.
+    const int loaded = image.LoadFrom(path, file.CopyPath());
+    if (loaded && !image.ForeignContainerWritable()) {
+        // Listed still, but no change begins.
         file.DropCopy();
         file.Unlock();
-        m_Status.cause = ForeignContainerText();
-        return Fail(FailReason::ReadOnly);
+        image.m_Status.cause = image.ForeignContainerText();
+        return image.Fail(FailReason::ReadOnly);
     }
-    // The handle, if any, is on the copy: the update is under way either
-    // way, and EndUpdate drops the copy when nothing was changed.
+    // The handle, if any, is on the copy: the change is under way either
+    // way (its end drops the copy when nothing was changed).
     file.NoteLoaded(identity);
-    m_Save.fileHandle = nullptr;
-    m_Save.working = m_Device.handle != nullptr;
-    m_Save.changed = false;
-    m_Save.broken = false;
-    if (!m_Save.working) {
+    m_FileHandle = nullptr;
+    m_bWorking = image.m_Device.handle != nullptr;
+    if (!m_bWorking) {
         file.DropCopy();
         file.Unlock();
-        return 0;
+        return false;
     }
-    m_Save.depth = 1;
-    return loaded;
+    Started();
+    return loaded != 0;
 }
 
-bool CDiskImage::OpenWorkingCopy() {
+bool CDiskImage::Transaction::OpenWorkingCopy() {
+    CDiskImage& image = m_Image;
     std::string cause;
-    if (!m_Save.file.StartCopy(cause)) {
-        m_Status.cause = cause;
+    if (!image.m_File.StartCopy(cause)) {
+        image.m_Status.cause = cause;
         return false;
     }
-    auto open = m_pOwner->LibraryTable().dsk_open;
+    auto open = image.m_pOwner->LibraryTable().dsk_open;
     DSK_PDRIVER work = nullptr;
-    const dsk_err_t err = open ? open(&work, m_Save.file.CopyPath().c_str(), nullptr, nullptr)
+    const dsk_err_t err = open ? open(&work, image.m_File.CopyPath().c_str(), nullptr, nullptr)
                                : DSK_ERR_NOTIMPL;
     if (err != DSK_ERR_OK) {
-        m_Save.file.DropCopy();
-        m_Status.cause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
+        image.m_File.DropCopy();
+        image.m_Status.cause = "the copy of the image cannot be opened: " + image.LibraryErrorText(err);
         return false;
     }
-    m_Save.fileHandle = m_Device.handle;
-    m_Device.handle = work;
-    m_Save.working = true;
+    m_FileHandle = image.m_Device.handle;
+    image.m_Device.handle = work;
+    m_bWorking = true;
     return true;
 }
 
-void CDiskImage::DiscardWork() {
-    if (!m_Save.working)
+void CDiskImage::Transaction::DiscardWork() {
+    if (!m_bWorking)
         return;
-    m_Save.working = false;
-    auto close = m_pOwner->LibraryTable().dsk_close;
-    if (m_Device.handle != nullptr && close != nullptr)
-        close(&m_Device.handle); // writes, if at all, only into the copy
-    m_Device.handle = m_Save.fileHandle;
-    m_Save.fileHandle = nullptr;
-    m_Save.file.DropCopy();
+    m_bWorking = false;
+    CDiskImage& image = m_Image;
+    auto close = image.m_pOwner->LibraryTable().dsk_close;
+    if (image.m_Device.handle != nullptr && close != nullptr)
+        close(&image.m_Device.handle); // writes, if at all, only into the copy
+    image.m_Device.handle = m_FileHandle;
+    m_FileHandle = nullptr;
+    image.m_File.DropCopy();
 }
 
-bool CDiskImage::ChangedOnDisk() const {
-    return m_Save.depth == 0 && IsOpen() && m_Save.file.ChangedSinceLoaded();
-}
-
-void CDiskImage::AbandonUpdate() {
-    if (m_Save.depth == 0 || --m_Save.depth > 0)
-        return;
-    const bool changed = m_Save.changed || m_Save.broken;
-    m_Save.changed = false;
-    m_Save.broken = false;
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+void CDiskImage::Transaction::RollBack() {
+    Detach();
+    CDiskImage& image = m_Image;
+    if (!image.m_pOwner->LibraryTable().imagesAreHostFiles)
         return;
     DiscardWork();
-    m_Save.file.Unlock();
-    if (changed)
-        LoadImage(m_strImagePath);
+    image.m_File.Unlock();
+    if (m_bChanged || m_bBroken)
+        image.LoadImage(image.m_strImagePath);
 }
 
-int CDiskImage::EndUpdate() {
-    if (m_Save.depth == 0)
-        return 1;
-    if (--m_Save.depth > 0)
-        return 1;
-    const bool changed = m_Save.changed;
-    m_Save.changed = false;
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
-        return 1;
-    if (!changed && !m_Save.broken) {
+bool CDiskImage::Transaction::Commit() {
+    if (m_bEnded || m_bJoined || m_Image.m_pChange != this) {
+        m_bEnded = true;
+        return true;
+    }
+    return Save();
+}
+
+bool CDiskImage::Transaction::Save() {
+    Detach();
+    CDiskImage& image = m_Image;
+    const DiskLibraryTable& lib = image.m_pOwner->LibraryTable();
+    if (!lib.imagesAreHostFiles)
+        return true;
+    CImageFile& file = image.m_File;
+    if (!m_bChanged && !m_bBroken) {
         DiscardWork();
-        m_Save.file.Unlock();
-        return 1;
+        file.Unlock();
+        return true;
     }
     std::string cause = "a failed write could not be undone";
     bool saved = false;
-    if (!m_Save.broken) {
+    if (!m_bBroken) {
         // A foreign container's changes were made on an extended copy: the
         // disk is written into the working copy in the container's own
         // kind, and read back, before the handle goes.
         std::string foreignCause;
-        const auto saveForeign = m_pOwner->LibraryTable().save_foreign;
         const bool foreignSaved =
-            m_strForeignContainer.empty() ||
-            (saveForeign != nullptr &&
-             saveForeign(m_Device.handle, m_strForeignContainer.c_str(), m_Device.map.containerCylinders,
-                         m_Device.map.containerHeads, m_Save.file.CopyDescriptor(), &foreignCause));
+            image.m_strForeignContainer.empty() ||
+            (lib.save_foreign != nullptr &&
+             lib.save_foreign(image.m_Device.handle, image.m_strForeignContainer.c_str(),
+                              image.m_Device.map.containerCylinders,
+                              image.m_Device.map.containerHeads, file.CopyDescriptor(),
+                              &foreignCause));
         // LibDsk writes out what it kept in memory only here.
-        auto close = m_pOwner->LibraryTable().dsk_close;
-        const dsk_err_t err = close ? close(&m_Device.handle) : DSK_ERR_NOTIMPL;
-        m_Device.handle = nullptr;
+        const dsk_err_t err = lib.dsk_close ? lib.dsk_close(&image.m_Device.handle) : DSK_ERR_NOTIMPL;
+        image.m_Device.handle = nullptr;
         if (!foreignSaved) {
-            cause = foreignCause.empty() ? ForeignContainerText() : foreignCause;
-        } else if (err != DSK_ERR_OK && m_strForeignContainer.empty()) {
+            cause = foreignCause.empty() ? image.ForeignContainerText() : foreignCause;
+        } else if (err != DSK_ERR_OK && image.m_strForeignContainer.empty()) {
             // (The extended copy of a foreign container is dropped: what
             // LibDsk fails to write back to it is lost with it.)
-            cause = LibraryErrorText(err);
+            cause = image.LibraryErrorText(err);
         } else {
-            saved = m_Save.file.ReplaceWithCopy(cause);
+            saved = file.ReplaceWithCopy(cause);
         }
     }
     if (!saved) {
         // The volume is what the file now holds, whoever wrote it.
         DiscardWork();
-        m_Save.file.Unlock();
-        LoadImage(m_strImagePath);
-        return SaveFailed(cause);
+        file.Unlock();
+        image.LoadImage(image.m_strImagePath);
+        return image.SaveFailed(cause);
     }
-    if (!m_Save.file.Warning().empty()) {
-        m_Status.cause = m_Save.file.Warning();
-        m_pOwner->ShowMessage("The disk image was saved, but " + m_Status.cause, kErrorCaption,
-                              MessageIcon::Warning);
+    if (!file.Warning().empty()) {
+        image.m_Status.cause = file.Warning();
+        image.m_pOwner->ShowMessage("The disk image was saved, but " + image.m_Status.cause,
+                                    kErrorCaption, MessageIcon::Warning);
     }
     // The saved copy is the image file now; the handle on the replaced file
     // is closed (it holds no change) and a new one opened when next needed.
-    if (m_Save.fileHandle != nullptr) {
-        if (auto close = m_pOwner->LibraryTable().dsk_close)
-            close(&m_Save.fileHandle);
-    }
-    m_Save.fileHandle = nullptr;
-    m_Device.handle = nullptr;
-    m_Save.working = false;
-    m_Save.handleDeferred = true;
-    m_Save.file.Unlock();
-    return 1;
+    if (m_FileHandle != nullptr && lib.dsk_close != nullptr)
+        lib.dsk_close(&m_FileHandle);
+    m_FileHandle = nullptr;
+    image.m_Device.handle = nullptr;
+    m_bWorking = false;
+    image.m_bHandleDeferred = true;
+    file.Unlock();
+    return true;
 }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <random>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -341,6 +342,91 @@ TEST_F(SaveFiles, KeepsPermissionsAndFollowsLinks) {
     EXPECT_EQ(ReadFile((out / "A.BIN").string()).size(), 512u);
     EXPECT_EQ(fs::status(out / "A.BIN").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+} // namespace
+
+namespace {
+
+// Whether no process holds the image's lock.
+bool Unlocked(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return free;
+}
+
+std::vector<std::string> Names(CDiskImage& image) {
+    Catalogue rows;
+    image.ReadCatalogue(rows);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < rows.count; ++i)
+        names.push_back(FileId::Of(rows[i]).Shown());
+    return names;
+}
+
+TEST_F(SaveFiles, AChangeSavesItsOperationsOnceAtItsCommitAndNothingWithout) {
+    const std::string path = dir / "disk.dsk";
+    ASSERT_EQ(RunCommand("dskform -type dsk -format pcw180 " + Quote(path)).status, 0);
+    for (const char* name : {"A.BIN", "B.BIN", "C.BIN"})
+        WriteFile(dir / name, PatternBytes(3000, static_cast<unsigned>(name[0])));
+    ASSERT_EQ(RunCommand("cpmcp -T dsk -f pcw " + Quote(path) + " " + Quote(dir / "A.BIN") + " " +
+                         Quote(dir / "B.BIN") + " " + Quote(dir / "C.BIN") + " 0:")
+                  .status,
+              0);
+    const std::vector<unsigned char> before = ReadFile(path);
+    const std::vector<std::string> all{"0:A.BIN", "0:B.BIN", "0:C.BIN"};
+    LibDskOwner owner;
+    ASSERT_TRUE(owner.Loaded());
+    CDiskImage image(&owner);
+    ASSERT_TRUE(image.LoadImage(path));
+    ASSERT_EQ(Names(image), all);
+    Catalogue rows;
+    image.ReadCatalogue(rows);
+    const FileEntry a = rows[0], b = rows[1], c = rows[2];
+
+    // Not committed: the file never changed, and the volume is as it holds.
+    {
+        CDiskImage::Transaction change(image);
+        ASSERT_TRUE(change.Began());
+        EXPECT_FALSE(Unlocked(path));
+        ASSERT_TRUE(image.EraseFile(a));
+        ASSERT_TRUE(image.EraseFile(b));
+        EXPECT_EQ(ReadFile(path), before);
+        EXPECT_EQ(Names(image), std::vector<std::string>{"0:C.BIN"});
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(Names(image), all);
+    EXPECT_TRUE(Unlocked(path));
+
+    // The image closed in the middle of a change: nothing is saved.
+    {
+        CDiskImage::Transaction change(image);
+        ASSERT_TRUE(image.EraseFile(c));
+        image.CloseImage();
+        EXPECT_TRUE(Unlocked(path));
+        EXPECT_TRUE(change.Commit());
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_TRUE(Strays(dir.Path(), {"disk.dsk", "A.BIN", "B.BIN", "C.BIN"}).empty());
+
+    // Committed: both erasures in one save, made only then.
+    ASSERT_TRUE(image.LoadImage(path));
+    {
+        CDiskImage::Transaction change(image);
+        ASSERT_TRUE(image.EraseFile(a));
+        ASSERT_TRUE(image.EraseFile(c));
+        EXPECT_EQ(ReadFile(path), before);
+        EXPECT_TRUE(change.Commit());
+    }
+    EXPECT_TRUE(Unlocked(path));
+    EXPECT_EQ(Names(image), std::vector<std::string>{"0:B.BIN"});
+    const CommandResult listed = RunCommand("cpmls -T dsk -f pcw " + Quote(path));
+    EXPECT_EQ(listed.out.find("a.bin"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("b.bin"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("c.bin"), std::string::npos) << listed.out;
+    EXPECT_EQ(RunCommand("fsck.cpm -n -T dsk -f pcw " + Quote(path)).status, 0);
 }
 
 } // namespace
