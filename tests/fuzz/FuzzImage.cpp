@@ -38,13 +38,14 @@ std::vector<std::uint8_t> DirectoryOnDisk(MemDisk& disk, const CDiskImage& image
     std::vector<std::uint8_t> bytes;
     if (!image.IsMapped())
         return bytes;
+    // Addressed as the image addresses them (its side order included).
     const unsigned sectors = image.DirectoryBlocks() * image.SectorsPerBlock();
-    const unsigned reserved = image.Spec().bytes[DiskSpec::ReservedTracks];
     for (unsigned k = 0; k < sectors; ++k) {
-        const unsigned track = k / image.SectorsPerTrack() + reserved;
+        const auto track = static_cast<std::uint16_t>(k / image.SectorsPerTrack());
         const std::uint8_t* sector =
-            disk.Sector(track / image.Heads(), track % image.Heads(),
-                        image.FirstSectorId() + k % image.SectorsPerTrack());
+            disk.Sector(static_cast<unsigned>(image.CylinderOfTrack(track)),
+                        static_cast<unsigned>(image.HeadOfTrack(track)),
+                        image.DataFirstSectorId() + k % image.SectorsPerTrack());
         if (sector == nullptr)
             bytes.push_back(0xFF);
         else
