@@ -47,8 +47,9 @@ void CCpmVolume::PutEntry(std::uint16_t index, const CpmEntry& entry) {
 void CCpmVolume::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
     for (unsigned slot = 0; slot < entry.slotCount; ++slot) {
         const std::uint16_t block = entry.blocks[slot];
-        // Numbers past the map (possible with 16-bit numbers) are ignored.
-        if (block != 0 && block < kMapBlocks)
+        // Numbers past the map (possible with 16-bit numbers) are ignored,
+        // and the directory's blocks stay in use whatever an entry says.
+        if (block >= m_Layout.directoryBlocks && block < kMapBlocks)
             m_AllocMap[block] = flag;
     }
 }
@@ -210,8 +211,8 @@ std::uint32_t CCpmVolume::GetFreeSpace() const {
 
 std::uint32_t CCpmVolume::GetUsedSpace() const {
     std::uint32_t used = 0;
-    for (auto flag : m_AllocMap)
-        used += flag == 0 ? 1 : 0;
+    for (std::uint32_t b = m_Layout.directoryBlocks; b < kMapBlocks; ++b)
+        used += m_AllocMap[b] == 0 ? 1 : 0;
     return used * m_Layout.blockSize;
 }
 

@@ -67,8 +67,9 @@ class CCpmVolume {
     // current when `open`.
     int ReadDirectory(std::uint8_t* target, bool open);
     int ReadDirectory(bool open) { return ReadDirectory(m_Directory, open); }
-    // The map from the directory in the buffer: every block a live entry
-    // names in use; the first kind of damage found is kept.
+    // The map from the directory in the buffer: the directory's blocks and
+    // every block a live entry names in use; the first kind of damage found
+    // is kept.
     void BuildAllocationMap();
     // Whether the buffer holds this disk's directory, so that it may be
     // written back.
@@ -98,6 +99,7 @@ class CCpmVolume {
 
     // Space.
     std::uint32_t GetCapacity() const;
+    // The blocks files hold, after the directory.
     std::uint32_t GetUsedSpace() const;
     // The space that can really be allocated: free blocks after the
     // directory that lie wholly on the disk.

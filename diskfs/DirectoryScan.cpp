@@ -71,8 +71,10 @@ void CCpmVolume::ScanDirectory(const std::function<void(const DirectoryFinding&)
 
 void CCpmVolume::BuildAllocationMap() {
     using Kind = DirectoryFinding::Kind;
-    for (auto& flag : m_AllocMap)
-        flag = 1;
+    // The directory's own blocks are never free; every other block is until
+    // an entry names it.
+    for (std::uint32_t b = 0; b < kMapBlocks; ++b)
+        m_AllocMap[b] = b < m_Layout.directoryBlocks ? 0 : 1;
     m_Damage = Damage::None;
     // The map is marked as the directory says, every block a live entry
     // names in use; what does not fit a sound directory is noted so that the

@@ -18,10 +18,11 @@ TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
         ASSERT_EQ(entries[i].user, 0xE5) << i;
 }
 
-TEST_F(Directory, FreshDiskIsAllFreeAndFirstFreeBlockFollowsDirectory) {
+TEST_F(Directory, FreshDiskHasOnlyItsDirectoryInUseAndFirstFreeBlockFollowsIt) {
     ASSERT_EQ(Load(), 1);
     for (std::uint16_t b = 0; b < kMapBlocks; ++b)
-        ASSERT_TRUE(image.Volume().IsBlockFree(b));
+        ASSERT_EQ(image.Volume().IsBlockFree(b), b >= 2) << b;
+    EXPECT_EQ(image.GetUsedSpace(), 0u);
     std::uint16_t block = 0;
     EXPECT_EQ(image.FindFreeBlock(block), 1);
     EXPECT_EQ(block, 2);
@@ -36,7 +37,7 @@ TEST_F(Directory, OnlyLiveEntriesMarkBlocksAndBlockZeroMeansNone) {
     Put(3, MakeEntry(0xE4, "D", "", 8, {9}));
     Put(4, MakeEntry(0xE6, "E", "", 8, {10}));
     ASSERT_EQ(Load(), 1);
-    EXPECT_TRUE(image.Volume().IsBlockFree(0));
+    EXPECT_FALSE(image.Volume().IsBlockFree(0)); // the directory's
     EXPECT_FALSE(image.Volume().IsBlockFree(5));
     EXPECT_FALSE(image.Volume().IsBlockFree(6));
     EXPECT_FALSE(image.Volume().IsBlockFree(7));
