@@ -83,11 +83,8 @@ void CDiskImage::CloseHandle() {
 
 int CDiskImage::CloseImage() {
     // A change still under way is dropped: what it changed was never saved.
-    if (m_pChange != nullptr) {
-        m_pChange->DiscardWork();
-        m_pChange->Detach();
-        m_File.Unlock();
-    }
+    if (m_pChange != nullptr)
+        m_pChange->Drop();
     CloseHandle();
     return 1;
 }

@@ -37,6 +37,9 @@ private:
     void DiscardWork();
     // The change no longer belongs to its image.
     void Detach();
+    // Ends the change with nothing saved: detached, the working copy
+    // dropped, the file unlocked.
+    void Drop();
 
     CDiskImage& m_Image;
     // Inside another change of the same image, which saves.

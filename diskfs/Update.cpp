@@ -195,14 +195,16 @@ void CDiskImage::Transaction::DiscardWork() {
     image.m_File.DropCopy();
 }
 
-void CDiskImage::Transaction::RollBack() {
+void CDiskImage::Transaction::Drop() {
     Detach();
-    CDiskImage& image = m_Image;
-    if (!image.m_pOwner->LibraryTable().imagesAreHostFiles)
-        return;
     DiscardWork();
-    image.m_File.Unlock();
-    if (m_bChanged || m_bBroken)
+    m_Image.m_File.Unlock();
+}
+
+void CDiskImage::Transaction::RollBack() {
+    Drop();
+    CDiskImage& image = m_Image;
+    if (image.m_pOwner->LibraryTable().imagesAreHostFiles && (m_bChanged || m_bBroken))
         image.LoadImage(image.m_strImagePath);
 }
 
@@ -222,8 +224,7 @@ bool CDiskImage::Transaction::Save() {
         return true;
     CImageFile& file = image.m_File;
     if (!m_bChanged && !m_bBroken) {
-        DiscardWork();
-        file.Unlock();
+        Drop();
         return true;
     }
     std::string cause = "a failed write could not be undone";
@@ -255,8 +256,7 @@ bool CDiskImage::Transaction::Save() {
     }
     if (!saved) {
         // The volume is what the file now holds, whoever wrote it.
-        DiscardWork();
-        file.Unlock();
+        Drop();
         image.LoadImage(image.m_strImagePath);
         return image.SaveFailed(cause);
     }
