@@ -49,7 +49,7 @@ void CCpmVolume::MarkEntryBlocks(const CpmEntry& entry, std::uint32_t flag) {
         const std::uint16_t block = entry.blocks[slot];
         // Numbers past the map (possible with 16-bit numbers) are ignored,
         // and the directory's blocks stay in use whatever an entry says.
-        if (block >= m_Layout.directoryBlocks && block < kMapBlocks)
+        if (block != 0 && block >= m_Layout.directoryBlocks && block < kMapBlocks)
             m_AllocMap[block] = flag;
     }
 }
