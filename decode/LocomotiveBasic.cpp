@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdio>
 #include <map>
+#include <string_view>
 
 // A program is a run of lines, ended by a length of 0:
 //   0..1  length of the line, these four bytes included, little-endian
@@ -209,26 +210,43 @@ class LineLister {
             const std::uint8_t c = m_Text[m_At++];
             if (c == 0x00)
                 return true;
-            if (!Token(c, out))
+            const Before before = m_Before;
+            m_Before = Before::Other;
+            if (!Token(c, out, before))
                 return false;
         }
         return true;
     }
 
   private:
-    bool Token(std::uint8_t c, std::string& out) {
+    // What the token before (a hidden ':' aside) ends with, where a word
+    // written straight after it would be read back as one word with it: a
+    // name without a type mark, or a keyword's letters (not FN, whose
+    // function name follows it).
+    enum class Before { Other, Name, Keyword };
+
+    bool Token(std::uint8_t c, std::string& out, Before before) {
         if (c == kSeparator) {
             const bool hidden =
                 m_At < m_Text.size() && (m_Text[m_At] == kElse || m_Text[m_At] == kComment);
             if (!hidden)
                 out += ':';
+            if (hidden)
+                m_Before = before;
             return true;
         }
         if ((c >= 0x02 && c <= 0x04) || (c >= 0x0B && c <= 0x0D)) {
+            // A capital after a keyword would be taken for more of it
+            // (PRINTZN for one name); a small letter starts a name (PRINTa).
+            if (before == Before::Keyword && m_At + 2 < m_Text.size() &&
+                IsCapital(m_Text[m_At + 2] & 0x7F))
+                out += ' ';
             if (!Skip(2) || !Name(out))
                 return false;
             if (c <= 0x04)
                 out += "%$!"[c - 0x02];
+            else
+                m_Before = Before::Name;
             return true;
         }
         if (c >= 0x0E && c <= 0x18) {
@@ -272,13 +290,17 @@ class LineLister {
             return true;
         case kRsx:
             out += '|';
+            m_Before = Before::Name;
             return Skip(1) && Name(out);
         case kPrefix: {
             std::uint8_t code;
             if (!Byte(code))
                 return false;
             const char* word = LocomotiveFunction(code);
-            out += word != nullptr ? word : Visible(code);
+            if (word != nullptr)
+                Word(word, out, before);
+            else
+                out += Visible(code);
             return true;
         }
         default:
@@ -286,7 +308,10 @@ class LineLister {
         }
         if (c >= 0x80) {
             const char* word = kKeywords[c - 0x80];
-            out += word != nullptr ? word : Visible(c);
+            if (word != nullptr)
+                Word(word, out, before);
+            else
+                out += Visible(c);
             if (c == kRem || c == kComment)
                 while (m_At < m_Text.size() && m_Text[m_At] != 0x00)
                     out += Visible(m_Text[m_At++]);
@@ -304,6 +329,19 @@ class LineLister {
         }
         out += Visible(c);
         return true;
+    }
+
+    static bool IsCapital(int c) { return c >= 'A' && c <= 'Z'; }
+
+    // A keyword's or function's name. Straight after a name (a ? typed
+    // there is stored as PRINT) it would be read back as part of that name:
+    // a space keeps the two apart.
+    void Word(const char* word, std::string& out, Before before) {
+        if (before == Before::Name && IsCapital(word[0]))
+            out += ' ';
+        out += word;
+        if (IsCapital(out.back()) && std::string_view(word) != "FN")
+            m_Before = Before::Keyword;
     }
 
     std::string Number(std::uint8_t kind, std::uint16_t value) const {
@@ -369,6 +407,7 @@ class LineLister {
     const std::map<unsigned, unsigned>& m_LineAt;
     std::uint16_t m_Load;
     std::size_t m_At = 0;
+    Before m_Before = Before::Other;
 };
 
 } // namespace

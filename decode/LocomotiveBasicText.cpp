@@ -364,14 +364,19 @@ private:
             for (const Token& part : parts)
                 if (!Keyword(out, part))
                     return false;
+            if (IsFn(parts.back()) && m_At < end)
+                return Variable(out);
             return true;
         }
         return Variable(out);
     }
 
+    static bool IsFn(Token token) { return !token.function && token.code == kFn; }
+
     // Splits capital keywords off the start of `word` from `from` on, up to
     // the end (the last may take a $ after the word) or to a small letter,
-    // digit or point, where a name or number starts (`rest`).
+    // digit or point, where a name or number starts (`rest`); FN takes
+    // what follows it as its function's name (PRINTFNZ).
     static bool SplitKeywords(std::string_view word, bool dollar, std::size_t from,
                               std::vector<Token>& parts, std::size_t& rest, bool& tookDollar) {
         if (from == word.size() || (from > 0 && !(word[from] >= 'A' && word[from] <= 'Z'))) {
@@ -393,6 +398,10 @@ private:
             if (found == Tokens().end())
                 continue;
             parts.push_back(found->second);
+            if (from > 0 && IsFn(found->second) && to < word.size()) {
+                rest = to;
+                return true;
+            }
             if (SplitKeywords(word, dollar, to, parts, rest, tookDollar))
                 return true;
             parts.pop_back();
