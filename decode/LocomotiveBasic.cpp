@@ -221,9 +221,10 @@ class LineLister {
   private:
     // What the token before (a hidden ':' aside) ends with, where a word
     // written straight after it would be read back as one word with it: a
-    // name without a type mark, or a keyword's letters (not FN, whose
-    // function name follows it).
-    enum class Before { Other, Name, Keyword };
+    // name without a type mark, a keyword's letters, FN (which takes the
+    // word after it for its function's name), or a decimal number (which a
+    // name E1 would give an exponent).
+    enum class Before { Other, Name, Keyword, Fn, Number };
 
     bool Token(std::uint8_t c, std::string& out, Before before) {
         if (c == kSeparator) {
@@ -238,9 +239,12 @@ class LineLister {
         if ((c >= 0x02 && c <= 0x04) || (c >= 0x0B && c <= 0x0D)) {
             // A capital after a keyword would be taken for more of it
             // (PRINTZN for one name); a small letter starts a name (PRINTa).
-            if (before == Before::Keyword && m_At + 2 < m_Text.size() &&
-                IsCapital(m_Text[m_At + 2] & 0x7F))
-                out += ' ';
+            if (m_At + 2 < m_Text.size()) {
+                const int first = m_Text[m_At + 2] & 0x7F;
+                if ((before == Before::Keyword && IsCapital(first)) ||
+                    (before == Before::Number && (first == 'E' || first == 'e')))
+                    out += ' ';
+            }
             if (!Skip(2) || !Name(out))
                 return false;
             if (c <= 0x04)
@@ -249,6 +253,8 @@ class LineLister {
                 m_Before = Before::Name;
             return true;
         }
+        if ((c >= 0x0E && c <= 0x1A) || c == kLinePointer || c == 0x1E || c == 0x1F)
+            m_Before = Before::Number;
         if (c >= 0x0E && c <= 0x18) {
             out += std::to_string(c - 0x0E);
             return true;
@@ -333,14 +339,16 @@ class LineLister {
 
     static bool IsCapital(int c) { return c >= 'A' && c <= 'Z'; }
 
-    // A keyword's or function's name. Straight after a name (a ? typed
-    // there is stored as PRINT) it would be read back as part of that name:
-    // a space keeps the two apart.
+    // A keyword's or function's name. Straight after a name or FN (a ?
+    // typed there is stored as PRINT) it would be read back as part of a
+    // name: a space keeps the two apart.
     void Word(const char* word, std::string& out, Before before) {
-        if (before == Before::Name && IsCapital(word[0]))
+        if ((before == Before::Name || before == Before::Fn) && IsCapital(word[0]))
             out += ' ';
         out += word;
-        if (IsCapital(out.back()) && std::string_view(word) != "FN")
+        if (std::string_view(word) == "FN")
+            m_Before = Before::Fn;
+        else if (IsCapital(out.back()))
             m_Before = Before::Keyword;
     }
 
