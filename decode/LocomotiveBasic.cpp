@@ -219,12 +219,40 @@ class LineLister {
     }
 
   private:
-    // What the token before (a hidden ':' aside) ends with, where a word
-    // written straight after it would be read back as one word with it: a
-    // name without a type mark, a keyword's letters, FN (which takes the
-    // word after it for its function's name), or a decimal number (which a
-    // name E1 would give an exponent).
-    enum class Before { Other, Name, Keyword, Fn, Number };
+    // What the token before (a hidden ':' aside) ends with, where what is
+    // written straight after it could be read back as more of it: a name
+    // without a type mark, a keyword's letters, FN (which takes the word
+    // after it for its function's name), or a number.
+    enum class Before { Other, Name, Keyword, Fn, Decimal, Hex, Binary };
+    enum class Next { Name, Keyword, Number };
+
+    static bool IsCapital(int c) { return c >= 'A' && c <= 'Z'; }
+
+    // Whether a token starting with `first` would be read back as part of
+    // the one before it, and so needs a space. The CPC lists PRINTa and
+    // PRINTUSING run together, and they read back apart; it never stores
+    // what needs the space from text typed in, but a ? typed after a name is
+    // stored as PRINT, and the lister takes any bytes.
+    static bool RunsOn(Before before, Next next, char first) {
+        const bool letter = IsCapital(first) || (first >= 'a' && first <= 'z');
+        switch (before) {
+        case Before::Name: // aPRINT, a1: one name
+            return letter || (first >= '0' && first <= '9') || first == '.';
+        case Before::Keyword: // PRINTZN: one name; PRINTab is PRINT ab
+            return next == Next::Name && IsCapital(first);
+        case Before::Fn: // FNPRINT: the function PRINT
+            return next == Next::Keyword;
+        case Before::Decimal: // 1500E99: one number; 10.5 after GOTO 10
+            return next == Next::Number || (next == Next::Name && (first == 'E' || first == 'e'));
+        case Before::Hex: // &1F0.5, &1FA
+            return next == Next::Number || (letter && (first & 0x5F) >= 'A' && (first & 0x5F) <= 'F');
+        case Before::Binary: // &X10.5
+            return next == Next::Number;
+        case Before::Other:
+            break;
+        }
+        return false;
+    }
 
     bool Token(std::uint8_t c, std::string& out, Before before) {
         if (c == kSeparator) {
@@ -237,14 +265,9 @@ class LineLister {
             return true;
         }
         if ((c >= 0x02 && c <= 0x04) || (c >= 0x0B && c <= 0x0D)) {
-            // A capital after a keyword would be taken for more of it
-            // (PRINTZN for one name); a small letter starts a name (PRINTa).
-            if (m_At + 2 < m_Text.size()) {
-                const int first = m_Text[m_At + 2] & 0x7F;
-                if ((before == Before::Keyword && IsCapital(first)) ||
-                    (before == Before::Number && (first == 'E' || first == 'e')))
-                    out += ' ';
-            }
+            if (m_At + 2 < m_Text.size() &&
+                RunsOn(before, Next::Name, static_cast<char>(m_Text[m_At + 2] & 0x7F)))
+                out += ' ';
             if (!Skip(2) || !Name(out))
                 return false;
             if (c <= 0x04)
@@ -253,8 +276,11 @@ class LineLister {
                 m_Before = Before::Name;
             return true;
         }
-        if ((c >= 0x0E && c <= 0x1A) || c == kLinePointer || c == 0x1E || c == 0x1F)
-            m_Before = Before::Number;
+        if (c >= 0x0E && c <= 0x1F) {
+            if (RunsOn(before, Next::Number, '0'))
+                out += ' ';
+            m_Before = c == 0x1B ? Before::Binary : c == 0x1C ? Before::Hex : Before::Decimal;
+        }
         if (c >= 0x0E && c <= 0x18) {
             out += std::to_string(c - 0x0E);
             return true;
@@ -337,13 +363,9 @@ class LineLister {
         return true;
     }
 
-    static bool IsCapital(int c) { return c >= 'A' && c <= 'Z'; }
-
-    // A keyword's or function's name. Straight after a name or FN (a ?
-    // typed there is stored as PRINT) it would be read back as part of a
-    // name: a space keeps the two apart.
+    // A keyword's or function's name.
     void Word(const char* word, std::string& out, Before before) {
-        if ((before == Before::Name || before == Before::Fn) && IsCapital(word[0]))
+        if (RunsOn(before, Next::Keyword, word[0]))
             out += ' ';
         out += word;
         if (std::string_view(word) == "FN")

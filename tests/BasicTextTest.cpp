@@ -366,18 +366,21 @@ TEST(LocomotiveTokenizer, AKeywordAndANameStoredTogetherListApart) {
     // after a keyword, or a keyword after FN, would likewise be read back as
     // one name with it; a name starting with a small letter is listed
     // against the keyword, as the CPC lists it, and read back apart. A
-    // name starting with E after a number would give it an exponent.
+    // name starting with E after a number would give it an exponent, and a
+    // number after a number (1..5 typed) would run into it.
     const std::string longName(37, 'N');
     const std::string text = "10 ?" + longName + "?MID$(c$,2)\n"
                              "20 |ZN?:a%?:ZN:ELSE:?ab:?Zb$:?FNZ(1):?ABS(1):?FN?\n"
-                             "30 a=1.5e3E99:b=1.5e3e+1:c=7E\n";
+                             "30 a=1.5e3E99:b=1.5e3e+1:c=7E\n"
+                             "40 a=&h1F.5:b=&x1.5:c=1..5\n";
     const TokenizedProgram made = TokenizeLocomotiveBasic(text);
     ASSERT_FALSE(made.error.has_value()) << made.error->message;
     const Listing listed = ListLocomotiveBasic(made.program);
     EXPECT_EQ(listed.text, "10 PRINT " + longName + " PRINTMID$(c$,2)\n"
                            "20 |ZN PRINT:a%PRINT:ZN:ELSE:PRINTab:PRINT Zb$:PRINTFNZ(1):"
                            "PRINTABS(1):PRINTFN PRINT\n"
-                           "30 a=1500 E99:b=1500 e+1:c=7 E\n");
+                           "30 a=1500 E99:b=1500 e+1:c=7 E\n"
+                           "40 a=&1F 0.5:b=&X1 0.5:c=1 0.5\n");
     // Read back, the listing makes a program that lists the same (1500 is
     // then stored as a whole number, not a real).
     const TokenizedProgram again = TokenizeLocomotiveBasic(listed.text);
