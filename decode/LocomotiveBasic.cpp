@@ -242,7 +242,7 @@ class LineLister {
             return next == Next::Name && IsCapital(first);
         case Before::Fn: // FNPRINT: the function PRINT
             return next == Next::Keyword;
-        case Before::Decimal: // 1500E99: one number; 10.5 after GOTO 10
+        case Before::Decimal: // 1500E99: one number; 10.5 for 10 then .5
             return next == Next::Number || (next == Next::Name && (first == 'E' || first == 'e'));
         case Before::Hex: // &1F0.5, &1FA
             return next == Next::Number || (letter && (first & 0x5F) >= 'A' && (first & 0x5F) <= 'F');
@@ -258,10 +258,10 @@ class LineLister {
         if (c == kSeparator) {
             const bool hidden =
                 m_At < m_Text.size() && (m_Text[m_At] == kElse || m_Text[m_At] == kComment);
-            if (!hidden)
-                out += ':';
             if (hidden)
                 m_Before = before;
+            else
+                out += ':';
             return true;
         }
         if ((c >= 0x02 && c <= 0x04) || (c >= 0x0B && c <= 0x0D)) {
