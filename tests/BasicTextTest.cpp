@@ -392,6 +392,13 @@ TEST(LocomotiveTokenizer, AKeywordAndANameStoredTogetherListApart) {
     program.push_back(0);
     program.push_back(0);
     EXPECT_EQ(ListLocomotiveBasic(program).text, "30 ZN ELSE\n");
+    // FN in a run of capital keywords takes the rest as its function's name,
+    // in capitals too: PRINTFNZ is PRINT FN Z, not the variable PRINTFNZ.
+    Bytes fnAfterPrint =
+        LocomotiveLine(40, {0xBF, 0xE4, 0x0D, 0, 0, 'Z' | 0x80, '(', 0x0F, ')'});
+    fnAfterPrint.push_back(0);
+    fnAfterPrint.push_back(0);
+    EXPECT_EQ(Program(TokenizeLocomotiveBasic("40 PRINTFNZ(1)\n")), fnAfterPrint);
 }
 
 TEST(LocomotiveTokenizer, RefusesALineItCannotReadSayingWhere) {
