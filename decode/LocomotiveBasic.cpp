@@ -1,6 +1,7 @@
 #include "LocomotiveBasic.h"
 
 #include <bit>
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <string_view>
@@ -181,6 +182,10 @@ const char* LocomotiveKeyword(std::uint8_t code) {
     return code >= 0x80 && code < 0xFF ? kKeywords[code - 0x80] : nullptr;
 }
 
+bool IsLocomotiveNameCharacter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.';
+}
+
 namespace {
 
 constexpr std::uint8_t kSeparator = 0x01, kElse = 0x97, kComment = 0xC0, kRem = 0xC5, kRsx = 0x7C,
@@ -234,10 +239,9 @@ class LineLister {
     // what needs the space from text typed in, but a ? typed after a name is
     // stored as PRINT, and the lister takes any bytes.
     static bool RunsOn(Before before, Next next, char first) {
-        const bool letter = IsCapital(first) || (first >= 'a' && first <= 'z');
         switch (before) {
         case Before::Name: // aPRINT, a1: one name
-            return letter || (first >= '0' && first <= '9') || first == '.';
+            return IsLocomotiveNameCharacter(first);
         case Before::Keyword: // PRINTZN: one name; PRINTab is PRINT ab
             return next == Next::Name && IsCapital(first);
         case Before::Fn: // FNPRINT: the function PRINT
@@ -245,7 +249,7 @@ class LineLister {
         case Before::Decimal: // 1500E99: one number; 10.5 for 10 then .5
             return next == Next::Number || (next == Next::Name && (first == 'E' || first == 'e'));
         case Before::Hex: // &1F0.5, &1FA
-            return next == Next::Number || (letter && (first & 0x5F) >= 'A' && (first & 0x5F) <= 'F');
+            return next == Next::Number || std::isxdigit(static_cast<unsigned char>(first));
         case Before::Binary: // &X10.5
             return next == Next::Number;
         case Before::Other:

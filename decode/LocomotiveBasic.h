@@ -19,3 +19,6 @@ std::string LocomotiveReal(const std::uint8_t bytes[5]);
 // function's (the byte after 0xFF); nullptr where there is none.
 const char* LocomotiveKeyword(std::uint8_t code);
 const char* LocomotiveFunction(std::uint8_t code);
+
+// What a variable's or command's name is made of: letters, digits, points.
+bool IsLocomotiveNameCharacter(char c);

@@ -20,7 +20,6 @@ constexpr std::size_t kLongestName = 40;
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsNameCharacter(char c) { return IsLetter(c) || IsDigit(c) || c == '.'; }
 std::string Upper(std::string_view text) {
     std::string upper(text);
     for (char& c : upper)
@@ -132,7 +131,7 @@ public:
             } else if (c == '|') {
                 ++m_At;
                 const std::size_t start = m_At;
-                while (m_At < m_Text.size() && IsNameCharacter(m_Text[m_At]))
+                while (m_At < m_Text.size() && IsLocomotiveNameCharacter(m_Text[m_At]))
                     ++m_At;
                 if (m_At == start)
                     return Fail(start - 1, "| needs the name of a command");
@@ -328,7 +327,7 @@ private:
     bool Word(std::vector<std::uint8_t>& out) {
         const std::size_t start = m_At;
         std::size_t end = start;
-        while (end < m_Text.size() && IsNameCharacter(m_Text[end]))
+        while (end < m_Text.size() && IsLocomotiveNameCharacter(m_Text[end]))
             ++end;
         const std::string upper = Upper(m_Text.substr(start, end - start));
         const bool dollar = end < m_Text.size() && m_Text[end] == '$';
@@ -428,7 +427,7 @@ private:
             ++at;
             ++i;
         }
-        if (at < m_Text.size() && IsNameCharacter(m_Text[at]))
+        if (at < m_Text.size() && IsLocomotiveNameCharacter(m_Text[at]))
             return false;
         m_At = at;
         return true;
@@ -456,7 +455,7 @@ private:
     // A variable: its name as typed, its type from %, $ or ! after it.
     bool Variable(std::vector<std::uint8_t>& out) {
         const std::size_t start = m_At;
-        while (m_At < m_Text.size() && IsNameCharacter(m_Text[m_At]))
+        while (m_At < m_Text.size() && IsLocomotiveNameCharacter(m_Text[m_At]))
             ++m_At;
         if (m_At == start)
             return Fail(start, "a name is missing");
