@@ -1,6 +1,5 @@
 #include "CDiskImage.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
