@@ -5,9 +5,10 @@
 #include "CatalogueView.h"
 #include "Commands.h"
 #include "DiskLibrary.h"
+#include "HostFile.h"
 #include "SafeFile.h"
-#include "Session.h"
 #include "SectorImage.h"
+#include "Session.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -88,19 +89,24 @@ std::optional<std::vector<std::string>> FilesOf(const DiskLibraryTable& table, c
     return files;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    FileIdentity first, second;
-    return IdentityOfFile(a, first) && IdentityOfFile(b, second) &&
-           first.device == second.device && first.inode == second.inode;
-}
-
 } // namespace
 
 int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     const std::string& in = options.input;
     const std::string& out = options.output;
-    if (SameFile(in, out)) {
-        Report(out, "is the image being converted: give another name");
+    // The version of IN converted: another program's change while it is
+    // read and compared makes the comparison meaningless.
+    FileIdentity inputVersion;
+    IdentityOfFile(in, inputVersion);
+    auto inputChanged = [&] {
+        FileIdentity now;
+        return !IdentityOfFile(in, now) || !(now == inputVersion);
+    };
+    std::string cause;
+    // An image is read back from its file: a device or a pipe cannot be.
+    const std::optional<HostOutput> output = CheckHostOutput(out, &inputVersion, cause);
+    if (!output || *output == HostOutput::Stream) {
+        Report(out, output ? "not a regular file: an image is written to a file" : cause);
         return kExitFailed;
     }
     struct stat existing {};
@@ -108,7 +114,7 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
         Report(out, "exists: give --force to replace it");
         return kExitFailed;
     }
-    std::string container, cause;
+    std::string container;
     const auto disk = ReadImageSectors(in, container, cause);
     if (!disk) {
         Report(in, cause.empty() ? "not a disk image" : cause);
@@ -189,6 +195,10 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
         const auto after = FilesOf(owner.LibraryTable(), pending.Path());
         if (before && (!after || *after != *before))
             difference = "its files do not list as the original's";
+    }
+    if (inputChanged()) {
+        Report(in, "changed by another program while it was converted: nothing written");
+        return kExitFailed;
     }
     if (!difference.empty()) {
         Report(out, "not written: the converted image differs from " + in + ": " + difference);

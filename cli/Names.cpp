@@ -22,6 +22,13 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
+std::string Thousands(std::size_t count) {
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
 std::string UserAndName(const FileEntry& row) {
     return Printable(FileId::Of(row).Shown());
 }

@@ -10,6 +10,9 @@
 // terminal; everything else as it is.
 std::string Printable(const std::string& text);
 
+// A count with its thousands apart: "65,534".
+std::string Thousands(std::size_t count);
+
 // "USER:NAME.TYP" (or "USER:NAME" for a blank type), printable.
 std::string UserAndName(const FileEntry& row);
 

@@ -1,10 +1,10 @@
 // screen: a screen file as a PNG picture.
 
 #include "Commands.h"
-#include "Session.h"
+#include "HostFile.h"
 #include "Png.h"
-#include "SafeFile.h"
 #include "Screens.h"
+#include "Session.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -19,8 +19,9 @@ std::string SizesText(std::size_t size) {
            std::to_string(size) + " bytes";
 }
 
-// Written whole under its name, or not at all.
-bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& png) {
+// Written whole under its name, or not at all; never over the image.
+bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& png,
+                  const FileIdentity& image) {
     if (output == "-") {
         if (std::fwrite(png.data(), 1, png.size(), stdout) != png.size() || std::fflush(stdout) != 0) {
             Report("standard output", std::strerror(errno));
@@ -28,17 +29,13 @@ bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& pn
         }
         return true;
     }
-    CPendingFile file;
-    std::string cause;
-    if (!file.Create(output, 0666, cause) || !WriteFully(file.Descriptor(), png.data(), png.size()) ||
-        !file.Finish(CPendingFile::Commit::Replace, cause)) {
-        if (cause.empty())
-            cause = ErrnoText(errno);
+    std::string cause, warning;
+    if (!WriteHostFile(output, png, &image, cause, warning)) {
         Report(output, "cannot write the picture: " + cause);
         return false;
     }
-    if (!file.Warning().empty())
-        std::fprintf(stderr, "WARNING: %s: %s\n", output.c_str(), file.Warning().c_str());
+    if (!warning.empty())
+        std::fprintf(stderr, "WARNING: %s: %s\n", output.c_str(), warning.c_str());
     return true;
 }
 
@@ -72,5 +69,5 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
         Report(subject, "cannot make the picture: " + error);
         return kExitFailed;
     }
-    return WritePicture(options.output, png) ? kExitOk : kExitFailed;
+    return WritePicture(options.output, png, owner.Image().ImageIdentity()) ? kExitOk : kExitFailed;
 }

@@ -95,9 +95,7 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
         }
         for (const TapeLeftover& leftover : tapes[t].leftovers) {
             if (options.headerless && !leftover.data.empty()) {
-                char name[16];
-                std::snprintf(name, sizeof name, "BLOCK%02zu.BIN", leftover.block % 100);
-                store(tape, name, 0, leftover.data, 0, 0, false,
+                store(tape, DiskNameForBlock(leftover.block, taken), 0, leftover.data, 0, 0, false,
                       "block " + std::to_string(leftover.block));
                 continue;
             }
@@ -147,17 +145,29 @@ int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options) {
                         UserAndName(row).c_str());
             continue;
         }
+        const std::span<const std::uint8_t> data = DataAfterHeader(file);
+        if (data.size() > kMaxTapeData) {
+            Report(options.image + ": " + UserAndName(row),
+                   "too long for one tape block: " + Thousands(data.size()) + " bytes, at most " +
+                       Thousands(kMaxTapeData));
+            status = kExitFailed;
+            continue;
+        }
         TapeFile tapeFile;
         tapeFile.type = file.header->fileType;
         tapeFile.name = TrimmedField(row.name, kNameLen);
         tapeFile.param1 = file.header->param1;
         tapeFile.param2 = file.header->param2;
-        const std::span<const std::uint8_t> data = DataAfterHeader(file);
         tapeFile.data.assign(data.begin(), data.end());
         for (TapeBlock& block : BlocksOfTapeFile(tapeFile))
             blocks.push_back(std::move(block));
         std::printf("%s \xe2\x86\x92 \"%s\" %s\n", UserAndName(row).c_str(), Printable(tapeFile.name).c_str(),
                     TapeTypeName(tapeFile.type).c_str());
+    }
+    // A tape without a file that was asked for is not the tape asked for.
+    if (status != kExitOk) {
+        Report(options.tape, "not written: a file named could not go on the tape");
+        return status;
     }
     std::vector<std::uint8_t> bytes;
     std::string error;
@@ -165,12 +175,12 @@ int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options) {
         Report(options.tape, error);
         return kExitFailed;
     }
-    CPendingFile out;
-    std::string cause;
-    if (!out.Create(options.tape, 0666, cause) || !WriteFully(out.Descriptor(), bytes.data(), bytes.size()) ||
-        !out.Finish(CPendingFile::Commit::Replace, cause)) {
-        Report(options.tape, "cannot write the tape: " + (cause.empty() ? ErrnoText(errno) : cause));
+    std::string cause, warning;
+    if (!WriteHostFile(options.tape, bytes, &owner.Image().ImageIdentity(), cause, warning)) {
+        Report(options.tape, "cannot write the tape: " + cause);
         return kExitFailed;
     }
+    if (!warning.empty())
+        std::fprintf(stderr, "WARNING: %s: %s\n", Printable(options.tape).c_str(), warning.c_str());
     return status;
 }

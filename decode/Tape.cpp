@@ -219,6 +219,16 @@ std::string TapeTypeName(std::uint8_t type) {
     return type <= 3 ? kNames[type] : "type " + std::to_string(type);
 }
 
+namespace {
+
+constexpr std::size_t kMaxBase = 8;
+
+bool IsTaken(const std::vector<std::string>& taken, const std::string& name) {
+    return std::find(taken.begin(), taken.end(), name) != taken.end();
+}
+
+} // namespace
+
 std::string DiskNameForTapeFile(const TapeFile& file, std::size_t number,
                                 const std::vector<std::string>& taken) {
     std::string base, ext;
@@ -236,20 +246,32 @@ std::string DiskNameForTapeFile(const TapeFile& file, std::size_t number,
     ext = ext.substr(0, 3);
     if (base.empty()) {
         char numbered[16];
-        std::snprintf(numbered, sizeof numbered, "FILE%02zu", number % 100);
+        std::snprintf(numbered, sizeof numbered, "FILE%02zu", number % 10000);
         base = numbered;
     }
     if (ext.empty())
         ext = file.type == 0 ? "BAS" : file.type == 3 ? "BIN" : "DAT";
-    auto isTaken = [&taken](const std::string& name) {
-        return std::find(taken.begin(), taken.end(), name) != taken.end();
-    };
     std::string name = base + "." + ext;
-    // A clash: a digit in the name's last place.
-    for (char digit = '1'; isTaken(name) && digit <= '9'; ++digit) {
-        const std::string numbered =
-            base.size() > 1 ? base.substr(0, base.size() - 1) + digit : base + digit;
-        name = numbered + "." + ext;
+    // A clash: a number in the name's last places (GAM1, ..., GA10, ...).
+    for (unsigned n = 1; IsTaken(taken, name); ++n) {
+        const std::string digits = std::to_string(n);
+        const std::size_t keep = base.size() > digits.size() ? base.size() - digits.size() : 1;
+        name = base.substr(0, std::min(keep, kMaxBase - digits.size())) + digits + "." + ext;
+    }
+    return name;
+}
+
+std::string DiskNameForBlock(std::size_t block, const std::vector<std::string>& taken) {
+    const std::string number = block < 10 ? "0" + std::to_string(block) : std::to_string(block);
+    const std::string base = number.size() <= 3 ? "BLOCK" + number : "BLK" + number.substr(0, 5);
+    std::string name = base + ".BIN";
+    // A clash (another tape's block of that number, or a file already
+    // there): a letter after the number, then two.
+    for (unsigned n = 0; IsTaken(taken, name); ++n) {
+        std::string letters(1, static_cast<char>('A' + n % 26));
+        if (n >= 26)
+            letters.insert(letters.begin(), static_cast<char>('A' + (n / 26 - 1) % 26));
+        name = base.substr(0, std::min(base.size(), kMaxBase - letters.size())) + letters + ".BIN";
     }
     return name;
 }

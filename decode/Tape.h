@@ -49,15 +49,23 @@ struct TapeContents {
 };
 TapeContents SplitTape(const std::vector<TapeBlock>& blocks);
 
-// The header block and data block of a file, checksums made: the name
-// space-padded (or cut) to 10 bytes.
+// The most data one ROM block can carry: a tape block's 16-bit length counts
+// its flag and checksum bytes too.
+constexpr std::size_t kMaxTapeData = 0xFFFF - 2;
+
+// The header block and data block of a file (whose data is at most
+// kMaxTapeData bytes), checksums made: the name space-padded (or cut) to 10
+// bytes.
 std::vector<TapeBlock> BlocksOfTapeFile(const TapeFile& file);
 
 // "program", "number array", "character array", "CODE".
 std::string TapeTypeName(std::uint8_t type);
 // The CP/M name a tape file takes: the tape name upper-cased, letters and
 // digits kept ("." splits name and type), cut to 8.3, the type BAS, BIN or
-// DAT unless the name gave one, FILEnn for a blank name, and a digit in the
-// last place of the name where `taken` holds it already ("NAME.TYP").
+// DAT unless the name gave one, FILEnn for a blank name, and a number in the
+// last places of the name where `taken` holds it already ("NAME.TYP").
 std::string DiskNameForTapeFile(const TapeFile& file, std::size_t number,
                                 const std::vector<std::string>& taken);
+// The CP/M name of a block stored without a header: BLOCKnn.BIN by its
+// number on the tape, a letter after the number where `taken` holds that.
+std::string DiskNameForBlock(std::size_t block, const std::vector<std::string>& taken);

@@ -96,9 +96,9 @@ int CDiskImage::ReadBootSector(const std::string& hostPath) {
         return Fail(FailReason::DiskRead);
     }
     CHostFileWriter host;
-    if (!host.Open(hostPath))
-        return Fail(FailReason::HostOpen);
+    if (!host.Open(hostPath, &m_File.Loaded()))
+        return HostFailure(FailReason::HostOpen, host.Cause());
     if (!host.Write(m_BootSector, sizeof m_BootSector) || !host.Commit())
-        return Fail(FailReason::HostWrite);
+        return HostFailure(FailReason::HostWrite, host.Cause());
     return 1;
 }

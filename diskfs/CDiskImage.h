@@ -42,6 +42,9 @@ public:
     std::string GeometryReport() const;
     int CylinderOfTrack(std::uint16_t track) const;
     int HeadOfTrack(std::uint16_t track) const;
+    // Which host file the open image was loaded from: what a command that
+    // writes host files must never write over.
+    const FileIdentity& ImageIdentity() const { return m_File.Loaded(); }
 
     using Damage = CCpmVolume::Damage;
 
@@ -251,8 +254,8 @@ private:
     void ShowError(const char* text, const std::string& cause = {});
     void ShowWarning(const char* text);
     int Fail(FailReason reason);
-    // A failure of the host file system: its cause taken from errno.
-    int HostFailure(FailReason reason);
+    // A failure of the host file system, with its cause.
+    int HostFailure(FailReason reason, const std::string& cause);
     void CloseHandle();
 
     IDiskOwner* m_pOwner;

@@ -57,8 +57,8 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
         return Fail(FailReason::FileNotFound);
     auto writer = std::make_unique<CHostFileWriter>();
     CHostFileWriter& host = *writer;
-    if (!host.Open(folder + "/" + hostName))
-        return HostFailure(FailReason::HostOpen);
+    if (!host.Open(folder + "/" + hostName, &m_File.Loaded()))
+        return HostFailure(FailReason::HostOpen, host.Cause());
     // Streamed, unless the data is to be cut first.
     std::vector<std::uint8_t> data;
     if (!ReadFileData(row, [&](const std::uint8_t* bytes, std::size_t size) {
@@ -68,7 +68,9 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
             }
             return host.Write(bytes, size);
         }))
-        return m_Status.reason == FailReason::HostWrite ? HostFailure(FailReason::HostWrite) : 0;
+        return m_Status.reason == FailReason::HostWrite
+                   ? HostFailure(FailReason::HostWrite, host.Cause())
+                   : 0;
     if (options.stampTime) {
         if (const auto updated = m_Volume.StampsOf(FileId::Of(row)).updated)
             host.SetModified(TimeOfStamp(*updated));
@@ -76,17 +78,18 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
     if (options.filter) {
         options.filter(data);
         if (!host.Write(data.data(), data.size()))
-            return HostFailure(FailReason::HostWrite);
+            return HostFailure(FailReason::HostWrite, host.Cause());
     }
     if (options.deferred != nullptr) {
         if (!host.Complete())
-            return HostFailure(FailReason::HostWrite);
+            return HostFailure(FailReason::HostWrite, host.Cause());
         options.deferred->push_back(std::move(writer));
         return 1;
     }
     bool existed = false;
     if (!host.Commit(options.replace, &existed))
-        return existed ? Fail(FailReason::FileExists) : HostFailure(FailReason::HostWrite);
+        return existed ? Fail(FailReason::FileExists)
+                       : HostFailure(FailReason::HostWrite, host.Cause());
     return 1;
 }
 
@@ -103,7 +106,7 @@ std::optional<FileHeader> CDiskImage::FileHeaderOf(const std::vector<std::uint8_
     return ParseFileHeader(start.data(), row.size);
 }
 
-int CDiskImage::HostFailure(FailReason reason) {
-    m_Status.cause = errno != 0 ? ErrnoText(errno) : std::string();
+int CDiskImage::HostFailure(FailReason reason, const std::string& cause) {
+    m_Status.cause = cause;
     return Fail(reason);
 }

@@ -10,8 +10,25 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+// What a named host output is, by the one rule every command that writes a
+// host file follows. A name that holds nothing yet, or a regular file, takes
+// a new file written whole beside it (File). A FIFO or a character device is
+// written to as it is, as `cat > OUT` would, and never replaced (Stream). A
+// folder, a block device or a socket is refused, and so is `source`, the
+// image the command reads (by identity: a link to it is refused too).
+enum class HostOutput { File, Stream };
+std::optional<HostOutput> CheckHostOutput(const std::string& path, const FileIdentity* source,
+                                          std::string& cause);
+
+// Writes `bytes` under `path` by that rule: whole or not at all, replacing a
+// regular file. False with `cause`; `warning` says what a write that took
+// place could not do (sync the folder).
+bool WriteHostFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                   const FileIdentity* source, std::string& cause, std::string& warning);
 
 // What became of one file that CommitTogether named.
 struct CommitOutcome {
@@ -27,7 +44,10 @@ public:
     CHostFileWriter(const CHostFileWriter&) = delete;
     CHostFileWriter& operator=(const CHostFileWriter&) = delete;
 
-    bool Open(const std::string& target);
+    // Opens a new file for `target`, which CheckHostOutput must allow
+    // (`source` is the image being read); Cause() says why not.
+    bool Open(const std::string& target, const FileIdentity* source = nullptr);
+    const std::string& Cause() const { return m_strCause; }
     // Buffered: the data reaches the file in large writes.
     bool Write(const std::uint8_t* data, std::size_t size);
     // Gives the file the target's name, replacing any file there (a file
@@ -36,6 +56,8 @@ public:
     bool Commit(bool replace = true, bool* existed = nullptr);
     // All data written out (no name yet): the file waits for CommitTogether.
     bool Complete();
+    // What a Commit that took place could not do (sync the folder).
+    const std::string& Warning() const { return m_File.Warning(); }
     // The modification time the file will have.
     void SetModified(std::time_t moment) { m_Modified = moment; }
     const std::string& Target() const { return m_strTarget; }
@@ -45,8 +67,14 @@ public:
 private:
     friend std::vector<CommitOutcome> CommitTogether(std::vector<CHostFileWriter*>& files, bool replace);
     bool Flush();
+    bool IsOpen() const;
+    // A FIFO or device target: the data, kept whole, is written to it when
+    // the file would take its name.
+    bool WriteStream(bool replace, bool& existed, std::string& cause);
 
     CPendingFile m_File;
+    bool m_bStream = false;
+    std::string m_strCause;
     std::string m_strTarget;
     std::vector<std::uint8_t> m_Buffer;
     std::optional<std::time_t> m_Modified;

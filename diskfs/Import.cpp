@@ -7,6 +7,7 @@
 #include "CpmName.h"
 #include "HostFile.h"
 
+#include <cerrno>
 #include <vector>
 
 int CDiskImage::ImportFile(const std::string& hostPath) {
@@ -40,7 +41,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     std::vector<std::uint8_t> data(static_cast<std::size_t>(host.Size()));
     const long got = host.Read(data.data(), data.size());
     if (got < 0)
-        return HostFailure(FailReason::HostRead);
+        return HostFailure(FailReason::HostRead, ErrnoText(errno));
     data.resize(static_cast<std::size_t>(got));
     return Take(m_Volume.WriteFile(target.file, data, false));
 }

@@ -259,7 +259,7 @@ TEST_F(ForeignImages, ConvertNeverWritesOverAFileOrWritesWhatItCannotKeep) {
     // Never over the image itself, and not without a type.
     r = RunCommand(Cli("convert --force " + Quote(dsk) + " " + Quote(dsk)), true);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("is the image being converted"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the image being read: give another name"), std::string::npos) << r.out;
     EXPECT_EQ(RunCommand(Cli("convert " + Quote(dsk) + " " + Quote(dir / "out.xyz"))).status, 2);
     EXPECT_EQ(ReadFile(dsk), original);
     // Tracks of mixed sizes cannot go into a standard .dsk or a raw dump,

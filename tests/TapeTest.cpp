@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <map>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -51,6 +54,11 @@ TEST(Tape, NamesFollowTheTapeNameAndClashesTakeADigit) {
     EXPECT_EQ(DiskNameForTapeFile(file, 1, {}), "MANICMIN.BIN");
     file.name = "game.bin  ";
     EXPECT_EQ(DiskNameForTapeFile(file, 1, {"GAME.BIN"}), "GAM1.BIN");
+    // Past nine clashes the number takes two places, never a name taken.
+    std::vector<std::string> taken = {"GAME.BIN"};
+    for (char digit = '1'; digit <= '9'; ++digit)
+        taken.push_back(std::string("GAM") + digit + ".BIN");
+    EXPECT_EQ(DiskNameForTapeFile(file, 1, taken), "GA10.BIN");
     file.name = "          ";
     file.type = 0;
     EXPECT_EQ(DiskNameForTapeFile(file, 7, {}), "FILE07.BAS");
@@ -145,6 +153,96 @@ TEST(Tape, EveryStandardFileLandsWithItsHeaderFromTapAndTzx) {
     WriteFile(dir / "noise.tap", {1, 2, 3});
     EXPECT_EQ(RunCommand(Cli("tape-in " + Quote(image) + " " + Quote(dir / "noise.tap"))).status, 1);
     EXPECT_EQ(ReadFile(image), before);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Tape, HeaderlessBlocksOfEveryTapeTakeNamesOfTheirOwn) {
+    EXPECT_EQ(DiskNameForBlock(7, {}), "BLOCK07.BIN");
+    EXPECT_EQ(DiskNameForBlock(7, {"BLOCK07.BIN"}), "BLOCK07A.BIN");
+    EXPECT_EQ(DiskNameForBlock(7, {"BLOCK07.BIN", "BLOCK07A.BIN"}), "BLOCK07B.BIN");
+    EXPECT_EQ(DiskNameForBlock(101, {"BLOCK01.BIN"}), "BLOCK101.BIN");
+    EXPECT_EQ(DiskNameForBlock(101, {"BLOCK101.BIN"}), "BLOCK10A.BIN");
+    EXPECT_EQ(DiskNameForBlock(12345, {}), "BLK12345.BIN");
+
+    // Two tapes of headerless blocks, the second with more than a hundred:
+    // every block stored under a name of its own, its data intact.
+    TempDir dir;
+    Bytes side1, side2;
+    for (unsigned b = 0; b < 2; ++b)
+        AddBlock(side1, 0xFF, PatternBytes(10 + b, b));
+    for (unsigned b = 0; b < 102; ++b)
+        AddBlock(side2, 0xFF, PatternBytes(20 + b, 100 + b));
+    WriteFile(dir / "side1.tap", side1);
+    WriteFile(dir / "side2.tap", side2);
+    const std::string image = dir / "d.dsk";
+    ASSERT_EQ(RunCommand(Cli("new -f pcw720 " + Quote(image))).status, 0);
+    const CommandResult in =
+        RunCommand(Cli("tape-in --headerless " + Quote(image) + " " + Quote(dir / "side1.tap") +
+                       " " + Quote(dir / "side2.tap")),
+                   true);
+    ASSERT_EQ(in.status, 0) << in.out;
+    // Each stored block is listed with the name it was given.
+    std::map<std::string, Bytes> expected;
+    for (unsigned b = 0; b < 2; ++b)
+        expected["0:BLOCK0" + std::to_string(b + 1) + ".BIN"] = PatternBytes(10 + b, b);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = in.out.find("\xe2\x86\x92 ", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 104u) << in.out;
+    EXPECT_NE(in.out.find("block 1 \xe2\x86\x92 0:BLOCK01A.BIN"), std::string::npos) << in.out;
+    EXPECT_NE(in.out.find("block 101 \xe2\x86\x92 0:BLOCK101.BIN"), std::string::npos) << in.out;
+    EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " - BLOCK101.BIN")).out.substr(0, 120),
+              std::string(reinterpret_cast<const char*>(PatternBytes(120, 200).data()), 120));
+    for (const auto& [name, data] : expected) {
+        const std::string got = RunCommand(Cli("get " + Quote(image) + " - " + name)).out;
+        EXPECT_EQ(Bytes(got.begin(), got.begin() + static_cast<long>(data.size())), data) << name;
+    }
+    const std::string listing = RunCommand(Cli("ls --json " + Quote(image))).out;
+    EXPECT_EQ(nlohmann::json::parse(listing)["files"].size(), 104u);
+}
+
+TEST(Tape, ACodeFileTooLongForOneBlockIsRefusedAndNoTapeWritten) {
+    TempDir dir;
+    const std::string image = dir / "d.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+    for (const std::size_t size : {std::size_t{65533}, std::size_t{65534}, std::size_t{65535}}) {
+        SCOPED_TRACE(size);
+        const std::string name = "C" + std::to_string(size) + ".BIN";
+        WriteFile(dir / "code", PatternBytes(size, 9));
+        ASSERT_EQ(RunCommand(Cli("put --plus3 code:0 --as " + name + " " + Quote(image) + " " +
+                                 Quote(dir / "code")))
+                      .status,
+                  0);
+        for (const char* tape : {"t.tap", "t.tzx"}) {
+            fs::remove(dir / tape);
+            const CommandResult r = RunCommand(
+                Cli("tape-out " + Quote(image) + " " + Quote(dir / tape) + " " + name), true);
+            if (size <= kMaxTapeData) {
+                EXPECT_EQ(r.status, 0) << r.out;
+                std::vector<TapeBlock> blocks;
+                std::string error;
+                ASSERT_TRUE(ReadTapeBlocks(ReadFile(dir / tape), tape, blocks, error)) << error;
+                ASSERT_EQ(blocks.size(), 2u);
+                EXPECT_EQ(Bytes(blocks[1].bytes.begin() + 1, blocks[1].bytes.end() - 1),
+                          PatternBytes(size, 9));
+                if (HaveProgram("tzxlist")) {
+                    EXPECT_EQ(
+                        RunCommand("tzxlist " + Quote(dir / tape) + " >/dev/null 2>&1").status, 0);
+                }
+            } else {
+                EXPECT_EQ(r.status, 1) << r.out;
+                EXPECT_NE(r.out.find("0:" + name + ": too long for one tape block: 65,53" +
+                                     std::to_string(size % 10) + " bytes, at most 65,533"),
+                          std::string::npos)
+                    << r.out;
+                EXPECT_FALSE(fs::exists(dir / tape));
+            }
+        }
+        ASSERT_EQ(RunCommand(Cli("rm " + Quote(image) + " " + name)).status, 0);
+    }
 }
 
 } // namespace
