@@ -41,16 +41,21 @@ bool ParseAddress(const std::string& text, std::uint16_t& value) {
     return true;
 }
 
+// The most BASIC text read for one program: far more than any program a
+// disk holds, even with comments, and still a bound on what is read.
+constexpr std::uint32_t kMaxBasicText = 16 * 1024 * 1024;
+
 // Reads a host file (or standard input for "-") whole; a file larger than
-// the disk is refused before it is read.
-bool ReadHostData(const std::string& file, std::uint32_t limit, std::vector<std::uint8_t>& data) {
+// `limit` is refused, for `why`, before it is read.
+bool ReadHostData(const std::string& file, std::uint32_t limit, const std::string& why,
+                  std::vector<std::uint8_t>& data) {
     if (file == "-") {
         std::uint8_t buffer[65536];
         std::size_t n;
         while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
             data.insert(data.end(), buffer, buffer + n);
             if (data.size() > limit) {
-                Report("standard input", FailReasonText(FailReason::DiskFull));
+                Report("standard input", why);
                 return false;
             }
         }
@@ -66,7 +71,7 @@ bool ReadHostData(const std::string& file, std::uint32_t limit, std::vector<std:
         return false;
     }
     if (reader.Size() > limit) {
-        Report(file, FailReasonText(FailReason::DiskFull));
+        Report(file, why);
         return false;
     }
     data.resize(static_cast<std::size_t>(reader.Size()));
@@ -240,10 +245,14 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
             }
         }
         std::vector<std::uint8_t> data;
-        if (!ReadHostData(file, disk.GetCapacity(), data) ||
-            (options.tokenize && !TokenizeText(*options.header, file, data)) ||
-            (options.header &&
-             !AddHeader(*options.header, target, file, data, options.tokenize))) {
+        // A text is measured by the program it makes, once made.
+        const bool ok = options.tokenize
+                            ? ReadHostData(file, kMaxBasicText,
+                                           "longer than any BASIC text read here (16 MiB)", data)
+                            : ReadHostData(file, disk.GetCapacity(),
+                                           FailReasonText(FailReason::DiskFull), data);
+        if (!ok || (options.tokenize && !TokenizeText(*options.header, file, data)) ||
+            (options.header && !AddHeader(*options.header, target, file, data, options.tokenize))) {
             status = kExitFailed;
             continue;
         }

@@ -640,3 +640,39 @@ TEST_F(TokenizeCommand, LocomotiveTextComesBackFromCatAsTyped) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TokenizeCommand, ATextIsMeasuredByTheProgramItMakes) {
+    // A quarter of a megabyte of comments around one line, larger than the
+    // disk: the program it makes is small, and stored.
+    std::string text;
+    for (int i = 0; i < 1200; ++i)
+        text += "# " + std::string(200, 'c') + "\n";
+    text += "10 PRINT \"hi\"\n";
+    std::ofstream(dir / "commented.txt") << text;
+    const CommandResult put = RunCommand(Cli("put --plus3 basic --tokenize --as SMALL " +
+                                             Quote(plus3) + " " + Quote(dir / "commented.txt")),
+                                         true);
+    ASSERT_EQ(put.status, 0) << put.out;
+    EXPECT_EQ(RunCommand(Cli("cat " + Quote(plus3) + " SMALL")).out, "   10 PRINT \"hi\"\n");
+    if (HaveZmakebas()) {
+        const std::string got =
+            RunCommand(Cli("get --strip-header " + Quote(plus3) + " - SMALL")).out;
+        EXPECT_EQ(Zmakebas(dir, text), Bytes(got.begin(), got.end()));
+    }
+    // A megabyte on one line is refused for its length, not the disk's.
+    const Bytes before = ReadFile(plus3);
+    std::ofstream(dir / "long.txt") << "10 PRINT \"" + std::string(1 << 20, 'a') + "\"\n";
+    const CommandResult longLine = RunCommand(Cli("put --plus3 basic --tokenize --as LONG " +
+                                                  Quote(plus3) + " " + Quote(dir / "long.txt")),
+                                              true);
+    EXPECT_EQ(longLine.status, 1);
+    EXPECT_NE(
+        longLine.out.find("long.txt: line 1, column 1: the line is longer than 2029 characters"),
+        std::string::npos)
+        << longLine.out;
+    EXPECT_EQ(ReadFile(plus3), before);
+}
+
+} // namespace
