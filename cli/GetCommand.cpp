@@ -203,6 +203,48 @@ bool UsersShareAName(const std::vector<FileEntry>& rows, CDiskImage::HostNames s
     return false;
 }
 
+// Whether folder `inner` lies inside folder `outer`.
+bool Inside(const std::string& inner, const std::string& outer) {
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           inner[outer.size()] == '/';
+}
+
+// Each image's folder under OUTDIR, relative to it. An image's files and its
+// users' folders go into its folder, so no folder is another's, inside
+// another's or around one: two images that would share one (game.dsk and
+// game.DSK, or two named game.dsk in folders given apart) keep their whole
+// names; a folder that still meets another's takes a number (x~2), on the
+// part that meets it (coll/x.dsk's x and coll/x/0.dsk's x/0 give x and
+// x~2/0).
+std::vector<std::string> ImageFolders(const ImageSet& set) {
+    std::map<std::string, unsigned> uses;
+    for (const std::string& relative : set.relative)
+        ++uses[relative];
+    std::vector<std::string> folders;
+    auto meeting = [&folders](const std::string& candidate) {
+        return std::any_of(folders.begin(), folders.end(), [&](const std::string& other) {
+            return other == candidate || Inside(candidate, other) || Inside(other, candidate);
+        });
+    };
+    for (std::size_t i = 0; i < set.images.size(); ++i) {
+        std::string relative = set.relative[i];
+        if (uses[relative] > 1)
+            relative =
+                (fs::path(relative).parent_path() / fs::path(set.images[i]).filename()).string();
+        // The number goes after the part of the path that meets another
+        // folder: the whole of it, unless it lies inside that one.
+        std::size_t cut = relative.size();
+        for (const std::string& outer : folders)
+            if (Inside(relative, outer))
+                cut = std::min(cut, outer.size());
+        std::string unique = relative;
+        for (unsigned n = 2; meeting(unique); ++n)
+            unique = relative.substr(0, cut) + "~" + std::to_string(n) + relative.substr(cut);
+        folders.push_back(unique);
+    }
+    return folders;
+}
+
 } // namespace
 
 int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
@@ -229,23 +271,10 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
         Report(options.folder, "cannot make the output folder" + (ec ? ": " + ec.message() : ""));
         return kExitFailed;
     }
-    // Each image's folder under OUTDIR, never shared: two images that would
-    // share one (game.dsk and game.DSK, or two named game.dsk in folders
-    // given apart) keep their whole names, then take a number.
     std::map<std::string, std::string> folderOf;
-    std::map<std::string, unsigned> uses;
-    for (const std::string& relative : set.relative)
-        ++uses[relative];
-    std::set<std::string> taken;
-    for (std::size_t i = 0; i < set.images.size(); ++i) {
-        std::string relative = set.relative[i];
-        if (uses[relative] > 1)
-            relative = (fs::path(relative).parent_path() / fs::path(set.images[i]).filename()).string();
-        std::string unique = relative;
-        for (unsigned n = 2; !taken.insert(unique).second; ++n)
-            unique = relative + "~" + std::to_string(n);
-        folderOf[set.images[i]] = options.folder + "/" + unique;
-    }
+    const std::vector<std::string> folders = ImageFolders(set);
+    for (std::size_t i = 0; i < set.images.size(); ++i)
+        folderOf[set.images[i]] = options.folder + "/" + folders[i];
     const auto style =
         options.padded ? CDiskImage::HostNames::Padded : CDiskImage::HostNames::Trimmed;
     std::vector<FilePattern> patterns;

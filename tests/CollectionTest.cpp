@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <map>
+#include <tuple>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -126,6 +127,32 @@ TEST_F(Collection, EveryImageGetsAFolderOfItsOwnAndEveryFileComesOutOnce) {
     for (const auto& entry : fs::directory_iterator(dir / "out"))
         EXPECT_TRUE(entry.is_directory()) << entry.path();
     EXPECT_FALSE(fs::exists(dir / "SAME.TXT")); // nothing outside OUTDIR
+
+    // One image's users' folders are where an image in its folder would go
+    // (x.dsk's users 0 and 1 go to x/0 and x/1; x/0.dsk would go to x/0):
+    // the inner image's folder takes a number, and every file comes out.
+    fs::create_directories(dir / "coll/x");
+    MakeImage(dir / "coll/x.dsk", {{"SAME.TXT", 0}, {"SAME.TXT", 1}});
+    MakeImage(dir / "coll/x/0.dsk", {{"SAME.TXT", 0}});
+    for (const char* jobs : {"1", "2"}) {
+        const std::string out = dir / ("nested" + std::string(jobs));
+        const CommandResult nested =
+            Run(std::string("get -r -j ") + jobs + " " + Quote(dir / "coll") + " " + Quote(out));
+        EXPECT_EQ(nested.status, 0) << nested.out;
+        EXPECT_NE(nested.out.find("2 images, 3 files extracted, 0 not"), std::string::npos)
+            << nested.out;
+        const auto tree = Tree(out);
+        for (const auto& [path, image, file] :
+             {std::tuple{"x/0/SAME.TXT", "coll/x.dsk", "0:SAME.TXT"},
+              std::tuple{"x/1/SAME.TXT", "coll/x.dsk", "1:SAME.TXT"},
+              std::tuple{"x~2/0/SAME.TXT", "coll/x/0.dsk", "0:SAME.TXT"}}) {
+            const std::string data =
+                RunCommand(Cli("get " + Quote(dir / image) + " - " + file)).out;
+            ASSERT_EQ(tree.count(path), 1u) << path;
+            EXPECT_EQ(tree.at(path), std::vector<unsigned char>(data.begin(), data.end())) << path;
+        }
+        EXPECT_EQ(tree.size(), 3u);
+    }
     // A passing name left by a get killed while it replaced a file goes
     // with the next replacement in that folder.
     WriteFile(dir / "out/plain.dsk/.GAME.BIN.tarnlight-save", {1});
