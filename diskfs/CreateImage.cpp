@@ -7,6 +7,7 @@
 // file it was to replace, and without `replace` no existing file is replaced.
 
 #include "CDiskImage.h"
+#include "HostFile.h"
 
 #include <algorithm>
 #include <vector>
@@ -29,6 +30,13 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
     // A link is kept: the file it points to is the one replaced.
     const std::string target = ResolvedPath(path);
     std::string cause;
+    // An image is a file: a device or a pipe there is never replaced.
+    if (const auto output = CheckHostOutput(target, nullptr, cause);
+        !output || *output == HostOutput::Stream) {
+        ShowError("Unable to create disk",
+                  output ? "not a regular file: an image is written to a file" : cause);
+        return Fail(FailReason::HostOpen);
+    }
     CPendingFile file;
     if (!file.Create(target, 0666, cause)) {
         ShowError("Unable to create disk", cause);

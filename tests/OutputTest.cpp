@@ -124,6 +124,13 @@ TEST(HostOutputs, ADeviceOrPipeIsWrittenIntoAndTheImageNeverOver) {
             EXPECT_EQ(ReadFile(image), original) << link;
         }
     }
+    // A new image is a file too: never made over a FIFO.
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "new.dsk").c_str(), 0644), 0);
+    const CommandResult made = RunCommand(Cli("new --force " + Quote(dir / "new.dsk")), true);
+    EXPECT_EQ(made.status, 1) << made.out;
+    EXPECT_NE(made.out.find("not a regular file"), std::string::npos) << made.out;
+    EXPECT_TRUE(IsKind(dir / "new.dsk", S_IFIFO));
 }
 
 } // namespace
