@@ -136,6 +136,12 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
             counts.unreadable += reason == FailReason::DiskRead ||
                                  reason == FailReason::ForeignTrack ||
                                  reason == FailReason::DuplicateExtent;
+            // The rest of the rows name files of the image as it was: none
+            // is taken from what another program saved since.
+            if (reason == FailReason::ImageChanged) {
+                counts.failed += static_cast<unsigned>(&rows.back() - &row);
+                break;
+            }
         }
     }
     nameBatch();
@@ -151,11 +157,13 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
         Report(options.folder, "not a folder");
         return kExitFailed;
     }
-    if (!OpenImage(owner, options.image) && !owner.Image().IsMapped())
+    const bool opened = OpenImage(owner, options.image);
+    if (!opened && !owner.Image().IsMapped())
         return kExitFailed;
     CDiskImage& disk = owner.Image();
-    // A partly readable image still gives every file that can be read.
-    int status = disk.IsReadOnly() ? kExitFailed : kExitOk;
+    // A partly readable image still gives every file that can be read, and
+    // fails; one only read-only (a warning said why) is a success.
+    int status = opened ? kExitOk : kExitFailed;
     const std::vector<FileEntry> rows = SelectRows(owner.Rows(), options.patterns, status);
 
     if (toStdout) {
@@ -286,7 +294,7 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
         owner, set.images, options.jobs, "",
         [&](const std::string& path, const char*, bool&, WalkTally& tally) {
             owner.TakeLastError();
-            OpenImage(owner, path);
+            const bool opened = OpenImage(owner, path);
             if (!disk.IsMapped()) {
                 tally.imagesUnread = 1;
                 return int{kExitFailed};
@@ -305,7 +313,7 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
             tally.filesClashing = counts.clashing;
             tally.filesKept = counts.kept;
             // A partly readable image gives what can be read, and fails.
-            return counts.failed > 0 || disk.IsReadOnly() ? int{kExitFailed} : int{kExitOk};
+            return counts.failed > 0 || !opened ? int{kExitFailed} : int{kExitOk};
         },
         &totals);
     disk.CloseImage();

@@ -89,8 +89,8 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
 
 int CDiskImage::ReadBootSector(const std::string& hostPath) {
     m_Status = {};
-    if (!IsOpen())
-        return Fail(FailReason::NoImage);
+    if (!StillAsLoaded())
+        return 0;
     if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
         return Fail(FailReason::DiskRead);

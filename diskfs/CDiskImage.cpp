@@ -96,6 +96,12 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         CloseImage();
     m_strImagePath = path;
     m_Status.cause.clear();
+    // Nothing of the image before stays: until the parameters describe this
+    // one, nothing is listed and nothing may be written.
+    m_Volume.Unmount();
+    m_bReadOnly = true;
+    m_bMapped = false;
+    m_Device.geometryValid = false;
     if (lib.imagesAreHostFiles)
         m_File.Take(path);
     else
@@ -118,12 +124,6 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
                   cause);
         return 0;
     }
-    // Until the parameters describe this image, nothing may be written to it.
-    m_Volume.Unmount();
-    m_bReadOnly = true;
-    m_bMapped = false;
-    m_Device.geometryValid = false;
-
     err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.handle, &m_Device.geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
         ShowError("Unable to fetch disk geometry");

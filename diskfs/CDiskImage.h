@@ -235,6 +235,11 @@ private:
     // Another program replaced or wrote the image file since it was loaded
     // or saved here.
     bool ChangedOnDisk() const;
+    // Before an operation reads the image: when another program changed the
+    // file, the image is loaded again (nothing of the old directory stays)
+    // and the operation refused (ImageChanged, shown), for its rows may name
+    // files the file no longer holds. False then, or when no image is open.
+    bool StillAsLoaded();
     int SaveFailed(const std::string& cause);
     // The layout derived from the boot sector in the buffer, and the
     // directory and map read by it; false (nothing may be written) when

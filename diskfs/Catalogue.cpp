@@ -3,6 +3,7 @@
 // with the logical extents each entry holds counted in (CCpmVolume::List).
 
 #include "CDiskImage.h"
+#include "CatalogueView.h"
 
 int CDiskImage::ReadCatalogue(Catalogue& rows) {
     // The buffer holds what the disk holds from the load on: every change
@@ -10,8 +11,13 @@ int CDiskImage::ReadCatalogue(Catalogue& rows) {
     // since then is taken up.
     if (ChangedOnDisk())
         LoadImage(m_strImagePath);
-    else if (!m_Volume.IsCurrent())
+    else if (IsMapped() && !m_Volume.IsCurrent())
         RereadDirectory();
+    // An image that did not open lists nothing, whatever was open before.
+    if (!IsMapped()) {
+        ClearCatalogue(rows);
+        return 1;
+    }
     m_Volume.List(rows);
     return 1;
 }

@@ -45,6 +45,15 @@ std::vector<CheckProblem> CCpmVolume::Check() {
         case Kind::ExtentTwice:
             report(file, extent + " appears twice");
             break;
+        case Kind::ExtentNumberInvalid: {
+            char text[120];
+            std::snprintf(text, sizeof text,
+                          "an entry with extent byte EX 0x%02X and S2 0x%02X: no disk holds that "
+                          "extent (EX runs to 0x1F, S2 to 0x3F)",
+                          entry.ex, entry.s2);
+            report(file, text);
+            break;
+        }
         case Kind::RecordCountOver128:
             report(file, extent + ": record count " + std::to_string(entry.rc) + " is over 128");
             break;

@@ -55,6 +55,14 @@ struct CpmEntry {
     unsigned Extent() const { return ExtentNumber(ex, s2); }
     // Block numbers other than 0 (no block).
     unsigned BlockCount() const;
+    // Names no block and holds no record: it adds nothing to its file's
+    // data, not even a hole (LocoScript names its groups with such entries,
+    // at extent 32).
+    bool HoldsNothing(unsigned extentMask) const {
+        return Records(extentMask) == 0 && BlockCount() == 0;
+    }
+    // EX above 31 or S2 above 63: a number CP/M never writes.
+    bool ExtentNumberInvalid() const { return ex > 0x1F || s2 > 0x3F; }
     std::uint32_t Records(unsigned extentMask) const { return (ex & extentMask) * 128u + rc; }
     // Where the entry's data starts in the file: its first logical extent
     // (EX with the extent mask cleared) times 16K.

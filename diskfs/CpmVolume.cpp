@@ -21,6 +21,14 @@ int CCpmVolume::Mount(const DiskLayout& layout, bool open) {
     return failures;
 }
 
+void CCpmVolume::Unmount() {
+    m_Layout = DiskLayout{};
+    m_bCurrent = false;
+    m_Damage = Damage::None;
+    std::fill(std::begin(m_AllocMap), std::end(m_AllocMap), 0u);
+    std::fill(std::begin(m_Directory), std::end(m_Directory), kFreeUser);
+}
+
 std::uint32_t CCpmVolume::DirectorySectors() const {
     return std::uint32_t{m_Layout.directoryBlocks} * m_Layout.sectorsPerBlock;
 }
@@ -293,6 +301,8 @@ std::uint32_t CCpmVolume::SumFileSize(const FileId& file) const {
 }
 
 std::uint64_t CCpmVolume::EntryEnd(const CpmEntry& entry) const {
+    if (entry.HoldsNothing(m_Layout.extentMask))
+        return 0;
     return entry.FirstByte(m_Layout.extentMask) +
            std::uint64_t{entry.Records(m_Layout.extentMask)} * 128;
 }

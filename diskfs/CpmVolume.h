@@ -57,8 +57,9 @@ class CCpmVolume {
     // The layout, and the directory and map read by it (an open image's);
     // returns the number of directory sectors that could not be read.
     int Mount(const DiskLayout& layout, bool open);
-    // Forgets the directory: nothing is written until it is read again.
-    void Unmount() { m_bCurrent = false; }
+    // Forgets the disk, layout, directory and map: nothing is listed or
+    // written until a disk is mounted again.
+    void Unmount();
     const DiskLayout& Layout() const { return m_Layout; }
 
     // The directory region into `target` (the volume's own buffer, or a
@@ -229,6 +230,7 @@ class CCpmVolume {
             InvalidName,
             ExtentTwice,
             RecordCountOver128,
+            ExtentNumberInvalid,
             BlockInDirectory,
             BlockPastDisk,
             BlockShared,

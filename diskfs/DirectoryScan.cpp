@@ -39,6 +39,10 @@ void CCpmVolume::ScanDirectory(const std::function<void(const DirectoryFinding&)
                 finding.kind = Kind::ExtentTwice;
                 visit(finding);
             }
+            if (entry.ExtentNumberInvalid()) {
+                finding.kind = Kind::ExtentNumberInvalid;
+                visit(finding);
+            }
             if (entry.rc > 128) {
                 finding.kind = Kind::RecordCountOver128;
                 visit(finding);

@@ -34,8 +34,8 @@ std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
 
 int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     m_Status = {};
-    if (!IsOpen())
-        return Fail(FailReason::NoImage);
+    if (!StillAsLoaded())
+        return 0;
     return Take(m_Volume.ReadFile(FileId::Of(row), sink));
 }
 
@@ -48,8 +48,8 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, Hos
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
                             const ExtractOptions& options) {
     m_Status = {};
-    if (!IsOpen())
-        return Fail(FailReason::NoImage);
+    if (!StillAsLoaded())
+        return 0;
     const std::string hostName = HostName(row, options.style);
     if (!HostNameAllowed(hostName))
         return Fail(FailReason::BadName);
@@ -94,7 +94,7 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
 }
 
 std::vector<std::vector<std::uint8_t>> CDiskImage::FileStarts(const std::vector<FileEntry>& rows) {
-    if (!IsMapped())
+    if (!IsMapped() || !StillAsLoaded())
         return std::vector<std::vector<std::uint8_t>>(rows.size());
     return m_Volume.FileStarts(rows);
 }

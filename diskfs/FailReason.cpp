@@ -38,6 +38,8 @@ const char* FailReasonText(FailReason reason) {
         return "Unable to save disk image";
     case FailReason::NoBootSector:
         return "This disk has no boot sector";
+    case FailReason::ImageChanged:
+        return "the disk image was changed by another program";
     case FailReason::ChangesFormat:
         return "the new boot sector changes the disk's format (use --force to write it anyway)";
     }

@@ -24,6 +24,7 @@ enum class FailReason {
     SaveFailed,
     NoBootSector,
     ChangesFormat,
+    ImageChanged,
 };
 
 const char* FailReasonText(FailReason reason);

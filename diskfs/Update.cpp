@@ -26,8 +26,12 @@ bool CDiskImage::EnsureHandle() {
         return false;
     m_bHandleDeferred = false;
     auto open = m_pOwner->LibraryTable().dsk_open;
-    if (open == nullptr ||
-        open(&m_Device.handle, m_File.Path().c_str(), nullptr, nullptr) != DSK_ERR_OK) {
+    // Only the file this directory was read from: one another program put
+    // there since is never read with it.
+    if (open == nullptr || m_File.ChangedSinceLoaded() ||
+        open(&m_Device.handle, m_File.Path().c_str(), nullptr, nullptr) != DSK_ERR_OK ||
+        m_File.ChangedSinceLoaded()) {
+        m_Device.Close();
         m_Device.handle = nullptr;
         m_bReadOnly = true;
         return false;
@@ -42,6 +46,16 @@ int CDiskImage::SaveFailed(const std::string& cause) {
 
 bool CDiskImage::ChangedOnDisk() const {
     return m_pChange == nullptr && IsOpen() && m_File.ChangedSinceLoaded();
+}
+
+bool CDiskImage::StillAsLoaded() {
+    if (!IsOpen())
+        return Fail(FailReason::NoImage);
+    if (!ChangedOnDisk())
+        return true;
+    LoadImage(m_strImagePath);
+    ShowError("The disk image was changed by another program");
+    return Fail(FailReason::ImageChanged);
 }
 
 CDiskImage::Transaction::Transaction(CDiskImage& image) : m_Image(image) { m_bBegan = Begin(); }

@@ -39,6 +39,8 @@ Status CCpmVolume::ReadFile(const FileId& file, const DataSink& sink) {
         if (i > 0 && CpmEntry::RawExtent(m_Directory + std::size_t{positions[i - 1]} *
                                                            kDirEntrySize) == entry.Extent())
             return {FailReason::DuplicateExtent, {}};
+        if (entry.HoldsNothing(m_Layout.extentMask))
+            continue;
         const std::uint64_t offset = entry.FirstByte(m_Layout.extentMask);
         while (written < offset)
             if (!give(zeros.data(), std::min<std::uint64_t>(offset - written, m_Layout.blockSize)))

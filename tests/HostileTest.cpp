@@ -455,6 +455,43 @@ TEST_F(Hostile, TracksOfAnotherFormatAreNeverWritten) {
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.out.find("0:GAME.BIN: block 20 lies on a track of another format"), std::string::npos)
         << check.out;
+    // Where every file is read, the read-only disk is no failure: get, as
+    // ls, exits 0 (the warning says why it is not changed).
+    Put(2, MakeEntry(0xE5, "GAME", "BIN", 8, {20}));
+    std::filesystem::remove_all(dir / "out");
+    const CommandResult whole = Get();
+    EXPECT_EQ(whole.status, 0) << whole.out;
+    EXPECT_NE(whole.out.find("WARNING: "), std::string::npos) << whole.out;
+    EXPECT_EQ(ReadFile(dir / "out/GOOD.BIN").size(), 2048u);
+    EXPECT_EQ(ReadFile(dir / "out/LAST.TXT").size(), 512u);
+}
+
+// LocoScript names its groups with entries of extent 32 that hold no
+// record and no block: 0-byte rows, no data written, and check names the
+// extent number no disk holds.
+TEST_F(Hostile, EntriesThatHoldNothingAddNothing) {
+    DirEntry group = MakeEntry(0, "GROUP0", "GRP", 0, {});
+    group.ex = 0x20;
+    Put(2, group);
+    // A second extent with no block and no record after a file's data
+    // makes no hole either.
+    DirEntry empty = MakeEntry(0, "LAST", "TXT", 0, {});
+    empty.ex = 3;
+    Put(3, empty);
+    const CommandResult ls = Run("ls");
+    EXPECT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("GROUP0    GRP  0 Bytes"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("LAST      TXT  512 Bytes"), std::string::npos) << ls.out;
+    const CommandResult get = Get();
+    EXPECT_EQ(get.status, 0) << get.out;
+    EXPECT_EQ(ReadFile(dir / "out/GROUP0.GRP").size(), 0u);
+    EXPECT_EQ(ReadFile(dir / "out/LAST.TXT"), std::vector<unsigned char>(512, 'L'));
+    const CommandResult check = Run("check");
+    EXPECT_EQ(check.status, 1) << check.out;
+    EXPECT_NE(check.out.find("0:GROUP0.GRP: an entry with extent byte EX 0x20 and S2 0x00: no disk "
+                             "holds that extent"),
+              std::string::npos)
+        << check.out;
 }
 
 } // namespace

@@ -263,8 +263,13 @@ void CMainDlg::OnWriteBootBlk() {
 }
 
 void CMainDlg::OnReadBootBlk() {
-    FileDialogCommand(kSaveBoot,
-                      [this](const std::string& path) { m_pDiskImage->ReadBootSector(path); });
+    FileDialogCommand(kSaveBoot, [this](const std::string& path) {
+        if (!m_pDiskImage->ReadBootSector(path) &&
+            m_pDiskImage->LastStatus().reason == FailReason::ImageChanged) {
+            RefreshList();
+            UpdateData(false);
+        }
+    });
 }
 
 void CMainDlg::OnDiskSave() {}
@@ -318,10 +323,17 @@ void CMainDlg::OnExtract() {
                         continue;
                     }
                     written.emplace(host, &file);
-                    if (!m_pDiskImage->ExtractFile(folder.toStdString(), file))
-                        NoteFailure("extract", RowName(file));
+                    if (m_pDiskImage->ExtractFile(folder.toStdString(), file))
+                        continue;
+                    // The rows are the old listing's: none is extracted
+                    // from what another program saved since.
+                    if (m_pDiskImage->LastStatus().reason == FailReason::ImageChanged)
+                        break;
+                    NoteFailure("extract", RowName(file));
                 }
             });
+            if (m_pDiskImage->LastStatus().reason == FailReason::ImageChanged)
+                RefreshList();
         }
         UpdateData(false);
     });
@@ -345,21 +357,22 @@ void CMainDlg::OnDelete() {
 
 void CMainDlg::OnDropFiles(const QStringList& paths) {
     RunCommand([&] {
-        // One save for all the files; the list follows each.
+        // One save for all the files; the list is rebuilt from what was
+        // saved, so that a failed save shows none of them.
         CollectFailures([&] {
             CDiskImage::Transaction change(*m_pDiskImage);
             for (const QString& path : paths)
                 AddFile(path);
             change.Commit();
         });
+        RefreshList();
+        UpdateData(false);
     });
 }
 
 void CMainDlg::AddFile(const QString& path) {
     if (!m_pDiskImage->ImportFile(path.toStdString()))
         NoteFailure("add", QFileInfo(path).fileName());
-    RefreshList();
-    UpdateData(false);
 }
 
 void CMainDlg::RefreshList() {

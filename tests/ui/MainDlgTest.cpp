@@ -24,7 +24,15 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+#include <chrono>
+#include <ctime>
 #include <deque>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <functional>
 
 namespace {
@@ -433,6 +441,89 @@ private slots:
         reader.LoadImage(path);
         QCOMPARE(reader.BootSector()[100], std::uint8_t{0x42});
         QVERIFY(dialogs.messages.empty());
+    }
+
+    // Another program's save is taken up before anything is read: the old
+    // listing's rows are never extracted from the new file; a failed open
+    // lists nothing of the image before; a drop whose save fails shows the
+    // list as the file holds it.
+    void TheListIsAlwaysWhatTheFileHolds() {
+        TempDir dir;
+        const QString image = MakeImage(dir, "pcw180", "pcw");
+        if (image.isEmpty())
+            QSKIP("dskform and cpmtools are not installed");
+        const std::string path = image.toStdString();
+        ScriptedDialogs dialogs;
+        dialogs.files = {image};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        WriteFile(dir / "DROP.BIN", PatternBytes(900, 5));
+        dlg.OnDropFiles({QString::fromStdString(dir / "DROP.BIN")});
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 3);
+        QCOMPARE(Row(dlg, 0).at(1), QStringLiteral("BIG     "));
+
+        // cpmtools takes BIG.DAT away and puts Z.TXT on its blocks.
+        WriteFile(dir / "z", PatternBytes(40000, 9));
+        RunCommand("cpmrm -T dsk -f pcw " + Quote(path) + " 0:BIG.DAT");
+        RunCommand("cpmcp -T dsk -f pcw " + Quote(path) + " " + Quote(dir / "z") + " 0:Z.TXT");
+        TempDir out;
+        dialogs.folders = {QString::fromStdString(out.Path().string())};
+        dlg.FileList()->clearSelection();
+        dlg.FileList()->topLevelItem(0)->setSelected(true);
+        dlg.OnExtract();
+        QVERIFY(!std::filesystem::exists(out / "BIG     .DAT"));
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QVERIFY(dialogs.messages.at(0).text.startsWith(
+            QStringLiteral("The disk image was changed by another program")));
+        QStringList names;
+        for (int row = 0; row < dlg.FileList()->topLevelItemCount(); ++row)
+            names << Row(dlg, row).at(1).trimmed();
+        names.sort();
+        QCOMPARE(names, (QStringList{"DROP", "SMALL", "Z"}));
+
+        // A drop whose save is refused (another program touches the file
+        // while the change is under way): the list is what the file holds.
+        const QStringList before = names;
+        QStringList drops;
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = dir / ("F" + std::to_string(i) + ".BIN");
+            WriteFile(name, PatternBytes(100, static_cast<unsigned>(i)));
+            drops << QString::fromStdString(name);
+        }
+        std::atomic<bool> touched{false};
+        std::thread other([&] {
+            // The change holds the file's lock: once it is taken, the file's
+            // time is moved on, as another program's write would.
+            for (int attempt = 0; attempt < 200000 && !touched; ++attempt) {
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                    const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 100, 0}};
+                    futimens(fd, times);
+                    touched = true;
+                }
+                if (fd >= 0)
+                    ::close(fd);
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+        });
+        dialogs.messages.clear();
+        dlg.OnDropFiles(drops);
+        other.join();
+        if (!touched)
+            QSKIP("the change ended before the file could be touched");
+        QVERIFY(!dialogs.messages.empty());
+        names.clear();
+        for (int row = 0; row < dlg.FileList()->topLevelItemCount(); ++row)
+            names << Row(dlg, row).at(1).trimmed();
+        names.sort();
+        QCOMPARE(names, before);
+
+        // A file that is no disk image after a good one: nothing listed.
+        WriteFile(dir / "junk.dsk", std::vector<unsigned char>(10, 'x'));
+        dialogs.files = {QString::fromStdString(dir / "junk.dsk")};
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+        QCOMPARE(Figures(dlg), (QStringList{"0 KB", "0 KB", "0 KB"}));
     }
 
     void AboutBox() {
