@@ -4,7 +4,7 @@
 #include "Session.h"
 
 int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
-            unsigned set, unsigned clear) {
+            unsigned set, unsigned clear, bool keepGoing) {
     if (!OpenImage(owner, image, true))
         return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
@@ -13,5 +13,6 @@ int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::s
                      [&](CDiskImage& disk) { return disk.SetAttributes(row, set, clear); }))
             status = kExitFailed;
     }
-    return FinishChanges(owner, status);
+    return FinishChanges(owner, status, keepGoing,
+                         "no attribute changed (--keep-going changes the files that can be)");
 }

@@ -30,6 +30,13 @@ public:
         m_pChange.reset();
         return saved;
     }
+    // Ends the change with nothing saved: the image file stays as it was.
+    // Whether a change had begun.
+    bool DropChange() {
+        const bool began = m_pChange && m_pChange->Began();
+        m_pChange.reset();
+        return began;
+    }
     Catalogue& Rows() { return m_Rows; }
     // The last error message shown, cleared by TakeLastError.
     std::string TakeLastError();

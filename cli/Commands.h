@@ -82,16 +82,17 @@ struct PutOptions {
     bool force = false; // --replace a read-only file
     std::optional<HeaderRequest> header;
     bool tokenize = false; // the files are BASIC text, for a basic header
+    bool keepGoing = false; // store what can be when a file cannot be
 };
 int RunPut(CCliOwner& owner, const PutOptions& options);
 int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
-          bool force);
+          bool force, bool keepGoing);
 int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
           const std::string& to, bool force);
 // Refuses (reports, false) to change read-only files without `force`.
 bool WritableOrForced(const std::string& image, const std::vector<FileEntry>& rows, bool force);
 int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
-            unsigned set, unsigned clear);
+            unsigned set, unsigned clear, bool keepGoing);
 int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat format, bool force);
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file);
 int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
@@ -132,6 +133,7 @@ struct TapeInOptions {
     std::vector<std::string> tapes;
     int user = 0;
     bool headerless = false; // blocks without a header stored as BLOCKnn.BIN
+    bool keepGoing = false;  // store what can be when a file cannot be
 };
 int RunTapeIn(CCliOwner& owner, const TapeInOptions& options);
 

@@ -44,6 +44,8 @@ bool ParseAddress(const std::string& text, std::uint16_t& value) {
 // The most BASIC text read for one program: far more than any program a
 // disk holds, even with comments, and still a bound on what is read.
 constexpr std::uint32_t kMaxBasicText = 16 * 1024 * 1024;
+// The most data read for one file: more than CP/M's largest disk holds.
+constexpr std::uint32_t kMaxDiskData = 32 * 1024 * 1024;
 
 // Reads a host file (or standard input for "-") whole; a file larger than
 // `limit` is refused, for `why`, before it is read.
@@ -182,91 +184,131 @@ std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std
     return std::nullopt;
 }
 
+namespace {
+
+// A host file read and made ready to store, before the image is touched.
+struct PreparedFile {
+    std::string source; // as named on the command line
+    std::string name;   // the name it was stored under, as given or cut
+    CDiskImage::ImportTarget target;
+    std::vector<std::uint8_t> data;
+};
+
+// The CP/M name a host file takes, its data read (tokenised, with its
+// header); false, reported, when it cannot be stored.
+bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& prepared) {
+    prepared.source = file;
+    CDiskImage::ImportTarget& target = prepared.target;
+    target.replace = options.replace;
+    target.file.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
+    std::string name = options.as.empty() ? PathLeaf(file) : options.as;
+    if (!options.as.empty()) {
+        const FilePattern given = ParsePattern(options.as);
+        if (given.user >= 0) {
+            target.file.user = static_cast<std::uint8_t>(given.user);
+            name = given.glob;
+        }
+        // A name given is stored as typed or not at all.
+        if (NameIsCut(name)) {
+            Report(file, Printable(name) + " is longer than 8.3");
+            return false;
+        }
+    }
+    prepared.name = name;
+    switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.file)) {
+    case NameCheck::Valid:
+        break;
+    case NameCheck::Empty:
+        Report(file, "no name to store it under: give one with --as NAME.TYP");
+        return false;
+    case NameCheck::BadCharacter:
+        Report(file, "'" + Printable(name) +
+                         "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and "
+                         "control or non-ASCII bytes cannot be addressed): give one with "
+                         "--as NAME.TYP");
+        return false;
+    }
+    // A text is measured by the program it makes, once made; other files
+    // by the largest disk there is, and then by the disk's free space.
+    return ReadHostData(file, options.tokenize ? kMaxBasicText : kMaxDiskData,
+                        options.tokenize ? "longer than any BASIC text read here (16 MiB)"
+                                         : FailReasonText(FailReason::DiskFull),
+                        prepared.data) &&
+           (!options.tokenize || TokenizeText(*options.header, file, prepared.data)) &&
+           (!options.header ||
+            AddHeader(*options.header, target, file, prepared.data, options.tokenize));
+}
+
+} // namespace
+
 int RunPut(CCliOwner& owner, const PutOptions& options) {
+    // Every host file (and standard input) is read before the image is
+    // locked: the lock is never held while we wait on a terminal or a pipe.
+    // A command is one change: every file is stored, or none is.
+    // (Said where the command named more than the file that failed.)
+    const bool several = options.files.size() > 1 && !options.keepGoing;
+    const char* const kNothing = several ? ": nothing stored" : "";
+    int status = kExitOk;
+    std::vector<PreparedFile> files;
+    for (const std::string& file : options.files) {
+        PreparedFile prepared;
+        if (Prepare(options, file, prepared)) {
+            files.push_back(std::move(prepared));
+            continue;
+        }
+        status = kExitFailed;
+        if (!options.keepGoing) {
+            if (several)
+                Report(options.image, "nothing stored (--keep-going stores the files that can be)");
+            return kExitFailed;
+        }
+    }
     if (!OpenImage(owner, options.image, true))
         return FinishChanges(owner, kExitFailed);
-    CDiskImage& disk = owner.Image();
-    int status = kExitOk;
     // The host file each name of this command came from: two that cut to one
     // name are never stored over each other.
     std::map<FileId, std::string> stored;
-    for (const std::string& file : options.files) {
-        CDiskImage::ImportTarget target;
-        target.replace = options.replace;
-        target.file.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
-        std::string name = options.as.empty() ? PathLeaf(file) : options.as;
-        if (!options.as.empty()) {
-            const FilePattern given = ParsePattern(options.as);
-            if (given.user >= 0) {
-                target.file.user = static_cast<std::uint8_t>(given.user);
-                name = given.glob;
-            }
-            // A name given is stored as typed or not at all.
-            if (NameIsCut(name)) {
-                Report(file, Printable(name) + " is longer than 8.3: not stored");
-                status = kExitFailed;
-                continue;
-            }
-        }
-        switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper,
-                             target.file)) {
-        case NameCheck::Valid:
-            break;
-        case NameCheck::Empty:
-            Report(file, "no name to store it under: give one with --as NAME.TYP");
-            status = kExitFailed;
-            continue;
-        case NameCheck::BadCharacter:
-            Report(file, "'" + Printable(name) +
-                             "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and "
-                             "control or non-ASCII bytes cannot be addressed): give one with "
-                             "--as NAME.TYP");
-            status = kExitFailed;
-            continue;
-        }
-        const std::string shownName = target.file.ShownName();
+    std::vector<std::string> cut;
+    for (const PreparedFile& file : files) {
+        const CDiskImage::ImportTarget& target = file.target;
+        bool fine = true;
         if (const auto earlier = stored.find(target.file); earlier != stored.end()) {
-            Report(file, "is stored as " + Printable(target.file.Shown()) + ", as " + earlier->second +
-                             " is: not stored over it");
-            status = kExitFailed;
-            continue;
+            Report(file.source, "is stored as " + Printable(target.file.Shown()) + ", as " +
+                                    earlier->second + " is: not stored over it" + kNothing);
+            fine = false;
         }
         // A read-only file is replaced only when forced.
-        if (options.replace) {
+        if (fine && options.replace) {
             std::vector<FileEntry> existing;
             for (std::size_t i = 0; i < CatalogueLength(owner.Rows()); ++i) {
                 const FileEntry& row = owner.Rows()[i];
                 if (FileId::Of(row) == target.file)
                     existing.push_back(row);
             }
-            if (!WritableOrForced(options.image, existing, options.force)) {
-                status = kExitFailed;
-                continue;
-            }
+            fine = WritableOrForced(options.image, existing, options.force);
         }
-        std::vector<std::uint8_t> data;
-        // A text is measured by the program it makes, once made.
-        const bool ok = options.tokenize
-                            ? ReadHostData(file, kMaxBasicText,
-                                           "longer than any BASIC text read here (16 MiB)", data)
-                            : ReadHostData(file, disk.GetCapacity(),
-                                           FailReasonText(FailReason::DiskFull), data);
-        if (!ok || (options.tokenize && !TokenizeText(*options.header, file, data)) ||
-            (options.header && !AddHeader(*options.header, target, file, data, options.tokenize))) {
+        fine = fine && Attempt(
+                           owner, file.source,
+                           [&](CDiskImage& image) { return image.ImportData(target, file.data); },
+                           " on the image (use --replace to replace it)", kNothing);
+        if (!fine) {
             status = kExitFailed;
+            if (!options.keepGoing)
+                return FinishChanges(owner, status);
             continue;
         }
-        if (!Attempt(
-                owner, file, [&](CDiskImage& image) { return image.ImportData(target, data); },
-                " on the image (use --replace to replace it)")) {
-            status = kExitFailed;
-            continue;
-        }
-        stored.emplace(target.file, file);
+        stored.emplace(target.file, file.source);
         // A host name cut to fit is said, with what it became.
-        if (options.as.empty() && NameIsCut(name))
-            std::printf("%s → %u:%s\n", Printable(file).c_str(), unsigned{target.file.user},
-                        Printable(shownName).c_str());
+        if (options.as.empty() && NameIsCut(file.name))
+            cut.push_back(Printable(file.source) + " \u2192 " + std::to_string(target.file.user) +
+                          ":" + Printable(target.file.ShownName()));
     }
-    return FinishChanges(owner, status);
+    if (!owner.CommitChange())
+        return kExitFailed;
+    for (const std::string& line : cut)
+        std::printf("%s\n", line.c_str());
+    if (status != kExitOk && !stored.empty())
+        std::fprintf(stderr, "WARNING: %s: %zu of %zu files stored (--keep-going)\n",
+                     Printable(options.image).c_str(), stored.size(), options.files.size());
+    return status;
 }

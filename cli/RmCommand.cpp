@@ -16,7 +16,7 @@ bool WritableOrForced(const std::string& image, const std::vector<FileEntry>& ro
 }
 
 int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
-          bool force) {
+          bool force, bool keepGoing) {
     if (!OpenImage(owner, image, true))
         return FinishChanges(owner, kExitFailed);
     int status = kExitOk;
@@ -30,5 +30,6 @@ int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::str
                      [&](CDiskImage& disk) { return disk.EraseFile(row); }))
             status = kExitFailed;
     }
-    return FinishChanges(owner, status);
+    return FinishChanges(owner, status, keepGoing,
+                         "nothing deleted (--keep-going deletes the files that can be)");
 }

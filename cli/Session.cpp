@@ -128,7 +128,12 @@ bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t mat
     return any;
 }
 
-int FinishChanges(CCliOwner& owner, int status) {
+int FinishChanges(CCliOwner& owner, int status, bool keepGoing, const char* dropped) {
+    if (status != kExitOk && !keepGoing) {
+        if (owner.DropChange() && dropped != nullptr)
+            Report(owner.Image().ImagePath(), dropped);
+        return status;
+    }
     if (!owner.CommitChange())
         return kExitFailed;
     return status;

@@ -36,7 +36,7 @@ bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t mat
 // the core showed a message of its own for it. Returns whether it succeeded.
 template <typename Operation>
 bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation,
-             const char* existsHint = nullptr) {
+             const char* existsHint = nullptr, const char* then = "") {
     owner.TakeLastError();
     if (operation(owner.Image()))
         return true;
@@ -45,7 +45,7 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
         std::string text = status.Text();
         if (status.reason == FailReason::FileExists && existsHint != nullptr)
             text += existsHint;
-        Report(subject, text);
+        Report(subject, text + then);
     }
     return false;
 }
@@ -55,6 +55,10 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
 // says whether it opened whole.
 bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& status);
 
-// Ends the command's update: every change it made is saved at once, or the
-// failure is reported and the image file stays as it was.
-int FinishChanges(CCliOwner& owner, int status);
+// Ends the command's update, which is one change: when it succeeded (or
+// with `keepGoing`, whatever succeeded), every change it made is saved at
+// once; when it failed, nothing is saved and the image file stays as it was,
+// as it does when the save fails (reported).
+// `dropped` is said (naming the image) when a failure drops what succeeded.
+int FinishChanges(CCliOwner& owner, int status, bool keepGoing = false,
+                  const char* dropped = nullptr);

@@ -103,7 +103,8 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
                         leftover.description.c_str());
         }
     }
-    return FinishChanges(owner, status);
+    return FinishChanges(owner, status, options.keepGoing,
+                         "nothing stored (--keep-going stores the files that can be)");
 }
 
 int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options) {

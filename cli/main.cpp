@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     std::string image, bootFile, from, to, setFlags, clearFlags, format = "plus3", plus3, amsdos;
     std::vector<std::string> patterns;
     std::string bootable;
-    bool force = false, json = false, trim = false;
+    bool force = false, json = false, trim = false, keepGoing = false;
 
     // ls takes its patterns after "--": everything after it is a pattern,
     // never a path. So does get, whose -r takes any number of images and
@@ -227,6 +227,9 @@ int main(int argc, char** argv) {
              cmd.add_option("TAPE", tapeIn.tapes, ".tap or .tzx files, read in order")->required();
              cmd.add_option("-u,--user", tapeIn.user, "User number (0-15, default 0)")
                  ->check(CLI::Range(0, 15));
+             cmd.add_flag("--keep-going", tapeIn.keepGoing,
+                          "Store the files that can be when one cannot (without it, nothing is "
+                          "stored then)");
              cmd.add_flag("--headerless", tapeIn.headerless,
                           "Store blocks without a header as BLOCKnn.BIN (their data alone)");
              cmd.footer("Each standard file (a header block and its data block) becomes a file "
@@ -343,6 +346,9 @@ int main(int argc, char** argv) {
                             "Add a +3DOS header: code:LOAD or basic[:LINE]");
              cmd.add_option("--amsdos", amsdos,
                             "Add an AMSDOS header: bin:LOAD[:EXEC] or basic");
+             cmd.add_flag("--keep-going", put.keepGoing,
+                          "Store the files that can be when one cannot (without it, a file "
+                          "that cannot be stored leaves the image as it was)");
              cmd.add_flag("--tokenize", put.tokenize,
                           "With --plus3 basic or --amsdos basic: the files are BASIC text, "
                           "stored as the program it makes");
@@ -365,11 +371,14 @@ int main(int argc, char** argv) {
              cmd.add_option("PATTERN", patterns, "[USER:]PATTERN, shell-style, ignoring case")
                  ->required();
              cmd.add_flag("--force", force, "Delete read-only files too");
+             cmd.add_flag("--keep-going", keepGoing,
+                          "Delete the files that can be when one cannot (without it, nothing "
+                          "is deleted then)");
              cmd.footer("A read-only file is refused (nothing is deleted) without --force.\n\n"
                         "Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
                         "  tarnlight-cli rm game.dsk '3:*.TMP'");
          },
-         [&](CCliOwner& owner) { return RunRm(owner, image, patterns, force); }},
+         [&](CCliOwner& owner) { return RunRm(owner, image, patterns, force, keepGoing); }},
         {"mv", "Rename a file, or give it to another user",
          [&](CLI::App& cmd) {
              cmd.add_option("IMAGE", image, "Image file")->required();
@@ -389,6 +398,9 @@ int main(int argc, char** argv) {
                  ->required();
              cmd.add_option("--set", setFlags, "Any of r (read-only), s (system), a (archive)");
              cmd.add_option("--clear", clearFlags, "Any of r, s, a");
+             cmd.add_flag("--keep-going", keepGoing,
+                          "Change the files that can be when one cannot (without it, none is "
+                          "changed then)");
              cmd.footer("Examples:\n  tarnlight-cli attr --set rs game.dsk DISK\n"
                         "  tarnlight-cli attr --clear a game.dsk '*'");
          },
@@ -398,7 +410,7 @@ int main(int argc, char** argv) {
                  return UsageError("attribute flags are r, s and a (e.g. --set rs --clear a)");
              if (set == 0 && clear == 0)
                  return UsageError("attr needs --set or --clear");
-             return RunAttr(owner, image, patterns, set, clear);
+             return RunAttr(owner, image, patterns, set, clear, keepGoing);
          }},
         {"new", "Create a blank image",
          [&](CLI::App& cmd) {

@@ -53,5 +53,7 @@ std::string Status::Text() const {
                            reason == FailReason::ReadOnly;
     if (causeTold && !cause.empty())
         text += ": " + cause;
+    else if (reason == FailReason::DiskFull && !cause.empty())
+        text += " (" + cause + ")";
     return text;
 }

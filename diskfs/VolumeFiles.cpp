@@ -107,11 +107,16 @@ Status CCpmVolume::WriteFile(const FileId& file, const std::vector<std::uint8_t>
                              bool replace) {
     if (file.user > kMaxLiveUser)
         return {FailReason::BadName, {}};
-    if (data.size() > GetCapacity())
-        return {FailReason::DiskFull, {}};
     const std::vector<std::uint16_t> old = FileExtents(file);
     if (!old.empty() && !replace)
         return {FailReason::FileExists, {}};
+    // The old file's blocks stay in use until the new file is in place.
+    const std::uint64_t needed =
+        (data.size() + m_Layout.blockSize - 1) / m_Layout.blockSize * m_Layout.blockSize;
+    if (needed > GetFreeSpace()) {
+        auto kb = [](std::uint64_t bytes) { return std::to_string((bytes + 1023) / 1024) + " KB"; };
+        return {FailReason::DiskFull, "needs " + kb(needed) + ", " + kb(GetFreeSpace()) + " free"};
+    }
 
     // The old file's entries are taken out of the directory in memory only;
     // its blocks stay in use until the new file is in the directory, so

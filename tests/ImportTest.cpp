@@ -256,3 +256,56 @@ TEST(ImportBlockSize, EntriesHoldTwoLogicalExtentsOnTwoKilobyteBlocks) {
 }
 
 } // namespace
+
+namespace {
+
+// A command is one change: where one of the files it names cannot be
+// stored, deleted or changed, the image is left byte for byte as it was and
+// the file that stopped it is named; --keep-going keeps what succeeded.
+TEST(OneChange, ACommandThatFailsPartWayLeavesTheImageAsItWas) {
+    TempDir dir;
+    const std::string image = dir / "p.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+    WriteFile(dir / "KEEP.BIN", PatternBytes(2000, 1));
+    ASSERT_EQ(RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "KEEP.BIN"))).status, 0);
+    WriteFile(dir / "BIG1.BIN", PatternBytes(100 * 1024, 2));
+    WriteFile(dir / "BIG2.BIN", PatternBytes(100 * 1024, 3));
+    WriteFile(dir / "SMALL.BIN", PatternBytes(300, 4));
+    const std::string files = Quote(dir / "BIG1.BIN") + " " + Quote(dir / "BIG2.BIN") + " " + Quote(dir / "SMALL.BIN");
+    struct Case {
+        std::string args;
+        std::string named;                // the failure's line
+        std::vector<std::string> present; // in ls -l after --keep-going
+        std::string absent;               // not in it
+    };
+    const std::vector<Case> cases = {
+        {"put " + Quote(image) + " " + files,
+         "BIG2.BIN: disk full (needs 100 KB, 71 KB free): nothing stored", {"BIG1", "SMALL", "KEEP"},
+         "BIG2"},
+        {"rm " + Quote(image) + " KEEP.BIN NOSUCH.BIN", "nothing deleted", {}, "KEEP"},
+        {"attr --set r " + Quote(image) + " KEEP.BIN NOSUCH.BIN", "no attribute changed",
+         {"KEEP", "R/O"}, "BIG"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::vector<unsigned char> before = ReadFile(image);
+        const CommandResult r = RunCommand(Cli(c.args), true);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find(c.named), std::string::npos) << r.out;
+        EXPECT_EQ(ReadFile(image), before);
+        // The same with --keep-going: what succeeded is kept, and the
+        // command still fails.
+        const std::string verb = c.args.substr(0, c.args.find(' '));
+        const CommandResult kept =
+            RunCommand(Cli(verb + " --keep-going" + c.args.substr(verb.size())), true);
+        EXPECT_EQ(kept.status, 1) << kept.out;
+        const std::string listing = RunCommand(Cli("ls -l " + Quote(image))).out;
+        for (const std::string& text : c.present)
+            EXPECT_NE(listing.find(text), std::string::npos) << listing;
+        EXPECT_EQ(listing.find(c.absent), std::string::npos) << listing;
+        ASSERT_EQ(RunCommand(Cli("new --force " + Quote(image))).status, 0);
+        ASSERT_EQ(RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "KEEP.BIN"))).status, 0);
+    }
+}
+
+} // namespace

@@ -178,12 +178,22 @@ TEST(CpmNames, NamesAreStoredAsTypedOrRefused) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("TOOLONGNAME.BIN is longer than 8.3"), std::string::npos) << r.out;
     EXPECT_EQ(ReadFile(image), before);
-    r = RunCommand(Cli("put --replace " + Quote(image) + " " + Quote(dir / "report2024.txt") + " " +
-                       Quote(dir / "report2025.txt")),
-                   true);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("report2024.txt \xe2\x86\x92 0:REPORT20.TXT"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("is stored as 0:REPORT20.TXT, as "), std::string::npos) << r.out;
+    // Two host names that cut to one: the second is refused, and with it
+    // the command (--keep-going keeps the first).
+    for (const char* keepGoing : {"", "--keep-going "}) {
+        r = RunCommand(Cli("put --replace " + std::string(keepGoing) + Quote(image) + " " +
+                           Quote(dir / "report2024.txt") + " " + Quote(dir / "report2025.txt")),
+                       true);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("is stored as 0:REPORT20.TXT, as "), std::string::npos) << r.out;
+        if (*keepGoing == 0) {
+            EXPECT_NE(r.out.find("not stored over it: nothing stored"), std::string::npos) << r.out;
+            EXPECT_EQ(ReadFile(image), before);
+        } else {
+            EXPECT_NE(r.out.find("report2024.txt \xe2\x86\x92 0:REPORT20.TXT"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("1 of 2 files stored (--keep-going)"), std::string::npos) << r.out;
+        }
+    }
     EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " - REPORT20.TXT")).out.substr(0, 1), "a");
     r = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "averyverylongname.binary")), true);
     EXPECT_EQ(r.status, 0);
