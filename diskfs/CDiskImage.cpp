@@ -152,9 +152,9 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
                           g.dg_cylinders <= 0xFFFF && g.dg_secbase <= 0xFFFF &&
                           (g.dg_secsize == 128 || g.dg_secsize == 256 || g.dg_secsize == 512);
     // Formats that cannot be mapped safely leave no image open.
-    auto refuse = [this] {
+    auto refuse = [this](const std::string& cause = {}) {
         CloseHandle();
-        ShowError("Unsupported disk format");
+        ShowError("Unsupported disk format", cause);
         return 0;
     };
     if (!mappable)
@@ -173,7 +173,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     }
 
     if (!MapFromBootSector())
-        return refuse();
+        return refuse(OtherSystemsBootRecord(m_BootSector));
     if (m_bReadOnly) {
         ShowError("Unable to read directory");
         return 0;

@@ -11,6 +11,23 @@ constexpr std::uint32_t kCpcTracks = 40;
 
 } // namespace
 
+std::string OtherSystemsBootRecord(const std::uint8_t* boot) {
+    // The FAT boot record of MS-DOS and MSX-DOS: an x86 jump (MSX-DOS
+    // writes EB FE 90), then at byte 11 the BIOS parameter block: bytes per
+    // sector, sectors per cluster, reserved sectors, number of FATs, and at
+    // byte 21 the media byte.
+    const unsigned bytesPerSector = boot[11] | boot[12] << 8;
+    const unsigned sectorsPerCluster = boot[13];
+    const unsigned reservedSectors = boot[14] | boot[15] << 8;
+    auto powerOfTwo = [](unsigned n) { return n != 0 && (n & (n - 1)) == 0; };
+    const bool jump = boot[0] == 0xEB || boot[0] == 0xE9;
+    const bool parameters = bytesPerSector >= 128 && bytesPerSector <= 4096 &&
+                            powerOfTwo(bytesPerSector) && powerOfTwo(sectorsPerCluster) &&
+                            reservedSectors >= 1 && (boot[16] == 1 || boot[16] == 2) &&
+                            (boot[21] == 0xF0 || boot[21] >= 0xF8);
+    return jump && parameters ? "an MS-DOS/MSX-DOS (FAT) disk, not a CP/M one" : "";
+}
+
 bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout& layout) {
     DiskLayout d;
     std::memcpy(d.spec.bytes.data(), boot, d.spec.bytes.size());
@@ -58,6 +75,10 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         // Bits 0-1 of the sidedness byte; bit 7 marks double-track disks.
         if ((spec.bytes[DiskSpec::Sides] & 0x03) == 2 && g.heads == 2)
             d.sides = SideOrder::Successive;
+    } else if (!OtherSystemsBootRecord(boot).empty()) {
+        // The default sets serve blank boot sectors and ones of no other
+        // system: another system's disk is never taken for an empty one.
+        return false;
     } else if (g.heads == 1) {
         // A single-sided disk is a +3/PCW 180K one whatever its track count:
         // the 720K set's directory would lie over its data.

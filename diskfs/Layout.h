@@ -5,6 +5,7 @@
 #include "DiskStructs.h"
 
 #include <cstdint>
+#include <string>
 
 struct GeometryFigures {
     std::uint16_t cylinders = 0;
@@ -45,6 +46,11 @@ struct DiskLayout {
 
 // False when the format cannot be mapped safely (the disk is then refused as
 // "Unsupported disk format"): block sizes the sectors cannot make up, a
-// directory of over 1024 entries.
+// directory of over 1024 entries, or a boot sector with no disk
+// specification that holds another system's boot record.
 bool DeriveLayout(const GeometryFigures& geometry, const std::uint8_t* bootSector,
                   DiskLayout& layout);
+
+// What other system's disk a boot sector says it is ("an MS-DOS/MSX-DOS
+// (FAT) disk, not a CP/M one"), or "" when it holds no record of one.
+std::string OtherSystemsBootRecord(const std::uint8_t* bootSector);

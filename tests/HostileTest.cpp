@@ -495,3 +495,51 @@ TEST_F(Hostile, EntriesThatHoldNothingAddNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// A FAT boot record (MSX-DOS's jump, then the BIOS parameter block of a
+// 720K disk), in place of a disk specification.
+std::vector<std::uint8_t> FatBootSector() {
+    std::vector<std::uint8_t> boot(512, 0);
+    const std::uint8_t start[] = {0xEB, 0xFE, 0x90, 'M', 'S', 'X', '_', 'D', 'O', 'S', ' ',
+                                  0x00, 0x02, // bytes per sector
+                                  0x02,       // sectors per cluster
+                                  0x01, 0x00, // reserved sectors
+                                  0x02,       // FATs
+                                  0x70, 0x00, // root entries
+                                  0xA0, 0x05, // sectors
+                                  0xF9};      // media
+    std::copy(std::begin(start), std::end(start), boot.begin());
+    return boot;
+}
+
+// Another system's disk is refused, never taken for an empty CP/M one and
+// written over; a +3 specification beside a PC-DOS parameter block stays a
+// +3 disk (the corpus's Solo Forth disk, checked by the corpus tests).
+TEST_F(Hostile, AnotherSystemsDiskIsRefusedAndNeverWritten) {
+    const std::vector<std::uint8_t> boot = FatBootSector();
+    std::copy(boot.begin(), boot.end(), disk.Sector(0, 1).begin());
+    disk.Save(image);
+    const std::string big = dir / "big.dsk";
+    ASSERT_EQ(RunCommand(Cli("new -f pcw720 " + Quote(big))).status, 0);
+    std::vector<unsigned char> bytes = ReadFile(big);
+    // The boot sector: after the disk header and the first track's header.
+    std::copy(boot.begin(), boot.end(), bytes.begin() + 512);
+    WriteFile(big, bytes);
+    WriteFile(dir / "NEW.BIN", PatternBytes(100, 1));
+    for (const std::string& path : {image, big}) {
+        SCOPED_TRACE(path);
+        const auto before = ReadFile(path);
+        for (const std::string& command : {"ls " + Quote(path), "put " + Quote(path) + " " + Quote(dir / "NEW.BIN")}) {
+            const CommandResult r = RunCommand(Cli(command), true);
+            EXPECT_EQ(r.status, 1) << r.out;
+            EXPECT_NE(r.out.find(path + ": Unsupported disk format: an MS-DOS/MSX-DOS (FAT) disk, not a CP/M one"),
+                      std::string::npos)
+                << r.out;
+        }
+        EXPECT_EQ(ReadFile(path), before);
+    }
+}
+
+} // namespace
