@@ -95,7 +95,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (IsOpen())
         CloseImage();
     m_strImagePath = path;
-    m_Status.cause.clear();
+    m_Status = {};
     // Nothing of the image before stays: until the parameters describe this
     // one, nothing is listed and nothing may be written.
     m_Volume.Unmount();

@@ -101,8 +101,10 @@ bool CDiskImage::Transaction::Begin() {
         return image.SaveFailed(cause);
     FileIdentity now;
     if (!file.LockedVersion(now)) {
+        // (The cause is taken before the unlock's close can change errno.)
+        cause = ErrnoText(errno);
         file.Unlock();
-        return image.SaveFailed(ErrnoText(errno));
+        return image.SaveFailed(cause);
     }
     if (!(now == file.Loaded())) {
         // Another program saved the image since it was loaded: what it
@@ -121,8 +123,8 @@ bool CDiskImage::Transaction::Begin() {
     // The file's own permissions decide, not the folder's: a rename would
     // otherwise replace a file the user made read-only.
     if (access(file.Path().c_str(), W_OK) != 0) {
-        file.Unlock();
         image.m_Status.cause = ErrnoText(errno);
+        file.Unlock();
         return image.Fail(FailReason::ReadOnly);
     }
     if (!OpenWorkingCopy()) {
