@@ -30,6 +30,26 @@ std::uint16_t AmsdosChecksum(const std::uint8_t* header) {
 
 } // namespace
 
+namespace {
+
+// A checksum alone is no proof: 67 zero bytes sum to the zero word after
+// them (a SCREEN$ whose top third is black). The fields must be what AMSDOS
+// writes: a name and type of printable characters (bit 7 is an attribute;
+// the user byte before them is left alone, which some tools fill with the
+// name's first letter), a file type of its own (bit 0 protected, bits 1-3 BASIC,
+// binary, screen or ASCII, bits 4-7 the version, 0 or 1).
+bool AmsdosFieldsPlausible(const std::uint8_t* data) {
+    for (int i = 1; i <= 11; ++i) {
+        const std::uint8_t c = data[i] & 0x7F;
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    const std::uint8_t type = data[18];
+    return (type & 0x0E) <= 0x06 && (type >> 4) <= 1;
+}
+
+} // namespace
+
 std::optional<FileHeader> ParseFileHeader(const std::uint8_t* data, std::size_t size) {
     if (size < kHeaderSize)
         return std::nullopt;
@@ -49,7 +69,7 @@ std::optional<FileHeader> ParseFileHeader(const std::uint8_t* data, std::size_t 
         header.param2 = Word(data + 20);
         return header;
     }
-    if (AmsdosChecksum(data) == Word(data + 67)) {
+    if (AmsdosChecksum(data) == Word(data + 67) && AmsdosFieldsPlausible(data)) {
         const std::uint32_t length = data[64] | data[65] << 8 | data[66] << 16;
         if (length + kHeaderSize > size)
             return std::nullopt;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -75,6 +77,23 @@ TEST(FileHeader, RecognisedOnlyWhenChecksumZerosAndLengthsAllowIt) {
     EXPECT_FALSE(ParseFileHeader(file.data(), file.size()));
     const std::vector<std::uint8_t> zeros(512, 0);
     EXPECT_FALSE(ParseFileHeader(zeros.data(), zeros.size()));
+
+    // A SCREEN$ without a header whose top is black: 67 zero bytes sum to
+    // the zero word after them, but they are no name and no file type.
+    std::vector<std::uint8_t> screen = PatternBytes(6912, 3);
+    std::fill_n(screen.begin(), 112, 0);
+    EXPECT_FALSE(ParseFileHeader(screen.data(), screen.size()));
+    // Nor is a block whose name bytes are control codes, or whose file
+    // type AMSDOS never writes, though its checksum is right.
+    for (const std::size_t at : {std::size_t{3}, std::size_t{18}}) {
+        std::vector<std::uint8_t> odd = binary;
+        odd[67] ^= 1; // (mended above)
+        odd[at] = at == 18 ? 0x40 : 0x07;
+        const unsigned sum = std::accumulate(odd.begin(), odd.begin() + 67, 0u);
+        odd[67] = static_cast<std::uint8_t>(sum);
+        odd[68] = static_cast<std::uint8_t>(sum >> 8);
+        EXPECT_FALSE(ParseFileHeader(odd.data(), odd.size())) << at;
+    }
 }
 
 bool HaveCpmtools() { return HaveProgram("cpmcp") && HaveProgram("cpmls"); }
