@@ -201,7 +201,7 @@ bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& p
     CDiskImage::ImportTarget& target = prepared.target;
     target.replace = options.replace;
     target.file.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
-    std::string name = options.as.empty() ? PathLeaf(file) : options.as;
+    std::string name = options.as.empty() ? HostNameForCpm(PathLeaf(file)) : options.as;
     if (!options.as.empty()) {
         const FilePattern given = ParsePattern(options.as);
         if (given.user >= 0) {
@@ -299,7 +299,7 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
         }
         stored.emplace(target.file, file.source);
         // A host name cut to fit is said, with what it became.
-        if (options.as.empty() && NameIsCut(file.name))
+        if (options.as.empty() && HostNameIsCut(PathLeaf(file.source)))
             cut.push_back(Printable(file.source) + " \u2192 " + std::to_string(target.file.user) +
                           ":" + Printable(target.file.ShownName()));
     }

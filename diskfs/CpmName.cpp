@@ -19,6 +19,19 @@ std::string PathLeaf(const std::string& path) {
 
 bool IsNameByte(std::uint8_t byte) { return (byte & 0x7F) >= 0x20; }
 
+std::string HostNameForCpm(const std::string& leaf) {
+    const auto dot = leaf.find_last_of('.');
+    if (dot == std::string::npos || dot == 0)
+        return leaf;
+    std::string base = leaf.substr(0, dot);
+    base.erase(std::remove(base.begin(), base.end(), '.'), base.end());
+    return base + leaf.substr(dot);
+}
+
+bool HostNameIsCut(const std::string& leaf) {
+    return HostNameForCpm(leaf) != leaf || NameIsCut(leaf);
+}
+
 namespace {
 
 // Name before the last ".", type after it.

@@ -33,3 +33,11 @@ NameCheck ParseCpmName(const std::string& text, NameCase nameCase, FileId& out);
 bool NameIsCut(const std::string& text);
 // The last path component of a host path.
 std::string PathLeaf(const std::string& path);
+// The name a host file is stored under (ParseCpmName then cuts it to 8.3):
+// the last "." begins the type, and the dots before it are left out
+// ("frame1.img.scr" is "frame1img.scr", stored as FRAME1IM.SCR). A name
+// given by the user is never cut this way.
+std::string HostNameForCpm(const std::string& leaf);
+// Whether a host file's leaf is stored under another name than it reads:
+// dots left out, or cut to 8.3.
+bool HostNameIsCut(const std::string& leaf);

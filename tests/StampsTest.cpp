@@ -198,6 +198,16 @@ TEST(CpmNames, NamesAreStoredAsTypedOrRefused) {
     r = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "averyverylongname.binary")), true);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("averyverylongname.binary \xe2\x86\x92 0:AVERYVER.BIN"), std::string::npos);
+    // Two dots: the last begins the type, the others are left out, and
+    // that is said as a cut is.
+    for (const auto& [host, stored] : {std::pair{"frame1.img.scr", "0:FRAME1IM.SCR"}, std::pair{"a.b.c", "0:AB.C"}}) {
+        WriteFile(dir / host, {'d'});
+        r = RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / host)), true);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(std::string(host) + " \xe2\x86\x92 " + stored), std::string::npos) << r.out;
+        EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " - " + stored)).out.substr(0, 1), "d");
+    }
+    ASSERT_EQ(RunCommand(Cli("rm " + Quote(image) + " FRAME1IM.SCR AB.C")).status, 0);
     const auto stored = ReadFile(image);
     r = RunCommand(Cli("mv " + Quote(image) + " AVERYVER.BIN TOOLONGNAME.BIN"), true);
     EXPECT_EQ(r.status, 1);
