@@ -21,6 +21,8 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
                             MessageIcon icon) {
     if (icon == MessageIcon::Warning) {
         // Damage the command works around: said, but it does not fail the command.
+        if (!m_bWarningsShown)
+            return;
         std::string line = "WARNING: ";
         if (m_pImage && !m_pImage->ImagePath().empty())
             line += m_pImage->ImagePath() + ": ";

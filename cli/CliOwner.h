@@ -45,6 +45,10 @@ public:
     const std::string& LastErrorCause() const { return m_strLastCause; }
     // Whether any error message was shown during the run.
     bool AnyError() const { return m_bAnyError; }
+    // Warnings (damage worked around, a disk only read) are said unless a
+    // command has nothing to say of them: a search says only what stopped
+    // it from looking.
+    void ShowWarnings(bool shown) { m_bWarningsShown = shown; }
 
 private:
     CDiskLibrary m_Library;
@@ -53,5 +57,6 @@ private:
     std::string m_strLastError;
     std::string m_strLastCause;
     bool m_bAnyError = false;
+    bool m_bWarningsShown = true;
     Catalogue m_Rows;
 };

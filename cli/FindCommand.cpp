@@ -13,6 +13,7 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
     const ImageSet set = CollectImages(options.paths, options.recursive);
     const std::vector<FilePattern> patterns{ParsePattern(options.pattern)};
     CDiskImage& disk = owner.Image();
+    owner.ShowWarnings(false);
     WalkTally totals;
     int status = WalkImages(
         owner, set.images, options.jobs, "",

@@ -1,6 +1,7 @@
 // tarnlight-cli's everyday commands against what cpmtools and LibDsk's
 // utilities make and read of the same images.
 
+#include "support/DskWriter.h"
 #include "support/HostTools.h"
 
 #include <gtest/gtest.h>
@@ -235,6 +236,12 @@ TEST_F(CommandLine, FindAndCheckOverACollection) {
     EXPECT_NE(filtered.out.find(" 5  MANIC     BIN"), std::string::npos) << filtered.out;
     EXPECT_EQ(Run("ls " + Quote(image) + " '5:*'").out, filtered.out);
     EXPECT_EQ(Run("ls " + Quote(image) + " -- '0:*'").out.find("MANIC"), std::string::npos);
+    // A disk only read (tracks of its own format) is searched too; its
+    // warning is not the search's business (ls and get say it).
+    DskWriter odd(40);
+    odd.FiveSectorsOf1024From(30);
+    odd.Save(dir / "sub/odd.dsk");
+    ASSERT_NE(Run("ls " + Quote(dir / "sub/odd.dsk")).out.find("WARNING: "), std::string::npos);
     const CommandResult found = Run("find -r 'manic*' " + Quote(dir.Path().string()));
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.out, image + ": 5:MANIC.BIN 384\n" + second + ": 0:MANIC.BAS 128\n");
