@@ -4,6 +4,7 @@
 
 #include "Commands.h"
 #include "Session.h"
+#include "SinclairBasic.h"
 #include "CatalogueView.h"
 #include "FileHeader.h"
 #include "HostFile.h"
@@ -91,7 +92,7 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
             while (!trimmed.empty() && trimmed.back() == ' ')
                 trimmed.pop_back();
             store(tape, name, file.type, file.data, file.param1, file.param2, true,
-                  "\"" + Printable(trimmed) + "\" " + Describe(file));
+                  "\"" + SpectrumTextShown(trimmed) + "\" " + Describe(file));
         }
         for (const TapeLeftover& leftover : tapes[t].leftovers) {
             if (options.headerless && !leftover.data.empty()) {
@@ -162,7 +163,8 @@ int RunTapeOut(CCliOwner& owner, const TapeOutOptions& options) {
         tapeFile.data.assign(data.begin(), data.end());
         for (TapeBlock& block : BlocksOfTapeFile(tapeFile))
             blocks.push_back(std::move(block));
-        std::printf("%s \xe2\x86\x92 \"%s\" %s\n", UserAndName(row).c_str(), Printable(tapeFile.name).c_str(),
+        std::printf("%s \xe2\x86\x92 \"%s\" %s\n", UserAndName(row).c_str(),
+                    SpectrumTextShown(tapeFile.name).c_str(),
                     TapeTypeName(tapeFile.type).c_str());
     }
     // A tape without a file that was asked for is not the tape asked for.

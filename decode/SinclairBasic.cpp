@@ -121,6 +121,28 @@ const char* SinclairKeyword(std::uint8_t code) {
     return code >= kFirstKeyword ? kKeywords[code - kFirstKeyword] : nullptr;
 }
 
+std::string SpectrumTextShown(std::string_view text) {
+    std::string shown;
+    for (const char byte : text) {
+        const auto c = static_cast<std::uint8_t>(byte);
+        if (c < 0x20)
+            shown += "\\{" + std::to_string(c) + "}";
+        else if (c == '\\')
+            shown += "\\\\";
+        else if (c == 0x7F)
+            shown += "\xC2\xA9"; // ©
+        else if (c < 0x80)
+            shown += byte;
+        else if (c < 0x90)
+            shown += BlockGraphic(c);
+        else if (c <= 0xA4)
+            shown += std::string{'\\', static_cast<char>('a' + (c - 0x90))};
+        else
+            shown += SinclairKeyword(c);
+    }
+    return shown;
+}
+
 Listing ListSinclairBasic(std::span<const std::uint8_t> program) {
     Listing listing;
     std::size_t at = 0;

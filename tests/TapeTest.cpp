@@ -2,6 +2,7 @@
 // made by Fuse's tapeconv, read through libspectrum into +3DOS files.
 
 #include "FileHeader.h"
+#include "SinclairBasic.h"
 #include "Tape.h"
 #include "support/HostTools.h"
 
@@ -243,6 +244,36 @@ TEST(Tape, ACodeFileTooLongForOneBlockIsRefusedAndNoTapeWritten) {
         }
         ASSERT_EQ(RunCommand(Cli("rm " + Quote(image) + " " + name)).status, 0);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Tape names are in the Spectrum's character set: shown as the listings
+// show a string, never as raw bytes that are no UTF-8.
+TEST(Tape, NamesAreShownAsTheListingsShowText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PLAIN", "PLAIN"},
+        {"A\xAF", "ACODE"},           // a keyword
+        {"\x90\xA4", "\\a\\u"},        // UDGs
+        {"\x80\x8F", "\\  \\::"},      // block graphics
+        {"\x7F\\", "\xC2\xA9\\\\"},    // ©, and a backslash
+        {std::string("\x01", 1), "\\{1}"},
+    };
+    for (const auto& [bytes, shown] : cases)
+        EXPECT_EQ(SpectrumTextShown(bytes), shown) << shown;
+
+    TempDir dir;
+    Bytes tap;
+    AddFile(tap, 3, std::string("MY\xAF"), PatternBytes(10, 1), 32768, 32768);
+    WriteFile(dir / "t.tap", tap);
+    const std::string image = dir / "d.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+    const CommandResult in = RunCommand(Cli("tape-in " + Quote(image) + " " + Quote(dir / "t.tap")), true);
+    ASSERT_EQ(in.status, 0) << in.out;
+    EXPECT_NE(in.out.find("\"MYCODE\" CODE 32768,10"), std::string::npos) << in.out;
+    EXPECT_EQ(in.out.find('\xAF'), std::string::npos);
 }
 
 } // namespace
