@@ -87,7 +87,7 @@ public:
             if (c >= 0x90)
                 Put(std::string{'\\', static_cast<char>('a' + (c - 0x90))});
             else if (c >= 0x80)
-                Put(BlockGraphic(c));
+                Put(BlockGraphic(c), false); // a graphic, though its escape ends in a space
             else if (c == 0x7F)
                 Put("\xC2\xA9"); // ©
             else if (c == '\\')
@@ -106,9 +106,11 @@ private:
         if (SpaceAfter(code, word))
             Put(" ");
     }
-    void Put(const std::string& text) {
+    // The ROM leaves out a keyword's leading space only after a space
+    // character it printed.
+    void Put(const std::string& text, bool mayBeSpace = true) {
         m_Out += text;
-        m_AfterSpace = text.back() == ' ';
+        m_AfterSpace = mayBeSpace && text.back() == ' ';
     }
 
     std::string& m_Out;

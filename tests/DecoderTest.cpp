@@ -81,6 +81,7 @@ const char* const kSinclairProgram = R"(10 REM every "keyword" :-)
 130 POKE 23606,0: PLOT 1,1: DRAW 2,2: RUN : SAVE "s" LINE 10: RANDOMIZE USR 32768: CLS : CLEAR 32767: COPY
 140 SPECTRUM : PLAY "abc": LOAD "x" SCREEN$ : SAVE "y" DATA a$()
 150 PRINT 65535; 0.000001; 1e10; 3.14159265
+160 LET a=1\::PRINT a: LET b=2\  PRINT b
 )";
 
 TEST(SinclairBasicTest, AgreesWithListbasicOnProgramsMadeByZmakebas) {
@@ -108,11 +109,13 @@ TEST(SinclairBasicTest, ShowsWhatThePlus3ShowsWhereListbasicDoesNot) {
 }
 
 TEST(SinclairBasicTest, SpacesKeywordsAsTheRomDoes) {
-    // A literal space stops the leading space; <> and <= take none; RND
-    // and PI no trailing one; a keyword after a trailing space no leading one.
+    // A literal space stops the leading space (a block graphic, whose
+    // escape ends in spaces, does not); <> and <= take none; RND and PI no
+    // trailing one; a keyword after a trailing space no leading one.
     const Bytes program =
         SinclairLine(1, {'a', ' ', 0xC5, 'b', 0xC9, 0xC5, 'd', 0xC7, 0xCB, 0xCC, 0xF5, 0xA5, 0xA7});
     EXPECT_EQ(ListSinclairBasic(program).text, "    1a OR b<> OR d<= THEN TO PRINT RNDPI\n");
+    EXPECT_EQ(ListSinclairBasic(SinclairLine(1, {'A', 0x80, 0xF5, 'x'})).text, "    1A\\   PRINT x\n");
 }
 
 TEST(SinclairBasicTest, ControlsAndHiddenNumbersAreLeftOutWithinTheLine) {
