@@ -77,6 +77,8 @@ int ListBasic(const NamedFile& file, const std::string& subject) {
     }
     if (!Write(listing.text))
         return kExitFailed;
+    if (!listing.note.empty())
+        std::fprintf(stderr, "NOTE: %s: %s\n", subject.c_str(), listing.note.c_str());
     if (!listing.warning.empty()) {
         std::fprintf(stderr, "WARNING: %s: %s\n", subject.c_str(), listing.warning.c_str());
         return kExitFailed;

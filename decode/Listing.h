@@ -7,4 +7,7 @@
 struct Listing {
     std::string text;
     std::string warning;
+    // What the listing leaves out by design, as the machine does (a
+    // protected loader's hidden lines): said, but no failure.
+    std::string note;
 };

@@ -59,6 +59,24 @@ std::string BlockGraphic(std::uint8_t code) {
     return std::string{'\\', kColumn[left], kColumn[right]};
 }
 
+// Where a line's ENTER lies: past the hidden five bytes of each number and
+// the parameters of the colour and position controls, as the ROM steps over
+// them; the text's size when there is none.
+std::size_t LineEnd(std::span<const std::uint8_t> text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t c = text[i];
+        if (c == 0x0D)
+            return i;
+        if (c == kNumber)
+            i += 5;
+        else if (c >= 0x10 && c <= 0x15)
+            i += 1;
+        else if (c == 0x16 || c == 0x17)
+            i += 2;
+    }
+    return text.size();
+}
+
 class LinePrinter {
 public:
     explicit LinePrinter(std::string& out) : m_Out(out) {}
@@ -161,7 +179,27 @@ Listing ListSinclairBasic(std::span<const std::uint8_t> program) {
             break;
         }
         if (length > program.size() - at - 4) {
-            listing.warning = "line " + std::to_string(number) + " runs past the end of the program";
+            // A loader's trick: a length past the program's end keeps LIST
+            // from finding the next line. The machine prints this one to its
+            // ENTER and no more; a line with no ENTER was cut short.
+            const std::span<const std::uint8_t> rest = program.subspan(at + 4);
+            const std::size_t end = LineEnd(rest);
+            if (end == rest.size()) {
+                listing.warning = "line " + std::to_string(number) + " runs past the end of the program";
+                break;
+            }
+            char head[8];
+            std::snprintf(head, sizeof head, "%5u", number);
+            listing.text += head;
+            LinePrinter(listing.text).Line(rest.first(end + 1));
+            listing.text += '\n';
+            const std::size_t hidden = rest.size() - end - 1;
+            listing.note = "line " + std::to_string(number) + "'s length field says " +
+                           std::to_string(length) +
+                           " bytes, past the program's end: the machine lists no further" +
+                           (hidden != 0 ? ", and the " + std::to_string(hidden) +
+                                              " bytes after the line stay hidden from LIST"
+                                        : "");
             break;
         }
         char head[8];

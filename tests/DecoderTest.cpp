@@ -137,6 +137,48 @@ TEST(SinclairBasicTest, ALineRunningPastTheProgramEndsTheListingWithAWarning) {
               "the program ends inside a line's number and length");
 }
 
+// A loader hides its lines behind a length of 0xFFFF: the machine lists
+// that line to its ENTER (a number's hidden bytes may hold 0x0D) and no
+// further. That is the listing, with a note of what stays hidden.
+TEST(SinclairBasicTest, AProtectedLoadersLineIsListedToItsEnter) {
+    Bytes program = SinclairLine(10, {0xF5, '1', 0x0E, 0x00, 0x00, 0x0D, 0x00, 0x00});
+    program[2] = program[3] = 0xFF;
+    const Bytes hidden = SinclairLine(20, {0xEF, '"', '"'});
+    program.insert(program.end(), hidden.begin(), hidden.end());
+    const Listing listing = ListSinclairBasic(program);
+    EXPECT_EQ(listing.text, "   10 PRINT 1\n");
+    EXPECT_EQ(listing.warning, "");
+    EXPECT_EQ(listing.note, "line 10's length field says 65535 bytes, past the program's end: the "
+                            "machine lists no further, and the 8 bytes after the line stay hidden "
+                            "from LIST");
+    if (HaveProgram("listbasic")) {
+        // listbasic shows the line's text too.
+        TempDir dir;
+        Bytes tap;
+        Bytes header(17, ' ');
+        header[0] = 0;
+        header[11] = static_cast<std::uint8_t>(program.size());
+        header[12] = static_cast<std::uint8_t>(program.size() >> 8);
+        header[13] = 0x00;
+        header[14] = 0x80; // no autostart
+        header[15] = header[11];
+        header[16] = header[12];
+        for (const auto& [flag, data] : {std::pair{std::uint8_t{0x00}, header}, std::pair{std::uint8_t{0xFF}, program}}) {
+            Bytes block{flag};
+            block.insert(block.end(), data.begin(), data.end());
+            std::uint8_t sum = 0;
+            for (std::uint8_t b : block)
+                sum ^= b;
+            block.push_back(sum);
+            tap.push_back(static_cast<std::uint8_t>(block.size()));
+            tap.push_back(static_cast<std::uint8_t>(block.size() >> 8));
+            tap.insert(tap.end(), block.begin(), block.end());
+        }
+        WriteFile(dir / "p.tap", tap);
+        EXPECT_NE(RunCommand("listbasic " + Quote(dir / "p.tap")).out.find("   10 PRINT 1"), std::string::npos);
+    }
+}
+
 // ---- Locomotive BASIC ----
 
 TEST(LocomotiveBasicTest, ListsEachTokenGroupAsTheCpcDoes) {
