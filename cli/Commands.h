@@ -134,6 +134,7 @@ struct TapeInOptions {
     int user = 0;
     bool headerless = false; // blocks without a header stored as BLOCKnn.BIN
     bool keepGoing = false;  // store what can be when a file cannot be
+    bool force = false;      // store files whose blocks fail their checksums
 };
 int RunTapeIn(CCliOwner& owner, const TapeInOptions& options);
 

@@ -84,20 +84,45 @@ int RunTapeIn(CCliOwner& owner, const TapeInOptions& options) {
         taken.push_back(name);
         std::printf("%s \xe2\x86\x92 %u:%s\n", shown.c_str(), unsigned{target.file.user}, name.c_str());
     };
+    // A block whose checksum fails was not read as it was saved: its file
+    // is stored only when forced, and said so either way.
+    auto checksumsFail = [&](const std::string& tape, const std::vector<std::size_t>& blocks,
+                             const std::string& what) {
+        if (blocks.empty())
+            return false;
+        std::string numbers;
+        for (const std::size_t block : blocks)
+            numbers += (numbers.empty() ? "" : " and ") + std::to_string(block);
+        const std::string text = "block " + numbers + " fails its checksum: " + what;
+        if (options.force) {
+            std::fprintf(stderr, "WARNING: %s: %s stored as read (--force)\n", Printable(tape).c_str(),
+                         text.c_str());
+            return false;
+        }
+        Report(tape, text + " not stored (--force stores it as read)");
+        status = kExitFailed;
+        return true;
+    };
     for (std::size_t t = 0; t < tapes.size(); ++t) {
         const std::string& tape = options.tapes[t];
         for (const TapeFile& file : tapes[t].files) {
-            const std::string name = DiskNameForTapeFile(file, ++number, taken);
             std::string trimmed = file.name;
             while (!trimmed.empty() && trimmed.back() == ' ')
                 trimmed.pop_back();
-            store(tape, name, file.type, file.data, file.param1, file.param2, true,
-                  "\"" + SpectrumTextShown(trimmed) + "\" " + Describe(file));
+            const std::string shown = "\"" + SpectrumTextShown(trimmed) + "\" " + Describe(file);
+            const std::size_t fileNumber = ++number;
+            if (checksumsFail(tape, file.failedChecksums, shown))
+                continue;
+            const std::string name = DiskNameForTapeFile(file, fileNumber, taken);
+            store(tape, name, file.type, file.data, file.param1, file.param2, true, shown);
         }
         for (const TapeLeftover& leftover : tapes[t].leftovers) {
+            const std::string what = "block " + std::to_string(leftover.block);
+            if (leftover.checksumFailed &&
+                checksumsFail(tape, {leftover.block}, leftover.description + ","))
+                continue;
             if (options.headerless && !leftover.data.empty()) {
-                store(tape, DiskNameForBlock(leftover.block, taken), 0, leftover.data, 0, 0, false,
-                      "block " + std::to_string(leftover.block));
+                store(tape, DiskNameForBlock(leftover.block, taken), 0, leftover.data, 0, 0, false, what);
                 continue;
             }
             std::printf("%s: block %zu: %s, not stored\n", Printable(tape).c_str(), leftover.block,

@@ -227,6 +227,9 @@ int main(int argc, char** argv) {
              cmd.add_option("TAPE", tapeIn.tapes, ".tap or .tzx files, read in order")->required();
              cmd.add_option("-u,--user", tapeIn.user, "User number (0-15, default 0)")
                  ->check(CLI::Range(0, 15));
+             cmd.add_flag("--force", tapeIn.force,
+                          "Store a file whose blocks fail their checksums, as read (said "
+                          "for each)");
              cmd.add_flag("--keep-going", tapeIn.keepGoing,
                           "Store the files that can be when one cannot (without it, nothing is "
                           "stored then)");

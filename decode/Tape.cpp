@@ -71,9 +71,10 @@ bool ChecksumRight(const std::vector<std::uint8_t>& bytes) {
     return sum == 0;
 }
 
+// A ROM header block, its checksum right or not.
 bool IsHeader(const TapeBlock& block) {
     return block.standard && block.bytes.size() == kHeaderBlockSize &&
-           block.bytes[0] == kHeaderFlag && block.bytes[1] <= 3 && ChecksumRight(block.bytes);
+           block.bytes[0] == kHeaderFlag && block.bytes[1] <= 3;
 }
 
 std::uint16_t Word(const std::uint8_t* bytes) {
@@ -179,10 +180,10 @@ TapeContents SplitTape(const std::vector<TapeBlock>& blocks) {
     TapeContents contents;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const TapeBlock& block = blocks[i];
-        const std::size_t number = i + 1;
+        // Numbered from 0, as tzxlist numbers them.
+        const std::size_t number = i;
         if (IsHeader(block) && i + 1 < blocks.size() && blocks[i + 1].standard &&
-            blocks[i + 1].bytes.size() >= 2 && blocks[i + 1].bytes[0] == kDataFlag &&
-            ChecksumRight(blocks[i + 1].bytes)) {
+            blocks[i + 1].bytes.size() >= 2 && blocks[i + 1].bytes[0] == kDataFlag) {
             const std::uint8_t* h = block.bytes.data() + 1;
             TapeFile file;
             file.type = h[0];
@@ -195,6 +196,10 @@ TapeContents SplitTape(const std::vector<TapeBlock>& blocks) {
             const std::size_t length = std::min<std::size_t>(Word(h + 11), data.size() - 2);
             file.data.assign(data.begin() + 1, data.begin() + 1 + static_cast<long>(length));
             file.block = number;
+            if (!ChecksumRight(block.bytes))
+                file.failedChecksums.push_back(number);
+            if (!ChecksumRight(data))
+                file.failedChecksums.push_back(number + 1);
             contents.files.push_back(std::move(file));
             ++i;
             continue;
@@ -206,7 +211,10 @@ TapeContents SplitTape(const std::vector<TapeBlock>& blocks) {
         } else if (block.bytes.size() < 2) {
             leftover.description = "an empty block";
         } else {
-            leftover.description = std::to_string(block.bytes.size() - 2) + " bytes with no header";
+            leftover.checksumFailed = !ChecksumRight(block.bytes);
+            leftover.description = std::to_string(block.bytes.size() - 2) +
+                                   (IsHeader(block) ? " bytes of a header with no data after it"
+                                                    : " bytes with no header");
             leftover.data.assign(block.bytes.begin() + 1, block.bytes.end() - 1);
         }
         contents.leftovers.push_back(std::move(leftover));
@@ -266,12 +274,13 @@ std::string DiskNameForBlock(std::size_t block, const std::vector<std::string>& 
     const std::string base = number.size() <= 3 ? "BLOCK" + number : "BLK" + number.substr(0, 5);
     std::string name = base + ".BIN";
     // A clash (another tape's block of that number, or a file already
-    // there): a letter after the number, then two.
-    for (unsigned n = 0; IsTaken(taken, name); ++n) {
-        std::string letters(1, static_cast<char>('A' + n % 26));
-        if (n >= 26)
-            letters.insert(letters.begin(), static_cast<char>('A' + (n / 26 - 1) % 26));
-        name = base.substr(0, std::min(base.size(), kMaxBase - letters.size())) + letters + ".BIN";
+    // there): a letter after the number (A to Z, then AA, AB...).
+    for (std::size_t n = 1; IsTaken(taken, name); ++n) {
+        std::string letters;
+        for (std::size_t k = n; k > 0; k = (k - 1) / 26)
+            letters.insert(letters.begin(), static_cast<char>('A' + (k - 1) % 26));
+        const std::size_t keep = letters.size() < kMaxBase ? kMaxBase - letters.size() : 0;
+        name = base.substr(0, std::min(base.size(), keep)) + letters.substr(0, kMaxBase) + ".BIN";
     }
     return name;
 }

@@ -27,14 +27,17 @@ bool WriteTapeBlocks(const std::vector<TapeBlock>& blocks, bool tzx, std::vector
 
 // A ROM file: a header block (flag 0x00, 17 bytes: type, 10-byte name,
 // length, parameter 1, parameter 2, little-endian) and the data block
-// after it (flag 0xFF), checksums right.
+// after it (flag 0xFF), each ending in the XOR checksum of its bytes.
 struct TapeFile {
     std::uint8_t type = 0; // 0 program, 1 number array, 2 character array, 3 bytes
     std::string name;      // the 10 bytes of the header
     std::uint16_t param1 = 0;
     std::uint16_t param2 = 0;
     std::vector<std::uint8_t> data; // without flag and checksum
-    std::size_t block = 0;          // the header block's number, from 1
+    std::size_t block = 0;          // the header block's number, from 0 as tzxlist counts
+    // The numbers of its blocks whose checksum fails: what was read may
+    // not be what was saved.
+    std::vector<std::size_t> failedChecksums;
 };
 // What else the tape held: a block with no header before it, or a block of
 // another kind, by its number and a description.
@@ -42,6 +45,7 @@ struct TapeLeftover {
     std::size_t block = 0;
     std::string description;
     std::vector<std::uint8_t> data; // a headerless block's data, flag and checksum off
+    bool checksumFailed = false;
 };
 struct TapeContents {
     std::vector<TapeFile> files;

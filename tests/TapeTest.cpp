@@ -89,7 +89,7 @@ TEST(Tape, EveryStandardFileLandsWithItsHeaderFromTapAndTzx) {
         EXPECT_EQ(in.status, 0) << in.out;
         EXPECT_NE(in.out.find("\"Manic Mine\" CODE 16384,6912 \xe2\x86\x92 0:MANICMIN.BIN"), std::string::npos)
             << in.out;
-        EXPECT_NE(in.out.find("block 7: 300 bytes with no header, not stored"), std::string::npos) << in.out;
+        EXPECT_NE(in.out.find("block 6: 300 bytes with no header, not stored"), std::string::npos) << in.out;
         const auto listing = nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out);
         std::map<std::string, nlohmann::json> files;
         for (const auto& f : listing["files"])
@@ -106,7 +106,7 @@ TEST(Tape, EveryStandardFileLandsWithItsHeaderFromTapAndTzx) {
         const CommandResult again =
             RunCommand(Cli("tape-in --headerless -u 1 " + Quote(image) + " " + Quote(dir / tape)), true);
         EXPECT_EQ(again.status, 0) << again.out;
-        const std::string block = RunCommand(Cli("get " + Quote(image) + " - 1:BLOCK07.BIN")).out;
+        const std::string block = RunCommand(Cli("get " + Quote(image) + " - 1:BLOCK06.BIN")).out;
         EXPECT_EQ(Bytes(block.begin(), block.begin() + 300), PatternBytes(300, 5));
     }
     // Out again: the files with a header as a tape Fuse's tools read, the
@@ -188,15 +188,15 @@ TEST(Tape, HeaderlessBlocksOfEveryTapeTakeNamesOfTheirOwn) {
     // Each stored block is listed with the name it was given.
     std::map<std::string, Bytes> expected;
     for (unsigned b = 0; b < 2; ++b)
-        expected["0:BLOCK0" + std::to_string(b + 1) + ".BIN"] = PatternBytes(10 + b, b);
+        expected["0:BLOCK0" + std::to_string(b) + ".BIN"] = PatternBytes(10 + b, b);
     std::size_t lines = 0;
     for (std::size_t at = 0; (at = in.out.find("\xe2\x86\x92 ", at)) != std::string::npos; ++at)
         ++lines;
     EXPECT_EQ(lines, 104u) << in.out;
     EXPECT_NE(in.out.find("block 1 \xe2\x86\x92 0:BLOCK01A.BIN"), std::string::npos) << in.out;
     EXPECT_NE(in.out.find("block 101 \xe2\x86\x92 0:BLOCK101.BIN"), std::string::npos) << in.out;
-    EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " - BLOCK101.BIN")).out.substr(0, 120),
-              std::string(reinterpret_cast<const char*>(PatternBytes(120, 200).data()), 120));
+    EXPECT_EQ(RunCommand(Cli("get " + Quote(image) + " - BLOCK101.BIN")).out.substr(0, 121),
+              std::string(reinterpret_cast<const char*>(PatternBytes(121, 201).data()), 121));
     for (const auto& [name, data] : expected) {
         const std::string got = RunCommand(Cli("get " + Quote(image) + " - " + name)).out;
         EXPECT_EQ(Bytes(got.begin(), got.begin() + static_cast<long>(data.size())), data) << name;
@@ -274,6 +274,46 @@ TEST(Tape, NamesAreShownAsTheListingsShowText) {
     ASSERT_EQ(in.status, 0) << in.out;
     EXPECT_NE(in.out.find("\"MYCODE\" CODE 32768,10"), std::string::npos) << in.out;
     EXPECT_EQ(in.out.find('\xAF'), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// A block whose checksum fails is named by its number as tzxlist numbers
+// it; its file is stored only with --force (said), and without it nothing
+// of the command is.
+TEST(Tape, ABlockThatFailsItsChecksumIsNamedAndNotStored) {
+    TempDir dir;
+    Bytes tap;
+    AddFile(tap, 3, "good", PatternBytes(50, 1), 32768, 32768);
+    AddFile(tap, 3, "bad", PatternBytes(60, 2), 32768, 32768);
+    // Block 3 (the second file's data): its last data byte changed.
+    const std::size_t badByte = tap.size() - 2;
+    tap[badByte] ^= 0x40;
+    WriteFile(dir / "t.tap", tap);
+    if (HaveProgram("tzxlist")) {
+        const std::string listing = RunCommand("tzxlist " + Quote(dir / "t.tap")).out;
+        const std::size_t block3 = listing.find("--= Block #3 =--");
+        ASSERT_NE(block3, std::string::npos) << listing;
+        EXPECT_NE(listing.find("(FAIL)", block3), std::string::npos) << listing;
+    }
+    const std::string image = dir / "d.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(image))).status, 0);
+    const Bytes before = ReadFile(image);
+    const CommandResult refused = RunCommand(Cli("tape-in " + Quote(image) + " " + Quote(dir / "t.tap")), true);
+    EXPECT_EQ(refused.status, 1) << refused.out;
+    EXPECT_NE(refused.out.find("t.tap: block 3 fails its checksum: \"bad\" CODE 32768,60 not stored"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(ReadFile(image), before);
+    const CommandResult forced = RunCommand(Cli("tape-in --force " + Quote(image) + " " + Quote(dir / "t.tap")), true);
+    EXPECT_EQ(forced.status, 0) << forced.out;
+    EXPECT_NE(forced.out.find("WARNING: "), std::string::npos) << forced.out;
+    Bytes read = PatternBytes(60, 2);
+    read.back() ^= 0x40;
+    const std::string got = RunCommand(Cli("get --strip-header " + Quote(image) + " - BAD.BIN")).out;
+    EXPECT_EQ(Bytes(got.begin(), got.end()), read);
 }
 
 } // namespace

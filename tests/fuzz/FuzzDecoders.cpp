@@ -73,6 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const TapeFile& file : tape.files) {
         const std::string name = DiskNameForTapeFile(file, taken.size(), taken);
         fuzz::Check(!name.empty() && name.size() <= 12, "a tape file's name longer than 8.3");
+        fuzz::Check(std::find(taken.begin(), taken.end(), name) == taken.end(), "a tape name given twice");
+        taken.push_back(name);
+    }
+    for (const TapeLeftover& leftover : tape.leftovers) {
+        const std::string name = DiskNameForBlock(leftover.block, taken);
+        fuzz::Check(name.size() <= 12, "a block's name longer than 8.3");
+        fuzz::Check(std::find(taken.begin(), taken.end(), name) == taken.end(), "a block name given twice");
         taken.push_back(name);
     }
 
