@@ -67,6 +67,13 @@ void AddWalkOptions(CLI::App& cmd, bool& json, bool& recursive, unsigned& jobs,
         ->check(CLI::Range(1, 256));
 }
 
+// --keep-going of the commands that change several files in one change.
+void AddKeepGoing(CLI::App& cmd, bool& keepGoing, const std::string& done) {
+    cmd.add_flag("--keep-going", keepGoing,
+                 "Keep the files " + done + " when one cannot be (without it, nothing is " + done +
+                     " then)");
+}
+
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "ERROR: %s\nRun with --help for usage.\n", Printable(text).c_str());
     return kExitUsage;
@@ -230,9 +237,7 @@ int main(int argc, char** argv) {
              cmd.add_flag("--force", tapeIn.force,
                           "Store a file whose blocks fail their checksums, as read (said "
                           "for each)");
-             cmd.add_flag("--keep-going", tapeIn.keepGoing,
-                          "Store the files that can be when one cannot (without it, nothing is "
-                          "stored then)");
+             AddKeepGoing(cmd, tapeIn.keepGoing, "stored");
              cmd.add_flag("--headerless", tapeIn.headerless,
                           "Store blocks without a header as BLOCKnn.BIN (their data alone)");
              cmd.footer("Each standard file (a header block and its data block) becomes a file "
@@ -349,9 +354,7 @@ int main(int argc, char** argv) {
                             "Add a +3DOS header: code:LOAD or basic[:LINE]");
              cmd.add_option("--amsdos", amsdos,
                             "Add an AMSDOS header: bin:LOAD[:EXEC] or basic");
-             cmd.add_flag("--keep-going", put.keepGoing,
-                          "Store the files that can be when one cannot (without it, a file "
-                          "that cannot be stored leaves the image as it was)");
+             AddKeepGoing(cmd, put.keepGoing, "stored");
              cmd.add_flag("--tokenize", put.tokenize,
                           "With --plus3 basic or --amsdos basic: the files are BASIC text, "
                           "stored as the program it makes");
@@ -374,9 +377,7 @@ int main(int argc, char** argv) {
              cmd.add_option("PATTERN", patterns, "[USER:]PATTERN, shell-style, ignoring case")
                  ->required();
              cmd.add_flag("--force", force, "Delete read-only files too");
-             cmd.add_flag("--keep-going", keepGoing,
-                          "Delete the files that can be when one cannot (without it, nothing "
-                          "is deleted then)");
+             AddKeepGoing(cmd, keepGoing, "deleted");
              cmd.footer("A read-only file is refused (nothing is deleted) without --force.\n\n"
                         "Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
                         "  tarnlight-cli rm game.dsk '3:*.TMP'");
@@ -401,9 +402,7 @@ int main(int argc, char** argv) {
                  ->required();
              cmd.add_option("--set", setFlags, "Any of r (read-only), s (system), a (archive)");
              cmd.add_option("--clear", clearFlags, "Any of r, s, a");
-             cmd.add_flag("--keep-going", keepGoing,
-                          "Change the files that can be when one cannot (without it, none is "
-                          "changed then)");
+             AddKeepGoing(cmd, keepGoing, "changed");
              cmd.footer("Examples:\n  tarnlight-cli attr --set rs game.dsk DISK\n"
                         "  tarnlight-cli attr --clear a game.dsk '*'");
          },

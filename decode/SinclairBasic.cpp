@@ -59,20 +59,23 @@ std::string BlockGraphic(std::uint8_t code) {
     return std::string{'\\', kColumn[left], kColumn[right]};
 }
 
-// Where a line's ENTER lies: past the hidden five bytes of each number and
-// the parameters of the colour and position controls, as the ROM steps over
-// them; the text's size when there is none.
+// The bytes a control code takes after it in a line, as the ROM steps over
+// them: a number's hidden five, a colour control's one, AT's and TAB's two.
+std::size_t ParameterBytes(std::uint8_t c) {
+    if (c == kNumber)
+        return 5;
+    if (c >= 0x10 && c <= 0x15)
+        return 1;
+    return c == 0x16 || c == 0x17 ? 2 : 0;
+}
+
+// Where a line's ENTER lies (not inside a control's parameters); the
+// text's size when there is none.
 std::size_t LineEnd(std::span<const std::uint8_t> text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::uint8_t c = text[i];
-        if (c == 0x0D)
+        if (text[i] == 0x0D)
             return i;
-        if (c == kNumber)
-            i += 5;
-        else if (c >= 0x10 && c <= 0x15)
-            i += 1;
-        else if (c == 0x16 || c == 0x17)
-            i += 2;
+        i += ParameterBytes(text[i]);
     }
     return text.size();
 }
@@ -87,12 +90,7 @@ public:
             const std::uint8_t c = text[i];
             if (c < 0x20) {
                 // Controls are not shown; their parameters are skipped with them.
-                if (c == kNumber)
-                    i += 5;
-                else if (c >= 0x10 && c <= 0x15)
-                    i += 1;
-                else if (c == 0x16 || c == 0x17)
-                    i += 2;
+                i += ParameterBytes(c);
                 continue;
             }
             if (c == '"' && !afterRem)

@@ -10,6 +10,7 @@
 #include "TextView.h"
 #include "support/HostTools.h"
 #include "support/PngReader.h"
+#include "support/TapBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -155,25 +156,7 @@ TEST(SinclairBasicTest, AProtectedLoadersLineIsListedToItsEnter) {
         // listbasic shows the line's text too.
         TempDir dir;
         Bytes tap;
-        Bytes header(17, ' ');
-        header[0] = 0;
-        header[11] = static_cast<std::uint8_t>(program.size());
-        header[12] = static_cast<std::uint8_t>(program.size() >> 8);
-        header[13] = 0x00;
-        header[14] = 0x80; // no autostart
-        header[15] = header[11];
-        header[16] = header[12];
-        for (const auto& [flag, data] : {std::pair{std::uint8_t{0x00}, header}, std::pair{std::uint8_t{0xFF}, program}}) {
-            Bytes block{flag};
-            block.insert(block.end(), data.begin(), data.end());
-            std::uint8_t sum = 0;
-            for (std::uint8_t b : block)
-                sum ^= b;
-            block.push_back(sum);
-            tap.push_back(static_cast<std::uint8_t>(block.size()));
-            tap.push_back(static_cast<std::uint8_t>(block.size() >> 8));
-            tap.insert(tap.end(), block.begin(), block.end());
-        }
+        AddFile(tap, 0, "loader", program, 0x8000, static_cast<std::uint16_t>(program.size()));
         WriteFile(dir / "p.tap", tap);
         EXPECT_NE(RunCommand("listbasic " + Quote(dir / "p.tap")).out.find("   10 PRINT 1"), std::string::npos);
     }

@@ -1,10 +1,11 @@
 // Tapes onto disks: a tape built byte by byte, and the same tape as a TZX
 // made by Fuse's tapeconv, read through libspectrum into +3DOS files.
 
+#include "Tape.h"
 #include "FileHeader.h"
 #include "SinclairBasic.h"
-#include "Tape.h"
 #include "support/HostTools.h"
+#include "support/TapBuilder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,33 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A TAP block: its length, then flag, data and the XOR checksum.
-void AddBlock(Bytes& tap, std::uint8_t flag, const Bytes& data) {
-    Bytes block{flag};
-    block.insert(block.end(), data.begin(), data.end());
-    std::uint8_t sum = 0;
-    for (std::uint8_t b : block)
-        sum ^= b;
-    block.push_back(sum);
-    tap.push_back(static_cast<std::uint8_t>(block.size()));
-    tap.push_back(static_cast<std::uint8_t>(block.size() >> 8));
-    tap.insert(tap.end(), block.begin(), block.end());
-}
-
-void AddFile(Bytes& tap, std::uint8_t type, const std::string& name, const Bytes& data,
-             std::uint16_t param1, std::uint16_t param2) {
-    Bytes header(17, ' ');
-    header[0] = type;
-    std::copy(name.begin(), name.end(), header.begin() + 1);
-    const auto length = static_cast<std::uint16_t>(data.size());
-    for (const auto& [at, value] : {std::pair{11, length}, std::pair{13, param1}, std::pair{15, param2}}) {
-        header[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
-        header[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(value >> 8);
-    }
-    AddBlock(tap, 0x00, header);
-    AddBlock(tap, 0xFF, data);
-}
 
 // 10 PRINT "hi"
 const Bytes kProgram = {0x00, 0x0A, 0x06, 0x00, 0xF5, '"', 'h', 'i', '"', 0x0D};
