@@ -243,10 +243,13 @@ int main(int argc, char** argv) {
              cmd.footer("Each standard file (a header block and its data block) becomes a file "
                         "with the +3DOS header the +3 needs to LOAD it: the tape name upper-cased, "
                         "letters and digits only, cut to 8.3, type BAS, BIN or DAT unless the name "
-                        "has one; a clash takes a digit. Other blocks are named and skipped. One "
-                        "save for the whole command.\n\nExamples:\n"
+                        "has one; a clash takes a digit. Other blocks are named (numbered from 0, "
+                        "as tzxlist numbers them) and skipped. A block that fails its checksum "
+                        "stops the command unless --force. One save for the whole command, or "
+                        "none.\n\nExamples:\n"
                         "  tarnlight-cli tape-in game.dsk game.tap\n"
-                        "  tarnlight-cli tape-in --headerless -u 1 game.dsk side1.tzx side2.tzx");
+                        "  tarnlight-cli tape-in --headerless -u 1 game.dsk side1.tzx side2.tzx\n"
+                        "  tarnlight-cli tape-in --force game.dsk worn.tap");
          },
          [&](CCliOwner& owner) { return RunTapeIn(owner, tapeIn); }},
         {"tape-out", "Write +3DOS files of an image to a tape (.tap or .tzx)",
@@ -368,7 +371,8 @@ int main(int argc, char** argv) {
                         "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin\n"
                         "  tarnlight-cli put --plus3 basic:10 --tokenize --as DISK game.dsk "
                         "loader.txt\n"
-                        "  tarnlight-cli put --amsdos basic --tokenize cpc.dsk menu.bas");
+                        "  tarnlight-cli put --amsdos basic --tokenize cpc.dsk menu.bas\n"
+                        "  tarnlight-cli put --keep-going game.dsk *.bin");
          },
          [&](CCliOwner& owner) { return RunPut(owner, put); }},
         {"rm", "Delete files from an image",
@@ -380,7 +384,8 @@ int main(int argc, char** argv) {
              AddKeepGoing(cmd, keepGoing, "deleted");
              cmd.footer("A read-only file is refused (nothing is deleted) without --force.\n\n"
                         "Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
-                        "  tarnlight-cli rm game.dsk '3:*.TMP'");
+                        "  tarnlight-cli rm game.dsk '3:*.TMP'\n"
+                        "  tarnlight-cli rm --keep-going game.dsk OLD.BAS GONE.BAS");
          },
          [&](CCliOwner& owner) { return RunRm(owner, image, patterns, force, keepGoing); }},
         {"mv", "Rename a file, or give it to another user",
