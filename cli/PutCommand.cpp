@@ -189,7 +189,6 @@ namespace {
 // A host file read and made ready to store, before the image is touched.
 struct PreparedFile {
     std::string source; // as named on the command line
-    std::string name;   // the name it was stored under, as given or cut
     CDiskImage::ImportTarget target;
     std::vector<std::uint8_t> data;
 };
@@ -214,7 +213,6 @@ bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& p
             return false;
         }
     }
-    prepared.name = name;
     switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.file)) {
     case NameCheck::Valid:
         break;

@@ -61,13 +61,14 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
         return HostFailure(FailReason::HostOpen, host.Cause());
     // Streamed, unless the data is to be cut first.
     std::vector<std::uint8_t> data;
-    if (!ReadFileData(row, [&](const std::uint8_t* bytes, std::size_t size) {
+    // (The image was checked above: the volume is read straight.)
+    if (!Take(m_Volume.ReadFile(FileId::Of(row), [&](const std::uint8_t* bytes, std::size_t size) {
             if (options.filter) {
                 data.insert(data.end(), bytes, bytes + size);
                 return true;
             }
             return host.Write(bytes, size);
-        }))
+        })))
         return m_Status.reason == FailReason::HostWrite
                    ? HostFailure(FailReason::HostWrite, host.Cause())
                    : 0;
