@@ -22,11 +22,11 @@ int CCpmVolume::Mount(const DiskLayout& layout, bool open) {
 }
 
 void CCpmVolume::Unmount() {
+    // An empty layout holds no directory entry and no block: what the
+    // buffer and the map still hold is never looked at.
     m_Layout = DiskLayout{};
     m_bCurrent = false;
     m_Damage = Damage::None;
-    std::fill(std::begin(m_AllocMap), std::end(m_AllocMap), 0u);
-    std::fill(std::begin(m_Directory), std::end(m_Directory), kFreeUser);
 }
 
 std::uint32_t CCpmVolume::DirectorySectors() const {
