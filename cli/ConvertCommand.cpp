@@ -98,10 +98,6 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     // read and compared makes the comparison meaningless.
     FileIdentity inputVersion;
     IdentityOfFile(in, inputVersion);
-    auto inputChanged = [&] {
-        FileIdentity now;
-        return !IdentityOfFile(in, now) || !(now == inputVersion);
-    };
     std::string cause;
     // An image is read back from its file: a device or a pipe cannot be.
     const std::optional<HostOutput> output = CheckHostOutput(out, &inputVersion, cause);
@@ -196,7 +192,7 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
         if (before && (!after || *after != *before))
             difference = "its files do not list as the original's";
     }
-    if (inputChanged()) {
+    if (ChangedSince(in, inputVersion)) {
         Report(in, "changed by another program while it was converted: nothing written");
         return kExitFailed;
     }

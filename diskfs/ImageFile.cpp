@@ -27,10 +27,7 @@ bool CImageFile::Writable() const {
 }
 
 bool CImageFile::ChangedSinceLoaded() const {
-    if (!m_bHostFile || m_strPath.empty())
-        return false;
-    FileIdentity now;
-    return !IdentityOfFile(m_strPath, now) || !(now == m_Loaded);
+    return m_bHostFile && !m_strPath.empty() && ChangedSince(m_strPath, m_Loaded);
 }
 
 bool CImageFile::Lock(const std::string& resolvedPath, std::string& cause) {

@@ -149,6 +149,11 @@ bool IdentityOfFile(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+bool ChangedSince(const std::string& path, const FileIdentity& then) {
+    FileIdentity now;
+    return !IdentityOfFile(path, now) || !(now == then);
+}
+
 bool IdentityOfDescriptor(int fd, FileIdentity& identity) {
     struct stat st {};
     if (fstat(fd, &st) != 0)

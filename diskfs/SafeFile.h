@@ -24,6 +24,8 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 bool IdentityOfFile(const std::string& path, FileIdentity& identity);
+// Whether the file at `path` is gone or is no longer the version `then`.
+bool ChangedSince(const std::string& path, const FileIdentity& then);
 // Whether the file at `path` holds exactly these bytes. A program that
 // writes a file in place without changing its size, within one tick of the
 // file-system clock, leaves its identity as it was: only its bytes tell.
