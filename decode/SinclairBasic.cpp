@@ -59,6 +59,20 @@ std::string BlockGraphic(std::uint8_t code) {
     return std::string{'\\', kColumn[left], kColumn[right]};
 }
 
+// A printable character (0x20 to 0xA4) as a listing writes it: UDGs and
+// block graphics as zmakebas escapes, 0x7F as ©, a backslash doubled.
+std::string CharacterShown(std::uint8_t c) {
+    if (c >= 0x90)
+        return std::string{'\\', static_cast<char>('a' + (c - 0x90))};
+    if (c >= 0x80)
+        return BlockGraphic(c);
+    if (c == 0x7F)
+        return "\xC2\xA9"; // ©
+    if (c == '\\')
+        return "\\\\";
+    return std::string(1, static_cast<char>(c));
+}
+
 // The bytes a control code takes after it in a line, as the ROM steps over
 // them: a number's hidden five, a colour control's one, AT's and TAB's two.
 std::size_t ParameterBytes(std::uint8_t c) {
@@ -100,16 +114,8 @@ public:
                 afterRem = afterRem || (c == kRem && !inString);
                 continue;
             }
-            if (c >= 0x90)
-                Put(std::string{'\\', static_cast<char>('a' + (c - 0x90))});
-            else if (c >= 0x80)
-                Put(BlockGraphic(c), false); // a graphic, though its escape ends in a space
-            else if (c == 0x7F)
-                Put("\xC2\xA9"); // ©
-            else if (c == '\\')
-                Put("\\\\");
-            else
-                Put(std::string(1, static_cast<char>(c)));
+            // A block graphic's escape may end in a space; the graphic is none.
+            Put(CharacterShown(c), c < 0x80 || c >= 0x90);
         }
     }
 
@@ -145,16 +151,8 @@ std::string SpectrumTextShown(std::string_view text) {
         const auto c = static_cast<std::uint8_t>(byte);
         if (c < 0x20)
             shown += "\\{" + std::to_string(c) + "}";
-        else if (c == '\\')
-            shown += "\\\\";
-        else if (c == 0x7F)
-            shown += "\xC2\xA9"; // ©
-        else if (c < 0x80)
-            shown += byte;
-        else if (c < 0x90)
-            shown += BlockGraphic(c);
         else if (c <= 0xA4)
-            shown += std::string{'\\', static_cast<char>('a' + (c - 0x90))};
+            shown += CharacterShown(c);
         else
             shown += SinclairKeyword(c);
     }
