@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -19,42 +20,33 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 struct Writer {
-    const char* name;
-    // The command, with IMAGE and OUT in place; OUT is the file it writes.
-    std::string (*command)(const std::string& image, const std::string& out);
+    // The command's arguments, IMAGE and OUT (or DIR, OUT's folder) standing
+    // for the image and the file it writes.
+    const char* args;
     const char* out; // OUT's name in the test's folder
     bool streams;    // writes into a FIFO or device (else refuses one)
+
+    std::string Command(const std::string& image, const std::string& target) const {
+        std::istringstream words(args);
+        std::string text, word;
+        while (words >> word)
+            text += (text.empty() ? "" : " ") +
+                    (word == "IMAGE" ? Quote(image)
+                     : word == "OUT" ? Quote(target)
+                     : word == "DIR" ? Quote(fs::path(target).parent_path().string())
+                                     : word);
+        return Cli(text);
+    }
 };
 
 const Writer kWriters[] = {
-    {"screen",
-     [](const std::string& image, const std::string& out) {
-         return Cli("screen " + Quote(image) + " SCREEN.SCR " + Quote(out));
-     },
-     "out.png", true},
-    {"tape-out",
-     [](const std::string& image, const std::string& out) {
-         return Cli("tape-out " + Quote(image) + " " + Quote(out) + " SCREEN.SCR");
-     },
-     "out.tap", true},
-    {"boot-read",
-     [](const std::string& image, const std::string& out) {
-         return Cli("boot-read " + Quote(image) + " " + Quote(out));
-     },
-     "boot.bin", true},
+    {"screen IMAGE SCREEN.SCR OUT", "out.png", true},
+    {"tape-out IMAGE OUT SCREEN.SCR", "out.tap", true},
+    {"boot-read IMAGE OUT", "boot.bin", true},
     // get writes the file under its own name into the folder given.
-    {"get",
-     [](const std::string& image, const std::string& out) {
-         return Cli("get " + Quote(image) + " " + Quote(fs::path(out).parent_path().string()) +
-                    " SCREEN.SCR");
-     },
-     "SCREEN.SCR", true},
+    {"get IMAGE DIR SCREEN.SCR", "SCREEN.SCR", true},
     // An image is read back from the file it is written to.
-    {"convert",
-     [](const std::string& image, const std::string& out) {
-         return Cli("convert --force --to edsk " + Quote(image) + " " + Quote(out));
-     },
-     "out.dsk", false},
+    {"convert --force --to edsk IMAGE OUT", "out.dsk", false},
 };
 
 bool IsKind(const std::string& path, mode_t kind) {
@@ -64,7 +56,7 @@ bool IsKind(const std::string& path, mode_t kind) {
 
 TEST(HostOutputs, ADeviceOrPipeIsWrittenIntoAndTheImageNeverOver) {
     for (const Writer& writer : kWriters) {
-        SCOPED_TRACE(writer.name);
+        SCOPED_TRACE(writer.args);
         TempDir dir;
         const std::string image = dir / "d.dsk";
         WriteFile(dir / "screen", PatternBytes(6912, 7));
@@ -78,7 +70,7 @@ TEST(HostOutputs, ADeviceOrPipeIsWrittenIntoAndTheImageNeverOver) {
         // A regular file: what the other cases must get.
         fs::create_directory(dir / "plain");
         const std::string plain = dir / ("plain/" + std::string(writer.out));
-        ASSERT_EQ(RunCommand(writer.command(image, plain), true).status, 0);
+        ASSERT_EQ(RunCommand(writer.Command(image, plain), true).status, 0);
         const Bytes expected = ReadFile(plain);
         ASSERT_FALSE(expected.empty());
 
@@ -89,12 +81,12 @@ TEST(HostOutputs, ADeviceOrPipeIsWrittenIntoAndTheImageNeverOver) {
         if (writer.streams) {
             const CommandResult r =
                 RunCommand("timeout 20 cat " + Quote(fifo) + " > " + Quote(dir / "got") + " & " +
-                               writer.command(image, fifo) + "; s=$?; wait; exit $s",
+                               writer.Command(image, fifo) + "; s=$?; wait; exit $s",
                            true);
             EXPECT_EQ(r.status, 0) << r.out;
             EXPECT_EQ(ReadFile(dir / "got"), expected);
         } else {
-            const CommandResult r = RunCommand(writer.command(image, fifo), true);
+            const CommandResult r = RunCommand(writer.Command(image, fifo), true);
             EXPECT_EQ(r.status, 1) << r.out;
             EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
         }
@@ -104,7 +96,7 @@ TEST(HostOutputs, ADeviceOrPipeIsWrittenIntoAndTheImageNeverOver) {
         fs::create_directory(dir / "dev");
         const std::string device = dir / ("dev/" + std::string(writer.out));
         if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
-            EXPECT_EQ(RunCommand(writer.command(image, device), true).status,
+            EXPECT_EQ(RunCommand(writer.Command(image, device), true).status,
                       writer.streams ? 0 : 1);
             EXPECT_TRUE(IsKind(device, S_IFCHR));
         }
@@ -117,7 +109,7 @@ TEST(HostOutputs, ADeviceOrPipeIsWrittenIntoAndTheImageNeverOver) {
                 fs::create_hard_link(image, path);
             else
                 fs::create_symlink(image, path);
-            const CommandResult r = RunCommand(writer.command(image, path), true);
+            const CommandResult r = RunCommand(writer.Command(image, path), true);
             EXPECT_EQ(r.status, 1) << link << ": " << r.out;
             EXPECT_NE(r.out.find("the image being read"), std::string::npos)
                 << link << ": " << r.out;

@@ -106,6 +106,15 @@ QStringList Row(CMainDlg& dlg, int row) {
     return {item->text(0), item->text(1), item->text(2), item->text(3)};
 }
 
+// The names the list shows, sorted.
+QStringList SortedNames(CMainDlg& dlg) {
+    QStringList names;
+    for (int row = 0; row < dlg.FileList()->topLevelItemCount(); ++row)
+        names << Row(dlg, row).at(1).trimmed();
+    names.sort();
+    return names;
+}
+
 // Drags `urls` onto a list and drops them, as a file manager does; false
 // (and no drop) when the list does not take the drag.
 bool Drop(QAbstractItemView& list, const QList<QUrl>& urls) {
@@ -475,15 +484,11 @@ private slots:
         QCOMPARE(dialogs.messages.size(), std::size_t{1});
         QVERIFY(dialogs.messages.at(0).text.startsWith(
             QStringLiteral("The disk image was changed by another program")));
-        QStringList names;
-        for (int row = 0; row < dlg.FileList()->topLevelItemCount(); ++row)
-            names << Row(dlg, row).at(1).trimmed();
-        names.sort();
-        QCOMPARE(names, (QStringList{"DROP", "SMALL", "Z"}));
+        QCOMPARE(SortedNames(dlg), (QStringList{"DROP", "SMALL", "Z"}));
 
         // A drop whose save is refused (another program touches the file
         // while the change is under way): the list is what the file holds.
-        const QStringList before = names;
+        const QStringList before = SortedNames(dlg);
         QStringList drops;
         for (int i = 0; i < 40; ++i) {
             const std::string name = dir / ("F" + std::to_string(i) + ".BIN");
@@ -512,11 +517,7 @@ private slots:
         if (!touched)
             QSKIP("the change ended before the file could be touched");
         QVERIFY(!dialogs.messages.empty());
-        names.clear();
-        for (int row = 0; row < dlg.FileList()->topLevelItemCount(); ++row)
-            names << Row(dlg, row).at(1).trimmed();
-        names.sort();
-        QCOMPARE(names, before);
+        QCOMPARE(SortedNames(dlg), before);
 
         // A file that is no disk image after a good one: nothing listed.
         WriteFile(dir / "junk.dsk", std::vector<unsigned char>(10, 'x'));
