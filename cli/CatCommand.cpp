@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 bool ReadNamedFile(CCliOwner& owner, const std::string& image, const std::string& name,
                    NamedFile& file) {
@@ -120,4 +121,37 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
         break;
     }
     return Write(HexDump(data)) ? kExitOk : kExitFailed;
+}
+
+Verb CatVerb() {
+    return {
+        "cat", "Show one file: a BASIC listing, text, or hex",
+        [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+            auto cat = std::make_shared<CatOptions>();
+            using View = CatOptions::View;
+            cmd.add_option("IMAGE", cat->image, "Image file")->required();
+            cmd.add_option("FILE", cat->name, "[USER:]NAME of one file")->required();
+            auto* views = cmd.add_option_group(
+                "view", "How to show the file (chosen by the file when none is given)");
+            views->add_flag_callback(
+                "--basic", [cat] { cat->view = View::Basic; },
+                "List a +3 or Locomotive BASIC program (after its header)");
+            views->add_flag_callback(
+                "--text", [cat] { cat->view = View::Text; },
+                "Text up to CP/M's end mark (^Z), CR LF as LF, bit 7 cleared");
+            views->add_flag_callback(
+                "--hex", [cat] { cat->view = View::Hex; }, "Hex and characters, as xxd shows them");
+            views->add_flag_callback(
+                "--raw", [cat] { cat->view = View::Raw; }, "The bytes as stored (as get -)");
+            views->require_option(0, 1);
+            cmd.add_flag("--strip-header", cat->stripHeader,
+                         "Start after a +3DOS or AMSDOS header (text, hex, raw)");
+            cmd.footer("Without a view: BASIC for a program with a +3DOS or AMSDOS BASIC header, "
+                       "text for printable text, hex for anything else. Exit status 1 when the "
+                       "listing stopped early (a warning says where).\n\nExamples:\n"
+                       "  tarnlight-cli cat game.dsk DISK\n"
+                       "  tarnlight-cli cat --hex --strip-header game.dsk 1:LOADER.BIN | less\n"
+                       "  tarnlight-cli cat --text pcw.dsk LETTER.TXT");
+            return [cat](CCliOwner& owner) { return RunCat(owner, *cat); };
+        }};
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 int RunCheck(CCliOwner& owner, const CheckOptions& options) {
     const ImageSet set = CollectImages(options.paths, options.recursive);
@@ -37,4 +38,20 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
                    });
     disk.CloseImage();
     return set.failed ? std::max(status, int{kExitFailed}) : status;
+}
+
+Verb CheckVerb() {
+    return {"check", "Check the file system of images (reads every block of every file)",
+            [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+                auto check = std::make_shared<CheckOptions>();
+                cmd.add_option("PATH", check->paths,
+                               "Images, or folders of disk images (.dsk, .imd, ...)")
+                    ->required();
+                AddWalkOptions(cmd, check->json, check->recursive, check->jobs,
+                               "One JSON object per image");
+                cmd.footer("One line per problem, naming the file. Exit status 1 when any "
+                           "image is damaged or cannot be read.\n\nExamples:\n"
+                           "  tarnlight-cli check game.dsk\n  tarnlight-cli check -r ~/disks");
+                return [check](CCliOwner& owner) { return RunCheck(owner, *check); };
+            }};
 }

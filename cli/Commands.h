@@ -3,6 +3,8 @@
 // 0 success, 1 when an operation failed (or, for check, damage was found).
 
 #include "CDiskImage.h"
+#include "FileHeader.h"
+#include "Verb.h"
 
 #include <optional>
 #include <span>
@@ -10,8 +12,6 @@
 #include <vector>
 
 class CCliOwner;
-
-enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
 struct LsOptions {
     std::vector<std::string> paths;
@@ -58,19 +58,6 @@ struct GetOptions {
 int RunGet(CCliOwner& owner, const GetOptions& options);
 // get -r: every image of a collection into a folder of its own.
 int RunGetRecursive(CCliOwner& owner, const GetOptions& options);
-
-// A header `put` adds in front of the data.
-struct HeaderRequest {
-    FileHeader::Kind kind = FileHeader::Kind::Plus3Dos;
-    std::uint8_t fileType = 0;
-    std::uint16_t param1 = 0;
-    std::uint16_t param2 = 0;
-    std::uint16_t load = 0;
-    std::uint16_t entry = 0;
-};
-// Parses "code:LOAD", "basic[:LINE]" (+3DOS) or "bin:LOAD[:EXEC]", "basic"
-// (AMSDOS); addresses in decimal, 0x or & hex. Empty on a malformed request.
-std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text);
 
 struct PutOptions {
     std::string image;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 int RunFind(CCliOwner& owner, const FindOptions& options) {
     const ImageSet set = CollectImages(options.paths, options.recursive);
@@ -36,4 +37,23 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
     if (ReportUnmatched({options.pattern}, totals.patternsMatched) || set.failed)
         status = std::max(status, int{kExitFailed});
     return status;
+}
+
+Verb FindVerb() {
+    return {"find", "Find files by name across images and folders of images",
+            [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+                auto find = std::make_shared<FindOptions>();
+                cmd.add_option("PATTERN", find->pattern,
+                               "[USER:]PATTERN, shell-style, ignoring case")
+                    ->required();
+                cmd.add_option("PATH", find->paths,
+                               "Images, or folders of disk images (.dsk, .imd, ...)")
+                    ->required();
+                AddWalkOptions(cmd, find->json, find->recursive, find->jobs,
+                               "One JSON object per file found");
+                cmd.footer("Prints IMAGE: USER:NAME.TYP SIZE (bytes) for each file found.\n\n"
+                           "Examples:\n  tarnlight-cli find -r 'MANIC*' ~/disks\n"
+                           "  tarnlight-cli find '0:*.BAS' a.dsk b.dsk");
+                return [find](CCliOwner& owner) { return RunFind(owner, *find); };
+            }};
 }

@@ -5,6 +5,7 @@
 #include "Session.h"
 
 #include <cstdio>
+#include <memory>
 
 int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     CDiskImage& disk = owner.Image();
@@ -31,4 +32,16 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     }
     disk.CloseImage();
     return loaded ? kExitOk : kExitFailed;
+}
+
+Verb InfoVerb() {
+    return {"info", "Show the geometry and file-system parameters",
+            [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+                auto image = std::make_shared<std::string>();
+                auto json = std::make_shared<bool>(false);
+                cmd.add_option("IMAGE", *image, "Image file")->required();
+                cmd.add_flag("--json", *json, "The figures as one JSON object");
+                cmd.footer("Example:\n  tarnlight-cli info game.dsk");
+                return [image, json](CCliOwner& owner) { return RunInfo(owner, *image, *json); };
+            }};
 }

@@ -11,8 +11,28 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
 
 namespace {
+
+// Without "--", an argument after an image that names no file but reads as
+// a pattern (wildcards, or USER: in front) is a pattern too.
+void TakePatternsAfterImages(std::vector<char*>& args, std::vector<std::string>& patterns) {
+    for (std::size_t i = 3; i < args.size();) {
+        std::error_code ec;
+        const std::string arg = args[i];
+        const FilePattern pattern = ParsePattern(arg);
+        if (arg[0] != '-' && !std::filesystem::exists(arg, ec) &&
+            (pattern.wild || pattern.glob != arg)) {
+            patterns.push_back(arg);
+            args.erase(args.begin() + static_cast<long>(i));
+        } else {
+            ++i;
+        }
+    }
+}
 
 // R/O, SYS, ARC and P (a CP/M Plus password protects the file).
 std::string Attributes(const CDiskImage& image, const FileEntry& row, bool passwords) {
@@ -97,4 +117,27 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
     if (ReportUnmatched(options.patterns, totals.patternsMatched) || set.failed)
         status = std::max(status, int{kExitFailed});
     return status;
+}
+
+Verb LsVerb() {
+    return {"ls", "List the files and the space of images",
+            [](CLI::App& cmd, std::vector<char*>& args) -> VerbRun {
+                auto ls = std::make_shared<LsOptions>();
+                cmd.add_option("PATH", ls->paths,
+                               "Images, or folders whose disk images (.dsk, .imd, .td0, .cqm, "
+                               ".ldbs, .ydsk, .qrst) are listed")
+                    ->required();
+                cmd.add_flag("-l,--long", ls->longFormat,
+                             "Attributes, records, blocks and file header of each file");
+                AddWalkOptions(cmd, ls->json, ls->recursive, ls->jobs,
+                               "One JSON object per image and line");
+                cmd.footer("Patterns follow \"--\" (or the images, when they name no file): "
+                           "[USER:]PATTERN, shell-style, ignoring case.\n\n"
+                           "Examples:\n  tarnlight-cli ls game.dsk\n"
+                           "  tarnlight-cli ls -l game.dsk -- '*.BAS' '1:*'\n"
+                           "  tarnlight-cli ls --json -r ~/disks > catalogue.jsonl");
+                TakeArgsAfterDashes(args, ls->patterns);
+                TakePatternsAfterImages(args, ls->patterns);
+                return [ls](CCliOwner& owner) { return RunLs(owner, *ls); };
+            }};
 }

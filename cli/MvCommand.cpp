@@ -4,6 +4,8 @@
 #include "Commands.h"
 #include "Session.h"
 
+#include <memory>
+
 int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
           const std::string& to, bool force) {
     const FilePattern target = ParsePattern(to);
@@ -39,4 +41,26 @@ int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
             status = kExitFailed;
     }
     return FinishChanges(owner, status);
+}
+
+Verb MvVerb() {
+    return {"mv", "Rename a file, or give it to another user",
+            [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+                struct Options {
+                    std::string image, from, to;
+                    bool force = false;
+                };
+                auto mv = std::make_shared<Options>();
+                cmd.add_option("IMAGE", mv->image, "Image file")->required();
+                cmd.add_option("OLD", mv->from, "[USER:]NAME.TYP")->required();
+                cmd.add_option("NEW", mv->to, "[USER:]NAME.TYP")->required();
+                cmd.add_flag("--force", mv->force, "Rename a read-only file too");
+                cmd.footer("A name longer than 8.3 is refused, and so is a read-only file "
+                           "without --force; the file keeps its stamps and password.\n\n"
+                           "Examples:\n  tarnlight-cli mv game.dsk DISK DISK.BAK\n"
+                           "  tarnlight-cli mv game.dsk 0:GAME.BIN 1:GAME.BIN");
+                return [mv](CCliOwner& owner) {
+                    return RunMv(owner, mv->image, mv->from, mv->to, mv->force);
+                };
+            }};
 }

@@ -9,110 +9,17 @@
 #include "Session.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
-#include <unistd.h>
+#include <memory>
 
 namespace {
-
-bool ParseAddress(const std::string& text, std::uint16_t& value) {
-    if (text.empty())
-        return false;
-    int base = 10;
-    std::string digits = text;
-    if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) {
-        base = 16;
-        digits = digits.substr(2);
-    } else if (digits[0] == '&' || digits[0] == '$') {
-        base = 16;
-        digits = digits.substr(1);
-    }
-    if (digits.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::strtoul(digits.c_str(), &end, base);
-    if (*end != 0 || errno != 0 || number > 0xFFFF || digits[0] == '-' || digits[0] == '+')
-        return false;
-    value = static_cast<std::uint16_t>(number);
-    return true;
-}
 
 // The most BASIC text read for one program: far more than any program a
 // disk holds, even with comments, and still a bound on what is read.
 constexpr std::uint32_t kMaxBasicText = 16 * 1024 * 1024;
 // The most data read for one file: more than CP/M's largest disk holds.
 constexpr std::uint32_t kMaxDiskData = 32 * 1024 * 1024;
-
-// Reads a host file (or standard input for "-") whole; a file larger than
-// `limit` is refused, for `why`, before it is read.
-bool ReadHostData(const std::string& file, std::uint32_t limit, const std::string& why,
-                  std::vector<std::uint8_t>& data) {
-    if (file == "-") {
-        std::uint8_t buffer[65536];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
-            data.insert(data.end(), buffer, buffer + n);
-            if (data.size() > limit) {
-                Report("standard input", why);
-                return false;
-            }
-        }
-        if (std::ferror(stdin)) {
-            Report("standard input", std::strerror(errno));
-            return false;
-        }
-        return true;
-    }
-    CHostFileReader reader;
-    if (!reader.Open(file)) {
-        Report(file, reader.Cause());
-        return false;
-    }
-    if (reader.Size() > limit) {
-        Report(file, why);
-        return false;
-    }
-    data.resize(static_cast<std::size_t>(reader.Size()));
-    const long got = data.empty() ? 0 : reader.Read(data.data(), data.size());
-    if (got < 0 || static_cast<std::size_t>(got) != data.size()) {
-        Report(file, FailReasonText(FailReason::HostRead));
-        return false;
-    }
-    return true;
-}
-
-// Puts the requested header in front of the data, unless the data already
-// starts with a valid header of that kind (a program just made never does,
-// whatever its first bytes look like).
-bool AddHeader(const HeaderRequest& request, const CDiskImage::ImportTarget& target,
-               const std::string& file, std::vector<std::uint8_t>& data, bool madeHere) {
-    if (const auto present = ParseFileHeader(data.data(), data.size());
-        !madeHere && present && present->kind == request.kind)
-        return true;
-    if (data.size() > 0xFFFF) {
-        Report(file, "too long for a header: its fields hold at most 65535 bytes of data");
-        return false;
-    }
-    const auto length = static_cast<std::uint32_t>(data.size());
-    std::vector<std::uint8_t> header;
-    if (request.kind == FileHeader::Kind::Plus3Dos) {
-        // A program's parameter 2 is its length without variables; a code
-        // file's is 32768.
-        const std::uint16_t param2 = request.fileType == FileHeader::kPlus3Program
-                                         ? static_cast<std::uint16_t>(length)
-                                         : request.param2;
-        header = MakePlus3Header(request.fileType, length, request.param1, param2);
-    } else {
-        header = MakeAmsdosHeader(target.file.user, target.file.name.data(), target.file.type.data(),
-                                  request.fileType, length, request.load, request.entry);
-    }
-    data.insert(data.begin(), header.begin(), header.end());
-    return true;
-}
 
 // Turns BASIC text into the program its header is made for; a line that
 // cannot be read is reported with where it is, and nothing is stored.
@@ -136,62 +43,29 @@ bool TokenizeText(const HeaderRequest& request, const std::string& file,
     return true;
 }
 
-} // namespace
-
-std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const auto colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon - start));
-        if (colon == std::string::npos)
-            break;
-        start = colon + 1;
-    }
-    HeaderRequest request;
-    request.kind = kind;
-    const std::string& what = parts[0];
-    if (kind == FileHeader::Kind::Plus3Dos) {
-        if (what == "code" && parts.size() == 2 && ParseAddress(parts[1], request.param1)) {
-            request.fileType = FileHeader::kPlus3Code;
-            request.param2 = 32768;
-            return request;
-        }
-        if (what == "basic" && parts.size() <= 2) {
-            request.fileType = FileHeader::kPlus3Program;
-            request.param1 = FileHeader::kNoAutostart;
-            if (parts.size() == 2 &&
-                (!ParseAddress(parts[1], request.param1) || request.param1 > 9999))
-                return std::nullopt;
-            return request;
-        }
-        return std::nullopt;
-    }
-    if (what == "bin" && (parts.size() == 2 || parts.size() == 3) &&
-        ParseAddress(parts[1], request.load)) {
-        request.fileType = FileHeader::kAmsdosBinary;
-        request.entry = request.load;
-        if (parts.size() == 3 && !ParseAddress(parts[2], request.entry))
-            return std::nullopt;
-        return request;
-    }
-    if (what == "basic" && parts.size() == 1) {
-        // Where AMSDOS loads a BASIC program.
-        request.fileType = FileHeader::kAmsdosBasic;
-        request.load = 0x0170;
-        return request;
-    }
-    return std::nullopt;
-}
-
-namespace {
-
 // A host file read and made ready to store, before the image is touched.
 struct PreparedFile {
     std::string source; // as named on the command line
     CDiskImage::ImportTarget target;
     std::vector<std::uint8_t> data;
 };
+
+// Why a name cannot be stored, in the command line's words.
+std::string NameRefusal(NameCheck check, const std::string& name) {
+    switch (check) {
+    case NameCheck::Valid:
+        break;
+    case NameCheck::Empty:
+        return "no name to store it under: give one with --as NAME.TYP";
+    case NameCheck::BadCharacter:
+        return "'" + Printable(name) +
+               "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and control or "
+               "non-ASCII bytes cannot be addressed): give one with --as NAME.TYP";
+    case NameCheck::TooLong:
+        return Printable(name) + " is longer than 8.3";
+    }
+    return {};
+}
 
 // The CP/M name a host file takes, its data read (tokenised, with its
 // header); false, reported, when it cannot be stored.
@@ -200,54 +74,40 @@ bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& p
     CDiskImage::ImportTarget& target = prepared.target;
     target.replace = options.replace;
     target.file.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
-    std::string name = options.as.empty() ? HostNameForCpm(PathLeaf(file)) : options.as;
-    if (!options.as.empty()) {
-        const FilePattern given = ParsePattern(options.as);
-        if (given.user >= 0) {
-            target.file.user = static_cast<std::uint8_t>(given.user);
-            name = given.glob;
-        }
-        // A name given is stored as typed or not at all.
-        if (NameIsCut(name)) {
-            Report(file, Printable(name) + " is longer than 8.3");
-            return false;
-        }
-    }
-    switch (ParseCpmName(name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.file)) {
-    case NameCheck::Valid:
-        break;
-    case NameCheck::Empty:
-        Report(file, "no name to store it under: give one with --as NAME.TYP");
-        return false;
-    case NameCheck::BadCharacter:
-        Report(file, "'" + Printable(name) +
-                         "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and "
-                         "control or non-ASCII bytes cannot be addressed): give one with "
-                         "--as NAME.TYP");
+    const FilePattern given = ParsePattern(options.as);
+    if (given.user >= 0)
+        target.file.user = static_cast<std::uint8_t>(given.user);
+    const std::string name = given.user >= 0 ? given.glob : options.as;
+    const NameCheck check = NameForStoring(
+        file, name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.file);
+    if (check != NameCheck::Valid) {
+        Report(file, NameRefusal(check, name.empty() ? HostNameForCpm(PathLeaf(file)) : name));
         return false;
     }
     // A text is measured by the program it makes, once made; other files
     // by the largest disk there is, and then by the disk's free space.
-    return ReadHostData(file, options.tokenize ? kMaxBasicText : kMaxDiskData,
-                        options.tokenize ? "longer than any BASIC text read here (16 MiB)"
-                                         : FailReasonText(FailReason::DiskFull),
-                        prepared.data) &&
-           (!options.tokenize || TokenizeText(*options.header, file, prepared.data)) &&
-           (!options.header ||
-            AddHeader(*options.header, target, file, prepared.data, options.tokenize));
+    std::string cause;
+    if (!ReadHostFile(file, options.tokenize ? kMaxBasicText : kMaxDiskData,
+                      options.tokenize ? "longer than any BASIC text read here (16 MiB)"
+                                       : FailReasonText(FailReason::DiskFull),
+                      prepared.data, cause)) {
+        Report(file == "-" ? "standard input" : file, cause);
+        return false;
+    }
+    if (options.tokenize && !TokenizeText(*options.header, file, prepared.data))
+        return false;
+    if (options.header &&
+        !AddRequestedHeader(*options.header, target.file.user, target.file.name.data(),
+                            target.file.type.data(), options.tokenize, prepared.data, cause)) {
+        Report(file, cause);
+        return false;
+    }
+    return true;
 }
 
-} // namespace
-
-int RunPut(CCliOwner& owner, const PutOptions& options) {
-    // Every host file (and standard input) is read before the image is
-    // locked: the lock is never held while we wait on a terminal or a pipe.
-    // A command is one change: every file is stored, or none is.
-    // (Said where the command named more than the file that failed.)
-    const bool several = options.files.size() > 1 && !options.keepGoing;
-    const char* const kNothing = several ? ": nothing stored" : "";
-    int status = kExitOk;
-    std::vector<PreparedFile> files;
+// Every host file (and standard input) read, before the image is locked:
+// the lock is never held while we wait on a terminal or a pipe.
+bool PrepareAll(const PutOptions& options, std::vector<PreparedFile>& files, int& status) {
     for (const std::string& file : options.files) {
         PreparedFile prepared;
         if (Prepare(options, file, prepared)) {
@@ -256,11 +116,25 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
         }
         status = kExitFailed;
         if (!options.keepGoing) {
-            if (several)
+            if (options.files.size() > 1)
                 Report(options.image, "nothing stored (--keep-going stores the files that can be)");
-            return kExitFailed;
+            return false;
         }
     }
+    return true;
+}
+
+} // namespace
+
+int RunPut(CCliOwner& owner, const PutOptions& options) {
+    // A command is one change: every file is stored, or none is.
+    // (Said where the command named more than the file that failed.)
+    const bool several = options.files.size() > 1 && !options.keepGoing;
+    const char* const kNothing = several ? ": nothing stored" : "";
+    int status = kExitOk;
+    std::vector<PreparedFile> files;
+    if (!PrepareAll(options, files, status))
+        return kExitFailed;
     if (!OpenImage(owner, options.image, true))
         return FinishChanges(owner, kExitFailed);
     // The host file each name of this command came from: two that cut to one
@@ -309,4 +183,78 @@ int RunPut(CCliOwner& owner, const PutOptions& options) {
         std::fprintf(stderr, "WARNING: %s: %zu of %zu files stored (--keep-going)\n",
                      Printable(options.image).c_str(), stored.size(), options.files.size());
     return status;
+}
+
+namespace {
+
+struct PutArguments {
+    PutOptions put;
+    std::string plus3, amsdos;
+};
+
+// What CLI11 cannot check: the header asked for, and the names given.
+int CheckAndRun(CCliOwner& owner, PutArguments& args) {
+    PutOptions& put = args.put;
+    if (!args.plus3.empty() && !args.amsdos.empty())
+        return UsageError("--plus3 and --amsdos cannot both be given");
+    if (!args.plus3.empty() || !args.amsdos.empty()) {
+        const bool plus3 = !args.plus3.empty();
+        put.header =
+            ParseHeaderRequest(plus3 ? FileHeader::Kind::Plus3Dos : FileHeader::Kind::Amsdos,
+                               plus3 ? args.plus3 : args.amsdos);
+        if (!put.header)
+            return UsageError(plus3 ? "--plus3 takes code:LOAD or basic[:LINE] (LINE 0-9999)"
+                                    : "--amsdos takes bin:LOAD[:EXEC] or basic");
+    }
+    if (put.tokenize && !(put.header && put.header->IsBasic()))
+        return UsageError("--tokenize needs --plus3 basic[:LINE] or --amsdos basic");
+    if (!put.as.empty() && put.files.size() != 1)
+        return UsageError("--as names one file: give exactly one FILE");
+    if (!put.as.empty() && put.user >= 0 && ParsePattern(put.as).user >= 0)
+        return UsageError("give the user either with -u or in --as, not both");
+    if (put.as.empty() && std::find(put.files.begin(), put.files.end(), "-") != put.files.end())
+        return UsageError("standard input (-) needs a name: --as NAME.TYP");
+    return RunPut(owner, put);
+}
+
+} // namespace
+
+Verb PutVerb() {
+    return {
+        "put", "Add host files to an image", [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+            auto args = std::make_shared<PutArguments>();
+            PutOptions& put = args->put;
+            cmd.add_option("IMAGE", put.image, "Image file")->required();
+            cmd.add_option("FILE", put.files, "Host files, added in order; - for standard input")
+                ->required();
+            cmd.add_option("-u,--user", put.user, "User number (0-15, default 0)")
+                ->check(CLI::Range(0, 15));
+            cmd.add_option("--as", put.as, "[USER:]NAME.TYP to store the one file under");
+            cmd.add_flag("--replace", put.replace,
+                         "Replace a file of that user and name (kept if anything fails); the "
+                         "new file keeps its R/O and SYS attributes");
+            cmd.add_flag("--force", put.force, "With --replace, replace a read-only file too");
+            cmd.add_flag("--keep-name", put.keepName,
+                         "Keep the host name's case (it is still checked)");
+            cmd.add_option("--plus3", args->plus3, "Add a +3DOS header: code:LOAD or basic[:LINE]");
+            cmd.add_option("--amsdos", args->amsdos,
+                           "Add an AMSDOS header: bin:LOAD[:EXEC] or basic");
+            AddKeepGoing(cmd, put.keepGoing, "stored");
+            cmd.add_flag("--tokenize", put.tokenize,
+                         "With --plus3 basic or --amsdos basic: the files are BASIC text, "
+                         "stored as the program it makes");
+            cmd.footer(
+                "Names are upper-cased; names CP/M cannot hold are refused. Addresses in "
+                "decimal, 0x or & hex. With --tokenize, +3 BASIC is read as zmakebas reads it "
+                "and Locomotive BASIC as the CPC lists it; a line that cannot be read is "
+                "reported with its line and column, and that file is not stored.\n\n"
+                "Examples:\n  tarnlight-cli put game.dsk loader.bas game.bin\n"
+                "  tarnlight-cli put -u 1 --as SCREEN.SCR game.dsk pic.scr\n"
+                "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin\n"
+                "  tarnlight-cli put --plus3 basic:10 --tokenize --as DISK game.dsk "
+                "loader.txt\n"
+                "  tarnlight-cli put --amsdos basic --tokenize cpc.dsk menu.bas\n"
+                "  tarnlight-cli put --keep-going game.dsk *.bin");
+            return [args](CCliOwner& owner) { return CheckAndRun(owner, *args); };
+        }};
 }

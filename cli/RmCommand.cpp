@@ -3,6 +3,8 @@
 #include "Commands.h"
 #include "Session.h"
 
+#include <memory>
+
 bool WritableOrForced(const std::string& image, const std::vector<FileEntry>& rows, bool force) {
     bool writable = true;
     for (const FileEntry& row : rows) {
@@ -32,4 +34,28 @@ int RunRm(CCliOwner& owner, const std::string& image, const std::vector<std::str
     }
     return FinishChanges(owner, status, keepGoing,
                          "nothing deleted (--keep-going deletes the files that can be)");
+}
+
+Verb RmVerb() {
+    return {"rm", "Delete files from an image", [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+                struct Options {
+                    std::string image;
+                    std::vector<std::string> patterns;
+                    bool force = false, keepGoing = false;
+                };
+                auto rm = std::make_shared<Options>();
+                cmd.add_option("IMAGE", rm->image, "Image file")->required();
+                cmd.add_option("PATTERN", rm->patterns,
+                               "[USER:]PATTERN, shell-style, ignoring case")
+                    ->required();
+                cmd.add_flag("--force", rm->force, "Delete read-only files too");
+                AddKeepGoing(cmd, rm->keepGoing, "deleted");
+                cmd.footer("A read-only file is refused (nothing is deleted) without --force.\n\n"
+                           "Examples:\n  tarnlight-cli rm game.dsk OLD.BAS\n"
+                           "  tarnlight-cli rm game.dsk '3:*.TMP'\n"
+                           "  tarnlight-cli rm --keep-going game.dsk OLD.BAS GONE.BAS");
+                return [rm](CCliOwner& owner) {
+                    return RunRm(owner, rm->image, rm->patterns, rm->force, rm->keepGoing);
+                };
+            }};
 }

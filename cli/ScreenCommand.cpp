@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -70,4 +71,29 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
         return kExitFailed;
     }
     return WritePicture(options.output, png, owner.Image().ImageIdentity()) ? kExitOk : kExitFailed;
+}
+
+Verb ScreenVerb() {
+    return {"screen", "Save a screen file as a PNG picture",
+            [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
+                auto screen = std::make_shared<ScreenOptions>();
+                cmd.add_option("IMAGE", screen->image, "Image file")->required();
+                cmd.add_option("FILE", screen->name, "[USER:]NAME of one file")->required();
+                cmd.add_option("OUT", screen->output, "PNG file to write, or - for standard output")
+                    ->required();
+                cmd.add_option("--mode", screen->mode, "CPC screen mode: 0, 1 (the default) or 2")
+                    ->check(CLI::Range(0, 2))
+                    ->each([screen](const std::string&) { screen->modeGiven = true; });
+                cmd.add_option("--scale", screen->scale, "Enlarge by whole pixels (1-8)")
+                    ->check(CLI::Range(1, 8));
+                cmd.footer(
+                    "A Spectrum SCREEN$ is 6912 bytes (256 x 192; 6144 bytes: the bitmap alone, "
+                    "black on white), a CPC screen 16384 bytes (mode 0 160 x 200 drawn 320 "
+                    "wide, mode 1 320 x 200, mode 2 640 x 200, the power-on inks), after a "
+                    "+3DOS or AMSDOS header or without one.\n\nExamples:\n"
+                    "  tarnlight-cli screen game.dsk SCREEN.SCR screen.png\n"
+                    "  tarnlight-cli screen --scale 2 game.dsk 'LOADING*' big.png\n"
+                    "  tarnlight-cli screen --mode 0 cpc.dsk TITLE.BIN title.png");
+                return [screen](CCliOwner& owner) { return RunScreen(owner, *screen); };
+            }};
 }

@@ -1,7 +1,9 @@
 #include "FileHeader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -175,4 +177,109 @@ std::string DescribeHeader(const FileHeader& header) {
     if ((header.fileType & 0x0E) == FileHeader::kAmsdosBasic)
         return header.fileType & 1 ? "BASIC (protected)" : "BASIC";
     return "AMSDOS " + std::to_string(header.fileType);
+}
+
+namespace {
+
+bool ParseAddress(const std::string& text, std::uint16_t& value) {
+    if (text.empty())
+        return false;
+    int base = 10;
+    std::string digits = text;
+    if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) {
+        base = 16;
+        digits = digits.substr(2);
+    } else if (digits[0] == '&' || digits[0] == '$') {
+        base = 16;
+        digits = digits.substr(1);
+    }
+    if (digits.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = std::strtoul(digits.c_str(), &end, base);
+    if (*end != 0 || errno != 0 || number > 0xFFFF || digits[0] == '-' || digits[0] == '+')
+        return false;
+    value = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+} // namespace
+
+bool HeaderRequest::IsBasic() const {
+    return fileType == (kind == FileHeader::Kind::Amsdos ? FileHeader::kAmsdosBasic
+                                                         : FileHeader::kPlus3Program);
+}
+
+std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    HeaderRequest request;
+    request.kind = kind;
+    const std::string& what = parts[0];
+    if (kind == FileHeader::Kind::Plus3Dos) {
+        if (what == "code" && parts.size() == 2 && ParseAddress(parts[1], request.param1)) {
+            request.fileType = FileHeader::kPlus3Code;
+            request.param2 = 32768;
+            return request;
+        }
+        if (what == "basic" && parts.size() <= 2) {
+            request.fileType = FileHeader::kPlus3Program;
+            request.param1 = FileHeader::kNoAutostart;
+            if (parts.size() == 2 &&
+                (!ParseAddress(parts[1], request.param1) || request.param1 > 9999))
+                return std::nullopt;
+            return request;
+        }
+        return std::nullopt;
+    }
+    if (what == "bin" && (parts.size() == 2 || parts.size() == 3) &&
+        ParseAddress(parts[1], request.load)) {
+        request.fileType = FileHeader::kAmsdosBinary;
+        request.entry = request.load;
+        if (parts.size() == 3 && !ParseAddress(parts[2], request.entry))
+            return std::nullopt;
+        return request;
+    }
+    if (what == "basic" && parts.size() == 1) {
+        // Where AMSDOS loads a BASIC program.
+        request.fileType = FileHeader::kAmsdosBasic;
+        request.load = 0x0170;
+        return request;
+    }
+    return std::nullopt;
+}
+
+bool AddRequestedHeader(const HeaderRequest& request, std::uint8_t user, const std::uint8_t* name,
+                        const std::uint8_t* type, bool madeHere, std::vector<std::uint8_t>& data,
+                        std::string& cause) {
+    if (const auto present = ParseFileHeader(data.data(), data.size());
+        !madeHere && present && present->kind == request.kind)
+        return true;
+    if (data.size() > 0xFFFF) {
+        cause = "too long for a header: its fields hold at most 65535 bytes of data";
+        return false;
+    }
+    const auto length = static_cast<std::uint32_t>(data.size());
+    std::vector<std::uint8_t> header;
+    if (request.kind == FileHeader::Kind::Plus3Dos) {
+        // A program's parameter 2 is its length without variables; a code
+        // file's is 32768.
+        const std::uint16_t param2 = request.fileType == FileHeader::kPlus3Program
+                                         ? static_cast<std::uint16_t>(length)
+                                         : request.param2;
+        header = MakePlus3Header(request.fileType, length, request.param1, param2);
+    } else {
+        header = MakeAmsdosHeader(user, name, type, request.fileType, length, request.load,
+                                  request.entry);
+    }
+    data.insert(data.begin(), header.begin(), header.end());
+    return true;
 }

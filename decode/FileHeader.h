@@ -66,6 +66,30 @@ std::vector<std::uint8_t> MakeAmsdosHeader(std::uint8_t user, const std::uint8_t
                                            std::uint32_t dataLength, std::uint16_t load,
                                            std::uint16_t entry);
 
+// A header asked for by the user, to be put in front of a file's data.
+struct HeaderRequest {
+    FileHeader::Kind kind = FileHeader::Kind::Plus3Dos;
+    std::uint8_t fileType = 0;
+    std::uint16_t param1 = 0;
+    std::uint16_t param2 = 0;
+    std::uint16_t load = 0;
+    std::uint16_t entry = 0;
+
+    // A BASIC program's header: the data is a program (or the text of one).
+    bool IsBasic() const;
+};
+// Parses "code:LOAD", "basic[:LINE]" (+3DOS) or "bin:LOAD[:EXEC]", "basic"
+// (AMSDOS); addresses in decimal, 0x or & hex. Empty on a malformed request.
+std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text);
+// Puts the requested header in front of the data of a file stored under
+// `user`, `name` (8) and `type` (3), unless the data already starts with a
+// valid header of that kind (`madeHere`, a program just made, never does,
+// whatever its first bytes look like). False, with the cause, when the data
+// is too long for a header's fields.
+bool AddRequestedHeader(const HeaderRequest& request, std::uint8_t user, const std::uint8_t* name,
+                        const std::uint8_t* type, bool madeHere, std::vector<std::uint8_t>& data,
+                        std::string& cause);
+
 // A short description for a listing: "CODE 32768,6912", "BASIC LINE 10",
 // "BIN &4000,&4000".
 std::string DescribeHeader(const FileHeader& header);

@@ -227,6 +227,14 @@ std::string TapeTypeName(std::uint8_t type) {
     return type <= 3 ? kNames[type] : "type " + std::to_string(type);
 }
 
+std::string DescribeTapeFile(const TapeFile& file) {
+    if (file.type == 0)
+        return file.param1 < 32768 ? "program LINE " + std::to_string(file.param1) : "program";
+    if (file.type == 3)
+        return "CODE " + std::to_string(file.param1) + "," + std::to_string(file.data.size());
+    return TapeTypeName(file.type);
+}
+
 namespace {
 
 constexpr std::size_t kMaxBase = 8;

@@ -71,3 +71,10 @@ std::string FileId::ShownName() const {
     const std::string shownType = TrimmedField(type.data(), kTypeLen);
     return TrimmedField(name.data(), kNameLen) + (shownType.empty() ? "" : "." + shownType);
 }
+
+NameCheck NameForStoring(const std::string& hostPath, const std::string& given, NameCase nameCase,
+                         FileId& out) {
+    if (!given.empty() && NameIsCut(given))
+        return NameCheck::TooLong;
+    return ParseCpmName(given.empty() ? HostNameForCpm(PathLeaf(hostPath)) : given, nameCase, out);
+}

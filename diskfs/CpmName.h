@@ -11,6 +11,7 @@ enum class NameCheck {
     Valid,
     Empty,        // nothing before the type
     BadCharacter, // a byte CP/M cannot address: see ParseCpmName
+    TooLong,      // a name given by the user that does not fit 8.3
 };
 
 enum class NameCase {
@@ -41,3 +42,9 @@ std::string HostNameForCpm(const std::string& leaf);
 // Whether a host file's leaf is stored under another name than it reads:
 // dots left out, or cut to 8.3.
 bool HostNameIsCut(const std::string& leaf);
+// The name a host file is stored under, by one rule for every front end:
+// the name the user gave (`given`; stored as typed or not at all, so one
+// longer than 8.3 is refused), else the host file's leaf made into one
+// (HostNameForCpm, then cut to 8.3). Only the name and type of `out` are set.
+NameCheck NameForStoring(const std::string& hostPath, const std::string& given, NameCase nameCase,
+                         FileId& out);

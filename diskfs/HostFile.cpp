@@ -244,3 +244,43 @@ long CHostFileReader::Read(std::uint8_t* data, std::size_t size) {
     }
     return static_cast<long>(total);
 }
+
+bool ReadHostFile(const std::string& path, std::uint64_t limit, const std::string& tooLong,
+                  std::vector<std::uint8_t>& data, std::string& cause) {
+    data.clear();
+    if (path == "-") {
+        std::uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                cause = ErrnoText(errno);
+                return false;
+            }
+            if (n == 0)
+                return true;
+            data.insert(data.end(), buffer, buffer + n);
+            if (data.size() > limit) {
+                cause = tooLong;
+                return false;
+            }
+        }
+    }
+    CHostFileReader reader;
+    if (!reader.Open(path)) {
+        cause = reader.Cause();
+        return false;
+    }
+    if (reader.Size() > limit) {
+        cause = tooLong;
+        return false;
+    }
+    data.resize(static_cast<std::size_t>(reader.Size()));
+    const long got = data.empty() ? 0 : reader.Read(data.data(), data.size());
+    if (got < 0 || static_cast<std::size_t>(got) != data.size()) {
+        cause = got < 0 ? ErrnoText(errno) : "the file changed while it was read";
+        return false;
+    }
+    return true;
+}

@@ -108,3 +108,9 @@ private:
     std::uint64_t m_Size = 0;
     std::string m_strCause;
 };
+
+// Reads a host file whole, or standard input for "-"; false with the cause
+// when it cannot be read, or (`tooLong` the cause) holds more than `limit`
+// bytes, refused before it is read where the size is known.
+bool ReadHostFile(const std::string& path, std::uint64_t limit, const std::string& tooLong,
+                  std::vector<std::uint8_t>& data, std::string& cause);

@@ -24,8 +24,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
     // The name as the host file has it, cut to 8.3 and upper-cased; one
     // that could not be addressed or extracted afterwards is not stored.
     ImportTarget target;
-    if (ParseCpmName(HostNameForCpm(PathLeaf(hostPath)), NameCase::Upper, target.file) !=
-        NameCheck::Valid)
+    if (NameForStoring(hostPath, {}, NameCase::Upper, target.file) != NameCheck::Valid)
         return Fail(FailReason::UnstorableName);
     // The window's rule: a name present under any user number stands in
     // the way (checked before the host file is read).

@@ -1,0 +1,99 @@
+#include "Containers.h"
+#include "DiskLibrary.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+const std::vector<ContainerType>& ContainerTypes() {
+    static const std::vector<ContainerType> kTypes = {
+        {"dsk", nullptr, "CPCEMU standard"},
+        {"edsk", nullptr, "CPCEMU extended"},
+        {"raw", nullptr, "raw sector dump"},
+        {"imd", "imd", "ImageDisk"},
+        {"ldbs", "ldbs", "LDBS"},
+        {"copyqm", "qm", "CopyQM"},
+        {"tele", "tele", "TeleDisk"},
+        {"ydsk", "ydsk", "YAZE"},
+        {"qrst", "qrst", "QRST"},
+    };
+    return kTypes;
+}
+
+const ContainerType* ContainerNamed(const std::string& type) {
+    for (const ContainerType& target : ContainerTypes())
+        if (type == target.type)
+            return &target;
+    return nullptr;
+}
+
+const ContainerType* ContainerOfName(const std::string& path, const std::string& inputContainer) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".dsk")
+        return ContainerNamed(inputContainer == "CPCEMU standard" ? "dsk" : "edsk");
+    if (ext == ".raw" || ext == ".img")
+        return ContainerNamed("raw");
+    static const std::pair<const char*, const char*> kByExtension[] = {
+        {".imd", "imd"},  {".ldbs", "ldbs"}, {".cqm", "copyqm"},
+        {".td0", "tele"}, {".ydsk", "ydsk"}, {".qrst", "qrst"}};
+    for (const auto& [extension, type] : kByExtension)
+        if (ext == extension)
+            return ContainerNamed(type);
+    return nullptr;
+}
+
+std::string ContainerProblem(const SectorImage& disk, const ContainerType& target) {
+    const std::string type = target.type;
+    if (type != "edsk") {
+        if (const std::string problem = OddSectorProblem(disk); !problem.empty())
+            return problem + ": only an extended .dsk keeps it (--to edsk)";
+    }
+    if (target.driver != nullptr) {
+        if (const std::string problem = RepeatedIdProblem(disk); !problem.empty())
+            return problem + ": " + target.name + " cannot keep them apart (a .dsk can)";
+    }
+    if (type == "dsk" || type == "raw") {
+        if (const std::string problem = StandardImageProblem(disk); !problem.empty())
+            return problem + ": a " + (type == "dsk" ? "standard .dsk" : "raw dump") +
+                   " cannot hold it (--to edsk can)";
+    }
+    return {};
+}
+
+bool WriteAndCompare(const SectorImage& disk, const ContainerType& target, int fd,
+                     const std::string& path, std::string& difference, std::string& cause) {
+    const std::string type = target.type;
+    if (target.driver != nullptr && !WriteImageWithLibrary(disk, target.driver, fd, cause))
+        return false;
+    if (target.driver == nullptr) {
+        const std::vector<std::uint8_t> bytes = type == "dsk"    ? StandardImageBytes(disk)
+                                                : type == "edsk" ? ExtendedImageBytes(disk)
+                                                                 : RawImageBytes(disk);
+        if (bytes.empty()) {
+            cause = "a track does not fit that container";
+            return false;
+        }
+        if (::pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+            cause = std::strerror(errno);
+            return false;
+        }
+        // A raw dump says nothing of its sectors' ids and sizes: its bytes
+        // are compared (and its files by the caller).
+        if (type == "raw") {
+            std::vector<std::uint8_t> back(bytes.size() + 1);
+            const ssize_t got = ::pread(fd, back.data(), back.size(), 0);
+            back.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+            difference = back == bytes ? "" : "its bytes read back differ";
+            return true;
+        }
+    }
+    // Read back as any image is, then compared with what was read.
+    std::string container, readCause;
+    const auto made = ReadImageSectors(path, container, readCause);
+    difference = made ? FirstDifference(disk, *made, true) : "it cannot be read back: " + readCause;
+    return true;
+}
