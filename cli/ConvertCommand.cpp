@@ -2,9 +2,9 @@
 // read back and compared sector by sector and file by file before it takes
 // the target's name.
 
-#include "CatalogueView.h"
 #include "Commands.h"
 #include "Containers.h"
+#include "FileList.h"
 #include "DiskLibrary.h"
 #include "HostFile.h"
 #include "SafeFile.h"
@@ -19,37 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The files of an image as lines, read by an image of its own whose
-// messages are kept, not shown: a disk without a CP/M file system converts
-// all the same. Empty when it does not open.
-class QuietOwner : public IDiskOwner {
-public:
-    explicit QuietOwner(const DiskLibraryTable& table) : m_Table(table) {}
-    const DiskLibraryTable& LibraryTable() const override { return m_Table; }
-    void ShowMessage(const std::string&, const std::string&, MessageIcon) override {}
-
-private:
-    const DiskLibraryTable& m_Table;
-};
-
-std::optional<std::vector<std::string>> FilesOf(const DiskLibraryTable& table, const std::string& path) {
-    QuietOwner owner(table);
-    CDiskImage image(&owner);
-    if (!image.LoadImage(path))
-        return std::nullopt;
-    Catalogue rows;
-    ClearCatalogue(rows);
-    image.ReadCatalogue(rows);
-    std::vector<std::string> files;
-    for (std::size_t i = 0; i < CatalogueLength(rows); ++i) {
-        const FileEntry& row = rows[i];
-        files.push_back(FileId::Of(row).Shown() + " " +
-                        std::to_string(row.size) + (row.readOnly ? " r" : "") +
-                        (row.system ? " s" : "") + (row.archive ? " a" : ""));
-    }
-    return files;
-}
 
 // OUT may be written: a regular file (or nothing) that is not IN, and
 // replaced only with --force. False, reported, otherwise.
@@ -84,8 +53,8 @@ bool WriteConverted(CCliOwner& owner, const ConvertOptions& options, const Secto
         return false;
     }
     if (difference.empty()) {
-        const auto before = FilesOf(owner.LibraryTable(), in);
-        const auto after = FilesOf(owner.LibraryTable(), pending.Path());
+        const auto before = FileListOf(owner.LibraryTable(), in);
+        const auto after = FileListOf(owner.LibraryTable(), pending.Path());
         if (before && (!after || *after != *before))
             difference = "its files do not list as the original's";
     }

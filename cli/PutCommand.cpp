@@ -1,130 +1,17 @@
 // put: host files (or standard input) into an image, with a +3DOS or
 // AMSDOS header where asked; one save for the whole command.
 
-#include "BasicText.h"
 #include "CatalogueView.h"
 #include "Commands.h"
 #include "FileHeader.h"
 #include "HostFile.h"
+#include "PutPrepare.h"
 #include "Session.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
-
-namespace {
-
-// The most BASIC text read for one program: far more than any program a
-// disk holds, even with comments, and still a bound on what is read.
-constexpr std::uint32_t kMaxBasicText = 16 * 1024 * 1024;
-// The most data read for one file: more than CP/M's largest disk holds.
-constexpr std::uint32_t kMaxDiskData = 32 * 1024 * 1024;
-
-// Turns BASIC text into the program its header is made for; a line that
-// cannot be read is reported with where it is, and nothing is stored.
-bool TokenizeText(const HeaderRequest& request, const std::string& file,
-                  std::vector<std::uint8_t>& data) {
-    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-    TokenizedProgram made = request.kind == FileHeader::Kind::Plus3Dos
-                                ? TokenizeSinclairBasic(text)
-                                : TokenizeLocomotiveBasic(text);
-    auto where = [](const TextPlace& place) {
-        return "line " + std::to_string(place.line) + ", column " + std::to_string(place.column);
-    };
-    for (const TextProblem& warning : made.warnings)
-        std::fprintf(stderr, "WARNING: %s: %s: %s\n", Printable(file).c_str(),
-                     where(warning.place).c_str(), warning.message.c_str());
-    if (made.error) {
-        Report(file, where(made.error->place) + ": " + made.error->message + ": not stored");
-        return false;
-    }
-    data = std::move(made.program);
-    return true;
-}
-
-// A host file read and made ready to store, before the image is touched.
-struct PreparedFile {
-    std::string source; // as named on the command line
-    CDiskImage::ImportTarget target;
-    std::vector<std::uint8_t> data;
-};
-
-// Why a name cannot be stored, in the command line's words.
-std::string NameRefusal(NameCheck check, const std::string& name) {
-    switch (check) {
-    case NameCheck::Valid:
-        break;
-    case NameCheck::Empty:
-        return "no name to store it under: give one with --as NAME.TYP";
-    case NameCheck::BadCharacter:
-        return "'" + Printable(name) +
-               "' is no CP/M name (spaces, / \\ < > . , ; : = ? * [ ] | \" and control or "
-               "non-ASCII bytes cannot be addressed): give one with --as NAME.TYP";
-    case NameCheck::TooLong:
-        return Printable(name) + " is longer than 8.3";
-    }
-    return {};
-}
-
-// The CP/M name a host file takes, its data read (tokenised, with its
-// header); false, reported, when it cannot be stored.
-bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& prepared) {
-    prepared.source = file;
-    CDiskImage::ImportTarget& target = prepared.target;
-    target.replace = options.replace;
-    target.file.user = static_cast<std::uint8_t>(options.user < 0 ? 0 : options.user);
-    const FilePattern given = ParsePattern(options.as);
-    if (given.user >= 0)
-        target.file.user = static_cast<std::uint8_t>(given.user);
-    const std::string name = given.user >= 0 ? given.glob : options.as;
-    const NameCheck check = NameForStoring(
-        file, name, options.keepName ? NameCase::AsGiven : NameCase::Upper, target.file);
-    if (check != NameCheck::Valid) {
-        Report(file, NameRefusal(check, name.empty() ? HostNameForCpm(PathLeaf(file)) : name));
-        return false;
-    }
-    // A text is measured by the program it makes, once made; other files
-    // by the largest disk there is, and then by the disk's free space.
-    std::string cause;
-    if (!ReadHostFile(file, options.tokenize ? kMaxBasicText : kMaxDiskData,
-                      options.tokenize ? "longer than any BASIC text read here (16 MiB)"
-                                       : FailReasonText(FailReason::DiskFull),
-                      prepared.data, cause)) {
-        Report(file == "-" ? "standard input" : file, cause);
-        return false;
-    }
-    if (options.tokenize && !TokenizeText(*options.header, file, prepared.data))
-        return false;
-    if (options.header &&
-        !AddRequestedHeader(*options.header, target.file.user, target.file.name.data(),
-                            target.file.type.data(), options.tokenize, prepared.data, cause)) {
-        Report(file, cause);
-        return false;
-    }
-    return true;
-}
-
-// Every host file (and standard input) read, before the image is locked:
-// the lock is never held while we wait on a terminal or a pipe.
-bool PrepareAll(const PutOptions& options, std::vector<PreparedFile>& files, int& status) {
-    for (const std::string& file : options.files) {
-        PreparedFile prepared;
-        if (Prepare(options, file, prepared)) {
-            files.push_back(std::move(prepared));
-            continue;
-        }
-        status = kExitFailed;
-        if (!options.keepGoing) {
-            if (options.files.size() > 1)
-                Report(options.image, "nothing stored (--keep-going stores the files that can be)");
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 int RunPut(CCliOwner& owner, const PutOptions& options) {
     // A command is one change: every file is stored, or none is.
