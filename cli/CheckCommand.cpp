@@ -13,7 +13,7 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
     const ImageSet set = CollectImages(options.paths, options.recursive);
     CDiskImage& disk = owner.Image();
     int status =
-        WalkImages(owner, set.images, options.jobs, "",
+        WalkImages(set.images, options.jobs, "",
                    [&](const std::string& path, const char*, bool&, WalkTally&) {
                        owner.TakeLastError();
                        disk.LoadImage(path);

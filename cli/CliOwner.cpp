@@ -5,7 +5,7 @@
 
 CCliOwner::CCliOwner() {
     if (!m_Library.Load())
-        ShowMessage(CDiskLibrary::kMissingMessage, CDiskImage::kErrorCaption, MessageIcon::None);
+        ShowMessage(CDiskLibrary::kMissingMessage, CDiskImage::kErrorCaption, MessageIcon::Error);
     m_pImage = std::make_unique<CDiskImage>(this);
 }
 
@@ -17,7 +17,7 @@ CCliOwner::~CCliOwner() {
     m_Library.Unload();
 }
 
-void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
+void CCliOwner::ShowMessage(const std::string& text, const std::string& /*caption*/,
                             MessageIcon icon) {
     if (icon == MessageIcon::Warning) {
         // Damage the command works around: said, but it does not fail the command.
@@ -29,7 +29,7 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
         std::fprintf(stderr, "%s\n", Printable(line + text).c_str());
         return;
     }
-    if (caption == CDiskImage::kErrorCaption) {
+    if (icon == MessageIcon::Error) {
         // "ERROR: IMAGE: text: cause", each part where it is known.
         std::string line = "ERROR: ";
         if (m_pImage && !m_pImage->ImagePath().empty())
@@ -40,7 +40,6 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& caption,
             line += ": " + m_strLastCause;
         std::fprintf(stderr, "%s\n", Printable(line).c_str());
         m_strLastError = text;
-        m_bAnyError = true;
         return;
     }
     std::string out;

@@ -43,8 +43,6 @@ public:
     // The cause shown with the last error message ("not a disk image"), if
     // any; kept until the next error message.
     const std::string& LastErrorCause() const { return m_strLastCause; }
-    // Whether any error message was shown during the run.
-    bool AnyError() const { return m_bAnyError; }
     // Warnings (damage worked around, a disk only read) are said unless a
     // command has nothing to say of them: a search says only what stopped
     // it from looking.
@@ -56,7 +54,6 @@ private:
     std::unique_ptr<CDiskImage::Transaction> m_pChange;
     std::string m_strLastError;
     std::string m_strLastCause;
-    bool m_bAnyError = false;
     bool m_bWarningsShown = true;
     Catalogue m_Rows;
 };

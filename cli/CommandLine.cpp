@@ -129,10 +129,5 @@ int RunCommandLine(std::span<const Verb> verbs, int argc, char** argv) {
         return kExitUsage;
     // The library is loaded only once a command runs, so --help stays light.
     CCliOwner owner;
-    int status = run(owner);
-    // A message the core showed means something failed, even where the
-    // command went on.
-    if (status == kExitOk && owner.AnyError())
-        status = kExitFailed;
-    return WithOutputFlushed(status);
+    return WithOutputFlushed(run(owner));
 }

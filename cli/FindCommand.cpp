@@ -16,8 +16,7 @@ int RunFind(CCliOwner& owner, const FindOptions& options) {
     CDiskImage& disk = owner.Image();
     owner.ShowWarnings(false);
     WalkTally totals;
-    int status = WalkImages(
-        owner, set.images, options.jobs, "",
+    int status = WalkImages(set.images, options.jobs, "",
         [&](const std::string& path, const char*, bool&, WalkTally& tally) {
             int result = kExitOk;
             if (!OpenForListing(owner, path, options.json, result))

@@ -94,8 +94,7 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
         patterns.push_back(ParsePattern(text));
     CDiskImage& disk = owner.Image();
     WalkTally totals;
-    int status = WalkImages(
-        owner, set.images, options.jobs, options.json ? "" : "\n",
+    int status = WalkImages(set.images, options.jobs, options.json ? "" : "\n",
         [&](const std::string& path, const char* lead, bool& printed, WalkTally& tally) {
             int result = kExitOk;
             if (!OpenForListing(owner, path, options.json, result))

@@ -57,7 +57,7 @@ std::string TakeContents(int fd) {
     return text;
 }
 
-[[noreturn]] void RunWorker(CCliOwner& owner, const std::vector<std::string>& images,
+[[noreturn]] void RunWorker(const std::vector<std::string>& images,
                             std::size_t first, std::size_t step, int pipeFd,
                             const ImageVisitor& visit) {
     const int out = memfd_create("tarnlight-out", MFD_CLOEXEC);
@@ -67,9 +67,7 @@ std::string TakeContents(int fd) {
     for (std::size_t i = first; i < images.size(); i += step) {
         bool printed = false;
         WalkTally tally;
-        int status = visit(images[i], "", printed, tally);
-        if (owner.AnyError())
-            status = std::max(status, 1);
+        const int status = visit(images[i], "", printed, tally);
         std::fflush(stdout);
         std::fflush(stderr);
         const std::string text = TakeContents(out);
@@ -126,7 +124,7 @@ Record FailedRecord(const std::string& path, const std::string& reason) {
 
 // Visits one image in a worker of its own, so that whatever happens to the
 // worker happens to this image alone.
-Record VisitIsolated(CCliOwner& owner, const std::vector<std::string>& images, std::size_t index,
+Record VisitIsolated(const std::vector<std::string>& images, std::size_t index,
                      const ImageVisitor& visit) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -135,7 +133,7 @@ Record VisitIsolated(CCliOwner& owner, const std::vector<std::string>& images, s
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
-        RunWorker(owner, images, index, images.size(), fds[1], visit);
+        RunWorker(images, index, images.size(), fds[1], visit);
     }
     const int forkError = errno;
     ::close(fds[1]);
@@ -163,75 +161,46 @@ Record VisitIsolated(CCliOwner& owner, const std::vector<std::string>& images, s
     return FailedRecord(images[index], kWorkerDied);
 }
 
-} // namespace
-
-int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigned jobs,
-               const char* separator, const ImageVisitor& visit, WalkTally* totals) {
-    int status = 0;
-    bool printedAny = false;
-    WalkTally sum;
-    auto finish = [&] {
-        if (totals != nullptr)
-            *totals = sum;
-        return status;
-    };
-    // One image is no walk: it is visited here, as a command on one image is.
-    if (images.size() == 1) {
-        bool printed = false;
-        status = visit(images.front(), "", printed, sum);
-        return finish();
-    }
-    if (jobs == 0) {
-        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-        jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
-    }
-    const std::size_t workers =
-        std::max<std::size_t>(std::min<std::size_t>(jobs, images.size() / kImagesPerWorker), 1);
-
-    std::fflush(stdout);
-    std::fflush(stderr);
+// The workers started, each with the read end of its pipe; fewer than asked
+// when the system refuses more.
+struct Workers {
     std::vector<int> pipes;
     std::vector<pid_t> pids;
-    for (std::size_t k = 0; k < workers && !images.empty(); ++k) {
+};
+
+Workers StartWorkers(const std::vector<std::string>& images, std::size_t count,
+                     const ImageVisitor& visit) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    Workers workers;
+    for (std::size_t k = 0; k < count && !images.empty(); ++k) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             break;
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::close(fds[0]);
-            for (int other : pipes)
+            for (int other : workers.pipes)
                 ::close(other);
-            RunWorker(owner, images, k, workers, fds[1], visit);
+            RunWorker(images, k, count, fds[1], visit);
         }
         ::close(fds[1]);
         if (pid < 0) {
             ::close(fds[0]);
             break;
         }
-        pipes.push_back(fds[0]);
-        pids.push_back(pid);
+        workers.pipes.push_back(fds[0]);
+        workers.pids.push_back(pid);
     }
-    // Images of workers that could not be started, and those of a worker
-    // that died before it sent them, are visited each in a worker of its own.
-    std::map<std::size_t, Record> ready;
+    return workers;
+}
+
+// Reads the workers' records until every pipe is closed, handing each
+// batch to `received`; the workers are reaped.
+void ReceiveRecords(Workers& workers, std::map<std::size_t, Record>& ready,
+                    const std::function<void()>& received) {
+    const std::vector<int>& pipes = workers.pipes;
     std::vector<std::string> buffers(pipes.size());
-    std::size_t next = 0;
-    auto emit = [&](Record& record) {
-        if (record.printed && printedAny)
-            std::fputs(separator, stdout);
-        std::fwrite(record.out.data(), 1, record.out.size(), stdout);
-        std::fflush(stdout);
-        std::fwrite(record.err.data(), 1, record.err.size(), stderr);
-        printedAny = printedAny || record.printed;
-        status = std::max(status, record.status);
-        sum.Add(record.tally);
-    };
-    auto flushReady = [&] {
-        for (auto it = ready.find(next); it != ready.end(); it = ready.find(++next)) {
-            emit(it->second);
-            ready.erase(it);
-        }
-    };
     std::vector<bool> open(pipes.size(), true);
     std::size_t remaining = pipes.size();
     while (remaining > 0) {
@@ -262,20 +231,74 @@ int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigne
             }
             buffers[k].append(chunk, static_cast<std::size_t>(n));
             TakeRecords(buffers[k], ready);
-            flushReady();
+            received();
         }
     }
     for (int fd : pipes)
         ::close(fd);
-    for (pid_t pid : pids)
+    for (pid_t pid : workers.pids)
         Reap(pid);
-    for (; next < images.size(); ++next) {
-        if (auto it = ready.find(next); it != ready.end()) {
-            emit(it->second);
-        } else {
-            Record record = VisitIsolated(owner, images, next, visit);
-            emit(record);
-        }
+}
+
+// Prints the images' records in the order of the images.
+class RecordPrinter {
+public:
+    explicit RecordPrinter(const char* separator) : m_Separator(separator) {}
+    void Print(const Record& record) {
+        if (record.printed && m_bPrintedAny)
+            std::fputs(m_Separator, stdout);
+        std::fwrite(record.out.data(), 1, record.out.size(), stdout);
+        std::fflush(stdout);
+        std::fwrite(record.err.data(), 1, record.err.size(), stderr);
+        m_bPrintedAny = m_bPrintedAny || record.printed;
+        m_Status = std::max(m_Status, record.status);
+        m_Sum.Add(record.tally);
     }
-    return finish();
+    int Status() const { return m_Status; }
+    const WalkTally& Sum() const { return m_Sum; }
+
+private:
+    const char* m_Separator;
+    bool m_bPrintedAny = false;
+    int m_Status = 0;
+    WalkTally m_Sum;
+};
+
+} // namespace
+
+int WalkImages(const std::vector<std::string>& images, unsigned jobs, const char* separator,
+               const ImageVisitor& visit, WalkTally* totals) {
+    WalkTally one;
+    if (totals == nullptr)
+        totals = &one;
+    // One image is no walk: it is visited here, as a command on one image is.
+    if (images.size() == 1) {
+        bool printed = false;
+        *totals = {};
+        return visit(images.front(), "", printed, *totals);
+    }
+    if (jobs == 0) {
+        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
+    }
+    const std::size_t count =
+        std::max<std::size_t>(std::min<std::size_t>(jobs, images.size() / kImagesPerWorker), 1);
+    Workers workers = StartWorkers(images, count, visit);
+    RecordPrinter printer(separator);
+    std::map<std::size_t, Record> ready;
+    std::size_t next = 0;
+    ReceiveRecords(workers, ready, [&] {
+        for (auto it = ready.find(next); it != ready.end(); it = ready.find(++next)) {
+            printer.Print(it->second);
+            ready.erase(it);
+        }
+    });
+    // Images of workers that could not be started, and those of a worker
+    // that died before it sent them, are visited each in a worker of its own.
+    for (; next < images.size(); ++next) {
+        const auto it = ready.find(next);
+        printer.Print(it != ready.end() ? it->second : VisitIsolated(images, next, visit));
+    }
+    *totals = printer.Sum();
+    return printer.Status();
 }

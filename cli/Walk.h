@@ -44,8 +44,8 @@ using ImageVisitor = std::function<int(const std::string& path, const char* lead
 // core. Every image of a walk is visited in a worker process, never in this
 // one: an image on which a worker dies (the disk library failing on it) is
 // reported as such and the walk goes on with the others.
-int WalkImages(CCliOwner& owner, const std::vector<std::string>& images, unsigned jobs,
-               const char* separator, const ImageVisitor& visit, WalkTally* totals = nullptr);
+int WalkImages(const std::vector<std::string>& images, unsigned jobs, const char* separator,
+               const ImageVisitor& visit, WalkTally* totals = nullptr);
 
 // The message for an image whose worker died.
 constexpr const char* kWorkerDied = "the disk library failed on this image";
