@@ -14,7 +14,7 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     if (disk.IsMapped()) {
         if (!json) {
             disk.ShowGeometry();
-            if (disk.FirstSectorId() == 1) {
+            if (disk.Map().firstSectorId == 1) {
                 const BootMachine machine = MachineBootedBy(disk.BootSector());
                 std::printf("Bootable on : %s\n",
                             machine == BootMachine::None ? "none" : BootMachineName(machine));

@@ -7,16 +7,16 @@
 #include <cstdio>
 
 std::string FormatLabel(const CDiskImage& image) {
-    const std::uint16_t first = image.FirstSectorId();
+    const std::uint16_t first = image.Map().firstSectorId;
     if (first == 0xC1)
         return "CPC data";
     if (first == 0x41)
         return "CPC system";
-    const unsigned long kb = static_cast<unsigned long>(image.Cylinders()) * image.Heads() *
-                             image.SectorsPerTrack() * image.SectorSize() / 1024;
-    if (kb == 180 && image.Heads() == 1)
+    const unsigned long kb = static_cast<unsigned long>(image.Map().cylinders) * image.Map().heads *
+                             image.Map().sectorsPerTrack * image.Map().sectorSize / 1024;
+    if (kb == 180 && image.Map().heads == 1)
         return "+3 180K";
-    if (kb == 720 && image.Heads() == 2)
+    if (kb == 720 && image.Map().heads == 2)
         return "PCW 720K";
     return "CP/M " + std::to_string(kb) + "K";
 }
@@ -26,7 +26,7 @@ std::string DamageOf(const CDiskImage& image) {
         return image.ForeignFormatText();
     if (image.IsReadOnly())
         return "Unable to read directory";
-    return CDiskImage::DamageText(image.DirectoryDamage());
+    return DamageText(image.Volume().DirectoryDamage());
 }
 
 namespace {
@@ -125,7 +125,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const FileEntry& row = shown[i];
         const std::vector<std::uint8_t>& start = starts[i];
-        const auto header = CDiskImage::FileHeaderOf(start, row);
+        const auto header = FileHeaderOf(start, row);
         // Built in place: a listing of a collection makes thousands of these.
         JsonObject& file = files.emplace_back(ObjectWithRoom(15));
         file["user"] = row.user;
@@ -144,8 +144,8 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     listing["format"] = FormatLabel(image);
     listing["container"] = OrNull(image.ContainerName());
     listing["files"] = std::move(files);
-    listing["used"] = image.GetUsedSpace();
-    listing["capacity"] = image.GetCapacity();
+    listing["used"] = image.Volume().GetUsedSpace();
+    listing["capacity"] = image.Volume().GetCapacity();
     listing["free"] = image.Volume().GetFreeSpace();
     listing["writable"] = image.IsWritable();
     AddLabel(listing, image);
@@ -180,31 +180,31 @@ JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& p
 }
 
 JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
-    const DiskSpec& spec = disk.Spec();
+    const DiskSpec& spec = disk.Layout().spec;
     JsonObject info = ObjectWithRoom(24);
     info["image"] = path;
     info["format"] = FormatLabel(disk);
     info["container"] = OrNull(disk.ContainerName());
     info["spec_type"] = spec.bytes[DiskSpec::Type];
     info["sidedness"] = spec.bytes[DiskSpec::Sides];
-    info["sides"] = disk.Heads();
-    info["cylinders"] = disk.Cylinders();
-    info["first_sector"] = disk.FirstSectorId();
-    info["sector_size"] = disk.SectorSize();
+    info["sides"] = disk.Map().heads;
+    info["cylinders"] = disk.Map().cylinders;
+    info["first_sector"] = disk.Map().firstSectorId;
+    info["sector_size"] = disk.Map().sectorSize;
     info["tracks_per_side"] = spec.bytes[DiskSpec::TracksPerSide];
-    info["sectors_per_track"] = disk.SectorsPerTrack();
-    info["sectors_per_block"] = disk.SectorsPerBlock();
-    info["block_size"] = disk.BlockSize();
+    info["sectors_per_track"] = disk.Map().sectorsPerTrack;
+    info["sectors_per_block"] = disk.Layout().sectorsPerBlock;
+    info["block_size"] = disk.Layout().blockSize;
     info["reserved_tracks"] = spec.bytes[DiskSpec::ReservedTracks];
-    info["directory_blocks"] = disk.DirectoryBlocks();
-    info["directory_entries"] = disk.DirectoryEntries();
-    info["total_blocks"] = disk.TotalBlocks();
-    info["capacity"] = disk.GetCapacity();
+    info["directory_blocks"] = disk.Layout().directoryBlocks;
+    info["directory_entries"] = disk.Volume().DirectoryEntries();
+    info["total_blocks"] = disk.Layout().totalBlocks;
+    info["capacity"] = disk.Volume().GetCapacity();
     info["writable"] = disk.IsWritable();
     AddLabel(info, disk);
     // The +3 and the PCWs start only from sector 1 of a disk.
     const BootMachine machine =
-        disk.FirstSectorId() == 1 ? MachineBootedBy(disk.BootSector()) : BootMachine::None;
+        disk.Map().firstSectorId == 1 ? MachineBootedBy(disk.BootSector()) : BootMachine::None;
     info["bootable"] =
         machine == BootMachine::None ? JsonObject() : JsonObject(BootMachineName(machine));
     info["damage"] = OrNull(DamageOf(disk));

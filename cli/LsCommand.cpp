@@ -66,7 +66,7 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
             continue;
         }
         const std::vector<std::uint8_t>& start = starts[i];
-        const auto header = CDiskImage::FileHeaderOf(start, row);
+        const auto header = FileHeaderOf(start, row);
         const char* kind = FileKindName(KindOfFile(header, start, row.size));
         const auto updated =
             stamps ? image.Volume().StampsOf(FileId::Of(row), label).updated : std::nullopt;
@@ -78,8 +78,8 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
             static_cast<unsigned long>(image.Volume().FileBlockCount(FileId::Of(row))),
             stamp.c_str(), kind, header ? "  " : "", header ? DescribeHeader(*header).c_str() : "");
     }
-    const SpaceFigures figures = ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(),
-                                                     image.Volume().GetFreeSpace());
+    const SpaceFigures figures = ComputeSpaceFigures(
+        image.Volume().GetUsedSpace(), image.Volume().GetCapacity(), image.Volume().GetFreeSpace());
     std::printf("Total in use : %s\nMaximum : %s\nFree : %s\n", figures.used.c_str(),
                 figures.maximum.c_str(), figures.free.c_str());
 }

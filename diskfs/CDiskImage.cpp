@@ -27,22 +27,6 @@ void CDiskImage::ShowWarning(const char* text) {
     m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Warning);
 }
 
-const char* CDiskImage::DamageText(Damage damage) {
-    switch (damage) {
-    case Damage::None:
-        break;
-    case Damage::BlocksOutsideDisk:
-        return "Damaged directory: a file names blocks outside the disk";
-    case Damage::SharedBlocks:
-        return "Damaged directory: two files use the same block";
-    case Damage::MissingBlocks:
-        return "Damaged directory: a file has fewer blocks than records";
-    case Damage::InvalidName:
-        return "Damaged directory: an entry has an invalid name";
-    }
-    return "";
-}
-
 std::string CDiskImage::ForeignFormatText() const {
     if (m_Device.map.ForeignTrack().empty())
         return {};
@@ -185,7 +169,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     }
     // A damaged directory is listed all the same; the map keeps every block
     // it names in use, so nothing written later lands on a listed file.
-    if (m_Volume.DirectoryDamage() != Damage::None)
+    if (m_Volume.DirectoryDamage() != CCpmVolume::Damage::None)
         ShowWarning(DamageText(m_Volume.DirectoryDamage()));
     return 1;
 }
@@ -215,19 +199,6 @@ bool CDiskImage::MapFromBootSector() {
     NoteDirectoryRead(m_Volume.Mount(layout, IsOpen()));
     return true;
 }
-
-int CDiskImage::CylinderOfTrack(std::uint16_t track) const {
-    if (m_Device.map.heads == 0 || m_Device.map.sectorsPerTrack == 0)
-        return 0;
-    return m_Device.map.AddressOf(std::uint32_t{track} * m_Device.map.sectorsPerTrack, m_Volume.Layout()).cylinder;
-}
-
-int CDiskImage::HeadOfTrack(std::uint16_t track) const {
-    if (m_Device.map.heads == 0 || m_Device.map.sectorsPerTrack == 0)
-        return 0;
-    return m_Device.map.AddressOf(std::uint32_t{track} * m_Device.map.sectorsPerTrack, m_Volume.Layout()).head;
-}
-
 
 std::string CDiskImage::GeometryReport() const {
     std::string text;
@@ -304,18 +275,6 @@ int CDiskImage::NoteDirectoryRead(int failures) {
 
 int CDiskImage::RereadDirectory() { return NoteDirectoryRead(m_Volume.ReadDirectory(IsOpen())); }
 
-int CDiskImage::ReadDirectory(std::uint8_t* target) {
-    return NoteDirectoryRead(m_Volume.ReadDirectory(target, IsOpen()));
-}
-
-int CDiskImage::BuildAllocationMap() {
-    // The one read of the directory at load: listing, changes and the map
-    // all work on it.
-    RereadDirectory();
-    m_Volume.BuildAllocationMap();
-    return 1;
-}
-
 bool CDiskImage::CanWriteDirectory() {
     if (!IsOpen()) {
         m_Status.reason = FailReason::NoImage;
@@ -342,14 +301,6 @@ int CDiskImage::ChangeVolume(const std::function<Status()>& change) {
         return 0;
     // The update may have loaded the image again.
     return InChange([&] { return CanWriteDirectory() ? Take(change()) : 0; });
-}
-
-int CDiskImage::WriteDirectory() {
-    // A directory that was only partly read, or that belongs to another
-    // image, must never reach the disk.
-    if (!CanWriteDirectory())
-        return 0;
-    return Take(m_Volume.WriteDirectory());
 }
 
 std::vector<CheckProblem> CDiskImage::CheckFileSystem() {

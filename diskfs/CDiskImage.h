@@ -39,39 +39,12 @@ public:
     int LoadImage(const std::string& path);
     int CloseImage();
     void ShowGeometry();
-    std::string GeometryReport() const;
-    int CylinderOfTrack(std::uint16_t track) const;
-    int HeadOfTrack(std::uint16_t track) const;
     // Which host file the open image was loaded from: what a command that
     // writes host files must never write over.
     const FileIdentity& ImageIdentity() const { return m_File.Loaded(); }
 
-    using Damage = CCpmVolume::Damage;
-
-    // Directory and allocation map (see CCpmVolume).
-    int ReadDirectory(std::uint8_t* target);
-    int BuildAllocationMap();
-    int FindFreeBlock(std::uint16_t& block) const { return m_Volume.FindFreeBlock(block); }
-    int FindExtent(const FileId& file, std::uint16_t& position) const {
-        return m_Volume.FindExtent(file, position);
-    }
-    int AllocDirEntry(const FileId& file, std::uint16_t& index) {
-        return m_Volume.AllocDirEntry(file, index);
-    }
-    int ReadBlock(std::uint16_t block, std::uint8_t* buffer) { return m_Volume.ReadBlock(block, buffer); }
-    int WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
-        return m_Volume.WriteBlock(block, buffer);
-    }
-    int WriteDirectory();
-    std::uint32_t GetCapacity() const { return m_Volume.GetCapacity(); }
-    std::uint32_t GetUsedSpace() const { return m_Volume.GetUsedSpace(); }
-
     // Catalogue.
     int ReadCatalogue(Catalogue& rows);
-    int IsListed(const Catalogue& rows, const FileId& file) const {
-        return m_Volume.IsListed(rows, file);
-    }
-    std::uint32_t SumFileSize(const FileId& file) const { return m_Volume.SumFileSize(file); }
     // The file system itself, for what the window does not show: free
     // space, stamps, passwords, the map.
     const CCpmVolume& Volume() const { return m_Volume; }
@@ -101,8 +74,6 @@ public:
         bool stampTime = false;
     };
     int ExtractFile(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
-    // Whether a host name can be created inside a folder.
-    static bool HostNameAllowed(const std::string& name);
     // A file's data, as stored (whole records), handed to `sink` in pieces;
     // a false from the sink stops the copy with HostWrite.
     using DataSink = CCpmVolume::DataSink;
@@ -128,9 +99,6 @@ public:
     // Each row's first sector (no more than the file's size); empty for a
     // file whose start cannot be read.
     std::vector<std::vector<std::uint8_t>> FileStarts(const std::vector<FileEntry>& rows);
-    // The +3DOS or AMSDOS header a file starting with those bytes has, if any.
-    static std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
-                                                  const FileEntry& row);
     // A read-only check of the file system, reading every block of every
     // file; the problems in directory order.
     std::vector<CheckProblem> CheckFileSystem();
@@ -170,27 +138,12 @@ public:
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_Device.handle != nullptr || m_bHandleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
-    // The kind of container ("ImageDisk") an image read in a child process
-    // came in, "" for the containers read and saved here; such an image is
-    // listed and extracted, not changed.
-    const std::string& ForeignContainer() const { return m_strForeignContainer; }
     // The kind of container the image came in ("CPCEMU extended"); "" when
     // the disk library does not say.
     const std::string& ContainerName() const { return m_strContainer; }
-    // Whether changes to it are saved (in its own kind of container), and
-    // why not, in a user's words, where they are not.
-    bool ForeignContainerWritable() const;
-    std::string ForeignContainerText() const {
-        return m_strForeignContainer +
-               " images are read, not changed: changes are saved to .dsk, ImageDisk, TeleDisk, "
-               "CopyQM and LDBS images and raw dumps";
-    }
     // Whether a change could be saved: the directory was read whole and
     // the image file and its folder may be written.
     bool IsWritable() const;
-    Damage DirectoryDamage() const { return m_Volume.DirectoryDamage(); }
-    // The damage as a load reports it ("" for none).
-    static const char* DamageText(Damage damage);
     // Why a disk with tracks of its own format is listed but never changed
     // ("track 3 holds 5 sectors of 1024 bytes: a disk with a format of its
     // own can be listed, not changed"); "" for a disk of one format.
@@ -199,21 +152,24 @@ public:
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }
     const std::string& ImagePath() const { return m_strImagePath; }
-    const DiskSpec& Spec() const { return m_Volume.Layout().spec; }
-    std::uint16_t FirstSectorId() const { return m_Device.map.firstSectorId; }
-    std::uint16_t DataFirstSectorId() const { return m_Device.map.dataFirstSectorId; }
-    std::uint16_t SectorsPerTrack() const { return m_Device.map.sectorsPerTrack; }
-    std::uint8_t Heads() const { return m_Device.map.heads; }
-    std::uint16_t Cylinders() const { return m_Device.map.cylinders; }
-    std::uint16_t SectorsPerBlock() const { return m_Volume.Layout().sectorsPerBlock; }
-    std::uint16_t SectorSize() const { return m_Device.map.sectorSize; }
-    std::uint16_t BlockSize() const { return m_Volume.Layout().blockSize; }
-    std::uint8_t DirectoryBlocks() const { return m_Volume.Layout().directoryBlocks; }
-    std::uint16_t TotalBlocks() const { return m_Volume.Layout().totalBlocks; }
-    std::size_t DirectoryEntries() const { return m_Volume.DirectoryEntries(); }
+    // Where the open image's sectors are (geometry, sector ids, the tracks'
+    // order) and how its file system lies on them (the disk specification,
+    // blocks, directory).
+    const CSectorMap& Map() const { return m_Device.map; }
+    const DiskLayout& Layout() const { return m_Volume.Layout(); }
     const std::uint8_t* BootSector() const { return m_BootSector; }
 
 private:
+  // The report ShowGeometry shows.
+  std::string GeometryReport() const;
+  // Whether changes are saved in the container the image came in, and
+  // why not, in a user's words, where they are not.
+  bool ForeignContainerWritable() const;
+  std::string ForeignContainerText() const {
+      return m_strForeignContainer +
+             " images are read, not changed: changes are saved to .dsk, ImageDisk, TeleDisk, "
+             "CopyQM and LDBS images and raw dumps";
+  }
     // Runs an operation that changes the image inside a change of its own
     // (or joined to the one already under way).
     template <typename Operation> int InChange(Operation&& operation);
@@ -287,3 +243,7 @@ private:
 };
 
 #include "ImageTransaction.h"
+
+// The +3DOS or AMSDOS header of a file whose first sector is `start`, if any.
+std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
+                                       const FileEntry& row);

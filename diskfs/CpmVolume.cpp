@@ -361,3 +361,20 @@ std::optional<std::uint8_t> CCpmVolume::PasswordModeOf(const FileId& file) const
         return std::nullopt;
     return m_Directory[std::size_t{records.front()} * kDirEntrySize + 12];
 }
+
+const char* DamageText(CCpmVolume::Damage damage) {
+    using Damage = CCpmVolume::Damage;
+    switch (damage) {
+    case Damage::None:
+        break;
+    case Damage::BlocksOutsideDisk:
+        return "Damaged directory: a file names blocks outside the disk";
+    case Damage::SharedBlocks:
+        return "Damaged directory: two files use the same block";
+    case Damage::MissingBlocks:
+        return "Damaged directory: a file has fewer blocks than records";
+    case Damage::InvalidName:
+        return "Damaged directory: an entry has an invalid name";
+    }
+    return "";
+}

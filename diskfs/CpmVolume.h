@@ -259,3 +259,6 @@ class CCpmVolume {
     bool m_bBroken = false;
     Damage m_Damage = Damage::None;
 };
+
+// The damage as a load reports it ("" for none).
+const char* DamageText(CCpmVolume::Damage damage);

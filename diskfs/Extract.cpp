@@ -6,13 +6,17 @@
 #include <cerrno>
 #include <vector>
 
-// "/" would lead out of the chosen folder and NUL ends a host path; "", "."
-// and ".." name no file.
-bool CDiskImage::HostNameAllowed(const std::string& name) {
+namespace {
+
+// Whether a host name can be created inside a folder: "/" would lead out of
+// the chosen folder and NUL ends a host path; "", "." and ".." name no file.
+bool HostNameAllowed(const std::string& name) {
     if (name.empty() || name == "." || name == "..")
         return false;
     return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
+
+} // namespace
 
 std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
     std::string base(reinterpret_cast<const char*>(row.name), kNameLen);
@@ -100,8 +104,8 @@ std::vector<std::vector<std::uint8_t>> CDiskImage::FileStarts(const std::vector<
     return m_Volume.FileStarts(rows);
 }
 
-std::optional<FileHeader> CDiskImage::FileHeaderOf(const std::vector<std::uint8_t>& start,
-                                                   const FileEntry& row) {
+std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
+                                       const FileEntry& row) {
     if (start.size() < kHeaderSize)
         return std::nullopt;
     return ParseFileHeader(start.data(), row.size);

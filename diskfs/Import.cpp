@@ -36,7 +36,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
         m_Status.cause = host.Cause();
         return Fail(FailReason::HostOpen);
     }
-    if (host.Size() > GetCapacity())
+    if (host.Size() > m_Volume.GetCapacity())
         return Fail(FailReason::DiskFull);
     std::vector<std::uint8_t> data(static_cast<std::size_t>(host.Size()));
     const long got = host.Read(data.data(), data.size());

@@ -41,7 +41,22 @@ public:
     // reserved tracks, sides taken in turn, or (successive sides, as +3DOS
     // runs them) side 0 outwards, then side 1 back from the last cylinder.
     SectorAddress AddressOf(std::uint32_t logical, const DiskLayout& layout) const;
+    // Where logical track `track` lies; 0 while no geometry is known.
+    int CylinderOfTrack(std::uint16_t track, const DiskLayout& layout) const {
+        return AddressOfTrack(track, layout).cylinder;
+    }
+    int HeadOfTrack(std::uint16_t track, const DiskLayout& layout) const {
+        return AddressOfTrack(track, layout).head;
+    }
 
+  private:
+    SectorAddress AddressOfTrack(std::uint16_t track, const DiskLayout& layout) const {
+        if (heads == 0 || sectorsPerTrack == 0)
+            return {};
+        return AddressOf(std::uint32_t{track} * sectorsPerTrack, layout);
+    }
+
+  public:
     // Sorts the data tracks of the layout: Layout, holding every sector the
     // layout reads and only sectors of its size; OtherSectors, lacking one
     // (never written: not free space); OtherSizes, holding sectors of

@@ -87,8 +87,8 @@ TEST_F(CatalogueRows, EntryWithAnInvalidNameIsDamageNotAFile) {
 // last track; used and maximum keep their figures (as CAT shows them).
 TEST_F(CatalogueRows, FreeSpaceIsWhatCanBeAllocated) {
     ASSERT_EQ(Load(), 1);
-    const SpaceFigures blank = ComputeSpaceFigures(image.GetUsedSpace(), image.GetCapacity(),
-                                                   image.Volume().GetFreeSpace());
+    const SpaceFigures blank = ComputeSpaceFigures(
+        image.Volume().GetUsedSpace(), image.Volume().GetCapacity(), image.Volume().GetFreeSpace());
     EXPECT_EQ(blank.used, "0 KB");
     EXPECT_EQ(blank.maximum, "180 KB");
     EXPECT_EQ(blank.free, "173 KB");
@@ -103,7 +103,7 @@ TEST_F(CatalogueRows, FreeSpaceIsWhatCanBeAllocated) {
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.Volume().GetFreeSpace(), 0u);
     std::uint16_t block;
-    EXPECT_EQ(image.FindFreeBlock(block), 0);
+    EXPECT_EQ(image.Volume().FindFreeBlock(block), 0);
 }
 
 class FullCatalogue : public ImageFixture {

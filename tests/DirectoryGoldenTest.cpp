@@ -93,7 +93,7 @@ protected:
         const std::uint16_t directoryBlocks = GetParam().spec[7];
         for (std::uint16_t b = directoryBlocks; b < GetParam().usableBlocks; ++b)
             EXPECT_EQ(image.Volume().IsBlockFree(b), used.count(b) == 0) << "block " << b;
-        EXPECT_EQ(image.GetUsedSpace(), used.size() * image.BlockSize());
+        EXPECT_EQ(image.Volume().GetUsedSpace(), used.size() * image.Layout().blockSize);
     }
     CDiskImage::ImportTarget Target(const char* text, bool replace = false) {
         CDiskImage::ImportTarget target;

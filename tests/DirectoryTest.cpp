@@ -1,10 +1,37 @@
 // The directory walk, the allocation map and the directory primitives.
 
+#include "SectorDevice.h"
 #include "support/DiskBuilder.h"
+
+#include <cstring>
 
 namespace {
 
 class Directory : public ImageFixture {};
+
+// The file system mounted straight on the disk, as the image mounts it, for
+// the primitives that only a change of the image uses.
+class Primitives : public ImageFixture {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(Plus3Figures(device.map, layout));
+        device.map.SortTracks(layout);
+        device.layout = &volume.Layout();
+        const DiskLibraryTable& lib = owner.LibraryTable();
+        ASSERT_EQ(lib.dsk_open(&device.handle, kPath, nullptr, nullptr), DSK_ERR_OK);
+        ASSERT_EQ(lib.dsk_getgeom(device.handle, &device.geometry), DSK_ERR_OK);
+        device.geometryValid = true;
+    }
+    void TearDown() override { device.Close(); }
+    int Mount() { return volume.Mount(layout, true); }
+    const DirEntry* Entries() const {
+        return reinterpret_cast<const DirEntry*>(volume.DirectoryBuffer());
+    }
+
+    CSectorDevice device{owner};
+    DiskLayout layout;
+    CCpmVolume volume{device, device.map};
+};
 
 TEST_F(Directory, WalkFillsFourSectorsAndLeavesTheRestFree) {
     for (unsigned i = 0; i < 64; ++i)
@@ -22,9 +49,9 @@ TEST_F(Directory, FreshDiskHasOnlyItsDirectoryInUseAndFirstFreeBlockFollowsIt) {
     ASSERT_EQ(Load(), 1);
     for (std::uint16_t b = 0; b < kMapBlocks; ++b)
         ASSERT_EQ(image.Volume().IsBlockFree(b), b >= 2) << b;
-    EXPECT_EQ(image.GetUsedSpace(), 0u);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 0u);
     std::uint16_t block = 0;
-    EXPECT_EQ(image.FindFreeBlock(block), 1);
+    EXPECT_EQ(image.Volume().FindFreeBlock(block), 1);
     EXPECT_EQ(block, 2);
 }
 
@@ -45,30 +72,27 @@ TEST_F(Directory, OnlyLiveEntriesMarkBlocksAndBlockZeroMeansNone) {
     EXPECT_TRUE(image.Volume().IsBlockFree(9));
     EXPECT_TRUE(image.Volume().IsBlockFree(10));
     EXPECT_TRUE(image.Volume().IsBlockFree(11));
-    EXPECT_EQ(image.GetUsedSpace(), 3u * 1024);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 3u * 1024);
 }
 
-TEST_F(Directory, AllocDirEntrySkipsEntriesThatAreNeitherLiveNorFree) {
+TEST_F(Primitives, AllocDirEntrySkipsEntriesThatAreNeitherLiveNorFree) {
     Put(0, MakeEntry(0xE4, "D", "", 0));
     Put(1, MakeEntry(0xE6, "E", "", 0));
-    ASSERT_EQ(Load(), 1);
-    List();
+    ASSERT_EQ(Mount(), 0);
     std::uint16_t index = 99;
-    ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
+    ASSERT_EQ(volume.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
     EXPECT_EQ(index, 2);
-    const auto* entries = reinterpret_cast<const DirEntry*>(image.Volume().DirectoryBuffer());
-    EXPECT_EQ(entries[2].user, 0);
-    EXPECT_EQ(0, std::memcmp(entries[2].name, "NEW     ", 8));
-    EXPECT_EQ(entries[2].rc, 0);
+    EXPECT_EQ(Entries()[2].user, 0);
+    EXPECT_EQ(0, std::memcmp(Entries()[2].name, "NEW     ", 8));
+    EXPECT_EQ(Entries()[2].rc, 0);
 }
 
-TEST_F(Directory, AllocDirEntryNeverTakesPositionsPastTheRegion) {
+TEST_F(Primitives, AllocDirEntryNeverTakesPositionsPastTheRegion) {
     for (unsigned i = 0; i < 64; ++i)
         Put(i, MakeEntry(0, "F" + std::to_string(i), "", 1));
-    ASSERT_EQ(Load(), 1);
-    List();
+    ASSERT_EQ(Mount(), 0);
     std::uint16_t index = 7;
-    EXPECT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 0);
+    EXPECT_EQ(volume.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 0);
     EXPECT_EQ(index, 7);
 }
 
@@ -83,13 +107,13 @@ TEST_F(Directory, FindExtentMatchesUserAndMasksAttributeBits) {
     ASSERT_EQ(Load(), 1);
     List();
     std::uint16_t pos = 0;
-    ASSERT_EQ(image.FindExtent(Id(0, "SAME    ", "BIN"), pos), 1);
+    ASSERT_EQ(image.Volume().FindExtent(Id(0, "SAME    ", "BIN"), pos), 1);
     EXPECT_EQ(pos, 2);
     pos = 3;
-    EXPECT_EQ(image.FindExtent(Id(0, "SAME    ", "BIN"), pos), 0);
+    EXPECT_EQ(image.Volume().FindExtent(Id(0, "SAME    ", "BIN"), pos), 0);
     EXPECT_EQ(pos, 3);
     pos = 0;
-    ASSERT_EQ(image.FindExtent(Id(3, "SAME    ", "BIN"), pos), 1);
+    ASSERT_EQ(image.Volume().FindExtent(Id(3, "SAME    ", "BIN"), pos), 1);
     EXPECT_EQ(pos, 5);
     EXPECT_TRUE(image.Volume().NameInUse(Id(7, "SAME    ", "BIN")));
     EXPECT_FALSE(image.Volume().NameInUse(Id(7, "SAME    ", "TXT")));
@@ -113,14 +137,14 @@ TEST_F(Directory, FreeBlocksNeverLiePastTheLastTrack) {
     }
     ASSERT_EQ(Load(), 1);
     std::uint16_t block = 0;
-    ASSERT_EQ(image.FindFreeBlock(block), 1);
+    ASSERT_EQ(image.Volume().FindFreeBlock(block), 1);
     EXPECT_EQ(block, 174);
     EXPECT_TRUE(image.Volume().BlockOnDisk(174));
     EXPECT_FALSE(image.Volume().BlockOnDisk(175));
     Put(entry, MakeEntry(0, "LAST", "", 8, {174}));
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.FindFreeBlock(block), 0);
-    EXPECT_EQ(image.GetCapacity(), 180u * 1024);
+    EXPECT_EQ(image.Volume().FindFreeBlock(block), 0);
+    EXPECT_EQ(image.Volume().GetCapacity(), 180u * 1024);
 }
 
 class WideDirectory : public ImageFixture {
@@ -134,12 +158,12 @@ TEST_F(WideDirectory, TwoByteBlockNumbersFrom256Blocks) {
     // Numbers past the map are ignored, never touching memory outside it.
     PutEntry(disk, 2, 1, MakeEntry(0, "ODD", "", 16, {0xFFFF, 1024, 1023}, true));
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.TotalBlocks(), 360);
+    EXPECT_EQ(image.Layout().totalBlocks, 360);
     EXPECT_FALSE(image.Volume().IsBlockFree(0x104));
     EXPECT_FALSE(image.Volume().IsBlockFree(5));
     EXPECT_TRUE(image.Volume().IsBlockFree(4));
     EXPECT_FALSE(image.Volume().IsBlockFree(1023));
-    EXPECT_EQ(image.GetUsedSpace(), 3u * 2048);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 3u * 2048);
 }
 
 TEST(BlockLayout, TwoHundredFiftyFiveBlocksUseOneByteNumbers) {
@@ -151,55 +175,52 @@ TEST(BlockLayout, TwoHundredFiftyFiveBlocksUseOneByteNumbers) {
     TestOwner owner;
     CDiskImage image(&owner);
     ASSERT_EQ(image.LoadImage("b.dsk"), 1);
-    EXPECT_EQ(image.TotalBlocks(), 255);
+    EXPECT_EQ(image.Layout().totalBlocks, 255);
     EXPECT_FALSE(image.Volume().IsBlockFree(4));
     EXPECT_FALSE(image.Volume().IsBlockFree(1));
     EXPECT_TRUE(image.Volume().IsBlockFree(0x104));
     MemDisk::UnregisterAll();
 }
 
-TEST_F(Directory, WriteDirectoryWritesOnlyChangedSectors) {
-    EXPECT_EQ(image.WriteDirectory(), 0); // no image
-    ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.WriteDirectory(), 1);
+TEST_F(Primitives, WriteDirectoryWritesOnlyChangedSectors) {
+    ASSERT_EQ(Mount(), 0);
+    EXPECT_FALSE(volume.WriteDirectory().Failed());
     // Only sectors that differ from the disk are written.
     EXPECT_EQ(disk.written.size(), 0u);
     std::uint16_t index;
-    ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
-    EXPECT_EQ(image.WriteDirectory(), 1);
+    ASSERT_EQ(volume.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
+    EXPECT_FALSE(volume.WriteDirectory().Failed());
     EXPECT_EQ(disk.written.size(), 1u);
 }
 
-TEST_F(Directory, FailedWriteBackPutsOldSectorsBack) {
+TEST_F(Primitives, FailedWriteBackPutsOldSectorsBack) {
     Put(0, MakeEntry(0, "OLD", "TXT", 1, {2}));
-    ASSERT_EQ(Load(), 1);
-    List();
+    ASSERT_EQ(Mount(), 0);
     const auto before = disk.Contents();
     std::uint16_t index;
     // 41 entries fill three of the four directory sectors.
     for (int i = 0; i < 40; ++i)
-        ASSERT_EQ(image.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
+        ASSERT_EQ(volume.AllocDirEntry(Id(0, "NEW     ", "TXT"), index), 1);
     for (unsigned k = 1; k <= 3; ++k) {
         disk.failWriteAt = disk.writes + k;
-        EXPECT_EQ(image.WriteDirectory(), 0) << k;
-        EXPECT_EQ(image.LastStatus().reason, FailReason::DiskWrite);
+        EXPECT_EQ(volume.WriteDirectory().reason, FailReason::DiskWrite) << k;
         EXPECT_TRUE(disk.Contents() == before) << "torn directory after failing write " << k;
     }
 }
 
-TEST_F(Directory, BlockTransfersStopAtFirstFailure) {
-    ASSERT_EQ(Load(), 1);
+TEST_F(Primitives, BlockTransfersStopAtFirstFailure) {
+    ASSERT_EQ(Mount(), 0);
     std::vector<std::uint8_t> buffer(1024, 0x11);
-    EXPECT_EQ(image.WriteBlock(10, buffer.data()), 1);
+    EXPECT_EQ(volume.WriteBlock(10, buffer.data()), 1);
     std::vector<std::uint8_t> back(1024, 0);
-    EXPECT_EQ(image.ReadBlock(10, back.data()), 1);
+    EXPECT_EQ(volume.ReadBlock(10, back.data()), 1);
     EXPECT_EQ(back, buffer);
     // Block 10 = logical sectors 20, 21: track 3 (cyl 3), ids 3 and 4.
     EXPECT_EQ(disk.Sector(3, 0, 3)[0], 0x11);
     disk.failReadAt = disk.reads + 2;
-    EXPECT_EQ(image.ReadBlock(10, back.data()), 0);
+    EXPECT_EQ(volume.ReadBlock(10, back.data()), 0);
     disk.failWriteAt = disk.writes + 1;
-    EXPECT_EQ(image.WriteBlock(11, buffer.data()), 0);
+    EXPECT_EQ(volume.WriteBlock(11, buffer.data()), 0);
     EXPECT_EQ(disk.written.size(), 2u);
 }
 
@@ -210,7 +231,7 @@ namespace {
 struct DamageCase {
     const char* what;
     std::vector<DirEntry> entries;
-    CDiskImage::Damage damage;
+    CCpmVolume::Damage damage;
     const char* message;
 };
 
@@ -218,19 +239,25 @@ class DamagedDirectory : public ImageFixture {};
 
 TEST_F(DamagedDirectory, IsListedWithAClearMessageAndNamedBlocksStayUsed) {
     const DamageCase cases[] = {
-        {"block past the total", {MakeEntry(0, "FAR", "", 8, {200})},
-         CDiskImage::Damage::BlocksOutsideDisk,
+        {"block past the total",
+         {MakeEntry(0, "FAR", "", 8, {200})},
+         CCpmVolume::Damage::BlocksOutsideDisk,
          "Damaged directory: a file names blocks outside the disk"},
-        {"block past the last track", {MakeEntry(0, "FAR", "", 8, {177})},
-         CDiskImage::Damage::BlocksOutsideDisk,
+        {"block past the last track",
+         {MakeEntry(0, "FAR", "", 8, {177})},
+         CCpmVolume::Damage::BlocksOutsideDisk,
          "Damaged directory: a file names blocks outside the disk"},
-        {"block inside the directory", {MakeEntry(0, "DIR", "", 8, {1})},
-         CDiskImage::Damage::BlocksOutsideDisk,
+        {"block inside the directory",
+         {MakeEntry(0, "DIR", "", 8, {1})},
+         CCpmVolume::Damage::BlocksOutsideDisk,
          "Damaged directory: a file names blocks outside the disk"},
-        {"shared block", {MakeEntry(0, "ONE", "", 8, {5}), MakeEntry(3, "TWO", "", 8, {5})},
-         CDiskImage::Damage::SharedBlocks, "Damaged directory: two files use the same block"},
-        {"RC 255 with one block", {MakeEntry(0, "LONG", "", 255, {6})},
-         CDiskImage::Damage::MissingBlocks,
+        {"shared block",
+         {MakeEntry(0, "ONE", "", 8, {5}), MakeEntry(3, "TWO", "", 8, {5})},
+         CCpmVolume::Damage::SharedBlocks,
+         "Damaged directory: two files use the same block"},
+        {"RC 255 with one block",
+         {MakeEntry(0, "LONG", "", 255, {6})},
+         CCpmVolume::Damage::MissingBlocks,
          "Damaged directory: a file has fewer blocks than records"},
     };
     for (const DamageCase& c : cases) {
@@ -239,7 +266,7 @@ TEST_F(DamagedDirectory, IsListedWithAClearMessageAndNamedBlocksStayUsed) {
             Put(i, c.entries[i]);
         owner.messages.clear();
         ASSERT_EQ(Load(), 1) << c.what;
-        EXPECT_EQ(image.DirectoryDamage(), c.damage) << c.what;
+        EXPECT_EQ(image.Volume().DirectoryDamage(), c.damage) << c.what;
         ASSERT_EQ(owner.messages.size(), 1u) << c.what;
         EXPECT_EQ(owner.messages[0].text, c.message) << c.what;
         EXPECT_EQ(owner.messages[0].caption, "ERROR");
@@ -260,7 +287,7 @@ TEST_F(DamagedDirectory, SoundDirectoriesRaiseNothing) {
     Put(2, MakeEntry(0, "EDGE", "", 8, {174}));
     Put(3, MakeEntry(0x21, "", "", 255, {1, 1, 200})); // a date-stamp entry is not a file
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.DirectoryDamage(), CDiskImage::Damage::None);
+    EXPECT_EQ(image.Volume().DirectoryDamage(), CCpmVolume::Damage::None);
     EXPECT_TRUE(owner.messages.empty());
 }
 
@@ -300,8 +327,8 @@ TEST_F(PasswordRecords, AreNeitherFilesNorBlocks) {
     EXPECT_EQ(List(), (std::vector<std::string>{"GAME.BIN", "GAME.BIN"}));
     EXPECT_EQ(rows[0].user, 2);
     EXPECT_EQ(rows[1].user, 3);
-    EXPECT_EQ(image.DirectoryDamage(), CDiskImage::Damage::None);
-    EXPECT_EQ(image.GetUsedSpace(), 2u * 1024);
+    EXPECT_EQ(image.Volume().DirectoryDamage(), CCpmVolume::Damage::None);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 2u * 1024);
     EXPECT_TRUE(image.CheckFileSystem().empty());
 }
 

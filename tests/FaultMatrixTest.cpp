@@ -73,7 +73,7 @@ protected:
         // The directory's own blocks are in use as well.
         for (std::uint16_t b = 0; b < kMapBlocks; ++b)
             EXPECT_EQ(image.Volume().IsBlockFree(b),
-                      b >= image.DirectoryBlocks() && named.count(b) == 0)
+                      b >= image.Layout().directoryBlocks && named.count(b) == 0)
                 << "block " << b;
     }
 
@@ -109,7 +109,7 @@ protected:
                 CDiskImage reopened(&again);
                 EXPECT_EQ(Open(reopened), before) << what << ", transfer " << k << " failed";
                 CheckBlocks(reopened);
-                EXPECT_EQ(reopened.GetUsedSpace(), image.GetUsedSpace());
+                EXPECT_EQ(reopened.Volume().GetUsedSpace(), image.Volume().GetUsedSpace());
             }
         }
     }
@@ -157,8 +157,8 @@ TEST_P(FaultMatrix, ExtractionLeavesTheFolderAsItWas) {
     ASSERT_EQ(image.ExtractFile(out.Path().string(), Row(0, name, type)), 1);
     const unsigned transfers = disk.reads - start;
     // TWO.BIN fills 18K: every sector of its blocks is read once.
-    ASSERT_EQ(transfers, (17u * 1024 + 5 + image.BlockSize() - 1) / image.BlockSize() *
-                             image.SectorsPerBlock());
+    ASSERT_EQ(transfers, (17u * 1024 + 5 + image.Layout().blockSize - 1) /
+                             image.Layout().blockSize * image.Layout().sectorsPerBlock);
     WriteFile(out / "TWO     .BIN", PatternBytes(10, 9));
     for (unsigned k = 1; k <= transfers; ++k) {
         disk.failReadAt = disk.reads + k;

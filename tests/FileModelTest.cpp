@@ -69,14 +69,14 @@ protected:
 
 TEST_F(SuccessiveSides, TracksRunOutwardsThenBack) {
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.CylinderOfTrack(0), 1); // after the reserved track
-    EXPECT_EQ(image.HeadOfTrack(0), 0);
-    EXPECT_EQ(image.CylinderOfTrack(78), 79);
-    EXPECT_EQ(image.HeadOfTrack(78), 0);
-    EXPECT_EQ(image.CylinderOfTrack(79), 79);
-    EXPECT_EQ(image.HeadOfTrack(79), 1);
-    EXPECT_EQ(image.CylinderOfTrack(158), 0);
-    EXPECT_EQ(image.HeadOfTrack(158), 1);
+    EXPECT_EQ(image.Map().CylinderOfTrack(0, image.Layout()), 1); // after the reserved track
+    EXPECT_EQ(image.Map().HeadOfTrack(0, image.Layout()), 0);
+    EXPECT_EQ(image.Map().CylinderOfTrack(78, image.Layout()), 79);
+    EXPECT_EQ(image.Map().HeadOfTrack(78, image.Layout()), 0);
+    EXPECT_EQ(image.Map().CylinderOfTrack(79, image.Layout()), 79);
+    EXPECT_EQ(image.Map().HeadOfTrack(79, image.Layout()), 1);
+    EXPECT_EQ(image.Map().CylinderOfTrack(158, image.Layout()), 0);
+    EXPECT_EQ(image.Map().HeadOfTrack(158, image.Layout()), 1);
     // A block on the first track of side 1 is read from there.
     const unsigned block = 79 * 9 / 4 + 1; // wholly on logical track 79
     std::memset(disk.Sector(79, 1, 1 + (block * 4) % 9), 'S', 512);

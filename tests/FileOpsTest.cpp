@@ -167,12 +167,12 @@ TEST_F(Erase, RemovesEveryEntryOfThatUserAndFreesItsBlocks) {
     Put(2, MakeEntry(5, "GONE", "BIN", 128, {6}, false, 0));
     Put(3, MakeEntry(0, "GONE", "BIN", 8, {7}));
     Ready();
-    EXPECT_EQ(image.GetUsedSpace(), 6u * 1024);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 6u * 1024);
     const DirEntry before = GetEntry(disk, 1, 1);
     ASSERT_EQ(image.EraseFile(Row(5, "GONE    ", "BIN")), 1);
-    EXPECT_EQ(image.GetUsedSpace(), 2u * 1024);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 2u * 1024);
     std::uint16_t block;
-    ASSERT_EQ(image.FindFreeBlock(block), 1);
+    ASSERT_EQ(image.Volume().FindFreeBlock(block), 1);
     EXPECT_EQ(block, 3);
     // Only the user byte changes on the disk.
     DirEntry after = GetEntry(disk, 1, 1);
@@ -191,7 +191,7 @@ TEST_F(Erase, UnknownNameChangesNothing) {
     EXPECT_EQ(image.LastStatus().reason, FailReason::FileNotFound);
     EXPECT_EQ(image.EraseFile(Row(1, "KEEP    ", "   ")), 0);
     EXPECT_TRUE(disk.Contents() == before);
-    EXPECT_EQ(image.GetUsedSpace(), 1024u);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 1024u);
     // The next operation's status is its own: nothing of the refusal is left.
     ASSERT_EQ(image.EraseFile(Row(0, "KEEP    ", "   ")), 1);
     EXPECT_FALSE(image.LastStatus().Failed());
@@ -231,7 +231,7 @@ TEST_F(Erase, FailedWriteBackRestoresEverything) {
     EXPECT_FALSE(image.Volume().IsBlockFree(2));
     EXPECT_TRUE(disk.Contents() == before);
     std::uint16_t pos = 0;
-    EXPECT_EQ(image.FindExtent(Id(0, "GONE    ", "   "), pos), 1);
+    EXPECT_EQ(image.Volume().FindExtent(Id(0, "GONE    ", "   "), pos), 1);
 }
 
 TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
@@ -254,8 +254,8 @@ TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
     EXPECT_TRUE(owner.messages.empty());
     // Opened as the New command does, it is a blank +3 disk.
     ASSERT_EQ(image.LoadImage("new.dsk"), 1);
-    EXPECT_EQ(image.GetCapacity(), 180u * 1024);
-    EXPECT_EQ(image.TotalBlocks(), 180);
+    EXPECT_EQ(image.Volume().GetCapacity(), 180u * 1024);
+    EXPECT_EQ(image.Layout().totalBlocks, 180);
     image.CloseImage();
     MemDisk::UnregisterAll();
 }
@@ -314,7 +314,7 @@ TEST_F(BootSector, ShortAndLongHostFiles) {
     EXPECT_EQ(disk.Sector(0, 0, 1)[511], 0x55);
     EXPECT_EQ(disk.Sector(0, 0, 2)[0], 0xE5);
     // The figures stay those of the last load.
-    EXPECT_EQ(image.BlockSize(), 1024);
+    EXPECT_EQ(image.Layout().blockSize, 1024);
 }
 
 TEST_F(BootSector, ReadReplacesHostFileWithExactly512Bytes) {

@@ -9,21 +9,32 @@ namespace {
 
 class BlankImage : public ImageFixture {};
 
+// The geometry report as the user is shown it.
+std::string ShownGeometry(CDiskImage& image, TestOwner& owner) {
+    image.ShowGeometry();
+    return owner.LastText();
+}
+
+// A small file stored: what any change of the directory needs.
+int StoreOne(CDiskImage& image) {
+    return image.ImportData({Id(0, "NEW", "TXT")}, std::vector<std::uint8_t>(10, 1));
+}
+
 TEST_F(BlankImage, AllE5BootSectorGetsFortyCylinderDefaults) {
     ASSERT_EQ(Load(), 1);
     EXPECT_TRUE(image.IsOpen());
-    EXPECT_EQ(image.BlockSize(), 1024);
-    EXPECT_EQ(image.SectorsPerBlock(), 2);
-    EXPECT_EQ(image.DirectoryBlocks(), 2);
-    EXPECT_EQ(image.TotalBlocks(), 180);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Type], 0);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Sides], 0);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::ReservedTracks], 1);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::TracksPerSide], 40);
+    EXPECT_EQ(image.Layout().blockSize, 1024);
+    EXPECT_EQ(image.Layout().sectorsPerBlock, 2);
+    EXPECT_EQ(image.Layout().directoryBlocks, 2);
+    EXPECT_EQ(image.Layout().totalBlocks, 180);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Type], 0);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Sides], 0);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::ReservedTracks], 1);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::TracksPerSide], 40);
     // Bytes that are not replaced keep what was read.
-    EXPECT_EQ(image.Spec().bytes[3], 0xE5);
-    EXPECT_EQ(image.GetCapacity(), 180u * 1024);
-    EXPECT_EQ(image.GetUsedSpace(), 0u);
+    EXPECT_EQ(image.Layout().spec.bytes[3], 0xE5);
+    EXPECT_EQ(image.Volume().GetCapacity(), 180u * 1024);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 0u);
     EXPECT_TRUE(owner.messages.empty());
 }
 
@@ -34,8 +45,8 @@ TEST_F(BlankImage, FirstSectorIdComesFromTheTrack) {
     const DirEntry entry = MakeEntry(0, "HELLO", "TXT", 8, {2});
     std::memcpy(disk.Logical(1, 0), &entry, sizeof entry);
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.FirstSectorId(), 1);
-    EXPECT_EQ(image.DataFirstSectorId(), 1);
+    EXPECT_EQ(image.Map().firstSectorId, 1);
+    EXPECT_EQ(image.Map().dataFirstSectorId, 1);
     EXPECT_EQ(List().size(), 1u);
 }
 
@@ -61,7 +72,7 @@ TEST_F(BlankImage, GeometryReportOfBlankImage) {
 }
 
 TEST_F(BlankImage, ReportBeforeAnyImageShowsZeros) {
-    const std::string report = image.GeometryReport();
+    const std::string report = ShownGeometry(image, owner);
     EXPECT_NE(report.find("Image name\t:  \r\n"), std::string::npos);
     EXPECT_NE(report.find("Total Blocks\t: 0\r\n"), std::string::npos);
 }
@@ -70,8 +81,8 @@ TEST_F(BlankImage, ReportAfterCloseKeepsLastImage) {
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.CloseImage(), 1);
     EXPECT_FALSE(image.IsOpen());
-    EXPECT_NE(image.GeometryReport().find("mem.dsk"), std::string::npos);
-    EXPECT_NE(image.GeometryReport().find("Total Blocks\t: 180"), std::string::npos);
+    EXPECT_NE(ShownGeometry(image, owner).find("mem.dsk"), std::string::npos);
+    EXPECT_NE(ShownGeometry(image, owner).find("Total Blocks\t: 180"), std::string::npos);
 }
 
 TEST_F(BlankImage, TracksPerSideFortyToEightyIsValid) {
@@ -79,31 +90,31 @@ TEST_F(BlankImage, TracksPerSideFortyToEightyIsValid) {
         SetSpec(disk, {0, 0, tracks, 9, 2, 1, 4, 3});
         ASSERT_EQ(Load(), 1);
         const bool valid = tracks >= 40 && tracks <= 80;
-        EXPECT_EQ(image.BlockSize(), valid ? 2048 : 1024) << int{tracks};
-        EXPECT_EQ(image.DirectoryBlocks(), valid ? 3 : 2) << int{tracks};
-        EXPECT_EQ(image.Spec().bytes[DiskSpec::TracksPerSide], valid ? tracks : 40);
+        EXPECT_EQ(image.Layout().blockSize, valid ? 2048 : 1024) << int{tracks};
+        EXPECT_EQ(image.Layout().directoryBlocks, valid ? 3 : 2) << int{tracks};
+        EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::TracksPerSide], valid ? tracks : 40);
     }
 }
 
 TEST_F(BlankImage, ValidSpecBlockShiftsGiveBlockSizes) {
     SetSpec(disk, kPlus3Spec);
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.BlockSize(), 1024);
-    EXPECT_EQ(image.SectorsPerBlock(), 2);
+    EXPECT_EQ(image.Layout().blockSize, 1024);
+    EXPECT_EQ(image.Layout().sectorsPerBlock, 2);
     // The total counts the reserved track too.
-    EXPECT_EQ(image.TotalBlocks(), 180);
+    EXPECT_EQ(image.Layout().totalBlocks, 180);
     SetSpec(disk, {0, 0, 40, 9, 2, 1, 4, 2});
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.BlockSize(), 2048);
-    EXPECT_EQ(image.SectorsPerBlock(), 4);
-    EXPECT_EQ(image.TotalBlocks(), 90);
+    EXPECT_EQ(image.Layout().blockSize, 2048);
+    EXPECT_EQ(image.Layout().sectorsPerBlock, 4);
+    EXPECT_EQ(image.Layout().totalBlocks, 90);
 }
 
 TEST_F(BlankImage, DirectoryEntriesPassTheValidityTestByByteTwo) {
     // A boot sector holding anything with byte 2 in 40..80 is taken as a spec.
     SetSpec(disk, {0, 'R', 'O', 'M', 2, 1, 3, 2});
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::TracksPerSide], 'O');
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::TracksPerSide], 'O');
 }
 
 TEST_F(BlankImage, OpeningSecondImageClosesFirst) {
@@ -149,7 +160,7 @@ TEST_F(BlankImage, GeometryAndBootSectorFailuresLeaveImageOpen) {
     Catalogue list;
     ClearCatalogue(list);
     image.ReadCatalogue(list);
-    EXPECT_EQ(image.WriteDirectory(), 0);
+    EXPECT_EQ(StoreOne(image), 0);
     EXPECT_TRUE(disk.written.empty());
 }
 
@@ -163,7 +174,8 @@ TEST_F(BlankImage, MissingLibraryFailsLikeARefusal) {
     ClearCatalogue(list);
     EXPECT_EQ(lonely.ReadCatalogue(list), 1);
     EXPECT_EQ(CatalogueLength(list), 0u);
-    EXPECT_EQ(lonely.WriteDirectory(), 0);
+    EXPECT_EQ(StoreOne(lonely), 0);
+    EXPECT_EQ(lonely.LastStatus().reason, FailReason::NoImage);
     EXPECT_EQ(disk.opens, 0u);
 }
 
@@ -173,10 +185,10 @@ TEST(TrackMapping, OneReservedTrackTwoHeads) {
     TestOwner owner;
     CDiskImage image(&owner);
     ASSERT_EQ(image.LoadImage("ds.dsk"), 1);
-    EXPECT_EQ(image.CylinderOfTrack(0), 0);
-    EXPECT_EQ(image.HeadOfTrack(0), 1);
-    EXPECT_EQ(image.CylinderOfTrack(1), 1);
-    EXPECT_EQ(image.HeadOfTrack(1), 0);
+    EXPECT_EQ(image.Map().CylinderOfTrack(0, image.Layout()), 0);
+    EXPECT_EQ(image.Map().HeadOfTrack(0, image.Layout()), 1);
+    EXPECT_EQ(image.Map().CylinderOfTrack(1, image.Layout()), 1);
+    EXPECT_EQ(image.Map().HeadOfTrack(1, image.Layout()), 0);
     MemDisk::UnregisterAll();
 }
 
@@ -186,8 +198,8 @@ TEST(TrackMapping, OneHeadAddsReservedTracks) {
     TestOwner owner;
     CDiskImage image(&owner);
     ASSERT_EQ(image.LoadImage("ss.dsk"), 1);
-    EXPECT_EQ(image.CylinderOfTrack(5), 6);
-    EXPECT_EQ(image.HeadOfTrack(5), 0);
+    EXPECT_EQ(image.Map().CylinderOfTrack(5, image.Layout()), 6);
+    EXPECT_EQ(image.Map().HeadOfTrack(5, image.Layout()), 0);
     MemDisk::UnregisterAll();
 }
 
@@ -214,19 +226,19 @@ protected:
 TEST_F(OtherGeometries, FortyTwoSingleSidedCylindersGetTheSingleSidedSet) {
     MemDisk& disk = Disk(42, 1, 9, 1, 512);
     ASSERT_EQ(Open(disk), 1);
-    EXPECT_EQ(image.BlockSize(), 1024);
-    EXPECT_EQ(image.SectorsPerBlock(), 2);
-    EXPECT_EQ(image.DirectoryBlocks(), 2);
-    EXPECT_EQ(image.TotalBlocks(), 180);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Type], 0);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Sides], 0x00);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::TracksPerSide], 42);
+    EXPECT_EQ(image.Layout().blockSize, 1024);
+    EXPECT_EQ(image.Layout().sectorsPerBlock, 2);
+    EXPECT_EQ(image.Layout().directoryBlocks, 2);
+    EXPECT_EQ(image.Layout().totalBlocks, 180);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Type], 0);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Sides], 0x00);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::TracksPerSide], 42);
 }
 
 TEST_F(OtherGeometries, EightyByTwoWithoutSpecReportsDoubleSided) {
     MemDisk& disk = Disk(80, 2, 9, 1, 512);
     ASSERT_EQ(Open(disk), 1);
-    const std::string report = image.GeometryReport();
+    const std::string report = ShownGeometry(image, owner);
     EXPECT_NE(report.find("Image type\t: PCW DS DD\r\n"), std::string::npos);
     EXPECT_NE(report.find("Image format\t: Double Sided Alternate, Double Density\r\n"),
               std::string::npos);
@@ -240,20 +252,20 @@ TEST_F(OtherGeometries, CpcSystemFormatIsRecognisedByFirstSectorId) {
     PutEntry(disk, 2, 0, MakeEntry(0, "DISC", "BAS", 5, {2}));
     PutEntry(disk, 2, 17, MakeEntry(0, "LOGO1", "BIN", 42, {3, 4, 5}));
     ASSERT_EQ(Open(disk), 1);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Type], 1);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::ReservedTracks], 2);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Sides], 0);
-    EXPECT_EQ(image.BlockSize(), 1024);
-    EXPECT_EQ(image.DirectoryBlocks(), 2);
-    EXPECT_EQ(image.TotalBlocks(), 180);
-    EXPECT_NE(image.GeometryReport().find("CPC System SS SD"), std::string::npos);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Type], 1);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::ReservedTracks], 2);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Sides], 0);
+    EXPECT_EQ(image.Layout().blockSize, 1024);
+    EXPECT_EQ(image.Layout().directoryBlocks, 2);
+    EXPECT_EQ(image.Layout().totalBlocks, 180);
+    EXPECT_NE(ShownGeometry(image, owner).find("CPC System SS SD"), std::string::npos);
     Catalogue rows;
     ClearCatalogue(rows);
     image.ReadCatalogue(rows);
     ASSERT_EQ(CatalogueLength(rows), 2u);
     EXPECT_EQ(ShownFileName(rows[0]), "DISC.BAS");
     EXPECT_EQ(rows[1].size, 42u * 128);
-    EXPECT_EQ(image.GetUsedSpace(), 4u * 1024);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 4u * 1024);
 }
 
 TEST_F(OtherGeometries, CpcDataFormatHasNoReservedTracks) {
@@ -261,10 +273,10 @@ TEST_F(OtherGeometries, CpcDataFormatHasNoReservedTracks) {
     // The first directory sector passes the 40..80 test; it must not be used.
     PutEntry(disk, 0, 0, MakeEntry(0, "DISKEDIT", "BAS", 57, {2, 3, 4, 5, 6, 7, 8, 9}));
     ASSERT_EQ(Open(disk), 1);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::Type], 2);
-    EXPECT_EQ(image.Spec().bytes[DiskSpec::ReservedTracks], 0);
-    EXPECT_EQ(image.BlockSize(), 1024);
-    EXPECT_NE(image.GeometryReport().find("CPC Data SS SD"), std::string::npos);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Type], 2);
+    EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::ReservedTracks], 0);
+    EXPECT_EQ(image.Layout().blockSize, 1024);
+    EXPECT_NE(ShownGeometry(image, owner).find("CPC Data SS SD"), std::string::npos);
     Catalogue rows;
     ClearCatalogue(rows);
     image.ReadCatalogue(rows);
@@ -310,15 +322,15 @@ TEST_F(OtherGeometries, DirectoryOfExactly1024EntriesIsAccepted) {
     MemDisk& disk = Disk(80, 2, 9, 1, 512);
     SetSpec(disk, {3, 0x81, 80, 9, 2, 1, 4, 16});
     ASSERT_EQ(Open(disk), 1);
-    EXPECT_EQ(image.DirectoryEntries(), 1024u);
+    EXPECT_EQ(image.Volume().DirectoryEntries(), 1024u);
 }
 
 TEST_F(OtherGeometries, SmallerSectorsWithMatchingSpecWork) {
     MemDisk& disk = Disk(40, 1, 16, 1, 256);
     SetSpec(disk, {0, 0, 40, 16, 1, 1, 3, 2});
     ASSERT_EQ(Open(disk), 1);
-    EXPECT_EQ(image.SectorsPerBlock(), 4);
-    EXPECT_EQ(image.DirectoryEntries(), 64u);
+    EXPECT_EQ(image.Layout().sectorsPerBlock, 4);
+    EXPECT_EQ(image.Volume().DirectoryEntries(), 64u);
 }
 
 TEST_F(OtherGeometries, UnreadableDirectorySectorKeepsImageOpenForReading) {
@@ -339,7 +351,7 @@ TEST_F(OtherGeometries, UnreadableDirectorySectorKeepsImageOpenForReading) {
     EXPECT_EQ(ShownFileName(rows[0]), "FIRST.BIN");
     EXPECT_EQ(ShownFileName(rows[1]), "THIRD.BIN");
     const unsigned writesBefore = disk.writes;
-    EXPECT_EQ(image.WriteDirectory(), 0);
+    EXPECT_EQ(StoreOne(image), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::ReadOnly);
     EXPECT_EQ(disk.writes, writesBefore);
     // A later good load lifts the restriction.

@@ -124,13 +124,13 @@ TEST_F(Import, NamesComeFromTheFinalPathComponentUpperCased) {
 TEST_F(Import, ExistingNameUnderAnyUserRefusesWithoutChange) {
     ASSERT_EQ(image.ImportFile(Host("GAME.BIN", 100)), 1);
     const auto disk1 = disk.Contents();
-    const std::uint32_t used = image.GetUsedSpace();
+    const std::uint32_t used = image.Volume().GetUsedSpace();
     // Lower case is the same name: CP/M upper-cases what is typed.
     for (const char* same : {"GAME.BIN", "game.bin"}) {
         EXPECT_EQ(image.ImportFile(Host(same, 100)), 0) << same;
         EXPECT_EQ(image.LastStatus().reason, FailReason::FileExists);
         EXPECT_TRUE(disk.Contents() == disk1);
-        EXPECT_EQ(image.GetUsedSpace(), used);
+        EXPECT_EQ(image.Volume().GetUsedSpace(), used);
     }
     Put(10, MakeEntry(3, "USER3", "BIN", 1, {40}));
     ASSERT_EQ(Load(), 1);
@@ -153,12 +153,12 @@ TEST_F(Import, DiskFullRestoresDirectoryAndMap) {
     // 173 blocks of 1K are on the disk above the directory (2..174).
     ASSERT_EQ(image.ImportFile(Host("FILL.BIN", 170 * 1024)), 1);
     const auto before = disk.Contents();
-    const std::uint32_t used = image.GetUsedSpace();
+    const std::uint32_t used = image.Volume().GetUsedSpace();
     const std::vector<std::uint8_t> dirBefore(image.Volume().DirectoryBuffer(),
                                               image.Volume().DirectoryBuffer() + kDirBufferSize);
     EXPECT_EQ(image.ImportFile(Host("BIG.BIN", 4 * 1024)), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::DiskFull);
-    EXPECT_EQ(image.GetUsedSpace(), used);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), used);
     EXPECT_TRUE(std::equal(dirBefore.begin(), dirBefore.end(), image.Volume().DirectoryBuffer()));
     for (unsigned i = 0; i < 4; ++i)
         EXPECT_EQ(0, std::memcmp(disk.Logical(1, i), before.data() + (9 + i) * 512, 512));
@@ -166,7 +166,7 @@ TEST_F(Import, DiskFullRestoresDirectoryAndMap) {
     EXPECT_EQ(disk.written.size(), disk.writes);
     ASSERT_EQ(image.ImportFile(Host("LAST.BIN", 3 * 1024)), 1);
     std::uint16_t block;
-    EXPECT_EQ(image.FindFreeBlock(block), 0);
+    EXPECT_EQ(image.Volume().FindFreeBlock(block), 0);
 }
 
 TEST_F(Import, DirectoryFullRefusesAndRestores) {
@@ -177,9 +177,9 @@ TEST_F(Import, DirectoryFullRefusesAndRestores) {
     EXPECT_EQ(image.ImportFile(Host("TWO.BIN", 17 * 1024)), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::DirectoryFull);
     EXPECT_EQ(At(image, 63).user, 0xE5);
-    EXPECT_EQ(image.GetUsedSpace(), 0u);
+    EXPECT_EQ(image.Volume().GetUsedSpace(), 0u);
     std::uint16_t block;
-    ASSERT_EQ(image.FindFreeBlock(block), 1);
+    ASSERT_EQ(image.Volume().FindFreeBlock(block), 1);
     EXPECT_EQ(block, 2);
 }
 

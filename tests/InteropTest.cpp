@@ -170,11 +170,11 @@ TEST_F(Corpus, Plus3FiguresCountReferencedBlocks) {
     CDiskImage disk(&owner);
     ASSERT_EQ(disk.LoadImage(Image("plus3_180k_soloforth_boot.dsk")), 1);
     // 59 blocks referenced, the 2 directory blocks among them.
-    EXPECT_EQ(disk.GetUsedSpace(), 57u * 1024);
-    EXPECT_EQ(disk.GetCapacity(), 180u * 1024);
+    EXPECT_EQ(disk.Volume().GetUsedSpace(), 57u * 1024);
+    EXPECT_EQ(disk.Volume().GetCapacity(), 180u * 1024);
     ASSERT_EQ(disk.LoadImage(Image("plus3_720k_soloforth_boot.dsk")), 1);
-    EXPECT_EQ(disk.Spec().bytes[DiskSpec::ReservedTracks], 2);
-    EXPECT_EQ(disk.GetUsedSpace(), 33u * 2048);
+    EXPECT_EQ(disk.Layout().spec.bytes[DiskSpec::ReservedTracks], 2);
+    EXPECT_EQ(disk.Volume().GetUsedSpace(), 33u * 2048);
 }
 
 TEST_F(Corpus, RawBlockDiskWithoutFileSystemListsNothing) {

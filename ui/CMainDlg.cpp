@@ -390,9 +390,9 @@ void CMainDlg::RefreshList() {
         items.append(item);
     }
     m_FileList->addTopLevelItems(items);
-    const SpaceFigures figures =
-        ComputeSpaceFigures(m_pDiskImage->GetUsedSpace(), m_pDiskImage->GetCapacity(),
-                            m_pDiskImage->Volume().GetFreeSpace());
+    const SpaceFigures figures = ComputeSpaceFigures(m_pDiskImage->Volume().GetUsedSpace(),
+                                                     m_pDiskImage->Volume().GetCapacity(),
+                                                     m_pDiskImage->Volume().GetFreeSpace());
     m_strUsed = QString::fromStdString(figures.used);
     m_strMaximum = QString::fromStdString(figures.maximum);
     m_strFree = QString::fromStdString(figures.free);

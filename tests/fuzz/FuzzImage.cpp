@@ -39,17 +39,17 @@ std::vector<std::uint8_t> DirectoryOnDisk(MemDisk& disk, const CDiskImage& image
     if (!image.IsMapped())
         return bytes;
     // Addressed as the image addresses them (its side order included).
-    const unsigned sectors = image.DirectoryBlocks() * image.SectorsPerBlock();
+    const unsigned sectors = image.Layout().directoryBlocks * image.Layout().sectorsPerBlock;
     for (unsigned k = 0; k < sectors; ++k) {
-        const auto track = static_cast<std::uint16_t>(k / image.SectorsPerTrack());
+        const auto track = static_cast<std::uint16_t>(k / image.Map().sectorsPerTrack);
         const std::uint8_t* sector =
-            disk.Sector(static_cast<unsigned>(image.CylinderOfTrack(track)),
-                        static_cast<unsigned>(image.HeadOfTrack(track)),
-                        image.DataFirstSectorId() + k % image.SectorsPerTrack());
+            disk.Sector(static_cast<unsigned>(image.Map().CylinderOfTrack(track, image.Layout())),
+                        static_cast<unsigned>(image.Map().HeadOfTrack(track, image.Layout())),
+                        image.Map().dataFirstSectorId + k % image.Map().sectorsPerTrack);
         if (sector == nullptr)
             bytes.push_back(0xFF);
         else
-            bytes.insert(bytes.end(), sector, sector + image.SectorSize());
+            bytes.insert(bytes.end(), sector, sector + image.Map().sectorSize);
     }
     return bytes;
 }
@@ -81,9 +81,9 @@ void CheckImportedBlocks(const CDiskImage& image) {
             const auto b = Block(image, e, s);
             if (b == 0)
                 continue;
-            Check(b < image.TotalBlocks() && b < kMapBlocks && image.Volume().BlockOnDisk(b),
+            Check(b < image.Layout().totalBlocks && b < kMapBlocks && image.Volume().BlockOnDisk(b),
                   "import used a block past the disk");
-            Check(b >= image.DirectoryBlocks(), "import used a directory block");
+            Check(b >= image.Layout().directoryBlocks, "import used a directory block");
             Check(owners[b] == 1, "import used a block another entry names");
         }
     }

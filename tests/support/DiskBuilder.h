@@ -119,8 +119,8 @@ protected:
         return names;
     }
     void Put(unsigned index, const DirEntry& entry) {
-        PutEntry(disk, image.IsOpen() ? image.Spec().bytes[DiskSpec::ReservedTracks] : 1, index,
-                 entry);
+        PutEntry(disk, image.IsOpen() ? image.Layout().spec.bytes[DiskSpec::ReservedTracks] : 1,
+                 index, entry);
     }
 
     static constexpr const char* kPath = "mem.dsk";

@@ -372,7 +372,7 @@ private slots:
         QVERIFY(!dialogs.specs.at(2).save);
         // Takes effect at once: a file added next is laid out in 2K blocks
         // and comes back whole from a fresh reader.
-        QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 4);
+        QCOMPARE(dlg.DiskImage()->Layout().sectorsPerBlock, 4);
         const std::vector<unsigned char> data = PatternBytes(5000, 7);
         WriteFile(dir / "FIVE.BIN", data);
         QVERIFY(Drop(*dlg.FileList(), {QUrl::fromLocalFile(QString::fromStdString(dir / "FIVE.BIN"))}));
@@ -381,7 +381,7 @@ private slots:
             LibDskOwner fresh;
             CDiskImage reader(&fresh);
             QCOMPARE(reader.LoadImage(image.toStdString()), 1);
-            QCOMPARE(reader.SectorsPerBlock(), 4);
+            QCOMPARE(reader.Layout().sectorsPerBlock, 4);
             Catalogue rows;
             ClearCatalogue(rows);
             reader.ReadCatalogue(rows);
@@ -396,7 +396,7 @@ private slots:
         }
         dialogs.files = {image};
         dlg.OnDiskOpen();
-        QCOMPARE(dlg.DiskImage()->SectorsPerBlock(), 4);
+        QCOMPARE(dlg.DiskImage()->Layout().sectorsPerBlock, 4);
         // A cancelled dialog changes nothing.
         dlg.OnDiskOpen();
         QCOMPARE(dlg.LastPath(), image);
