@@ -54,7 +54,8 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
     auto getGeometry = m_pOwner->LibraryTable().dsk_getgeom;
     DSK_GEOMETRY derived{};
     const bool derivedAgain = mode == BootWrite::KeepFormat && getGeometry != nullptr &&
-                              m_Device.handle != nullptr && getGeometry(m_Device.handle, &derived) == DSK_ERR_OK;
+                              m_Device.Handle() != nullptr &&
+                              getGeometry(m_Device.Handle(), &derived) == DSK_ERR_OK;
     if (derivedAgain)
         TakeContainerShape(derived);
     if (derivedAgain &&

@@ -66,8 +66,8 @@ void CDiskImage::CloseHandle() {
 
 int CDiskImage::CloseImage() {
     // A change still under way is dropped: what it changed was never saved.
-    if (m_pChange != nullptr)
-        m_pChange->Drop();
+    if (m_Change.active)
+        DropChange();
     CloseHandle();
     return 1;
 }
@@ -92,12 +92,10 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         m_File.TakeName(path);
 
     const std::string& opened = libraryPath.empty() ? m_File.Path() : libraryPath;
-    dsk_err_t err = lib.dsk_open ? lib.dsk_open(&m_Device.handle, opened.c_str(), nullptr, nullptr)
-                                 : kNoEntry;
+    dsk_err_t err = m_Device.Open(opened);
     m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
     m_strContainer = err == DSK_ERR_OK && lib.open_container ? lib.open_container() : "";
     if (err != DSK_ERR_OK) {
-        m_Device.handle = nullptr;
         const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
         const std::string cause = lib.dsk_open == nullptr ? "the disk library is not loaded"
                                   : refusal && *refusal ? refusal
@@ -108,7 +106,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
                   cause);
         return 0;
     }
-    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.handle, &m_Device.geometry) : kNoEntry;
+    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
         ShowError("Unable to fetch disk geometry");
         return 0;

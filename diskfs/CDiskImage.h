@@ -136,7 +136,7 @@ public:
     const Status& LastStatus() const { return m_Status; }
 
     // State, for the front ends and the tests.
-    bool IsOpen() const { return m_Device.handle != nullptr || m_bHandleDeferred; }
+    bool IsOpen() const { return m_Device.Handle() != nullptr || m_bHandleDeferred; }
     bool IsReadOnly() const { return m_bReadOnly; }
     // The kind of container the image came in ("CPCEMU extended"); "" when
     // the disk library does not say.
@@ -175,6 +175,25 @@ private:
     template <typename Operation> int InChange(Operation&& operation);
     // A write the running change could not undo: it must not be saved.
     void NoteBroken();
+    // The steps of a change (ImageTransaction.h). Begin joins a change
+    // under way (`outermost` false then); a load for a change locks and
+    // copies the file before it is read.
+    bool BeginChange(bool& outermost);
+    bool LoadForChange(const std::string& path);
+    bool StartChange();
+    void EndChange();
+    // The working copy: the image file copied into a new file in its
+    // folder, opened through the library, receives the writes.
+    bool OpenWorkingCopy();
+    void DiscardWork();
+    // Ends the change with nothing saved: the working copy dropped, the
+    // file unlocked.
+    void DropChange();
+    void RollBackChange();
+    bool SaveChange();
+    // Closes the working copy (LibDsk writes it out then) and puts it in
+    // the image file's place; false with the cause when that fails.
+    bool WriteOutWork(std::string& cause);
     // A change of the volume inside an update: refused when the directory
     // may not be written, its status taken as the operation's.
     int ChangeVolume(const std::function<Status()>& change);
@@ -225,8 +244,22 @@ private:
     // The file behind the image path: the one a change locks, copies and
     // replaces.
     CImageFile m_File;
-    // The change under way (the outermost), if any.
-    Transaction* m_pChange = nullptr;
+    // The change under way, if any.
+    struct ChangeState {
+        bool active = false;
+        unsigned serial = 0;
+        // An operation of the change succeeded: there is something to save.
+        bool changed = false;
+        // A failed write could not be undone in the working copy: it must
+        // not be saved.
+        bool broken = false;
+        // The transfers go to the working copy, and this is the handle on
+        // the image file itself, set aside meanwhile (null when none).
+        bool working = false;
+        DSK_PDRIVER fileHandle = nullptr;
+    };
+    ChangeState m_Change;
+    unsigned m_ChangeSerial = 0;
     // After a save the handle is opened again only when next needed.
     bool m_bHandleDeferred = false;
     Status m_Status;

@@ -103,11 +103,8 @@ StandardFormat FormatFigures(CDiskImage::NewFormat format) {
 int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     const StandardFormat figures = FormatFigures(format);
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
-    const dsk_err_t created = lib.dsk_creat
-                                  ? lib.dsk_creat(&m_Device.handle, libraryPath.c_str(), "dsk", nullptr)
-                                  : DSK_ERR_NOTIMPL;
+    const dsk_err_t created = m_Device.Create(libraryPath);
     if (created != DSK_ERR_OK) {
-        m_Device.handle = nullptr;
         ShowError("Unable to create disk", LibraryErrorText(created));
         return 0;
     }
@@ -133,9 +130,10 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
 
     for (std::uint16_t cylinder = 0; cylinder < m_Device.map.cylinders; ++cylinder) {
         for (std::uint8_t head = 0; head < m_Device.map.heads; ++head) {
-            const dsk_err_t err = lib.dsk_apform
-                                      ? lib.dsk_apform(m_Device.handle, &m_Device.geometry, cylinder, head, 0xE5)
-                                      : DSK_ERR_NOTIMPL;
+            const dsk_err_t err =
+                lib.dsk_apform
+                    ? lib.dsk_apform(m_Device.Handle(), &m_Device.geometry, cylinder, head, 0xE5)
+                    : DSK_ERR_NOTIMPL;
             if (err != DSK_ERR_OK) {
                 CloseHandle();
                 ShowError("Unable to format track");
@@ -144,9 +142,10 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
         }
     }
     if (!figures.spec.empty()) {
-        const dsk_err_t err =
-            lib.dsk_pwrite ? lib.dsk_pwrite(m_Device.handle, &m_Device.geometry, blank, 0, 0, m_Device.map.firstSectorId)
-                           : DSK_ERR_NOTIMPL;
+        const dsk_err_t err = lib.dsk_pwrite
+                                  ? lib.dsk_pwrite(m_Device.Handle(), &m_Device.geometry, blank, 0,
+                                                   0, m_Device.map.firstSectorId)
+                                  : DSK_ERR_NOTIMPL;
         if (err != DSK_ERR_OK) {
             CloseHandle();
             ShowError("Unable to write boot sector", LibraryErrorText(err));
@@ -154,8 +153,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
         }
     }
     // LibDsk writes the image out only now: its result decides.
-    const dsk_err_t closed = lib.dsk_close ? lib.dsk_close(&m_Device.handle) : DSK_ERR_NOTIMPL;
-    m_Device.handle = nullptr;
+    const dsk_err_t closed = m_Device.Close();
     if (closed != DSK_ERR_OK) {
         ShowError("Unable to create disk", LibraryErrorText(closed));
         return 0;

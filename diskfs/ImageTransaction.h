@@ -1,6 +1,7 @@
 #pragma once
-// One change of an image (see CDiskImage.h, "Saving"). Included by
-// CDiskImage.h, after the class it belongs to.
+// One change of an image (see CDiskImage.h, "Saving"): held by the caller,
+// begun when made, saved by Commit, rolled back when dropped without one.
+// Included by CDiskImage.h, after the class it belongs to.
 
 #include "CDiskImage.h"
 
@@ -11,50 +12,32 @@ public:
     // Loads the image at `path` for a change: the file is locked and
     // copied first and only the copy is read through the library, once.
     Transaction(CDiskImage& image, const std::string& path);
-    ~Transaction();
+    Transaction(Transaction&& other) noexcept;
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
+    Transaction& operator=(Transaction&&) = delete;
+    ~Transaction();
+
     // Whether the change began (for a load: the image was loaded whole).
     bool Began() const { return m_bBegan; }
     // Saves what changed; false when the save failed (shown). A change
-    // that never began has nothing to save.
+    // that never began, or that joined another, has nothing to save.
     bool Commit();
-
-private:
-    friend class CDiskImage;
-    bool Begin();
-    bool LoadAndBegin(const std::string& path);
-    // Registers the change with its image once it began.
-    bool Started();
-    // Ends the change without saving: the working copy dropped, and the
-    // directory and map read again from the file when anything changed.
+    // Ends the change without saving: the image file stays as it was, and
+    // the directory and map are read again when anything changed.
     void RollBack();
-    bool Save();
-    // Starts the working copy: the image file copied into a new file in
-    // its folder, opened through the library, receives the writes.
-    bool OpenWorkingCopy();
-    // Drops the working copy and turns back to the image file.
-    void DiscardWork();
-    // The change no longer belongs to its image.
-    void Detach();
-    // Ends the change with nothing saved: detached, the working copy
-    // dropped, the file unlocked.
-    void Drop();
 
-    CDiskImage& m_Image;
-    // Inside another change of the same image, which saves.
-    bool m_bJoined = false;
+  private:
+    // The change is under way and this object ends it.
+    bool Owns() const;
+
+    CDiskImage* m_pImage; // null once ended, or moved from
     bool m_bBegan = false;
-    bool m_bEnded = false;
-    // An operation of the change succeeded: there is something to save.
-    bool m_bChanged = false;
-    // A failed write could not be undone in the working copy: it must
-    // not be saved.
-    bool m_bBroken = false;
-    // The device's handle is on the working copy, and this is the one
-    // on the image file itself (null when none was open).
-    bool m_bWorking = false;
-    DSK_PDRIVER m_FileHandle = nullptr;
+    // False when the change joined another of the same image.
+    bool m_bOutermost = false;
+    // Which change of the image this is: one the image dropped (closed)
+    // is not ended again.
+    unsigned m_Serial = 0;
 };
 
 template <typename Operation> int CDiskImage::InChange(Operation&& operation) {
@@ -63,12 +46,12 @@ template <typename Operation> int CDiskImage::InChange(Operation&& operation) {
         return 0;
     const int result = operation();
     // (A change the operation closed with the image is gone unsaved.)
-    if (result && m_pChange != nullptr)
-        m_pChange->m_bChanged = true;
+    if (result && m_Change.active)
+        m_Change.changed = true;
     return change.Commit() ? result : 0;
 }
 
 inline void CDiskImage::NoteBroken() {
-    if (m_pChange != nullptr)
-        m_pChange->m_bBroken = true;
+    if (m_Change.active)
+        m_Change.broken = true;
 }

@@ -3,16 +3,38 @@
 #include <cstdlib>
 #include <set>
 
-void CSectorDevice::Close() {
-    if (handle != nullptr) {
-        if (auto close = m_Owner.LibraryTable().dsk_close)
-            close(&handle);
+dsk_err_t CSectorDevice::Close() {
+    dsk_err_t closed = DSK_ERR_OK;
+    if (m_Handle != nullptr) {
+        auto close = m_Owner.LibraryTable().dsk_close;
+        closed = close != nullptr ? close(&m_Handle) : kNoEntry;
     }
-    handle = nullptr;
+    m_Handle = nullptr;
+    return closed;
+}
+
+dsk_err_t CSectorDevice::Open(const std::string& path) {
+    Close();
+    auto open = m_Owner.LibraryTable().dsk_open;
+    const dsk_err_t err =
+        open != nullptr ? open(&m_Handle, path.c_str(), nullptr, nullptr) : kNoEntry;
+    if (err != DSK_ERR_OK)
+        m_Handle = nullptr;
+    return err;
+}
+
+dsk_err_t CSectorDevice::Create(const std::string& path) {
+    Close();
+    auto create = m_Owner.LibraryTable().dsk_creat;
+    const dsk_err_t err =
+        create != nullptr ? create(&m_Handle, path.c_str(), "dsk", nullptr) : kNoEntry;
+    if (err != DSK_ERR_OK)
+        m_Handle = nullptr;
+    return err;
 }
 
 bool CSectorDevice::Ready() {
-    return handle != nullptr || (reopen && reopen());
+    return m_Handle != nullptr || (reopen && reopen());
 }
 
 dsk_err_t CSectorDevice::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
@@ -20,7 +42,7 @@ dsk_err_t CSectorDevice::ReadSector(std::uint16_t cylinder, std::uint8_t head, s
     auto read = m_Owner.LibraryTable().dsk_pread;
     if (!Ready() || read == nullptr || !geometryValid)
         return kNoEntry;
-    return read(handle, &geometry, buffer, cylinder, head, sector);
+    return read(m_Handle, &geometry, buffer, cylinder, head, sector);
 }
 
 dsk_err_t CSectorDevice::WriteSector(std::uint16_t cylinder, std::uint8_t head,
@@ -28,17 +50,17 @@ dsk_err_t CSectorDevice::WriteSector(std::uint16_t cylinder, std::uint8_t head,
     auto write = m_Owner.LibraryTable().dsk_pwrite;
     if (!Ready() || write == nullptr || !geometryValid)
         return kNoEntry;
-    return write(handle, &geometry, buffer, cylinder, head, sector);
+    return write(m_Handle, &geometry, buffer, cylinder, head, sector);
 }
 
 std::uint16_t CSectorDevice::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
                                                 std::uint16_t guess) {
     auto trackIds = m_Owner.LibraryTable().dsk_ptrackids;
-    if (trackIds == nullptr || handle == nullptr || cylinder >= map.cylinders)
+    if (trackIds == nullptr || m_Handle == nullptr || cylinder >= map.cylinders)
         return guess;
     dsk_psect_t count = 0;
     DSK_FORMAT* ids = nullptr;
-    if (trackIds(handle, &geometry, cylinder, head, &count, &ids) != DSK_ERR_OK)
+    if (trackIds(m_Handle, &geometry, cylinder, head, &count, &ids) != DSK_ERR_OK)
         count = 0;
     std::set<unsigned> present;
     for (dsk_psect_t i = 0; ids != nullptr && i < count; ++i)

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <utility>
 
 // A dsk_err_t that stands for "the library cannot do this": used when a slot
 // of the table is empty, so that callers see an ordinary refusal.
@@ -22,9 +24,19 @@ class CSectorDevice final : public ILogicalSectors {
     CSectorDevice(const CSectorDevice&) = delete;
     CSectorDevice& operator=(const CSectorDevice&) = delete;
 
-    // The library's handle on the image (or on the working copy of a
-    // change); null when none is open.
-    DSK_PDRIVER handle = nullptr;
+    // The library's handle the transfers go to: on the image, or on the
+    // working copy of a change. Null when none is open.
+    DSK_PDRIVER Handle() const { return m_Handle; }
+    // Opens the image at `path` (or creates a .dsk there) through the
+    // library; the handle stays null when that fails.
+    dsk_err_t Open(const std::string& path);
+    dsk_err_t Create(const std::string& path);
+    // Puts `other` in the place of the handle the transfers go to, and
+    // returns that one: a change sends them to its working copy so.
+    DSK_PDRIVER Exchange(DSK_PDRIVER other) {
+        std::swap(m_Handle, other);
+        return other;
+    }
     // LibDsk's geometry, with the cylinders and heads the container holds.
     DSK_GEOMETRY geometry{};
     // The geometry was fetched and accepted; no transfer runs before.
@@ -37,8 +49,9 @@ class CSectorDevice final : public ILogicalSectors {
     // a save left it closed; false when there is none.
     std::function<bool()> reopen;
 
-    // Closes the handle through the library, if one is open.
-    void Close();
+    // Closes the handle through the library, if one is open; the library's
+    // result (LibDsk writes out what it kept in memory only then).
+    dsk_err_t Close();
     dsk_err_t ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                          std::uint8_t* buffer);
     dsk_err_t WriteSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
@@ -57,4 +70,5 @@ class CSectorDevice final : public ILogicalSectors {
     bool Ready();
 
     IDiskOwner& m_Owner;
+    DSK_PDRIVER m_Handle = nullptr;
 };

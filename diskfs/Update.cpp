@@ -18,21 +18,19 @@
 #include "CDiskImage.h"
 
 #include <unistd.h>
+#include <utility>
 
 bool CDiskImage::EnsureHandle() {
-    if (m_Device.handle != nullptr)
+    if (m_Device.Handle() != nullptr)
         return true;
     if (!m_bHandleDeferred)
         return false;
     m_bHandleDeferred = false;
-    auto open = m_pOwner->LibraryTable().dsk_open;
     // Only the file this directory was read from: one another program put
     // there since is never read with it.
-    if (open == nullptr || m_File.ChangedSinceLoaded() ||
-        open(&m_Device.handle, m_File.Path().c_str(), nullptr, nullptr) != DSK_ERR_OK ||
+    if (m_File.ChangedSinceLoaded() || m_Device.Open(m_File.Path()) != DSK_ERR_OK ||
         m_File.ChangedSinceLoaded()) {
         m_Device.Close();
-        m_Device.handle = nullptr;
         m_bReadOnly = true;
         return false;
     }
@@ -45,7 +43,7 @@ int CDiskImage::SaveFailed(const std::string& cause) {
 }
 
 bool CDiskImage::ChangedOnDisk() const {
-    return m_pChange == nullptr && IsOpen() && m_File.ChangedSinceLoaded();
+    return !m_Change.active && IsOpen() && m_File.ChangedSinceLoaded();
 }
 
 bool CDiskImage::StillAsLoaded() {
@@ -58,237 +56,248 @@ bool CDiskImage::StillAsLoaded() {
     return Fail(FailReason::ImageChanged);
 }
 
-CDiskImage::Transaction::Transaction(CDiskImage& image) : m_Image(image) { m_bBegan = Begin(); }
-
-CDiskImage::Transaction::Transaction(CDiskImage& image, const std::string& path) : m_Image(image) {
-    m_bBegan = LoadAndBegin(path);
+CDiskImage::Transaction::Transaction(CDiskImage& image) : m_pImage(&image) {
+    m_bBegan = image.BeginChange(m_bOutermost);
+    m_Serial = image.m_Change.serial;
 }
+
+CDiskImage::Transaction::Transaction(CDiskImage& image, const std::string& path)
+    : m_pImage(&image) {
+    m_bBegan = image.LoadForChange(path);
+    m_bOutermost = image.m_Change.active;
+    m_Serial = image.m_Change.serial;
+}
+
+CDiskImage::Transaction::Transaction(Transaction&& other) noexcept
+    : m_pImage(std::exchange(other.m_pImage, nullptr)), m_bBegan(other.m_bBegan),
+      m_bOutermost(other.m_bOutermost), m_Serial(other.m_Serial) {}
 
 CDiskImage::Transaction::~Transaction() {
-    if (!m_bEnded && !m_bJoined && m_Image.m_pChange == this)
-        RollBack();
+    RollBack();
 }
 
-bool CDiskImage::Transaction::Started() {
-    m_Image.m_pChange = this;
+bool CDiskImage::Transaction::Owns() const {
+    return m_pImage != nullptr && m_bOutermost && m_pImage->m_Change.active &&
+           m_pImage->m_Change.serial == m_Serial;
+}
+
+bool CDiskImage::Transaction::Commit() {
+    CDiskImage* image = std::exchange(m_pImage, nullptr);
+    if (image == nullptr || !m_bOutermost || !image->m_Change.active ||
+        image->m_Change.serial != m_Serial)
+        return true;
+    return image->SaveChange();
+}
+
+void CDiskImage::Transaction::RollBack() {
+    if (Owns())
+        m_pImage->RollBackChange();
+    m_pImage = nullptr;
+}
+
+bool CDiskImage::StartChange() {
+    m_Change = {};
+    m_Change.active = true;
+    m_Change.serial = ++m_ChangeSerial;
     return true;
 }
 
-void CDiskImage::Transaction::Detach() {
-    if (m_Image.m_pChange == this)
-        m_Image.m_pChange = nullptr;
-    m_bEnded = true;
+void CDiskImage::EndChange() {
+    m_Change.active = false;
 }
 
-bool CDiskImage::Transaction::Begin() {
-    CDiskImage& image = m_Image;
-    if (!image.IsOpen())
-        return image.Fail(FailReason::NoImage);
-    if (image.m_pChange != nullptr) {
-        m_bJoined = true;
+bool CDiskImage::BeginChange(bool& outermost) {
+    outermost = false;
+    if (!IsOpen())
+        return Fail(FailReason::NoImage);
+    // A change begun while another runs joins it: the outer one saves.
+    if (m_Change.active)
         return true;
+    if (!ForeignContainerWritable()) {
+        m_Status.cause = ForeignContainerText();
+        return Fail(FailReason::ReadOnly);
     }
-    if (!image.ForeignContainerWritable()) {
-        image.m_Status.cause = image.ForeignContainerText();
-        return image.Fail(FailReason::ReadOnly);
-    }
-    if (!image.m_pOwner->LibraryTable().imagesAreHostFiles)
-        return Started();
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+        return outermost = StartChange();
 
-    CImageFile& file = image.m_File;
     std::string cause;
-    if (!file.Lock(cause))
-        return image.SaveFailed(cause);
+    if (!m_File.Lock(cause))
+        return SaveFailed(cause);
     FileIdentity now;
-    if (!file.LockedVersion(now)) {
+    if (!m_File.LockedVersion(now)) {
         // (The cause is taken before the unlock's close can change errno.)
         cause = ErrnoText(errno);
-        file.Unlock();
-        return image.SaveFailed(cause);
+        m_File.Unlock();
+        return SaveFailed(cause);
     }
-    if (!(now == file.Loaded())) {
+    if (!(now == m_File.Loaded())) {
         // Another program saved the image since it was loaded: what it
         // wrote is taken up before anything is changed.
-        const std::string locked = file.Path();
-        if (!image.LoadImage(image.m_strImagePath)) {
-            file.Unlock();
+        const std::string locked = m_File.Path();
+        if (!LoadImage(m_strImagePath)) {
+            m_File.Unlock();
             return false;
         }
-        if (file.Path() != locked || !(file.Loaded() == now)) {
-            file.Unlock();
-            image.ShowError("The disk image was changed by another program");
-            return image.Fail(FailReason::SaveFailed);
+        if (m_File.Path() != locked || !(m_File.Loaded() == now)) {
+            m_File.Unlock();
+            ShowError("The disk image was changed by another program");
+            return Fail(FailReason::SaveFailed);
         }
     }
     // The file's own permissions decide, not the folder's: a rename would
     // otherwise replace a file the user made read-only.
-    if (access(file.Path().c_str(), W_OK) != 0) {
-        image.m_Status.cause = ErrnoText(errno);
-        file.Unlock();
-        return image.Fail(FailReason::ReadOnly);
+    if (access(m_File.Path().c_str(), W_OK) != 0) {
+        m_Status.cause = ErrnoText(errno);
+        m_File.Unlock();
+        return Fail(FailReason::ReadOnly);
     }
+    StartChange();
     if (!OpenWorkingCopy()) {
-        file.Unlock();
-        return image.SaveFailed(image.m_Status.cause);
+        EndChange();
+        m_File.Unlock();
+        return SaveFailed(m_Status.cause);
     }
-    return Started();
+    return outermost = true;
 }
 
-bool CDiskImage::Transaction::LoadAndBegin(const std::string& path) {
-    CDiskImage& image = m_Image;
-    auto loadThenBegin = [&] { return image.LoadImage(path) && Begin(); };
-    if (!image.m_pOwner->LibraryTable().imagesAreHostFiles)
+bool CDiskImage::LoadForChange(const std::string& path) {
+    bool outermost = false;
+    auto loadThenBegin = [&] { return LoadImage(path) && BeginChange(outermost); };
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
         return loadThenBegin();
-    if (image.IsOpen())
-        image.CloseImage();
+    if (IsOpen())
+        CloseImage();
     const std::string target = ResolvedPath(path);
     // Whatever stands in the way is reported by the ordinary load and
     // change, which say it in their own words.
-    CImageFile& file = image.m_File;
     std::string cause;
     FileIdentity identity;
-    if (!file.Lock(target, cause))
+    if (!m_File.Lock(target, cause))
         return loadThenBegin();
-    if (!file.LockedVersion(identity) || access(target.c_str(), W_OK) != 0 ||
-        !file.StartCopy(target, cause)) {
-        file.Unlock();
+    if (!m_File.LockedVersion(identity) || access(target.c_str(), W_OK) != 0 ||
+        !m_File.StartCopy(target, cause)) {
+        m_File.Unlock();
         return loadThenBegin();
     }
-    const int loaded = image.LoadFrom(path, file.CopyPath());
-    if (loaded && !image.ForeignContainerWritable()) {
+    const int loaded = LoadFrom(path, m_File.CopyPath());
+    if (loaded && !ForeignContainerWritable()) {
         // Listed still, but no change begins.
-        file.DropCopy();
-        file.Unlock();
-        image.m_Status.cause = image.ForeignContainerText();
-        return image.Fail(FailReason::ReadOnly);
+        m_File.DropCopy();
+        m_File.Unlock();
+        m_Status.cause = ForeignContainerText();
+        return Fail(FailReason::ReadOnly);
     }
     // The handle, if any, is on the copy: the change is under way either
     // way (its end drops the copy when nothing was changed).
-    file.NoteLoaded(identity);
-    m_FileHandle = nullptr;
-    m_bWorking = image.m_Device.handle != nullptr;
-    if (!m_bWorking) {
-        file.DropCopy();
-        file.Unlock();
+    m_File.NoteLoaded(identity);
+    if (m_Device.Handle() == nullptr) {
+        m_File.DropCopy();
+        m_File.Unlock();
         return false;
     }
-    Started();
+    StartChange();
+    m_Change.working = true;
     return loaded != 0;
 }
 
-bool CDiskImage::Transaction::OpenWorkingCopy() {
-    CDiskImage& image = m_Image;
+bool CDiskImage::OpenWorkingCopy() {
     std::string cause;
-    if (!image.m_File.StartCopy(cause)) {
-        image.m_Status.cause = cause;
+    if (!m_File.StartCopy(cause)) {
+        m_Status.cause = cause;
         return false;
     }
-    auto open = image.m_pOwner->LibraryTable().dsk_open;
-    DSK_PDRIVER work = nullptr;
-    const dsk_err_t err = open ? open(&work, image.m_File.CopyPath().c_str(), nullptr, nullptr)
-                               : DSK_ERR_NOTIMPL;
+    // The transfers go to the copy; the image file's own handle waits.
+    m_Change.fileHandle = m_Device.Exchange(nullptr);
+    const dsk_err_t err = m_Device.Open(m_File.CopyPath());
     if (err != DSK_ERR_OK) {
-        image.m_File.DropCopy();
-        image.m_Status.cause = "the copy of the image cannot be opened: " + image.LibraryErrorText(err);
+        m_Device.Exchange(std::exchange(m_Change.fileHandle, nullptr));
+        m_File.DropCopy();
+        m_Status.cause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
         return false;
     }
-    m_FileHandle = image.m_Device.handle;
-    image.m_Device.handle = work;
-    m_bWorking = true;
+    m_Change.working = true;
     return true;
 }
 
-void CDiskImage::Transaction::DiscardWork() {
-    if (!m_bWorking)
+void CDiskImage::DiscardWork() {
+    if (!m_Change.working)
         return;
-    m_bWorking = false;
-    CDiskImage& image = m_Image;
-    auto close = image.m_pOwner->LibraryTable().dsk_close;
-    if (image.m_Device.handle != nullptr && close != nullptr)
-        close(&image.m_Device.handle); // writes, if at all, only into the copy
-    image.m_Device.handle = m_FileHandle;
-    m_FileHandle = nullptr;
-    image.m_File.DropCopy();
+    m_Change.working = false;
+    m_Device.Close(); // writes, if at all, only into the copy
+    m_Device.Exchange(std::exchange(m_Change.fileHandle, nullptr));
+    m_File.DropCopy();
 }
 
-void CDiskImage::Transaction::Drop() {
-    Detach();
+void CDiskImage::DropChange() {
+    EndChange();
     DiscardWork();
-    m_Image.m_File.Unlock();
+    m_File.Unlock();
 }
 
-void CDiskImage::Transaction::RollBack() {
-    Drop();
-    CDiskImage& image = m_Image;
-    if (image.m_pOwner->LibraryTable().imagesAreHostFiles && (m_bChanged || m_bBroken))
-        image.LoadImage(image.m_strImagePath);
+void CDiskImage::RollBackChange() {
+    const bool touched = m_Change.changed || m_Change.broken;
+    DropChange();
+    if (m_pOwner->LibraryTable().imagesAreHostFiles && touched)
+        LoadImage(m_strImagePath);
 }
 
-bool CDiskImage::Transaction::Commit() {
-    if (m_bEnded || m_bJoined || m_Image.m_pChange != this) {
-        m_bEnded = true;
+bool CDiskImage::SaveChange() {
+    const DiskLibraryTable& lib = m_pOwner->LibraryTable();
+    if (!lib.imagesAreHostFiles) {
+        EndChange();
         return true;
     }
-    return Save();
-}
-
-bool CDiskImage::Transaction::Save() {
-    Detach();
-    CDiskImage& image = m_Image;
-    const DiskLibraryTable& lib = image.m_pOwner->LibraryTable();
-    if (!lib.imagesAreHostFiles)
-        return true;
-    CImageFile& file = image.m_File;
-    if (!m_bChanged && !m_bBroken) {
-        Drop();
+    if (!m_Change.changed && !m_Change.broken) {
+        DropChange();
         return true;
     }
+    EndChange();
     std::string cause = "a failed write could not be undone";
-    bool saved = false;
-    if (!m_bBroken) {
-        // A foreign container's changes were made on an extended copy: the
-        // disk is written into the working copy in the container's own
-        // kind, and read back, before the handle goes.
-        std::string foreignCause;
-        const bool foreignSaved =
-            image.m_strForeignContainer.empty() ||
-            (lib.save_foreign != nullptr &&
-             lib.save_foreign(image.m_Device.handle, image.m_strForeignContainer.c_str(),
-                              image.m_Device.map.containerCylinders,
-                              image.m_Device.map.containerHeads, file.CopyDescriptor(),
-                              &foreignCause));
-        // LibDsk writes out what it kept in memory only here.
-        const dsk_err_t err = lib.dsk_close ? lib.dsk_close(&image.m_Device.handle) : DSK_ERR_NOTIMPL;
-        image.m_Device.handle = nullptr;
-        if (!foreignSaved) {
-            cause = foreignCause.empty() ? image.ForeignContainerText() : foreignCause;
-        } else if (err != DSK_ERR_OK && image.m_strForeignContainer.empty()) {
-            // (The extended copy of a foreign container is dropped: what
-            // LibDsk fails to write back to it is lost with it.)
-            cause = image.LibraryErrorText(err);
-        } else {
-            saved = file.ReplaceWithCopy(cause);
-        }
-    }
+    const bool saved = !m_Change.broken && WriteOutWork(cause);
     if (!saved) {
         // The volume is what the file now holds, whoever wrote it.
-        Drop();
-        image.LoadImage(image.m_strImagePath);
-        return image.SaveFailed(cause);
+        DropChange();
+        LoadImage(m_strImagePath);
+        return SaveFailed(cause);
     }
-    if (!file.Warning().empty()) {
-        image.m_Status.cause = file.Warning();
-        image.m_pOwner->ShowMessage("The disk image was saved, but " + image.m_Status.cause,
-                                    kErrorCaption, MessageIcon::Warning);
+    if (!m_File.Warning().empty()) {
+        m_Status.cause = m_File.Warning();
+        m_pOwner->ShowMessage("The disk image was saved, but " + m_Status.cause, kErrorCaption,
+                              MessageIcon::Warning);
     }
     // The saved copy is the image file now; the handle on the replaced file
     // is closed (it holds no change) and a new one opened when next needed.
-    if (m_FileHandle != nullptr && lib.dsk_close != nullptr)
-        lib.dsk_close(&m_FileHandle);
-    m_FileHandle = nullptr;
-    image.m_Device.handle = nullptr;
-    m_bWorking = false;
-    image.m_bHandleDeferred = true;
-    file.Unlock();
+    m_Device.Exchange(std::exchange(m_Change.fileHandle, nullptr));
+    m_Device.Close();
+    m_Change.working = false;
+    m_bHandleDeferred = true;
+    m_File.Unlock();
     return true;
+}
+
+bool CDiskImage::WriteOutWork(std::string& cause) {
+    const DiskLibraryTable& lib = m_pOwner->LibraryTable();
+    // A foreign container's changes were made on an extended copy: the
+    // disk is written into the working copy in the container's own kind,
+    // and read back, before the handle goes.
+    std::string foreignCause;
+    const bool foreignSaved =
+        m_strForeignContainer.empty() ||
+        (lib.save_foreign != nullptr &&
+         lib.save_foreign(m_Device.Handle(), m_strForeignContainer.c_str(),
+                          m_Device.map.containerCylinders, m_Device.map.containerHeads,
+                          m_File.CopyDescriptor(), &foreignCause));
+    // LibDsk writes out what it kept in memory only here.
+    const dsk_err_t err = m_Device.Close();
+    if (!foreignSaved) {
+        cause = foreignCause.empty() ? ForeignContainerText() : foreignCause;
+        return false;
+    }
+    if (err != DSK_ERR_OK && m_strForeignContainer.empty()) {
+        // (The extended copy of a foreign container is dropped: what
+        // LibDsk fails to write back to it is lost with it.)
+        cause = LibraryErrorText(err);
+        return false;
+    }
+    return m_File.ReplaceWithCopy(cause);
 }

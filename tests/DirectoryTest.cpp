@@ -17,9 +17,8 @@ class Primitives : public ImageFixture {
         ASSERT_TRUE(Plus3Figures(device.map, layout));
         device.map.SortTracks(layout);
         device.layout = &volume.Layout();
-        const DiskLibraryTable& lib = owner.LibraryTable();
-        ASSERT_EQ(lib.dsk_open(&device.handle, kPath, nullptr, nullptr), DSK_ERR_OK);
-        ASSERT_EQ(lib.dsk_getgeom(device.handle, &device.geometry), DSK_ERR_OK);
+        ASSERT_EQ(device.Open(kPath), DSK_ERR_OK);
+        ASSERT_EQ(owner.LibraryTable().dsk_getgeom(device.Handle(), &device.geometry), DSK_ERR_OK);
         device.geometryValid = true;
     }
     void TearDown() override { device.Close(); }

@@ -412,11 +412,13 @@ TEST_F(SaveFiles, AChangeSavesItsOperationsOnceAtItsCommitAndNothingWithout) {
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_TRUE(Strays(dir.Path(), {"disk.dsk", "A.BIN", "B.BIN", "C.BIN"}).empty());
 
-    // Committed: both erasures in one save, made only then.
+    // Committed: both erasures in one save, made only then, by whoever holds
+    // the change (a change moved from ends nothing).
     ASSERT_TRUE(image.LoadImage(path));
     {
-        CDiskImage::Transaction change(image);
+        CDiskImage::Transaction first(image);
         ASSERT_TRUE(image.EraseFile(a));
+        CDiskImage::Transaction change(std::move(first));
         ASSERT_TRUE(image.EraseFile(c));
         EXPECT_EQ(ReadFile(path), before);
         EXPECT_TRUE(change.Commit());
