@@ -75,7 +75,6 @@ int CDiskImage::CloseImage() {
 int CDiskImage::LoadImage(const std::string& path) { return LoadFrom(path, {}); }
 
 int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath) {
-    const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     if (IsOpen())
         CloseImage();
     m_strImagePath = path;
@@ -86,74 +85,24 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     m_bReadOnly = true;
     m_bMapped = false;
     m_Device.geometryValid = false;
-    if (lib.imagesAreHostFiles)
+    if (m_pOwner->LibraryTable().imagesAreHostFiles)
         m_File.Take(path);
     else
         m_File.TakeName(path);
-
-    const std::string& opened = libraryPath.empty() ? m_File.Path() : libraryPath;
-    dsk_err_t err = m_Device.Open(opened);
-    m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
-    m_strContainer = err == DSK_ERR_OK && lib.open_container ? lib.open_container() : "";
-    if (err != DSK_ERR_OK) {
-        const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
-        const std::string cause = lib.dsk_open == nullptr ? "the disk library is not loaded"
-                                  : refusal && *refusal ? refusal
-                                                        : LibraryErrorText(err);
-        // A file of a known kind that Tarnlight does not read (compressed,
-        // another system's container) is a format question, not damage.
-        ShowError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
-                  cause);
+    if (!OpenThroughLibrary(libraryPath.empty() ? m_File.Path() : libraryPath))
         return 0;
-    }
-    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
-    if (err != DSK_ERR_OK) {
-        ShowError("Unable to fetch disk geometry");
-        return 0;
-    }
-
-    // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
-    // for a blank one); the container knows what the disk really holds.
-    m_Device.map.containerCylinders = m_Device.map.containerHeads = 0;
-    if (lib.open_shape != nullptr &&
-        lib.open_shape(&m_Device.map.containerCylinders, &m_Device.map.containerHeads))
-        TakeContainerShape(m_Device.geometry);
-    // The sectors each track holds, when the container lists them.
-    std::vector<ContainerTrack> tracks;
-    bool listed = lib.open_track != nullptr;
-    for (unsigned c = 0; listed && c < m_Device.geometry.dg_cylinders; ++c)
-        for (unsigned h = 0; listed && h < m_Device.geometry.dg_heads; ++h)
-            listed = lib.open_track(c, h, &tracks.emplace_back());
-    m_Device.map.containerTracks = listed ? std::move(tracks) : std::vector<ContainerTrack>{};
-
-    // Geometries that the track mapping and the 512-byte boot-sector buffer
-    // cannot serve are refused before anything is read.
-    const DSK_GEOMETRY& g = m_Device.geometry;
-    const bool mappable = g.dg_heads <= 128 && IsPowerOfTwo(g.dg_heads) && g.dg_sectors != 0 &&
-                          g.dg_sectors <= 0xFFFF && g.dg_cylinders != 0 &&
-                          g.dg_cylinders <= 0xFFFF && g.dg_secbase <= 0xFFFF &&
-                          (g.dg_secsize == 128 || g.dg_secsize == 256 || g.dg_secsize == 512);
     // Formats that cannot be mapped safely leave no image open.
     auto refuse = [this](const std::string& cause = {}) {
         CloseHandle();
         ShowError("Unsupported disk format", cause);
         return 0;
     };
-    if (!mappable)
+    if (!TakeGeometry())
         return refuse();
-
-    m_Device.geometryValid = true;
-    m_Device.map.sectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
-    m_Device.map.heads = static_cast<std::uint8_t>(g.dg_heads);
-    m_Device.map.cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
-    m_Device.map.sectorSize = static_cast<std::uint16_t>(g.dg_secsize);
-    m_Device.map.firstSectorId = m_Device.TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
-
     if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         ShowError("Unable to read boot sector");
         return 0;
     }
-
     if (!MapFromBootSector())
         return refuse(OtherSystemsBootRecord(m_BootSector));
     if (m_bReadOnly) {
@@ -170,6 +119,63 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (m_Volume.DirectoryDamage() != CCpmVolume::Damage::None)
         ShowWarning(DamageText(m_Volume.DirectoryDamage()));
     return 1;
+}
+
+bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
+    const DiskLibraryTable& lib = m_pOwner->LibraryTable();
+    dsk_err_t err = m_Device.Open(opened);
+    m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
+    m_strContainer = err == DSK_ERR_OK && lib.open_container ? lib.open_container() : "";
+    if (err != DSK_ERR_OK) {
+        const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
+        const std::string cause = lib.dsk_open == nullptr ? "the disk library is not loaded"
+                                  : refusal && *refusal ? refusal
+                                                        : LibraryErrorText(err);
+        // A file of a known kind that Tarnlight does not read (compressed,
+        // another system's container) is a format question, not damage.
+        ShowError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
+                  cause);
+        return false;
+    }
+    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
+    if (err != DSK_ERR_OK) {
+        ShowError("Unable to fetch disk geometry");
+        return false;
+    }
+    // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
+    // for a blank one); the container knows what the disk really holds.
+    m_Device.map.containerCylinders = m_Device.map.containerHeads = 0;
+    if (lib.open_shape != nullptr &&
+        lib.open_shape(&m_Device.map.containerCylinders, &m_Device.map.containerHeads))
+        TakeContainerShape(m_Device.geometry);
+    // The sectors each track holds, when the container lists them.
+    std::vector<ContainerTrack> tracks;
+    bool listed = lib.open_track != nullptr;
+    for (unsigned c = 0; listed && c < m_Device.geometry.dg_cylinders; ++c)
+        for (unsigned h = 0; listed && h < m_Device.geometry.dg_heads; ++h)
+            listed = lib.open_track(c, h, &tracks.emplace_back());
+    m_Device.map.containerTracks = listed ? std::move(tracks) : std::vector<ContainerTrack>{};
+    return true;
+}
+
+bool CDiskImage::TakeGeometry() {
+    // Geometries that the track mapping and the 512-byte boot-sector buffer
+    // cannot serve are refused before anything is read.
+    const DSK_GEOMETRY& g = m_Device.geometry;
+    const bool mappable = g.dg_heads <= 128 && IsPowerOfTwo(g.dg_heads) && g.dg_sectors != 0 &&
+                          g.dg_sectors <= 0xFFFF && g.dg_cylinders != 0 &&
+                          g.dg_cylinders <= 0xFFFF && g.dg_secbase <= 0xFFFF &&
+                          (g.dg_secsize == 128 || g.dg_secsize == 256 || g.dg_secsize == 512);
+    if (!mappable)
+        return false;
+    m_Device.geometryValid = true;
+    m_Device.map.sectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
+    m_Device.map.heads = static_cast<std::uint8_t>(g.dg_heads);
+    m_Device.map.cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
+    m_Device.map.sectorSize = static_cast<std::uint16_t>(g.dg_secsize);
+    m_Device.map.firstSectorId =
+        m_Device.TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
+    return true;
 }
 
 void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {

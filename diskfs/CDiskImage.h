@@ -202,6 +202,11 @@ private:
     // Loads the image at `path`, reading it through the library at
     // `libraryPath` (a copy of it) when that is given.
     int LoadFrom(const std::string& path, const std::string& libraryPath);
+    // The steps of a load: the file opened through the library with its
+    // geometry and the shape of its container; the geometry taken for the
+    // sector map, false when the mapping cannot serve it.
+    bool OpenThroughLibrary(const std::string& opened);
+    bool TakeGeometry();
     int ImportInto(const std::string& hostPath);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable);
     int CreateAt(const std::string& libraryPath, NewFormat format);
