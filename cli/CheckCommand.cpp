@@ -15,8 +15,8 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
     int status =
         WalkImages(set.images, options.jobs, "",
                    [&](const std::string& path, const char*, bool&, WalkTally&) {
-                       owner.TakeLastError();
                        disk.LoadImage(path);
+                       owner.NoteOpenError(owner.SayNotices());
                        if (!disk.IsMapped()) {
                            // Not a disk image this program can read: a failure, not damage.
                            if (options.json)
@@ -24,6 +24,7 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
                            return int{kExitFailed};
                        }
                        const std::vector<CheckProblem> problems = disk.CheckFileSystem();
+                       owner.SayNotices();
                        if (options.json) {
                            PrintJsonLine(CheckJson(path, problems));
                        } else if (problems.empty()) {

@@ -5,7 +5,7 @@
 
 CCliOwner::CCliOwner() {
     if (!m_Library.Load())
-        ShowMessage(CDiskLibrary::kMissingMessage, CDiskImage::kErrorCaption, MessageIcon::Error);
+        std::fprintf(stderr, "ERROR: %s\n", CDiskLibrary::kMissingMessage);
     m_pImage = std::make_unique<CDiskImage>(this);
 }
 
@@ -17,31 +17,11 @@ CCliOwner::~CCliOwner() {
     m_Library.Unload();
 }
 
-void CCliOwner::ShowMessage(const std::string& text, const std::string& /*caption*/,
-                            MessageIcon icon) {
-    if (icon == MessageIcon::Warning) {
-        // Damage the command works around: said, but it does not fail the command.
-        if (!m_bWarningsShown)
-            return;
-        std::string line = "WARNING: ";
-        if (m_pImage && !m_pImage->ImagePath().empty())
-            line += m_pImage->ImagePath() + ": ";
-        std::fprintf(stderr, "%s\n", Printable(line + text).c_str());
-        return;
-    }
-    if (icon == MessageIcon::Error) {
-        // "ERROR: IMAGE: text: cause", each part where it is known.
-        std::string line = "ERROR: ";
-        if (m_pImage && !m_pImage->ImagePath().empty())
-            line += m_pImage->ImagePath() + ": ";
-        line += text;
-        m_strLastCause = m_pImage ? m_pImage->LastStatus().cause : std::string();
-        if (!m_strLastCause.empty())
-            line += ": " + m_strLastCause;
-        std::fprintf(stderr, "%s\n", Printable(line).c_str());
-        m_strLastError = text;
-        return;
-    }
+namespace {
+
+// A report as the terminal shows it: CR LF as LF, tabs and line ends kept,
+// every other control byte escaped.
+std::string ShownReport(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -49,7 +29,6 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& /*captio
             continue;
         out += text[i];
     }
-    // Keep tabs and line ends; escape every other control byte.
     std::string shown;
     std::size_t begin = 0;
     while (begin < out.size()) {
@@ -60,12 +39,31 @@ void CCliOwner::ShowMessage(const std::string& text, const std::string& /*captio
         shown += out[end];
         begin = end + 1;
     }
-    out.swap(shown);
-    std::fputs(out.c_str(), stdout);
+    return shown;
 }
 
-std::string CCliOwner::TakeLastError() {
-    std::string text;
-    text.swap(m_strLastError);
-    return text;
+} // namespace
+
+std::optional<Notice> CCliOwner::SayNotices() {
+    std::optional<Notice> error;
+    if (!m_pImage)
+        return error;
+    const std::string& path = m_pImage->ImagePath();
+    const std::string lead = path.empty() ? "" : path + ": ";
+    for (Notice& notice : m_pImage->TakeNotices()) {
+        if (notice.icon == MessageIcon::Warning) {
+            // Damage the command works around: said, but it does not fail it.
+            if (m_bWarningsShown)
+                std::fprintf(stderr, "%s\n", Printable("WARNING: " + lead + notice.text).c_str());
+        } else if (notice.icon == MessageIcon::Error) {
+            std::string line = "ERROR: " + lead + notice.text;
+            if (!notice.cause.empty())
+                line += ": " + notice.cause;
+            std::fprintf(stderr, "%s\n", Printable(line).c_str());
+            error = std::move(notice);
+        } else {
+            std::fputs(ShownReport(notice.text).c_str(), stdout);
+        }
+    }
+    return error;
 }

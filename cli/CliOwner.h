@@ -1,11 +1,12 @@
 #pragma once
 // The command line's owner of the disk image: loads LibDsk on first use and
-// writes the core's messages to the terminal.
+// says what the image's operations told the user on the terminal.
 
 #include "CDiskImage.h"
 #include "DiskLibrary.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class CCliOwner : public IDiskOwner {
@@ -14,9 +15,10 @@ public:
     ~CCliOwner() override;
 
     const DiskLibraryTable& LibraryTable() const override { return m_Library.Table(); }
-    // Errors go to standard error as "ERROR: <text>", reports to standard output.
-    void ShowMessage(const std::string& text, const std::string& caption,
-                     MessageIcon icon) override;
+    // Says the image's notices: errors on standard error as "ERROR: IMAGE:
+    // TEXT: CAUSE", warnings as "WARNING: IMAGE: TEXT", reports (the
+    // geometry) on standard output. Returns the last error said, if any.
+    std::optional<Notice> SayNotices();
 
     CDiskImage& Image() { return *m_pImage; }
     // The command's change of its image: begun by loading it for a change,
@@ -38,11 +40,10 @@ public:
         return began;
     }
     Catalogue& Rows() { return m_Rows; }
-    // The last error message shown, cleared by TakeLastError.
-    std::string TakeLastError();
-    // The cause shown with the last error message ("not a disk image"), if
-    // any; kept until the next error message.
-    const std::string& LastErrorCause() const { return m_strLastCause; }
+    // The error the last open of an image said, if it said one: a listing
+    // names it.
+    const std::optional<Notice>& OpenError() const { return m_OpenError; }
+    void NoteOpenError(std::optional<Notice> error) { m_OpenError = std::move(error); }
     // Warnings (damage worked around, a disk only read) are said unless a
     // command has nothing to say of them: a search says only what stopped
     // it from looking.
@@ -52,8 +53,7 @@ private:
     CDiskLibrary m_Library;
     std::unique_ptr<CDiskImage> m_pImage;
     std::unique_ptr<CDiskImage::Transaction> m_pChange;
-    std::string m_strLastError;
-    std::string m_strLastCause;
+    std::optional<Notice> m_OpenError;
     bool m_bWarningsShown = true;
     Catalogue m_Rows;
 };

@@ -129,5 +129,8 @@ int RunCommandLine(std::span<const Verb> verbs, int argc, char** argv) {
         return kExitUsage;
     // The library is loaded only once a command runs, so --help stays light.
     CCliOwner owner;
-    return WithOutputFlushed(run(owner));
+    const int status = run(owner);
+    // (What the image told as the command ended, a change rolled back.)
+    owner.SayNotices();
+    return WithOutputFlushed(status);
 }

@@ -50,9 +50,11 @@ class RowExtractor {
             m_Extract.filter = [this, lastBytes](std::vector<std::uint8_t>& data) {
                 CutData(data, m_Options.stripHeader, m_Options.exact, lastBytes);
             };
-        m_Owner.TakeLastError();
+        m_Owner.SayNotices();
         const std::size_t before = m_Pending.size();
-        if (disk.ExtractFile(folder, row, m_Extract)) {
+        const bool extracted = disk.ExtractFile(folder, row, m_Extract) != 0;
+        const bool told = m_Owner.SayNotices().has_value();
+        if (extracted) {
             m_Written.emplace(host, row.user);
             if (m_Pending.size() > before)
                 m_PendingNames.push_back(UserAndName(row));
@@ -60,7 +62,7 @@ class RowExtractor {
                 NameBatch();
             return true;
         }
-        if (m_Owner.TakeLastError().empty())
+        if (!told)
             Report(shown, disk.LastStatus().Text());
         ++m_Counts.failed;
         const FailReason reason = disk.LastStatus().reason;

@@ -129,9 +129,9 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
         patterns.push_back(ParsePattern(text));
     CDiskImage& disk = owner.Image();
     WalkTally totals;
-    int status = WalkImages(set.images, options.jobs, "",
+    int status = WalkImages(
+        set.images, options.jobs, "",
         [&](const std::string& path, const char*, bool&, WalkTally& tally) {
-            owner.TakeLastError();
             const bool opened = OpenImage(owner, path);
             if (!disk.IsMapped()) {
                 tally.imagesUnread = 1;

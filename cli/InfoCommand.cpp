@@ -10,10 +10,12 @@
 int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
     CDiskImage& disk = owner.Image();
     const bool loaded = disk.LoadImage(image) != 0;
+    owner.SayNotices();
     // A directory that could not be read still leaves a geometry to report.
     if (disk.IsMapped()) {
         if (!json) {
             disk.ShowGeometry();
+            owner.SayNotices();
             if (disk.Map().firstSectorId == 1) {
                 const BootMachine machine = MachineBootedBy(disk.BootSector());
                 std::printf("Bootable on : %s\n",

@@ -157,10 +157,10 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
 }
 
 JsonObject ImageErrorJson(const std::string& path, CCliOwner& owner) {
-    const std::string error = owner.TakeLastError();
-    JsonObject object{{"image", path}, {"error", error}};
-    if (!error.empty() && !owner.LastErrorCause().empty())
-        object["cause"] = owner.LastErrorCause();
+    const std::optional<Notice>& error = owner.OpenError();
+    JsonObject object{{"image", path}, {"error", error ? error->text : ""}};
+    if (error && !error->cause.empty())
+        object["cause"] = error->cause;
     return object;
 }
 

@@ -103,12 +103,14 @@ int RunLs(CCliOwner& owner, const LsOptions& options) {
                 Filtered(owner.Rows(), patterns, &tally.patternsMatched);
             printed = true;
             if (options.json) {
-                PrintJsonLine(ListingJson(path, disk, shown, owner.TakeLastError()));
+                PrintJsonLine(ListingJson(path, disk, shown,
+                                          owner.OpenError() ? owner.OpenError()->text : ""));
             } else {
                 if (headed)
                     std::printf("%s%s:\n", lead, Printable(path).c_str());
                 PrintText(disk, shown, options.longFormat);
             }
+            owner.SayNotices();
             return result;
         },
         &totals);

@@ -24,12 +24,13 @@ int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat for
     }
     // Created beside the target and put in place whole; without --force a
     // file that appeared meanwhile is still never replaced.
-    owner.TakeLastError();
-    if (owner.Image().CreateImage(image, force, format))
+    const bool created = owner.Image().CreateImage(image, force, format) != 0;
+    const bool told = owner.SayNotices().has_value();
+    if (created)
         return kExitOk;
     if (owner.Image().LastStatus().reason == FailReason::FileExists)
         Report(image, "file exists (use --force to replace it)");
-    else if (owner.TakeLastError().empty())
+    else if (!told)
         Report(image, FailReasonText(owner.Image().LastStatus().reason));
     return kExitFailed;
 }

@@ -130,34 +130,37 @@ bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t mat
 
 int FinishChanges(CCliOwner& owner, int status, bool keepGoing, const char* dropped) {
     if (status != kExitOk && !keepGoing) {
-        if (owner.DropChange() && dropped != nullptr)
+        const bool began = owner.DropChange();
+        owner.SayNotices();
+        if (began && dropped != nullptr)
             Report(owner.Image().ImagePath(), dropped);
         return status;
     }
-    if (!owner.CommitChange())
-        return kExitFailed;
-    return status;
+    const bool saved = owner.CommitChange();
+    owner.SayNotices();
+    return saved ? status : kExitFailed;
 }
 
 bool OpenImage(CCliOwner& owner, const std::string& image, bool forChange) {
     CDiskImage& disk = owner.Image();
     // A change locks the file before anything is read, so that the command
     // works on what the file holds once no other program is saving it.
-    owner.TakeLastError();
+    owner.SayNotices();
     bool loaded = forChange ? owner.BeginChange(image) : disk.LoadImage(image) != 0;
-    // A refusal the core showed no message for (a read-only file) is said here.
-    if (!loaded && forChange && disk.IsMapped() && owner.TakeLastError().empty()) {
+    owner.NoteOpenError(owner.SayNotices());
+    // A refusal the core told no error for (a read-only file) is said here.
+    if (!loaded && forChange && disk.IsMapped() && !owner.OpenError()) {
         Report(image, disk.LastStatus().Text());
     }
     if (disk.IsMapped()) {
         ClearCatalogue(owner.Rows());
         disk.ReadCatalogue(owner.Rows());
+        owner.SayNotices();
     }
     return loaded;
 }
 
 bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& status) {
-    owner.TakeLastError();
     status = OpenImage(owner, path) ? kExitOk : kExitFailed;
     if (owner.Image().IsMapped())
         return true;

@@ -32,15 +32,18 @@ std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePat
 // Reports each pattern that matched no file ("no file matches PATTERN");
 // true when there was one.
 bool ReportUnmatched(const std::vector<std::string>& patterns, std::uint64_t matched);
-// Runs one operation of the core; when it fails, reports the reason unless
-// the core showed a message of its own for it. Returns whether it succeeded.
+// Runs one operation of the core and says what it told; when it fails,
+// reports the reason unless it told an error of its own. Returns whether it
+// succeeded.
 template <typename Operation>
 bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation,
              const char* existsHint = nullptr, const char* then = "") {
-    owner.TakeLastError();
-    if (operation(owner.Image()))
+    owner.SayNotices();
+    const bool succeeded = operation(owner.Image());
+    const bool told = owner.SayNotices().has_value();
+    if (succeeded)
         return true;
-    if (owner.TakeLastError().empty()) {
+    if (!told) {
         const Status& status = owner.Image().LastStatus();
         std::string text = status.Text();
         if (status.reason == FailReason::FileExists && existsHint != nullptr)

@@ -18,7 +18,7 @@ int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode, Boo
     // Without reserved tracks the first sector of the disk is the first
     // directory sector (CPC data disks): writing it would wipe the directory.
     if (m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks] == 0) {
-        ShowError("This disk has no boot sector");
+        TellError("This disk has no boot sector");
         return Fail(FailReason::NoBootSector);
     }
     return InChange([&] { return WriteBootFrom(hostPath, mode, bootable); });
@@ -46,7 +46,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
     if (specChanged && mode == BootWrite::KeepFormat)
         return Fail(FailReason::ChangesFormat);
     if (m_Device.WriteSector(0, 0, m_Device.map.firstSectorId, incoming) != DSK_ERR_OK) {
-        ShowError("Unable to write boot sector");
+        TellError("Unable to write boot sector");
         return Fail(FailReason::DiskWrite);
     }
     // What LibDsk now derives from the boot sector, with the cylinders and
@@ -84,7 +84,7 @@ int CDiskImage::WriteBootFrom(const std::string& hostPath, BootWrite mode, BootM
         NoteBroken();
     MapFromBootSector();
     if (!mapped)
-        ShowError("Unable to write boot sector", "it describes a format that cannot be read");
+        TellError("Unable to write boot sector", "it describes a format that cannot be read");
     return Fail(mapped ? FailReason::DiskRead : FailReason::ChangesFormat);
 }
 
@@ -93,7 +93,7 @@ int CDiskImage::ReadBootSector(const std::string& hostPath) {
     if (!StillAsLoaded())
         return 0;
     if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
-        ShowError("Unable to read boot sector");
+        TellError("Unable to read boot sector");
         return Fail(FailReason::DiskRead);
     }
     CHostFileWriter host;

@@ -17,14 +17,19 @@ CDiskImage::CDiskImage(IDiskOwner* owner) : m_pOwner(owner), m_Device(*owner) {
 
 CDiskImage::~CDiskImage() { CloseImage(); }
 
-void CDiskImage::ShowError(const char* text, const std::string& cause) {
+void CDiskImage::TellError(const char* text, const std::string& cause) {
     m_Status.cause = cause;
-    m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Error);
+    m_Notices.push_back({text, kErrorCaption, MessageIcon::Error, cause});
 }
 
-void CDiskImage::ShowWarning(const char* text) {
-    m_Status.cause.clear();
-    m_pOwner->ShowMessage(text, kErrorCaption, MessageIcon::Warning);
+void CDiskImage::TellWarning(const std::string& text, const std::string& cause) {
+    m_Notices.push_back({text, kErrorCaption, MessageIcon::Warning, cause});
+}
+
+std::vector<Notice> CDiskImage::TakeNotices() {
+    std::vector<Notice> notices;
+    notices.swap(m_Notices);
+    return notices;
 }
 
 std::string CDiskImage::ForeignFormatText() const {
@@ -94,30 +99,30 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     // Formats that cannot be mapped safely leave no image open.
     auto refuse = [this](const std::string& cause = {}) {
         CloseHandle();
-        ShowError("Unsupported disk format", cause);
+        TellError("Unsupported disk format", cause);
         return 0;
     };
     if (!TakeGeometry())
         return refuse();
     if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
-        ShowError("Unable to read boot sector");
+        TellError("Unable to read boot sector");
         return 0;
     }
     if (!MapFromBootSector())
         return refuse(OtherSystemsBootRecord(m_BootSector));
     if (m_bReadOnly) {
-        ShowError("Unable to read directory");
+        TellError("Unable to read directory");
         return 0;
     }
     // Listed and extracted where it can be; never changed.
     if (!m_Device.map.ForeignTrack().empty()) {
         m_bReadOnly = true;
-        m_pOwner->ShowMessage(ForeignFormatText(), kErrorCaption, MessageIcon::Warning);
+        TellWarning(ForeignFormatText());
     }
     // A damaged directory is listed all the same; the map keeps every block
     // it names in use, so nothing written later lands on a listed file.
     if (m_Volume.DirectoryDamage() != CCpmVolume::Damage::None)
-        ShowWarning(DamageText(m_Volume.DirectoryDamage()));
+        TellWarning(DamageText(m_Volume.DirectoryDamage()));
     return 1;
 }
 
@@ -133,13 +138,13 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
                                                         : LibraryErrorText(err);
         // A file of a known kind that Tarnlight does not read (compressed,
         // another system's container) is a format question, not damage.
-        ShowError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
+        TellError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
                   cause);
         return false;
     }
     err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
-        ShowError("Unable to fetch disk geometry");
+        TellError("Unable to fetch disk geometry");
         return false;
     }
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
@@ -267,7 +272,7 @@ std::string CDiskImage::GeometryReport() const {
 }
 
 void CDiskImage::ShowGeometry() {
-    m_pOwner->ShowMessage(GeometryReport(), kGeometryCaption, MessageIcon::None);
+    m_Notices.push_back({GeometryReport(), kGeometryCaption, MessageIcon::None, {}});
 }
 
 int CDiskImage::NoteDirectoryRead(int failures) {

@@ -1,8 +1,9 @@
 #pragma once
 // The one object through which the program works on a disk image: opening,
 // the geometry and the sectors, saving, and the file operations of its CP/M
-// volume (CpmVolume.h) under the names the front ends use. It shows messages
-// and reaches LibDsk only through its owner.
+// volume (CpmVolume.h) under the names the front ends use. It reaches LibDsk
+// only through its owner, and shows nothing: what the user is to be told
+// comes back as notices (TakeNotices).
 
 #include "BootSum.h"
 #include "CpmName.h"
@@ -125,7 +126,7 @@ public:
     // another program changed it since it was loaded); committed, every
     // change is saved at once; ended without a commit, the image file stays
     // as it was and the directory and map are as the file holds them. A
-    // failed save does the same and shows "Unable to save disk image".
+    // failed save does the same and tells "Unable to save disk image".
     //
     // A change begun while another of the same image runs joins it: the
     // outer one saves.
@@ -134,6 +135,11 @@ public:
     // How the last operation ended: why it failed, and the cause in the
     // library's or the system's words where one is known.
     const Status& LastStatus() const { return m_Status; }
+    // What the operations since the last call told the user (failures in
+    // the window's words, warnings, reports), in order; the front end shows
+    // them after each operation. Nothing is shown by the image itself.
+    std::vector<Notice> TakeNotices();
+    const std::vector<Notice>& Notices() const { return m_Notices; }
 
     // State, for the front ends and the tests.
     bool IsOpen() const { return m_Device.Handle() != nullptr || m_bHandleDeferred; }
@@ -160,7 +166,7 @@ public:
     const std::uint8_t* BootSector() const { return m_BootSector; }
 
 private:
-  // The report ShowGeometry shows.
+  // The report ShowGeometry tells.
   std::string GeometryReport() const;
   // Whether changes are saved in the container the image came in, and
   // why not, in a user's words, where they are not.
@@ -199,6 +205,12 @@ private:
     int ChangeVolume(const std::function<Status()>& change);
     // The status of a volume operation as the image's; 1 when it succeeded.
     int Take(Status status);
+    // An operation's result, its status naming the file it concerns.
+    int About(const FileId& file, int result) { return About(file.Shown(), result); }
+    int About(const std::string& file, int result) {
+        m_Status.file = file;
+        return result;
+    }
     // Loads the image at `path`, reading it through the library at
     // `libraryPath` (a copy of it) when that is given.
     int LoadFrom(const std::string& path, const std::string& libraryPath);
@@ -208,6 +220,7 @@ private:
     bool OpenThroughLibrary(const std::string& opened);
     bool TakeGeometry();
     int ImportInto(const std::string& hostPath);
+    int ExtractInto(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable);
     int CreateAt(const std::string& libraryPath, NewFormat format);
     // The library handle, opened again when a save left it closed.
@@ -217,7 +230,7 @@ private:
     bool ChangedOnDisk() const;
     // Before an operation reads the image: when another program changed the
     // file, the image is loaded again (nothing of the old directory stays)
-    // and the operation refused (ImageChanged, shown), for its rows may name
+    // and the operation refused (ImageChanged, told), for its rows may name
     // files the file no longer holds. False then, or when no image is open.
     bool StillAsLoaded();
     int SaveFailed(const std::string& cause);
@@ -236,8 +249,10 @@ private:
     // The volume's directory read again from the disk, and noted so.
     int RereadDirectory();
 
-    void ShowError(const char* text, const std::string& cause = {});
-    void ShowWarning(const char* text);
+    // What the user is to be told, kept for the front end (TakeNotices);
+    // an error's cause is the status's too.
+    void TellError(const char* text, const std::string& cause = {});
+    void TellWarning(const std::string& text, const std::string& cause = {});
     int Fail(FailReason reason);
     // A failure of the host file system, with its cause.
     int HostFailure(FailReason reason, const std::string& cause);
@@ -268,6 +283,7 @@ private:
     // After a save the handle is opened again only when next needed.
     bool m_bHandleDeferred = false;
     Status m_Status;
+    std::vector<Notice> m_Notices;
     std::string m_strForeignContainer;
     std::string m_strContainer;
     std::uint8_t m_BootSector[kBootSectorSize] = {};

@@ -33,20 +33,20 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
     // An image is a file: a device or a pipe there is never replaced.
     if (const auto output = CheckHostOutput(target, nullptr, cause);
         !output || *output == HostOutput::Stream) {
-        ShowError("Unable to create disk",
+        TellError("Unable to create disk",
                   output ? "not a regular file: an image is written to a file" : cause);
         return Fail(FailReason::HostOpen);
     }
     CPendingFile file;
     if (!file.Create(target, 0666, cause)) {
-        ShowError("Unable to create disk", cause);
+        TellError("Unable to create disk", cause);
         return Fail(FailReason::HostOpen);
     }
     // A file being replaced is locked like any image being changed, so that
     // a change under way in another Tarnlight process ends first.
     CFileLock lock;
     if (replace && access(target.c_str(), F_OK) == 0 && !lock.Acquire(target, cause)) {
-        ShowError("Unable to create disk", cause);
+        TellError("Unable to create disk", cause);
         return Fail(FailReason::HostOpen);
     }
     if (replace) {
@@ -62,7 +62,7 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
                      cause)) {
         if (file.TargetExisted())
             return Fail(FailReason::FileExists);
-        ShowError("Unable to create disk", cause);
+        TellError("Unable to create disk", cause);
         return Fail(FailReason::HostWrite);
     }
     return 1;
@@ -105,7 +105,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     const dsk_err_t created = m_Device.Create(libraryPath);
     if (created != DSK_ERR_OK) {
-        ShowError("Unable to create disk", LibraryErrorText(created));
+        TellError("Unable to create disk", LibraryErrorText(created));
         return 0;
     }
 
@@ -123,7 +123,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
                                     : DSK_ERR_NOTIMPL;
     if (formatted != DSK_ERR_OK) {
         CloseHandle();
-        ShowError("Unable to create standard format");
+        TellError("Unable to create standard format");
         return 0;
     }
     m_Device.geometryValid = true;
@@ -136,7 +136,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
                     : DSK_ERR_NOTIMPL;
             if (err != DSK_ERR_OK) {
                 CloseHandle();
-                ShowError("Unable to format track");
+                TellError("Unable to format track");
                 return 0;
             }
         }
@@ -148,14 +148,14 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
                                   : DSK_ERR_NOTIMPL;
         if (err != DSK_ERR_OK) {
             CloseHandle();
-            ShowError("Unable to write boot sector", LibraryErrorText(err));
+            TellError("Unable to write boot sector", LibraryErrorText(err));
             return 0;
         }
     }
     // LibDsk writes the image out only now: its result decides.
     const dsk_err_t closed = m_Device.Close();
     if (closed != DSK_ERR_OK) {
-        ShowError("Unable to create disk", LibraryErrorText(closed));
+        TellError("Unable to create disk", LibraryErrorText(closed));
         return 0;
     }
     return 1;

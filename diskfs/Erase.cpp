@@ -4,13 +4,15 @@
 #include "CDiskImage.h"
 
 int CDiskImage::EraseFile(const FileEntry& row) {
-    return ChangeVolume([&] { return m_Volume.Erase(FileId::Of(row)); });
+    return About(FileId::Of(row), ChangeVolume([&] { return m_Volume.Erase(FileId::Of(row)); }));
 }
 
 int CDiskImage::RenameFile(const FileEntry& row, const FileId& to) {
-    return ChangeVolume([&] { return m_Volume.Rename(FileId::Of(row), to); });
+    return About(FileId::Of(row),
+                 ChangeVolume([&] { return m_Volume.Rename(FileId::Of(row), to); }));
 }
 
 int CDiskImage::SetAttributes(const FileEntry& row, unsigned set, unsigned clear) {
-    return ChangeVolume([&] { return m_Volume.SetAttributes(FileId::Of(row), set, clear); });
+    return About(FileId::Of(row),
+                 ChangeVolume([&] { return m_Volume.SetAttributes(FileId::Of(row), set, clear); }));
 }

@@ -40,7 +40,7 @@ int CDiskImage::ReadFileData(const FileEntry& row, const DataSink& sink) {
     m_Status = {};
     if (!StillAsLoaded())
         return 0;
-    return Take(m_Volume.ReadFile(FileId::Of(row), sink));
+    return About(FileId::Of(row), Take(m_Volume.ReadFile(FileId::Of(row), sink)));
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, HostNames style) {
@@ -50,6 +50,11 @@ int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row, Hos
 }
 
 int CDiskImage::ExtractFile(const std::string& folder, const FileEntry& row,
+                            const ExtractOptions& options) {
+    return About(FileId::Of(row), ExtractInto(folder, row, options));
+}
+
+int CDiskImage::ExtractInto(const std::string& folder, const FileEntry& row,
                             const ExtractOptions& options) {
     m_Status = {};
     if (!StillAsLoaded())

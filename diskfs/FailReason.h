@@ -3,6 +3,23 @@
 // words. The window says it in its own words; the command line prints Text.
 
 #include <string>
+#include <utility>
+#include <vector>
+
+// The kind of box a notice is shown in. Warning: something is wrong with the
+// image, but the command goes on; Information: a notice, nothing failed.
+enum class MessageIcon { None, Error, Warning, Information };
+
+// What an operation tells the user, in the order it happened: the text as
+// the window's box shows it, its caption and icon, and the cause (the
+// library's or the system's words) where one is known. The core shows
+// nothing itself; the front ends show these.
+struct Notice {
+    std::string text;
+    std::string caption;
+    MessageIcon icon = MessageIcon::Error;
+    std::string cause;
+};
 
 enum class FailReason {
     None,
@@ -33,8 +50,14 @@ const char* FailReasonText(FailReason reason);
 // not) and the cause in the library's or the system's words, where one is
 // known. Every operation sets it afresh.
 struct Status {
+    Status(FailReason why = FailReason::None, std::string because = {}, std::string about = {})
+        : reason(why), cause(std::move(because)), file(std::move(about)) {}
+
     FailReason reason = FailReason::None;
     std::string cause;
+    // The file the operation concerns ("0:GAME.BIN", or a host path), where
+    // it concerns one.
+    std::string file;
 
     bool Failed() const { return reason != FailReason::None; }
     // The reason in words, followed by the cause where that says more than

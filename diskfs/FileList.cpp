@@ -5,15 +5,13 @@
 
 namespace {
 
-// An owner that shows nothing: the listing says only whether the image
-// opened.
+// An owner of its own: the listing says only whether the image opened.
 class QuietOwner : public IDiskOwner {
 public:
     explicit QuietOwner(const DiskLibraryTable& table) : m_Table(table) {}
     const DiskLibraryTable& LibraryTable() const override { return m_Table; }
-    void ShowMessage(const std::string&, const std::string&, MessageIcon) override {}
 
-private:
+  private:
     const DiskLibraryTable& m_Table;
 };
 

@@ -20,7 +20,7 @@ public:
 
     // Whether the change began (for a load: the image was loaded whole).
     bool Began() const { return m_bBegan; }
-    // Saves what changed; false when the save failed (shown). A change
+    // Saves what changed; false when the save failed (told). A change
     // that never began, or that joined another, has nothing to save.
     bool Commit();
     // Ends the change without saving: the image file stays as it was, and

@@ -14,7 +14,7 @@ int CDiskImage::ImportFile(const std::string& hostPath) {
     m_Status = {};
     if (!CanWriteDirectory())
         return 0;
-    return InChange([&] { return ImportInto(hostPath); });
+    return About(hostPath, InChange([&] { return ImportInto(hostPath); }));
 }
 
 int CDiskImage::ImportInto(const std::string& hostPath) {
@@ -47,5 +47,7 @@ int CDiskImage::ImportInto(const std::string& hostPath) {
 }
 
 int CDiskImage::ImportData(const ImportTarget& target, const std::vector<std::uint8_t>& data) {
-    return ChangeVolume([&] { return m_Volume.WriteFile(target.file, data, target.replace); });
+    return About(target.file, ChangeVolume([&] {
+                     return m_Volume.WriteFile(target.file, data, target.replace);
+                 }));
 }

@@ -38,7 +38,7 @@ bool CDiskImage::EnsureHandle() {
 }
 
 int CDiskImage::SaveFailed(const std::string& cause) {
-    ShowError("Unable to save disk image", cause);
+    TellError("Unable to save disk image", cause);
     return Fail(FailReason::SaveFailed);
 }
 
@@ -52,7 +52,7 @@ bool CDiskImage::StillAsLoaded() {
     if (!ChangedOnDisk())
         return true;
     LoadImage(m_strImagePath);
-    ShowError("The disk image was changed by another program");
+    TellError("The disk image was changed by another program");
     return Fail(FailReason::ImageChanged);
 }
 
@@ -140,7 +140,7 @@ bool CDiskImage::BeginChange(bool& outermost) {
         }
         if (m_File.Path() != locked || !(m_File.Loaded() == now)) {
             m_File.Unlock();
-            ShowError("The disk image was changed by another program");
+            TellError("The disk image was changed by another program");
             return Fail(FailReason::SaveFailed);
         }
     }
@@ -262,8 +262,7 @@ bool CDiskImage::SaveChange() {
     }
     if (!m_File.Warning().empty()) {
         m_Status.cause = m_File.Warning();
-        m_pOwner->ShowMessage("The disk image was saved, but " + m_Status.cause, kErrorCaption,
-                              MessageIcon::Warning);
+        TellWarning("The disk image was saved, but " + m_Status.cause, m_Status.cause);
     }
     // The saved copy is the image file now; the handle on the replaced file
     // is closed (it holds no change) and a new one opened when next needed.

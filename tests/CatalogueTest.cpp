@@ -75,7 +75,7 @@ TEST_F(CatalogueRows, EntryWithAnInvalidNameIsDamageNotAFile) {
     Put(1, damaged);
     Put(2, MakeEntry(0, "AFTER", "TXT", 2, {4}));
     ASSERT_EQ(Load(), 1);
-    EXPECT_EQ(owner.LastText(), "Damaged directory: an entry has an invalid name");
+    EXPECT_EQ(LastText(image), "Damaged directory: an entry has an invalid name");
     EXPECT_EQ(List(), (std::vector<std::string>{"FIRST", "AFTER.TXT"}));
     EXPECT_EQ(rows[1].size, 256u);
     EXPECT_FALSE(image.Volume().IsBlockFree(2)); // still in use: nothing is written over it

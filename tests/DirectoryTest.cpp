@@ -263,12 +263,12 @@ TEST_F(DamagedDirectory, IsListedWithAClearMessageAndNamedBlocksStayUsed) {
         disk.Restore(std::vector<std::uint8_t>(disk.Contents().size(), 0xE5));
         for (unsigned i = 0; i < c.entries.size(); ++i)
             Put(i, c.entries[i]);
-        owner.messages.clear();
+        image.TakeNotices();
         ASSERT_EQ(Load(), 1) << c.what;
         EXPECT_EQ(image.Volume().DirectoryDamage(), c.damage) << c.what;
-        ASSERT_EQ(owner.messages.size(), 1u) << c.what;
-        EXPECT_EQ(owner.messages[0].text, c.message) << c.what;
-        EXPECT_EQ(owner.messages[0].caption, "ERROR");
+        ASSERT_EQ(image.Notices().size(), 1u) << c.what;
+        EXPECT_EQ(image.Notices()[0].text, c.message) << c.what;
+        EXPECT_EQ(image.Notices()[0].caption, "ERROR");
         EXPECT_EQ(List().size(), c.entries.size()) << c.what;
         for (const DirEntry& e : c.entries) {
             for (auto b : e.blocks) {
@@ -287,7 +287,7 @@ TEST_F(DamagedDirectory, SoundDirectoriesRaiseNothing) {
     Put(3, MakeEntry(0x21, "", "", 255, {1, 1, 200})); // a date-stamp entry is not a file
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.Volume().DirectoryDamage(), CCpmVolume::Damage::None);
-    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_TRUE(image.Notices().empty());
 }
 
 } // namespace

@@ -97,7 +97,7 @@ TEST_F(ImageFixture, AllZeroDirectoryIsDamageNotANamelessFile) {
     MemDisk zero(40, 1, 9, 1, 512, 0x00);
     zero.Register("zero.dsk");
     EXPECT_EQ(image.LoadImage("zero.dsk"), 1);
-    EXPECT_EQ(owner.LastText(), "Damaged directory: an entry has an invalid name");
+    EXPECT_EQ(LastText(image), "Damaged directory: an entry has an invalid name");
     EXPECT_TRUE(List().empty());
     // The image's handle is this test's disk: closed while it still exists.
     image.CloseImage();

@@ -135,6 +135,7 @@ TEST_F(Extract, FailedBlockReadLeavesNoFileAndExistingFileUntouched) {
         disk.failReadAt = disk.reads + k;
         EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "DATA    ", "BIN")), 0) << k;
         EXPECT_EQ(image.LastStatus().reason, FailReason::DiskRead);
+        EXPECT_EQ(image.LastStatus().file, "0:DATA.BIN");
         EXPECT_EQ(Listing(out.Path()), std::vector<std::string>{"DATA    .BIN"});
         EXPECT_EQ(ReadFile(out / "DATA    .BIN"), PatternBytes(77, 3));
     }
@@ -228,6 +229,7 @@ TEST_F(Erase, FailedWriteBackRestoresEverything) {
     disk.failWriteAt = disk.writes + 1;
     EXPECT_EQ(image.EraseFile(Row(0, "GONE    ", "   ")), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::DiskWrite);
+    EXPECT_EQ(image.LastStatus().file, "0:GONE");
     EXPECT_FALSE(image.Volume().IsBlockFree(2));
     EXPECT_TRUE(disk.Contents() == before);
     std::uint16_t pos = 0;
@@ -251,7 +253,7 @@ TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
         EXPECT_EQ(made->written[c], std::make_tuple(c, 0u, 0u));
     EXPECT_EQ(made->closes, 1u);
     EXPECT_EQ(made->Sector(39, 0, 9)[511], 0xE5);
-    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_TRUE(image.Notices().empty());
     // Opened as the New command does, it is a blank +3 disk.
     ASSERT_EQ(image.LoadImage("new.dsk"), 1);
     EXPECT_EQ(image.Volume().GetCapacity(), 180u * 1024);
@@ -266,14 +268,14 @@ TEST(CreateImage, RefusalsShowTheirMessages) {
     TestOwner noCreate(table);
     CDiskImage a(&noCreate);
     EXPECT_EQ(a.CreateImage("x.dsk"), 0);
-    EXPECT_EQ(noCreate.LastText(), "Unable to create disk");
+    EXPECT_EQ(LastText(a), "Unable to create disk");
     EXPECT_EQ(a.ImagePath(), "x.dsk");
     table = MemDisk::Table();
     table.dg_stdformat = nullptr;
     TestOwner noFormat(table);
     CDiskImage b(&noFormat);
     EXPECT_EQ(b.CreateImage("y.dsk"), 0);
-    EXPECT_EQ(noFormat.LastText(), "Unable to create standard format");
+    EXPECT_EQ(LastText(b), "Unable to create standard format");
     EXPECT_FALSE(b.IsOpen());
     EXPECT_EQ(MemDisk::Find("y.dsk")->closes, 1u);
     table = MemDisk::Table();
@@ -281,7 +283,7 @@ TEST(CreateImage, RefusalsShowTheirMessages) {
     TestOwner noTrack(table);
     CDiskImage c(&noTrack);
     EXPECT_EQ(c.CreateImage("z.dsk"), 0);
-    EXPECT_EQ(noTrack.LastText(), "Unable to format track");
+    EXPECT_EQ(LastText(c), "Unable to format track");
     EXPECT_FALSE(c.IsOpen());
     MemDisk::UnregisterAll();
 }
@@ -332,7 +334,7 @@ TEST_F(BootSector, NoImageTouchesNothing) {
     EXPECT_EQ(image.ReadBootSector(host / "other.bin"), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::NoImage);
     EXPECT_FALSE(fs::exists(host / "other.bin"));
-    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_TRUE(image.Notices().empty());
 }
 
 TEST_F(BootSector, LibraryFailuresShowTheirMessages) {
@@ -340,10 +342,10 @@ TEST_F(BootSector, LibraryFailuresShowTheirMessages) {
     WriteFile(host / "boot.bin", PatternBytes(512, 1));
     disk.failWriteAt = disk.writes + 1;
     EXPECT_EQ(image.WriteBootSector(host / "boot.bin", CDiskImage::BootWrite::ChangeFormat), 0);
-    EXPECT_EQ(owner.LastText(), "Unable to write boot sector");
+    EXPECT_EQ(LastText(image), "Unable to write boot sector");
     disk.failReadAt = disk.reads + 1;
     EXPECT_EQ(image.ReadBootSector(host / "saved.bin"), 0);
-    EXPECT_EQ(owner.LastText(), "Unable to read boot sector");
+    EXPECT_EQ(LastText(image), "Unable to read boot sector");
     EXPECT_FALSE(fs::exists(host / "saved.bin"));
 }
 
@@ -363,7 +365,7 @@ TEST_F(BootSector, KeepsTheFormatAndNeverWritesADirectorySector) {
     const std::vector<std::uint8_t> before = cpc.Contents();
     EXPECT_EQ(image.WriteBootSector(host / "same.bin", CDiskImage::BootWrite::ChangeFormat), 0);
     EXPECT_EQ(image.LastStatus().reason, FailReason::NoBootSector);
-    EXPECT_EQ(owner.LastText(), "This disk has no boot sector");
+    EXPECT_EQ(LastText(image), "This disk has no boot sector");
     EXPECT_EQ(cpc.Contents(), before);
     // The image's handle is this test's disk: closed while it still exists.
     image.CloseImage();

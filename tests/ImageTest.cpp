@@ -10,9 +10,9 @@ namespace {
 class BlankImage : public ImageFixture {};
 
 // The geometry report as the user is shown it.
-std::string ShownGeometry(CDiskImage& image, TestOwner& owner) {
+std::string ShownGeometry(CDiskImage& image) {
     image.ShowGeometry();
-    return owner.LastText();
+    return LastText(image);
 }
 
 // A small file stored: what any change of the directory needs.
@@ -35,7 +35,7 @@ TEST_F(BlankImage, AllE5BootSectorGetsFortyCylinderDefaults) {
     EXPECT_EQ(image.Layout().spec.bytes[3], 0xE5);
     EXPECT_EQ(image.Volume().GetCapacity(), 180u * 1024);
     EXPECT_EQ(image.Volume().GetUsedSpace(), 0u);
-    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_TRUE(image.Notices().empty());
 }
 
 // LibDsk's guess from the boot sector can name a first sector id that the
@@ -53,26 +53,26 @@ TEST_F(BlankImage, FirstSectorIdComesFromTheTrack) {
 TEST_F(BlankImage, GeometryReportOfBlankImage) {
     ASSERT_EQ(Load(), 1);
     image.ShowGeometry();
-    ASSERT_EQ(owner.messages.size(), 1u);
-    EXPECT_EQ(owner.messages[0].caption, "Disk Geometry");
-    EXPECT_EQ(owner.messages[0].icon, MessageIcon::None);
-    EXPECT_EQ(owner.messages[0].text, "Image name\t: mem.dsk \r\n"
-                                      "Image type\t: PCW SS SD (+3)\r\n"
-                                      "Image format\t: Single Sided\r\n"
-                                      "Sides\t\t: 1\r\n"
-                                      "Cylinders\t\t: 40\r\n"
-                                      "1st Sector\t: 1\r\n"
-                                      "Sector Size\t: 512\r\n"
-                                      "Tracks per Side\t: 40\r\n"
-                                      "Sectors per Track\t: 9\r\n"
-                                      "Sectors per Block\t: 2\r\n"
-                                      "Reserved Tracks\t: 1\r\n"
-                                      "Directory Blocks\t: 2\r\n"
-                                      "Total Blocks\t: 180\r\n");
+    ASSERT_EQ(image.Notices().size(), 1u);
+    EXPECT_EQ(image.Notices()[0].caption, "Disk Geometry");
+    EXPECT_EQ(image.Notices()[0].icon, MessageIcon::None);
+    EXPECT_EQ(image.Notices()[0].text, "Image name\t: mem.dsk \r\n"
+                                       "Image type\t: PCW SS SD (+3)\r\n"
+                                       "Image format\t: Single Sided\r\n"
+                                       "Sides\t\t: 1\r\n"
+                                       "Cylinders\t\t: 40\r\n"
+                                       "1st Sector\t: 1\r\n"
+                                       "Sector Size\t: 512\r\n"
+                                       "Tracks per Side\t: 40\r\n"
+                                       "Sectors per Track\t: 9\r\n"
+                                       "Sectors per Block\t: 2\r\n"
+                                       "Reserved Tracks\t: 1\r\n"
+                                       "Directory Blocks\t: 2\r\n"
+                                       "Total Blocks\t: 180\r\n");
 }
 
 TEST_F(BlankImage, ReportBeforeAnyImageShowsZeros) {
-    const std::string report = ShownGeometry(image, owner);
+    const std::string report = ShownGeometry(image);
     EXPECT_NE(report.find("Image name\t:  \r\n"), std::string::npos);
     EXPECT_NE(report.find("Total Blocks\t: 0\r\n"), std::string::npos);
 }
@@ -81,8 +81,8 @@ TEST_F(BlankImage, ReportAfterCloseKeepsLastImage) {
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.CloseImage(), 1);
     EXPECT_FALSE(image.IsOpen());
-    EXPECT_NE(ShownGeometry(image, owner).find("mem.dsk"), std::string::npos);
-    EXPECT_NE(ShownGeometry(image, owner).find("Total Blocks\t: 180"), std::string::npos);
+    EXPECT_NE(ShownGeometry(image).find("mem.dsk"), std::string::npos);
+    EXPECT_NE(ShownGeometry(image).find("Total Blocks\t: 180"), std::string::npos);
 }
 
 TEST_F(BlankImage, TracksPerSideFortyToEightyIsValid) {
@@ -137,22 +137,22 @@ TEST_F(BlankImage, OpenRefusedShowsMessageAndLeavesNothingOpen) {
     disk.failOpen = true;
     EXPECT_EQ(Load(), 0);
     EXPECT_FALSE(image.IsOpen());
-    ASSERT_EQ(owner.messages.size(), 1u);
-    EXPECT_EQ(owner.messages[0].text, "Unable to load disk image");
-    EXPECT_EQ(owner.messages[0].caption, "ERROR");
-    EXPECT_EQ(owner.messages[0].icon, MessageIcon::Error);
+    ASSERT_EQ(image.Notices().size(), 1u);
+    EXPECT_EQ(image.Notices()[0].text, "Unable to load disk image");
+    EXPECT_EQ(image.Notices()[0].caption, "ERROR");
+    EXPECT_EQ(image.Notices()[0].icon, MessageIcon::Error);
     EXPECT_EQ(image.ImagePath(), "mem.dsk");
 }
 
 TEST_F(BlankImage, GeometryAndBootSectorFailuresLeaveImageOpen) {
     disk.failGeometry = true;
     EXPECT_EQ(Load(), 0);
-    EXPECT_EQ(owner.LastText(), "Unable to fetch disk geometry");
+    EXPECT_EQ(LastText(image), "Unable to fetch disk geometry");
     EXPECT_TRUE(image.IsOpen());
     disk.failGeometry = false;
     disk.unreadable.insert({0, 0, 1});
     EXPECT_EQ(Load(), 0);
-    EXPECT_EQ(owner.LastText(), "Unable to read boot sector");
+    EXPECT_EQ(LastText(image), "Unable to read boot sector");
     EXPECT_TRUE(image.IsOpen());
     // The figures still describe another image: nothing may be written.
     EXPECT_FALSE(image.IsMapped());
@@ -168,7 +168,7 @@ TEST_F(BlankImage, MissingLibraryFailsLikeARefusal) {
     TestOwner empty{DiskLibraryTable{}};
     CDiskImage lonely(&empty);
     EXPECT_EQ(lonely.LoadImage(kPath), 0);
-    EXPECT_EQ(empty.LastText(), "Unable to load disk image");
+    EXPECT_EQ(LastText(lonely), "Unable to load disk image");
     EXPECT_FALSE(lonely.IsOpen());
     Catalogue list;
     ClearCatalogue(list);
@@ -238,7 +238,7 @@ TEST_F(OtherGeometries, FortyTwoSingleSidedCylindersGetTheSingleSidedSet) {
 TEST_F(OtherGeometries, EightyByTwoWithoutSpecReportsDoubleSided) {
     MemDisk& disk = Disk(80, 2, 9, 1, 512);
     ASSERT_EQ(Open(disk), 1);
-    const std::string report = ShownGeometry(image, owner);
+    const std::string report = ShownGeometry(image);
     EXPECT_NE(report.find("Image type\t: PCW DS DD\r\n"), std::string::npos);
     EXPECT_NE(report.find("Image format\t: Double Sided Alternate, Double Density\r\n"),
               std::string::npos);
@@ -258,7 +258,7 @@ TEST_F(OtherGeometries, CpcSystemFormatIsRecognisedByFirstSectorId) {
     EXPECT_EQ(image.Layout().blockSize, 1024);
     EXPECT_EQ(image.Layout().directoryBlocks, 2);
     EXPECT_EQ(image.Layout().totalBlocks, 180);
-    EXPECT_NE(ShownGeometry(image, owner).find("CPC System SS SD"), std::string::npos);
+    EXPECT_NE(ShownGeometry(image).find("CPC System SS SD"), std::string::npos);
     Catalogue rows;
     ClearCatalogue(rows);
     image.ReadCatalogue(rows);
@@ -276,7 +276,7 @@ TEST_F(OtherGeometries, CpcDataFormatHasNoReservedTracks) {
     EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::Type], 2);
     EXPECT_EQ(image.Layout().spec.bytes[DiskSpec::ReservedTracks], 0);
     EXPECT_EQ(image.Layout().blockSize, 1024);
-    EXPECT_NE(ShownGeometry(image, owner).find("CPC Data SS SD"), std::string::npos);
+    EXPECT_NE(ShownGeometry(image).find("CPC Data SS SD"), std::string::npos);
     Catalogue rows;
     ClearCatalogue(rows);
     image.ReadCatalogue(rows);
@@ -310,10 +310,10 @@ TEST_F(OtherGeometries, UnmappableFormatsAreRefused) {
         disk.geometry.dg_sectors = c.sectors;
         if (c.spec.size() != 0)
             SetSpec(disk, c.spec);
-        owner.messages.clear();
+        image.TakeNotices();
         EXPECT_EQ(Open(disk), 0) << c.what;
         EXPECT_FALSE(image.IsOpen()) << c.what;
-        EXPECT_EQ(owner.LastText(), "Unsupported disk format") << c.what;
+        EXPECT_EQ(LastText(image), "Unsupported disk format") << c.what;
         EXPECT_EQ(disk.closes, disk.opens) << c.what;
     }
 }
@@ -340,8 +340,8 @@ TEST_F(OtherGeometries, UnreadableDirectorySectorKeepsImageOpenForReading) {
     PutEntry(disk, 1, 32, MakeEntry(0, "THIRD", "BIN", 8, {4}));
     disk.unreadable.insert({1, 0, 2}); // entries 16..31
     EXPECT_EQ(Open(disk), 0);
-    EXPECT_EQ(owner.LastText(), "Unable to read directory");
-    EXPECT_EQ(owner.messages.back().icon, MessageIcon::Error);
+    EXPECT_EQ(LastText(image), "Unable to read directory");
+    EXPECT_EQ(image.Notices().back().icon, MessageIcon::Error);
     EXPECT_TRUE(image.IsOpen());
     EXPECT_TRUE(image.IsReadOnly());
     Catalogue rows;

@@ -55,7 +55,8 @@ Listing ListWithTarnlight(const std::string& image, std::vector<std::string>* me
     for (std::size_t i = 0; i < CatalogueLength(rows); ++i)
         listing[std::to_string(rows[i].user) + ":" + ShownFileName(rows[i])] = rows[i].size;
     if (messages != nullptr)
-        *messages = owner.messages;
+        for (const Notice& notice : disk.Notices())
+            messages->push_back(notice.text);
     return listing;
 }
 
@@ -198,8 +199,8 @@ TEST_F(Corpus, BrokenContainerIsRefusedByTheLibrary) {
     CDiskImage disk(&owner);
     EXPECT_EQ(disk.LoadImage(Image("plus3_180k_zenzx_bad_header_edsk.dsk")), 0);
     EXPECT_FALSE(disk.IsOpen());
-    ASSERT_EQ(owner.messages.size(), 1u);
-    EXPECT_EQ(owner.messages[0], "Unable to load disk image");
+    ASSERT_EQ(disk.Notices().size(), 1u);
+    EXPECT_EQ(disk.Notices()[0].text, "Unable to load disk image");
 }
 
 struct CpcImage {

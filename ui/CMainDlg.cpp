@@ -73,25 +73,30 @@ void CMainDlg::OnInitDialog(const std::vector<std::string>& libraryNames) {
     m_Buttons[res::IDOK]->setFocus();
 }
 
-void CMainDlg::ShowMessage(const std::string& text, const std::string& caption,
-                           MessageIcon icon) {
-    if (m_pFailures != nullptr && icon != MessageIcon::None) {
-        QString line = QString::fromStdString(text);
-        if (m_pDiskImage != nullptr && !m_pDiskImage->LastStatus().cause.empty())
-            line += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastStatus().cause);
+void CMainDlg::ShowNotices() {
+    if (m_pDiskImage == nullptr)
+        return;
+    for (const Notice& notice : m_pDiskImage->TakeNotices())
+        ShowNotice(notice);
+}
+
+void CMainDlg::ShowNotice(const Notice& notice) {
+    if (m_pFailures != nullptr && notice.icon != MessageIcon::None) {
+        QString line = QString::fromStdString(notice.text);
+        if (!notice.cause.empty())
+            line += QStringLiteral(": ") + QString::fromStdString(notice.cause);
         m_pFailures->append(line);
         return;
     }
     // The message as it stands, and on a second line the image and the
     // cause, where there are any.
-    QString shown = QString::fromStdString(text);
-    if (icon != MessageIcon::None && m_pDiskImage != nullptr &&
-        !m_pDiskImage->ImagePath().empty()) {
+    QString shown = QString::fromStdString(notice.text);
+    if (notice.icon != MessageIcon::None && !m_pDiskImage->ImagePath().empty()) {
         shown += QLatin1Char('\n') + QString::fromStdString(m_pDiskImage->ImagePath());
-        if (!m_pDiskImage->LastStatus().cause.empty())
-            shown += QStringLiteral(": ") + QString::fromStdString(m_pDiskImage->LastStatus().cause);
+        if (!notice.cause.empty())
+            shown += QStringLiteral(": ") + QString::fromStdString(notice.cause);
     }
-    m_pDialogs->ShowMessage(this, shown, QString::fromStdString(caption), icon);
+    m_pDialogs->ShowMessage(this, shown, QString::fromStdString(notice.caption), notice.icon);
 }
 
 namespace {
@@ -174,6 +179,8 @@ template <typename Body> void CMainDlg::RunCommand(Body&& body) {
         return;
     m_bBusy = true;
     body();
+    // (What a change told the user as it ended.)
+    ShowNotices();
     m_bBusy = false;
 }
 
@@ -209,6 +216,7 @@ void CMainDlg::OpenAtStart(const QString& path) {
     RunCommand([&] {
         m_strLastPath = path;
         const bool loaded = m_pDiskImage->LoadImage(path.toStdString()) != 0;
+        ShowNotices();
         RefreshList();
         UpdateData(false);
         AfterOpen(loaded);
@@ -235,6 +243,7 @@ void CMainDlg::showEvent(QShowEvent* event) {
 void CMainDlg::OnDiskOpen() {
     FileDialogCommand(kOpenImage, [this](const std::string& path) {
         const bool loaded = m_pDiskImage->LoadImage(path) != 0;
+        ShowNotices();
         RefreshList();
         UpdateData(false);
         AfterOpen(loaded);
@@ -244,7 +253,9 @@ void CMainDlg::OnDiskOpen() {
 void CMainDlg::OnDiskNew() {
     FileDialogCommand(kNewImage, [this](const std::string& path) {
         m_pDiskImage->CreateImage(path);
+        ShowNotices();
         const bool loaded = m_pDiskImage->LoadImage(path) != 0;
+        ShowNotices();
         RefreshList();
         UpdateData(false);
         AfterOpen(loaded);
@@ -253,19 +264,22 @@ void CMainDlg::OnDiskNew() {
 
 void CMainDlg::OnWriteBootBlk() {
     FileDialogCommand(kOpenBoot, [this](const std::string& path) {
-        if (m_pDiskImage->WriteBootSector(path) ||
-            m_pDiskImage->LastStatus().reason != FailReason::ChangesFormat)
+        const bool written = m_pDiskImage->WriteBootSector(path) != 0;
+        ShowNotices();
+        if (written || m_pDiskImage->LastStatus().reason != FailReason::ChangesFormat)
             return;
         if (m_pDialogs->AskYesNo(this, QString::fromLatin1(kChangesFormatQuestion),
                                  QStringLiteral("Tarnlight")))
             m_pDiskImage->WriteBootSector(path, CDiskImage::BootWrite::ChangeFormat);
+        ShowNotices();
     });
 }
 
 void CMainDlg::OnReadBootBlk() {
     FileDialogCommand(kSaveBoot, [this](const std::string& path) {
-        if (!m_pDiskImage->ReadBootSector(path) &&
-            m_pDiskImage->LastStatus().reason == FailReason::ImageChanged) {
+        const bool read = m_pDiskImage->ReadBootSector(path) != 0;
+        ShowNotices();
+        if (!read && m_pDiskImage->LastStatus().reason == FailReason::ImageChanged) {
             RefreshList();
             UpdateData(false);
         }
@@ -284,7 +298,10 @@ void CMainDlg::OnDiskClose() {
 }
 
 void CMainDlg::OnDiskInfo() {
-    RunCommand([this] { m_pDiskImage->ShowGeometry(); });
+    RunCommand([this] {
+        m_pDiskImage->ShowGeometry();
+        ShowNotices();
+    });
 }
 
 void CMainDlg::OnSysCommand(int id) {
@@ -323,7 +340,9 @@ void CMainDlg::OnExtract() {
                         continue;
                     }
                     written.emplace(host, &file);
-                    if (m_pDiskImage->ExtractFile(folder.toStdString(), file))
+                    const bool extracted = m_pDiskImage->ExtractFile(folder.toStdString(), file);
+                    ShowNotices();
+                    if (extracted)
                         continue;
                     // The rows are the old listing's: none is extracted
                     // from what another program saved since.
@@ -345,10 +364,14 @@ void CMainDlg::OnDelete() {
         // One save for all the rows.
         CollectFailures([&] {
             CDiskImage::Transaction change(*m_pDiskImage);
-            for (int row : SelectedRows())
-                if (!m_pDiskImage->EraseFile(m_Files[row]))
+            for (int row : SelectedRows()) {
+                const bool erased = m_pDiskImage->EraseFile(m_Files[row]);
+                ShowNotices();
+                if (!erased)
                     NoteFailure("delete", RowName(m_Files[row]));
+            }
             change.Commit();
+            ShowNotices();
         });
         RefreshList();
         UpdateData(false);
@@ -364,6 +387,7 @@ void CMainDlg::OnDropFiles(const QStringList& paths) {
             for (const QString& path : paths)
                 AddFile(path);
             change.Commit();
+            ShowNotices();
         });
         RefreshList();
         UpdateData(false);
@@ -371,13 +395,16 @@ void CMainDlg::OnDropFiles(const QStringList& paths) {
 }
 
 void CMainDlg::AddFile(const QString& path) {
-    if (!m_pDiskImage->ImportFile(path.toStdString()))
+    const bool added = m_pDiskImage->ImportFile(path.toStdString());
+    ShowNotices();
+    if (!added)
         NoteFailure("add", QFileInfo(path).fileName());
 }
 
 void CMainDlg::RefreshList() {
     ClearCatalogue(m_Files);
     m_pDiskImage->ReadCatalogue(m_Files);
+    ShowNotices();
     m_FileList->clear();
     QList<QTreeWidgetItem*> items;
     for (std::size_t i = 0; i < CatalogueLength(m_Files); ++i) {

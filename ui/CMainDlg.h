@@ -34,8 +34,9 @@ public:
     ~CMainDlg() override;
 
     const DiskLibraryTable& LibraryTable() const override { return m_Library.Table(); }
-    void ShowMessage(const std::string& text, const std::string& caption,
-                     MessageIcon icon) override;
+    // Shows what the image's operations told the user, in order.
+    void ShowNotices();
+    void ShowNotice(const Notice& notice);
 
     // Opens an image given on the command line, as Open would.
     void OpenAtStart(const QString& path);

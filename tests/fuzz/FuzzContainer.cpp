@@ -54,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         image.ReadBootSector((setup.sandbox.scratch / "boot.out").string());
         setup.sandbox.CheckAndClear();
     }
-    setup.owner.messages.clear();
 
     // The input as what a child process hands back (an extended container)
     // or a CPCEMU file being converted: read as untrusted bytes, and what

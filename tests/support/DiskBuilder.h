@@ -65,6 +65,10 @@ inline bool Plus3Figures(CSectorMap& map, DiskLayout& layout) {
     const std::vector<std::uint8_t> blank(512, 0xE5);
     return DeriveLayout({40, 1, 9, 512, 1}, blank.data(), layout);
 }
+// The text of the last notice the image told (its last message box).
+inline std::string LastText(const CDiskImage& image) {
+    return image.Notices().empty() ? "" : image.Notices().back().text;
+}
 // The same file as the core names it.
 inline FileId Id(std::uint8_t user, const char* name, const char* type) {
     return FileId::Of(Row(user, name, type));

@@ -51,11 +51,7 @@ public:
     LibDskOwner() { m_Library.Load(); }
     bool Loaded() const { return m_Library.IsLoaded(); }
     const DiskLibraryTable& LibraryTable() const override { return m_Library.Table(); }
-    void ShowMessage(const std::string& text, const std::string&, MessageIcon) override {
-        messages.push_back(text);
-    }
-    std::vector<std::string> messages;
 
-private:
+  private:
     CDiskLibrary m_Library;
 };

@@ -68,24 +68,12 @@ private:
     std::vector<std::uint8_t> m_Data;
 };
 
-// An owner that serves a MemDisk table (or any table) and records messages.
+// An owner that serves a MemDisk table (or any table).
 class TestOwner : public IDiskOwner {
-public:
-    struct Message {
-        std::string text;
-        std::string caption;
-        MessageIcon icon;
-    };
+  public:
     explicit TestOwner(DiskLibraryTable table = MemDisk::Table()) : m_Table(table) {}
     const DiskLibraryTable& LibraryTable() const override { return m_Table; }
-    void ShowMessage(const std::string& text, const std::string& caption,
-                     MessageIcon icon) override {
-        messages.push_back({text, caption, icon});
-    }
-    std::string LastText() const { return messages.empty() ? "" : messages.back().text; }
 
-    std::vector<Message> messages;
-
-private:
+  private:
     DiskLibraryTable m_Table;
 };
