@@ -128,14 +128,14 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 
 bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
-    dsk_err_t err = m_Device.Open(opened);
-    m_strForeignContainer = err == DSK_ERR_OK && lib.open_foreign ? lib.open_foreign() : "";
-    m_strContainer = err == DSK_ERR_OK && lib.open_container ? lib.open_container() : "";
+    OpenFacts facts;
+    dsk_err_t err = m_Device.Open(opened, &facts);
+    m_strForeignContainer = err == DSK_ERR_OK ? facts.foreign : "";
+    m_strContainer = err == DSK_ERR_OK ? facts.container : "";
     if (err != DSK_ERR_OK) {
-        const char* refusal = lib.open_refusal ? lib.open_refusal() : "";
-        const std::string cause = lib.dsk_open == nullptr ? "the disk library is not loaded"
-                                  : refusal && *refusal ? refusal
-                                                        : LibraryErrorText(err);
+        const std::string cause = lib.dsk_open == nullptr  ? "the disk library is not loaded"
+                                  : !facts.refusal.empty() ? facts.refusal
+                                                           : LibraryErrorText(err);
         // A file of a known kind that Tarnlight does not read (compressed,
         // another system's container) is a format question, not damage.
         TellError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
@@ -149,17 +149,22 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     }
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1
     // for a blank one); the container knows what the disk really holds.
-    m_Device.map.containerCylinders = m_Device.map.containerHeads = 0;
-    if (lib.open_shape != nullptr &&
-        lib.open_shape(&m_Device.map.containerCylinders, &m_Device.map.containerHeads))
+    const bool shaped = facts.cylinders != 0 && facts.heads != 0;
+    m_Device.map.containerCylinders = shaped ? facts.cylinders : 0;
+    m_Device.map.containerHeads = shaped ? facts.heads : 0;
+    if (shaped)
         TakeContainerShape(m_Device.geometry);
-    // The sectors each track holds, when the container lists them.
+    // The sectors each track holds, when the container lists them (a track
+    // it does not hold has none).
     std::vector<ContainerTrack> tracks;
-    bool listed = lib.open_track != nullptr;
+    const bool listed =
+        !facts.tracks.empty() && facts.heads != 0 && m_Device.geometry.dg_heads <= facts.heads;
     for (unsigned c = 0; listed && c < m_Device.geometry.dg_cylinders; ++c)
-        for (unsigned h = 0; listed && h < m_Device.geometry.dg_heads; ++h)
-            listed = lib.open_track(c, h, &tracks.emplace_back());
-    m_Device.map.containerTracks = listed ? std::move(tracks) : std::vector<ContainerTrack>{};
+        for (unsigned h = 0; h < m_Device.geometry.dg_heads; ++h) {
+            const std::size_t index = std::size_t{c} * facts.heads + h;
+            tracks.push_back(index < facts.tracks.size() ? facts.tracks[index] : ContainerTrack{});
+        }
+    m_Device.map.containerTracks = std::move(tracks);
     return true;
 }
 

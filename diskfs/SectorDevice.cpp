@@ -13,11 +13,14 @@ dsk_err_t CSectorDevice::Close() {
     return closed;
 }
 
-dsk_err_t CSectorDevice::Open(const std::string& path) {
+dsk_err_t CSectorDevice::Open(const std::string& path, OpenFacts* facts) {
     Close();
-    auto open = m_Owner.LibraryTable().dsk_open;
-    const dsk_err_t err =
-        open != nullptr ? open(&m_Handle, path.c_str(), nullptr, nullptr) : kNoEntry;
+    const DiskLibraryTable& lib = m_Owner.LibraryTable();
+    dsk_err_t err = kNoEntry;
+    if (facts != nullptr && lib.open_image != nullptr)
+        err = lib.open_image(&m_Handle, path.c_str(), facts);
+    else if (lib.dsk_open != nullptr)
+        err = lib.dsk_open(&m_Handle, path.c_str(), nullptr, nullptr);
     if (err != DSK_ERR_OK)
         m_Handle = nullptr;
     return err;

@@ -29,7 +29,8 @@ class CSectorDevice final : public ILogicalSectors {
     DSK_PDRIVER Handle() const { return m_Handle; }
     // Opens the image at `path` (or creates a .dsk there) through the
     // library; the handle stays null when that fails.
-    dsk_err_t Open(const std::string& path);
+    // What the open found out of the file goes to `facts`, when given.
+    dsk_err_t Open(const std::string& path, OpenFacts* facts = nullptr);
     dsk_err_t Create(const std::string& path);
     // Puts `other` in the place of the handle the transfers go to, and
     // returns that one: a change sends them to its working copy so.

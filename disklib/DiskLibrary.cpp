@@ -15,11 +15,6 @@ namespace {
 
 // LibDsk's own open entry, behind the identification and the container check.
 DiskLibraryTable::OpenFn g_LibraryOpen = nullptr;
-thread_local std::string g_Refusal;
-thread_local unsigned g_Cylinders = 0, g_Heads = 0;
-thread_local std::vector<ContainerTrack> g_Tracks;
-thread_local std::string g_Foreign;
-thread_local std::string g_Container;
 ForeignReader g_Reader;
 
 // Up to the largest image there is.
@@ -49,23 +44,24 @@ std::optional<SectorImage> SectorsFromChild(const std::string& path, const Forei
 
 // A container LibDsk is not trusted to parse here: read in a child, then
 // opened as the extended container the child made, checked like any other.
-dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& foreign) {
-    const int fd = CopyForeignImage(path, foreign, g_Reader, g_Refusal);
+dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& foreign,
+                      OpenFacts& facts) {
+    const int fd = CopyForeignImage(path, foreign, g_Reader, facts.refusal);
     if (fd < 0)
         return DSK_ERR_CORRUPT;
     const std::string copy = "/proc/self/fd/" + std::to_string(fd);
     const ImageKind made = IdentifyImageFile(copy);
     if (made.verdict != ImageKind::Verdict::Image || made.foreign != nullptr ||
-        !ContainerDamage(copy, &g_Tracks).empty()) {
+        !ContainerDamage(copy, &facts.tracks).empty()) {
         ::close(fd);
-        g_Tracks.clear();
-        g_Refusal = std::string("damaged container (the ") + foreign.name + " reader failed)";
+        facts.tracks.clear();
+        facts.refusal = std::string("damaged container (the ") + foreign.name + " reader failed)";
         return DSK_ERR_CORRUPT;
     }
-    g_Cylinders = made.cylinders;
-    g_Heads = made.heads;
-    g_Foreign = foreign.name;
-    g_Container = foreign.name;
+    facts.cylinders = made.cylinders;
+    facts.heads = made.heads;
+    facts.foreign = foreign.name;
+    facts.container = foreign.name;
     // LibDsk keeps its own descriptor of the copy.
     const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
     ::close(fd);
@@ -74,38 +70,36 @@ dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& fo
 
 // Opens only files identified as one of the supported containers, with that
 // container's driver: the caller's type is not used.
-dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const char*) {
-    g_Refusal.clear();
-    g_Cylinders = g_Heads = 0;
-    g_Tracks.clear();
-    g_Foreign.clear();
-    g_Container.clear();
+dsk_err_t OpenImage(DSK_PDRIVER* self, const char* path, OpenFacts* found) {
+    OpenFacts& facts = *found;
+    facts = {};
     if (g_LibraryOpen == nullptr || path == nullptr)
         return DSK_ERR_NOTIMPL;
     const ImageKind kind = IdentifyImageFile(path);
     if (kind.verdict != ImageKind::Verdict::Image) {
-        g_Refusal = kind.cause;
+        facts.refusal = kind.cause;
         return kind.verdict == ImageKind::Verdict::Unsupported ? DSK_ERR_BADFMT : DSK_ERR_SYSERR;
     }
     if (kind.foreign != nullptr)
-        return OpenForeign(self, path, *kind.foreign);
-    g_Refusal = ContainerDamage(path, &g_Tracks);
-    if (!g_Refusal.empty()) {
-        g_Tracks.clear();
+        return OpenForeign(self, path, *kind.foreign, facts);
+    facts.refusal = ContainerDamage(path, &facts.tracks);
+    if (!facts.refusal.empty()) {
+        facts.tracks.clear();
         return DSK_ERR_CORRUPT;
     }
-    g_Cylinders = kind.cylinders;
-    g_Heads = kind.heads;
+    facts.cylinders = kind.cylinders;
+    facts.heads = kind.heads;
     const std::string_view driver = kind.driver;
-    g_Container = driver == "dsk"    ? "CPCEMU standard"
-                  : driver == "edsk" ? "CPCEMU extended"
-                                     : "raw sector dump";
+    facts.container = driver == "dsk"    ? "CPCEMU standard"
+                      : driver == "edsk" ? "CPCEMU extended"
+                                         : "raw sector dump";
     return g_LibraryOpen(self, path, kind.driver, nullptr);
 }
 
-const char* LastRefusal() { return g_Refusal.c_str(); }
-const char* LastForeign() { return g_Foreign.c_str(); }
-const char* LastContainer() { return g_Container.c_str(); }
+dsk_err_t CheckedOpen(DSK_PDRIVER* self, const char* path, const char*, const char*) {
+    OpenFacts facts;
+    return OpenImage(self, path, &facts);
+}
 
 bool ForeignWritable(const char* container) {
     const ForeignKind* kind = ForeignKindNamed(container);
@@ -141,21 +135,6 @@ bool SaveForeign(DSK_PDRIVER edited, const char* container, unsigned cylinders, 
     return true;
 }
 
-bool LastTrack(unsigned cylinder, unsigned head, ContainerTrack* track) {
-    if (g_Tracks.empty() || g_Heads == 0 || head >= g_Heads)
-        return false;
-    const std::size_t index = std::size_t{cylinder} * g_Heads + head;
-    // A track the container does not hold has no sectors.
-    *track = index < g_Tracks.size() ? g_Tracks[index] : ContainerTrack{};
-    return true;
-}
-
-bool LastShape(unsigned* cylinders, unsigned* heads) {
-    *cylinders = g_Cylinders;
-    *heads = g_Heads;
-    return g_Cylinders != 0 && g_Heads != 0;
-}
-
 // LibDsk reports its progress ("Checking compression: ...") on the
 // terminal by default; those words are not this program's.
 void IgnoreReport(const char*) {}
@@ -189,11 +168,7 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     Resolve(m_hModule, "dsk_open", g_LibraryOpen);
     if (g_LibraryOpen != nullptr) {
         m_Table.dsk_open = &CheckedOpen;
-        m_Table.open_refusal = &LastRefusal;
-        m_Table.open_shape = &LastShape;
-        m_Table.open_track = &LastTrack;
-        m_Table.open_foreign = &LastForeign;
-        m_Table.open_container = &LastContainer;
+        m_Table.open_image = &OpenImage;
         m_Table.foreign_writable = &ForeignWritable;
         m_Table.save_foreign = &SaveForeign;
     }

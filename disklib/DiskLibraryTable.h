@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <libdsk.h>
 #include <string>
+#include <vector>
 
 // The sectors a track of a container holds, as its track header lists them.
 struct ContainerTrack {
@@ -14,6 +15,22 @@ struct ContainerTrack {
     unsigned count = 0;
     std::uint8_t ids[kMaxSectors] = {};
     std::uint8_t sizeCodes[kMaxSectors] = {}; // 128 << N bytes
+};
+
+// What opening a file found out besides the handle.
+struct OpenFacts {
+    // Why the file was refused before LibDsk saw it ("" when it was not).
+    std::string refusal;
+    // The cylinders and heads the container holds; 0 when it does not say.
+    unsigned cylinders = 0, heads = 0;
+    // The sectors of each track the container lists (cylinder * heads +
+    // head); empty when it lists none (a raw dump, whose tracks are alike).
+    std::vector<ContainerTrack> tracks;
+    // The kind of container read in a child process ("ImageDisk"); "" for
+    // the containers read here.
+    std::string foreign;
+    // The container in a user's words ("CPCEMU extended", "raw sector dump").
+    std::string container;
 };
 
 struct DiskLibraryTable {
@@ -32,10 +49,7 @@ struct DiskLibraryTable {
     using StrErrorFn = char* (*)(dsk_err_t err);
     using TrackIdsFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, dsk_pcyl_t cylinder,
                                      dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result);
-    using RefusalFn = const char* (*)();
-    using ShapeFn = bool (*)(unsigned* cylinders, unsigned* heads);
-    using TrackFn = bool (*)(unsigned cylinder, unsigned head, ContainerTrack* track);
-    using ForeignFn = const char* (*)();
+    using OpenImageFn = dsk_err_t (*)(DSK_PDRIVER* self, const char* path, OpenFacts* facts);
     using ForeignWritableFn = bool (*)(const char* container);
     using SaveForeignFn = bool (*)(DSK_PDRIVER edited, const char* container, unsigned cylinders,
                                    unsigned heads, int target, std::string* cause);
@@ -51,22 +65,9 @@ struct DiskLibraryTable {
     StrErrorFn dsk_strerror = nullptr;
     // The sector ids of a track; the array is the caller's to free().
     TrackIdsFn dsk_ptrackids = nullptr;
-    // Why the last dsk_open refused a file before LibDsk saw it ("" when it
-    // did not): not a LibDsk entry, the binding's own.
-    RefusalFn open_refusal = nullptr;
-    // The cylinders and heads that the container of the file last opened
-    // holds; false when it does not say. The binding's own, like
-    // open_refusal.
-    ShapeFn open_shape = nullptr;
-    // The sectors of a track of that container; false when the container
-    // does not list them (a raw dump, whose tracks are all alike).
-    TrackFn open_track = nullptr;
-    // The kind of container ("ImageDisk") the file last opened was read
-    // from in a child process; "" for the containers read here.
-    ForeignFn open_foreign = nullptr;
-    // The container of the file last opened, in a user's words ("CPCEMU
-    // extended", "raw sector dump", "ImageDisk").
-    ForeignFn open_container = nullptr;
+    // dsk_open that also says what it found out of the file (OpenFacts):
+    // the binding's own, not a LibDsk entry.
+    OpenImageFn open_image = nullptr;
     // Whether changes to such a container can be saved in its own type.
     ForeignWritableFn foreign_writable = nullptr;
     // Writes the disk behind `edited` (the extended copy a foreign image was
