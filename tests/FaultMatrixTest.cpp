@@ -1,6 +1,9 @@
 // Every sector transfer of every operation that writes an image, failed in
 // turn: the operation must report the failure and the image, opened afresh,
-// must list exactly what it listed before, with no block used twice.
+// must list exactly what it listed before, with no block used twice. Once
+// on a disk in memory (every transfer of the operation itself), once on an
+// image file through LibDsk (the working copy, its save and the reload):
+// there the file must stay byte for byte as it was.
 
 #include "support/DiskBuilder.h"
 #include "support/HostTools.h"
@@ -179,5 +182,119 @@ INSTANTIATE_TEST_SUITE_P(Formats, FaultMatrix,
                                            Format{"pcw_720k", 80, 2, 1},
                                            Format{"cpc_data", 40, 1, 0xC1}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// LibDsk's sector transfers, counted, the chosen one failing.
+struct Transfers {
+    static inline DiskLibraryTable::ReadFn read = nullptr;
+    static inline DiskLibraryTable::WriteFn write = nullptr;
+    static inline unsigned reads = 0, writes = 0, failReadAt = 0, failWriteAt = 0;
+
+    static dsk_err_t Read(DSK_PDRIVER self, const DSK_GEOMETRY* geometry, void* buffer,
+                          dsk_pcyl_t cylinder, dsk_phead_t head, dsk_psect_t sector) {
+        if (++reads == failReadAt)
+            return DSK_ERR_DATAERR;
+        return read(self, geometry, buffer, cylinder, head, sector);
+    }
+    static dsk_err_t Write(DSK_PDRIVER self, const DSK_GEOMETRY* geometry, const void* buffer,
+                           dsk_pcyl_t cylinder, dsk_phead_t head, dsk_psect_t sector) {
+        if (++writes == failWriteAt)
+            return DSK_ERR_DATAERR;
+        return write(self, geometry, buffer, cylinder, head, sector);
+    }
+};
+
+class FailingLibDsk : public IDiskOwner {
+  public:
+    FailingLibDsk() : m_Table(m_Real.LibraryTable()) {
+        Transfers::read = m_Table.dsk_pread;
+        Transfers::write = m_Table.dsk_pwrite;
+        m_Table.dsk_pread = &Transfers::Read;
+        m_Table.dsk_pwrite = &Transfers::Write;
+    }
+    bool Loaded() const { return m_Real.Loaded(); }
+    const DiskLibraryTable& LibraryTable() const override { return m_Table; }
+
+  private:
+    LibDskOwner m_Real;
+    DiskLibraryTable m_Table;
+};
+
+class FaultMatrixOnFile : public ::testing::TestWithParam<CDiskImage::NewFormat> {
+  protected:
+    void SetUp() override {
+        if (!owner.Loaded())
+            GTEST_SKIP() << "LibDsk is not installed";
+        WriteFile(host / "ONE.BIN", PatternBytes(3000, 1));
+        WriteFile(host / "TWO.BIN", PatternBytes(17 * 1024 + 5, 2));
+        WriteFile(host / "NEW.BIN", PatternBytes(18 * 1024, 3));
+        CDiskImage image(&owner);
+        ASSERT_EQ(image.CreateImage(Path(), true, GetParam()), 1);
+        ASSERT_EQ(image.LoadImage(Path()), 1);
+        ASSERT_EQ(image.ImportFile(host / "ONE.BIN"), 1);
+        ASSERT_EQ(image.ImportFile(host / "TWO.BIN"), 1);
+        pristine = ReadFile(Path());
+    }
+    std::string Path() const { return folder / "fm.dsk"; }
+    std::vector<std::string> Listed(CDiskImage& image) {
+        Catalogue rows;
+        ClearCatalogue(rows);
+        image.ReadCatalogue(rows);
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < CatalogueLength(rows); ++i)
+            names.push_back(ShownFileName(rows[i]) + " " + std::to_string(rows[i].size));
+        return names;
+    }
+
+    // Counts the operation's transfers on the file, then fails each in turn.
+    void FailEachTransfer(const std::function<int(CDiskImage&)>& op, const char* what) {
+        unsigned reads = 0, writes = 0;
+        {
+            CDiskImage image(&owner);
+            ASSERT_EQ(image.LoadImage(Path()), 1);
+            Transfers::reads = Transfers::writes = 0;
+            ASSERT_EQ(op(image), 1) << what;
+            reads = Transfers::reads;
+            writes = Transfers::writes;
+        }
+        for (const bool failRead : {true, false}) {
+            for (unsigned k = 1; k <= (failRead ? reads : writes); ++k) {
+                WriteFile(Path(), pristine);
+                CDiskImage image(&owner);
+                ASSERT_EQ(image.LoadImage(Path()), 1);
+                const std::vector<std::string> before = Listed(image);
+                Transfers::reads = Transfers::writes = 0;
+                (failRead ? Transfers::failReadAt : Transfers::failWriteAt) = k;
+                EXPECT_EQ(op(image), 0) << what << (failRead ? ", read " : ", write ") << k;
+                Transfers::failReadAt = Transfers::failWriteAt = 0;
+                EXPECT_TRUE(ReadFile(Path()) == pristine) << what << ", transfer " << k;
+                EXPECT_EQ(Listed(image), before) << what << ", transfer " << k;
+                std::size_t files = 0;
+                for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+                    files += entry.path().filename() != "fm.dsk";
+                EXPECT_EQ(files, 0u) << "a working copy was left behind";
+            }
+        }
+        WriteFile(Path(), pristine);
+    }
+
+    FailingLibDsk owner;
+    TempDir host, folder;
+    std::vector<std::uint8_t> pristine;
+};
+
+TEST_P(FaultMatrixOnFile, ImportDeletionAndRenameLeaveTheFileAsItWas) {
+    FailEachTransfer([&](CDiskImage& image) { return image.ImportFile(host / "NEW.BIN"); },
+                     "import");
+    const FileEntry two = Row(0, "TWO     ", "BIN");
+    FailEachTransfer([&](CDiskImage& image) { return image.EraseFile(two); }, "deletion");
+    FailEachTransfer(
+        [&](CDiskImage& image) { return image.RenameFile(two, Id(1, "THREE   ", "BIN")); },
+        "rename");
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FaultMatrixOnFile,
+                         ::testing::Values(CDiskImage::NewFormat::Plus3,
+                                           CDiskImage::NewFormat::Pcw720,
+                                           CDiskImage::NewFormat::CpcData));
 
 } // namespace

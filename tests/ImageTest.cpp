@@ -17,7 +17,7 @@ std::string ShownGeometry(CDiskImage& image) {
 
 // A small file stored: what any change of the directory needs.
 int StoreOne(CDiskImage& image) {
-    return image.ImportData({Id(0, "NEW", "TXT")}, std::vector<std::uint8_t>(10, 1));
+    return image.ImportData({Id(0, "NEW     ", "TXT")}, std::vector<std::uint8_t>(10, 1));
 }
 
 TEST_F(BlankImage, AllE5BootSectorGetsFortyCylinderDefaults) {
