@@ -104,8 +104,11 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     };
     if (!TakeGeometry())
         return refuse();
-    if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
-        TellError("Unable to read boot sector");
+    // An image whose boot sector cannot be read is not opened at all.
+    if (const dsk_err_t err = m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector);
+        err != DSK_ERR_OK) {
+        CloseHandle();
+        TellError("Unable to read boot sector", LibraryErrorText(err));
         return 0;
     }
     if (!MapFromBootSector())
@@ -144,7 +147,8 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     }
     err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
-        TellError("Unable to fetch disk geometry");
+        CloseHandle();
+        TellError("Unable to fetch disk geometry", LibraryErrorText(err));
         return false;
     }
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1

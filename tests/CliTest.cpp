@@ -162,29 +162,31 @@ TEST_F(CliTest, UnmappableFormatsAreClearErrors) {
     }
 }
 
-TEST(DiskLibrary, MissingLibraryLeavesEveryEntryEmpty) {
-    CDiskLibrary library;
-    EXPECT_FALSE(library.Load({"libtarnlight-no-such-library.so.9"}));
-    EXPECT_FALSE(library.IsLoaded());
-    EXPECT_EQ(library.Table().dsk_open, nullptr);
-    EXPECT_EQ(library.Table().dsk_pread, nullptr);
-    EXPECT_STREQ(CDiskLibrary::kMissingMessage, "Cannot find libdsk.so.4!");
-}
+// Without the library nothing opens and nothing is made, and the user is
+// told why; with it, an image made reads back.
+TEST(DiskLibrary, MissingLibraryOpensNothingAndSaysWhy) {
+    TempDir dir;
+    CDiskLibrary missing;
+    EXPECT_FALSE(missing.Load({"libtarnlight-no-such-library.so.9"}));
+    struct Owner : IDiskOwner {
+        explicit Owner(const DiskLibraryTable& served) : table(served) {}
+        const DiskLibraryTable& LibraryTable() const override { return table; }
+        const DiskLibraryTable& table;
+    };
+    Owner without(missing.Table());
+    CDiskImage image(&without);
+    EXPECT_EQ(image.CreateImage(dir / "new.dsk"), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.dsk"));
+    EXPECT_EQ(image.LoadImage(dir / "new.dsk"), 0);
+    ASSERT_FALSE(image.Notices().empty());
+    EXPECT_EQ(image.Notices().back().cause, "the disk library is not loaded");
+    EXPECT_FALSE(image.IsOpen());
 
-TEST(DiskLibrary, RealLibraryResolvesEveryEntry) {
-    CDiskLibrary library;
-    ASSERT_TRUE(library.Load());
-    const DiskLibraryTable& t = library.Table();
-    EXPECT_NE(t.dsk_open, nullptr);
-    EXPECT_NE(t.dsk_creat, nullptr);
-    EXPECT_NE(t.dsk_close, nullptr);
-    EXPECT_NE(t.dsk_pread, nullptr);
-    EXPECT_NE(t.dsk_pwrite, nullptr);
-    EXPECT_NE(t.dsk_getgeom, nullptr);
-    EXPECT_NE(t.dsk_apform, nullptr);
-    EXPECT_NE(t.dg_stdformat, nullptr);
-    library.Unload();
-    EXPECT_EQ(library.Table().dsk_open, nullptr);
+    LibDskOwner with;
+    ASSERT_TRUE(with.Loaded());
+    CDiskImage made(&with);
+    ASSERT_EQ(made.CreateImage(dir / "new.dsk"), 1);
+    EXPECT_EQ(made.LoadImage(dir / "new.dsk"), 1);
 }
 
 } // namespace

@@ -243,7 +243,7 @@ TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
     CDiskImage image(&owner);
     ASSERT_EQ(image.LoadImage("old.dsk"), 1);
     ASSERT_EQ(image.CreateImage("new.dsk"), 1);
-    EXPECT_EQ(old.closes, 1u);
+    EXPECT_EQ(old.closes, old.opens);
     EXPECT_FALSE(image.IsOpen());
     EXPECT_EQ(image.ImagePath(), "new.dsk");
     MemDisk* made = MemDisk::Find("new.dsk");
@@ -251,7 +251,7 @@ TEST(CreateImage, FormatsFortyTracksOfHeadZeroAndLeavesNothingOpen) {
     EXPECT_EQ(made->written.size(), 40u);
     for (unsigned c = 0; c < 40; ++c)
         EXPECT_EQ(made->written[c], std::make_tuple(c, 0u, 0u));
-    EXPECT_EQ(made->closes, 1u);
+    EXPECT_EQ(made->closes, made->opens);
     EXPECT_EQ(made->Sector(39, 0, 9)[511], 0xE5);
     EXPECT_TRUE(image.Notices().empty());
     // Opened as the New command does, it is a blank +3 disk.
@@ -277,7 +277,7 @@ TEST(CreateImage, RefusalsShowTheirMessages) {
     EXPECT_EQ(b.CreateImage("y.dsk"), 0);
     EXPECT_EQ(LastText(b), "Unable to create standard format");
     EXPECT_FALSE(b.IsOpen());
-    EXPECT_EQ(MemDisk::Find("y.dsk")->closes, 1u);
+    EXPECT_EQ(MemDisk::Find("y.dsk")->closes, MemDisk::Find("y.dsk")->opens);
     table = MemDisk::Table();
     table.dsk_apform = nullptr;
     TestOwner noTrack(table);
