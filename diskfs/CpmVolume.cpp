@@ -70,7 +70,7 @@ int CCpmVolume::ReadDirectory(std::uint8_t* target, bool open) {
         const std::uint32_t sectors = DirectorySectors();
         for (std::uint32_t k = 0; k < sectors; ++k) {
             std::uint8_t* slice = target + std::size_t{k} * sectorSize;
-            if (!m_Sectors.ReadLogical(k, slice)) {
+            if (m_Sectors.ReadLogical(k, slice) != 0) {
                 // Whatever the library left there is not the directory.
                 std::memset(slice, kFreeUser, sectorSize);
                 ++failures;
@@ -160,21 +160,41 @@ int CCpmVolume::AllocDirEntry(const FileId& file, std::uint16_t& index) {
 }
 
 int CCpmVolume::ReadBlock(std::uint16_t block, std::uint8_t* buffer) {
-    const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
-    for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
-        if (!m_Sectors.ReadLogical(first + k, buffer + std::size_t{k} * m_Map.sectorSize))
-            return 0;
-    }
-    return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
+    return ReadBlockStatus(block, buffer).Failed() ? 0 : 1;
 }
 
 int CCpmVolume::WriteBlock(std::uint16_t block, const std::uint8_t* buffer) {
+    return WriteBlockStatus(block, buffer).Failed() ? 0 : 1;
+}
+
+Status CCpmVolume::ReadBlockStatus(std::uint16_t block, std::uint8_t* buffer) {
+    if (m_Layout.sectorsPerBlock == 0)
+        return {FailReason::DiskRead};
     const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
     for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
-        if (!m_Sectors.WriteLogical(first + k, buffer + std::size_t{k} * m_Map.sectorSize))
-            return 0;
+        if (const int error =
+                m_Sectors.ReadLogical(first + k, buffer + std::size_t{k} * m_Map.sectorSize))
+            return SectorFailure(FailReason::DiskRead, first + k, error);
     }
-    return m_Layout.sectorsPerBlock != 0 ? 1 : 0;
+    return {};
+}
+
+Status CCpmVolume::WriteBlockStatus(std::uint16_t block, const std::uint8_t* buffer) {
+    if (m_Layout.sectorsPerBlock == 0)
+        return {FailReason::DiskWrite};
+    const std::uint32_t first = std::uint32_t{block} * m_Layout.sectorsPerBlock;
+    for (std::uint32_t k = 0; k < m_Layout.sectorsPerBlock; ++k) {
+        if (const int error =
+                m_Sectors.WriteLogical(first + k, buffer + std::size_t{k} * m_Map.sectorSize))
+            return SectorFailure(FailReason::DiskWrite, first + k, error);
+    }
+    return {};
+}
+
+Status CCpmVolume::SectorFailure(FailReason reason, std::uint32_t logical, int error) const {
+    Status status{reason, m_Sectors.FaultText(logical, error)};
+    status.libraryError = error;
+    return status;
 }
 
 Status CCpmVolume::WriteDirectory() {
@@ -189,16 +209,18 @@ Status CCpmVolume::WriteDirectory() {
         return std::memcmp(m_Directory + at, m_DiskDirectory + at, sectorSize) == 0;
     };
     for (std::uint32_t k = 0; k < sectors; ++k) {
-        if (unchanged(k) || m_Sectors.WriteLogical(k, m_Directory + std::size_t{k} * sectorSize))
+        const int error =
+            unchanged(k) ? 0 : m_Sectors.WriteLogical(k, m_Directory + std::size_t{k} * sectorSize);
+        if (error == 0)
             continue;
         // Put back what the sectors already written held, so that the disk
         // keeps its old directory rather than half of each.
         for (std::uint32_t j = 0; j < k; ++j) {
             if (!unchanged(j) &&
-                !m_Sectors.WriteLogical(j, m_DiskDirectory + std::size_t{j} * sectorSize))
+                m_Sectors.WriteLogical(j, m_DiskDirectory + std::size_t{j} * sectorSize) != 0)
                 m_bBroken = true;
         }
-        return {FailReason::DiskWrite, {}};
+        return SectorFailure(FailReason::DiskWrite, k, error);
     }
     // The disk's copy follows; past the directory region the two stay 0xE5.
     std::memcpy(m_DiskDirectory, m_Directory,

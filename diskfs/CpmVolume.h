@@ -25,8 +25,11 @@
 // the first track after the reserved tracks (see CSectorMap::AddressOf).
 class ILogicalSectors {
   public:
-    virtual bool ReadLogical(std::uint32_t logical, std::uint8_t* buffer) = 0;
-    virtual bool WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) = 0;
+    // 0 when the transfer was done; else the disk library's error (a
+    // dsk_err_t), which FaultText puts in words with the sector's place.
+    virtual int ReadLogical(std::uint32_t logical, std::uint8_t* buffer) = 0;
+    virtual int WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) = 0;
+    virtual std::string FaultText(std::uint32_t /*logical*/, int /*error*/) const { return {}; }
 
   protected:
     ~ILogicalSectors() = default;
@@ -87,6 +90,10 @@ class CCpmVolume {
     int AllocDirEntry(const FileId& file, std::uint16_t& index);
     int ReadBlock(std::uint16_t block, std::uint8_t* buffer);
     int WriteBlock(std::uint16_t block, const std::uint8_t* buffer);
+    // The same, a failure as the status of the sector that failed: its
+    // place and the library's error in the cause.
+    Status ReadBlockStatus(std::uint16_t block, std::uint8_t* buffer);
+    Status WriteBlockStatus(std::uint16_t block, const std::uint8_t* buffer);
     // The directory region back to the disk (only the sectors that changed);
     // a failure puts back the sectors already written.
     Status WriteDirectory();
@@ -217,6 +224,8 @@ class CCpmVolume {
     // On a track whose sectors are of another size: never read as the layout's.
     bool BlockOnOtherSizes(std::uint16_t block) const;
     Status ForeignTrackStatus() const { return {FailReason::ForeignTrack, m_Map.ForeignTrack()}; }
+    // The status of a transfer that failed: where, and the library's error.
+    Status SectorFailure(FailReason reason, std::uint32_t logical, int error) const;
 
     // What the directory walk finds, entry by entry: a user byte that is
     // neither a user number, free, a CP/M 3 label or stamps, nor a password

@@ -58,6 +58,9 @@ struct Status {
     // The file the operation concerns ("0:GAME.BIN", or a host path), where
     // it concerns one.
     std::string file;
+    // The disk library's error (a dsk_err_t) for the sector that failed; 0
+    // for none.
+    int libraryError = 0;
 
     bool Failed() const { return reason != FailReason::None; }
     // The reason in words, followed by the cause where that says more than

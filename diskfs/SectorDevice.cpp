@@ -82,12 +82,21 @@ std::uint16_t CSectorDevice::TrackFirstSectorId(std::uint16_t cylinder, std::uin
     return lowest <= 0xFFFF && holdsRun(lowest) ? static_cast<std::uint16_t>(lowest) : guess;
 }
 
-bool CSectorDevice::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
+int CSectorDevice::ReadLogical(std::uint32_t logical, std::uint8_t* buffer) {
     const SectorAddress at = map.AddressOf(logical, *layout);
-    return ReadSector(at.cylinder, at.head, at.sector, buffer) == DSK_ERR_OK;
+    return ReadSector(at.cylinder, at.head, at.sector, buffer);
 }
 
-bool CSectorDevice::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
+int CSectorDevice::WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) {
     const SectorAddress at = map.AddressOf(logical, *layout);
-    return WriteSector(at.cylinder, at.head, at.sector, buffer) == DSK_ERR_OK;
+    return WriteSector(at.cylinder, at.head, at.sector, buffer);
+}
+
+std::string CSectorDevice::FaultText(std::uint32_t logical, int error) const {
+    const SectorAddress at = map.AddressOf(logical, *layout);
+    auto words = m_Owner.LibraryTable().dsk_strerror;
+    const char* said = words != nullptr ? words(static_cast<dsk_err_t>(error)) : nullptr;
+    return "cylinder " + std::to_string(at.cylinder) + ", head " + std::to_string(at.head) +
+           ", sector " + std::to_string(at.sector) + ": " +
+           (said != nullptr && *said != 0 ? said : "error " + std::to_string(error));
 }

@@ -63,8 +63,10 @@ class CSectorDevice final : public ILogicalSectors {
     std::uint16_t TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
                                      std::uint16_t guess);
     // One logical sector counted from the first sector of logical track 0.
-    bool ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override;
-    bool WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override;
+    int ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override;
+    int WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override;
+    // "cylinder 3, head 0, sector 4: Data error", in the library's words.
+    std::string FaultText(std::uint32_t logical, int error) const override;
 
   private:
     // A handle is open, or could be opened again.

@@ -53,8 +53,9 @@ Status CCpmVolume::ReadFile(const FileId& file, const DataSink& sink) {
             remaining -= count;
             if (block != 0 && BlockOnOtherSizes(block))
                 return ForeignTrackStatus();
-            if (block != 0 && !ReadBlock(block, buffer.data()))
-                return {FailReason::DiskRead, {}};
+            if (block != 0)
+                if (Status read = ReadBlockStatus(block, buffer.data()); read.Failed())
+                    return read;
             if (!give(block != 0 ? buffer.data() : zeros.data(), count))
                 return {FailReason::HostWrite, {}};
         }
@@ -94,7 +95,8 @@ std::vector<std::vector<std::uint8_t>> CCpmVolume::FileStarts(const std::vector<
             m_Map.sectorSize < kHeaderSize)
             continue;
         std::vector<std::uint8_t> sector(m_Map.sectorSize);
-        if (!m_Sectors.ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()))
+        if (m_Sectors.ReadLogical(std::uint32_t{block} * m_Layout.sectorsPerBlock, sector.data()) !=
+            0)
             continue;
         if (sector.size() > rows[i].size)
             sector.resize(rows[i].size);
@@ -193,8 +195,8 @@ Status CCpmVolume::WriteFileData(const FileId& file, const std::vector<std::uint
         const std::size_t bytes = std::min(buffer.size(), data.size() - offset);
         std::copy_n(data.data() + offset, bytes, buffer.data());
         offset += bytes;
-        if (!WriteBlock(block, buffer.data()))
-            return {FailReason::DiskWrite, {}};
+        if (Status written = WriteBlockStatus(block, buffer.data()); written.Failed())
+            return written;
         entryRecords += static_cast<std::uint32_t>(bytes / 128 + (bytes % 128 != 0 ? 1 : 0));
         if (++slot == entry.slotCount && n + 1 < blockCount) {
             finish(entry);

@@ -136,6 +136,9 @@ TEST_F(Extract, FailedBlockReadLeavesNoFileAndExistingFileUntouched) {
         EXPECT_EQ(image.ExtractFile(Folder(), Row(0, "DATA    ", "BIN")), 0) << k;
         EXPECT_EQ(image.LastStatus().reason, FailReason::DiskRead);
         EXPECT_EQ(image.LastStatus().file, "0:DATA.BIN");
+        // The library's error, with the sector it concerns.
+        EXPECT_NE(image.LastStatus().libraryError, 0);
+        EXPECT_EQ(image.LastStatus().cause.rfind("cylinder ", 0), 0u) << image.LastStatus().cause;
         EXPECT_EQ(Listing(out.Path()), std::vector<std::string>{"DATA    .BIN"});
         EXPECT_EQ(ReadFile(out / "DATA    .BIN"), PatternBytes(77, 3));
     }

@@ -17,18 +17,18 @@ class MemorySectors : public ILogicalSectors {
   public:
     static constexpr std::size_t kSectorSize = 512;
     explicit MemorySectors(std::size_t sectors) : bytes(sectors * kSectorSize, 0xE5) {}
-    bool ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override {
+    int ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override {
         if ((logical + 1) * kSectorSize > bytes.size())
-            return false;
+            return DSK_ERR_NOADDR;
         std::copy_n(bytes.begin() + logical * kSectorSize, kSectorSize, buffer);
-        return true;
+        return DSK_ERR_OK;
     }
-    bool WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override {
+    int WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override {
         if ((logical + 1) * kSectorSize > bytes.size() ||
             (failWritesFrom != 0 && ++writes >= failWritesFrom))
-            return false;
+            return DSK_ERR_DATAERR;
         std::copy_n(buffer, kSectorSize, bytes.begin() + logical * kSectorSize);
-        return true;
+        return DSK_ERR_OK;
     }
     std::vector<std::uint8_t> bytes;
     unsigned writes = 0;
