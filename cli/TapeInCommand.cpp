@@ -45,18 +45,11 @@ class TapeStorer {
     int Status() const { return m_Status; }
 
     void StoreFile(const std::string& tape, const TapeFile& file) {
-        std::string trimmed = file.name;
-        while (!trimmed.empty() && trimmed.back() == ' ')
-            trimmed.pop_back();
-        const std::string shown =
-            "\"" + SpectrumTextShown(trimmed) + "\" " + DescribeTapeFile(file);
+        const std::string shown = DescribeTapeFile(file);
         const std::size_t fileNumber = ++m_Files;
-        if (ChecksumsFail(tape, file.failedChecksums, shown))
-            return;
-        std::vector<std::uint8_t> data = MakePlus3Header(
-            file.type, static_cast<std::uint32_t>(file.data.size()), file.param1, file.param2);
-        data.insert(data.end(), file.data.begin(), file.data.end());
-        Store(tape, DiskNameForTapeFile(file, fileNumber, m_Taken), data, shown);
+        if (!ChecksumsFail(tape, file.failedChecksums, shown))
+            Store(tape, DiskNameForTapeFile(file, fileNumber, m_Taken), Plus3FileOfTape(file),
+                  shown);
     }
 
     void StoreLeftover(const std::string& tape, const TapeLeftover& leftover) {

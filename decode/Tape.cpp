@@ -1,6 +1,8 @@
 #include "Tape.h"
 
+#include "FileHeader.h"
 #include "SharedLibrary.h"
+#include "SinclairBasic.h"
 
 #include <libspectrum.h>
 
@@ -228,11 +230,24 @@ std::string TapeTypeName(std::uint8_t type) {
 }
 
 std::string DescribeTapeFile(const TapeFile& file) {
+    std::string name = file.name;
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    const std::string shown = "\"" + SpectrumTextShown(name) + "\" ";
     if (file.type == 0)
-        return file.param1 < 32768 ? "program LINE " + std::to_string(file.param1) : "program";
+        return shown +
+               (file.param1 < 32768 ? "program LINE " + std::to_string(file.param1) : "program");
     if (file.type == 3)
-        return "CODE " + std::to_string(file.param1) + "," + std::to_string(file.data.size());
-    return TapeTypeName(file.type);
+        return shown + "CODE " + std::to_string(file.param1) + "," +
+               std::to_string(file.data.size());
+    return shown + TapeTypeName(file.type);
+}
+
+std::vector<std::uint8_t> Plus3FileOfTape(const TapeFile& file) {
+    std::vector<std::uint8_t> bytes = MakePlus3Header(
+        file.type, static_cast<std::uint32_t>(file.data.size()), file.param1, file.param2);
+    bytes.insert(bytes.end(), file.data.begin(), file.data.end());
+    return bytes;
 }
 
 namespace {

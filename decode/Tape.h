@@ -64,9 +64,12 @@ std::vector<TapeBlock> BlocksOfTapeFile(const TapeFile& file);
 
 // "program", "number array", "character array", "CODE".
 std::string TapeTypeName(std::uint8_t type);
-// What a file is, as a loader would say it: "program LINE 10", "CODE
-// 32768,6912", "number array".
+// The file's name in quotes and what it is, as a loader would say it:
+// "GAME" program LINE 10, "SCREEN" CODE 16384,6912, "DATA" number array.
 std::string DescribeTapeFile(const TapeFile& file);
+// The file as a +3 keeps it on disk: the +3DOS header a LOAD needs, then
+// the data.
+std::vector<std::uint8_t> Plus3FileOfTape(const TapeFile& file);
 // The CP/M name a tape file takes: the tape name upper-cased, letters and
 // digits kept ("." splits name and type), cut to 8.3, the type BAS, BIN or
 // DAT unless the name gave one, FILEnn for a blank name, and a number in the
