@@ -28,7 +28,7 @@ class RowExtractor {
 
     // False when the rest of the rows must not be extracted.
     bool Extract(const FileEntry& row, const std::string& folder) {
-        const std::string host = folder + "/" + CDiskImage::HostName(row, m_Extract.style);
+        const std::string host = folder + "/" + HostName(row, m_Extract.style);
         const std::string shown = m_Lead + UserAndName(row);
         // One host name, one file: a second file for a name this command
         // wrote (the same name under another user) is not written over the

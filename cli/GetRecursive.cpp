@@ -20,7 +20,7 @@ namespace {
 bool UsersShareAName(const std::vector<FileEntry>& rows, CDiskImage::HostNames style) {
     std::map<std::string, unsigned> users;
     for (const FileEntry& row : rows) {
-        const auto [it, added] = users.emplace(CDiskImage::HostName(row, style), row.user);
+        const auto [it, added] = users.emplace(HostName(row, style), row.user);
         if (!added && it->second != row.user)
             return true;
     }

@@ -56,8 +56,6 @@ public:
         Padded,  // "NAME    .TYP", as the directory holds it
         Trimmed, // "NAME.TYP", or "NAME" for a blank type
     };
-    // The host name a file is extracted under.
-    static std::string HostName(const FileEntry& row, HostNames style);
     int ExtractFile(const std::string& folder, const FileEntry& row,
                     HostNames style = HostNames::Padded);
     // The command line's extraction: the data may be cut (a header taken
@@ -301,3 +299,5 @@ private:
 // The +3DOS or AMSDOS header of a file whose first sector is `start`, if any.
 std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
                                        const FileEntry& row);
+// The host name a file is extracted under.
+std::string HostName(const FileEntry& row, CDiskImage::HostNames style);

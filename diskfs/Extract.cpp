@@ -18,7 +18,7 @@ bool HostNameAllowed(const std::string& name) {
 
 } // namespace
 
-std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
+std::string HostName(const FileEntry& row, CDiskImage::HostNames style) {
     std::string base(reinterpret_cast<const char*>(row.name), kNameLen);
     std::string ext(reinterpret_cast<const char*>(row.type), kTypeLen);
     // 0x7F (a +3 program's way of keeping a name from being typed) and a
@@ -29,7 +29,7 @@ std::string CDiskImage::HostName(const FileEntry& row, HostNames style) {
             if (c == 0x7F || c == '/')
                 c = '_';
         }
-    if (style == HostNames::Padded)
+    if (style == CDiskImage::HostNames::Padded)
         return base + "." + ext;
     base.erase(base.find_last_not_of(' ') + 1);
     ext.erase(ext.find_last_not_of(' ') + 1);

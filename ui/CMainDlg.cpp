@@ -332,7 +332,7 @@ void CMainDlg::OnExtract() {
                 std::map<std::string, const FileEntry*> written;
                 for (int row : SelectedRows()) {
                     const FileEntry& file = m_Files[row];
-                    const std::string host = CDiskImage::HostName(file, CDiskImage::HostNames::Padded);
+                    const std::string host = HostName(file, CDiskImage::HostNames::Padded);
                     if (const auto it = written.find(host); it != written.end()) {
                         m_pFailures->append(
                             QStringLiteral("Unable to extract %1: %2 was extracted to the same file")
