@@ -52,7 +52,9 @@ bool WriteConverted(CCliOwner& owner, const ConvertOptions& options, const Secto
         Report(out, cause);
         return false;
     }
-    if (difference.empty()) {
+    // (A raw dump of a disk whose ids do not run from 1 reads back with
+    // other ids: its bytes are compared, in each track's id order.)
+    if (difference.empty() && (std::string(target.type) != "raw" || RawDumpKeepsIds(disk))) {
         const auto before = FileListOf(owner.LibraryTable(), in);
         const auto after = FileListOf(owner.LibraryTable(), pending.Path());
         if (before && (!after || *after != *before))
@@ -111,6 +113,9 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     std::printf("%s (%s) \u2192 %s (%s): %zu tracks, %zu sectors, compared\n",
                 Printable(in).c_str(), container.c_str(), Printable(out).c_str(), target->name,
                 disk->tracks.size(), sectors);
+    if (const std::string note = RawDumpNote(*disk);
+        std::string(target->type) == "raw" && !note.empty())
+        std::fprintf(stderr, "NOTE: %s: %s\n", Printable(out).c_str(), note.c_str());
     return kExitOk;
 }
 

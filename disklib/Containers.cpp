@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
@@ -62,6 +63,37 @@ std::string ContainerProblem(const SectorImage& disk, const ContainerType& targe
                    " cannot hold it (--to edsk can)";
     }
     return {};
+}
+
+namespace {
+
+unsigned FirstSectorId(const SectorImage& disk) {
+    unsigned lowest = 1;
+    if (!disk.tracks.empty() && !disk.tracks.front().sectors.empty()) {
+        lowest = 0xFF;
+        for (const ImageSector& sector : disk.tracks.front().sectors)
+            lowest = std::min<unsigned>(lowest, sector.id);
+    }
+    return lowest;
+}
+
+} // namespace
+
+bool RawDumpKeepsIds(const SectorImage& disk) {
+    return FirstSectorId(disk) == 1;
+}
+
+std::string RawDumpNote(const SectorImage& disk) {
+    const unsigned first = FirstSectorId(disk);
+    if (first == 1)
+        return {};
+    char id[8];
+    std::snprintf(id, sizeof id, "0x%02X", first);
+    const std::string format = first == 0xC1   ? ", the CPC data format"
+                               : first == 0x41 ? ", the CPC system format"
+                                               : "";
+    return std::string("a raw dump keeps no sector ids (this disk's run from ") + id + format +
+           "): whatever reads it back must be told its format";
 }
 
 bool WriteAndCompare(const SectorImage& disk, const ContainerType& target, int fd,

@@ -22,6 +22,12 @@ const ContainerType* ContainerOfName(const std::string& path, const std::string&
 // Why the disk cannot be written in the container, naming the track and
 // what can hold it; "" when it can.
 std::string ContainerProblem(const SectorImage& disk, const ContainerType& target);
+// A raw dump keeps no sector ids: read back, its sectors are numbered from
+// 1. Whether the disk's first track is numbered so (its files then list the
+// same from the dump), and what to say of a dump of one that is not ("" for
+// one that is): the id it ran from, and that a reader needs the format.
+bool RawDumpKeepsIds(const SectorImage& disk);
+std::string RawDumpNote(const SectorImage& disk);
 // Writes the disk in the container into `fd`, reads it back through `path`
 // and compares: `difference` says how the two differ ("" when they do not).
 // False, with the cause, when it could not be written.

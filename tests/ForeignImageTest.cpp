@@ -345,6 +345,30 @@ TEST(ConvertCorpus, EveryPairKeepsTheFiles) {
     }
 }
 
+// A raw dump of a CPC disk keeps its sectors in id order but not the ids:
+// written, said so, and byte for byte what LibDsk's dsktrans dumps. (cpmtools
+// is no oracle here: its LibDsk aborts reading such a dump.)
+TEST(ConvertRaw, CpcDisksAreDumpedAndSaidHowToReadThem) {
+    if (!HaveProgram("dsktrans"))
+        GTEST_SKIP() << "LibDsk's tools are not installed";
+    TempDir dir;
+    WriteFile(dir / "note.txt", std::vector<unsigned char>(3000, 'x'));
+    for (const std::string format : {"cpcdata", "cpcsys"}) {
+        SCOPED_TRACE(format);
+        const std::string image = dir / (format + ".dsk"), raw = dir / (format + ".raw");
+        ASSERT_EQ(RunCommand(Cli("new -f " + format + " " + Quote(image))).status, 0);
+        ASSERT_EQ(RunCommand(Cli("put " + Quote(image) + " " + Quote(dir / "note.txt"))).status, 0);
+        const CommandResult r = RunCommand(Cli("convert " + Quote(image) + " " + Quote(raw)), true);
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("NOTE: " + raw + ": a raw dump keeps no sector ids"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find(format == "cpcdata" ? "CPC data" : "CPC system"), std::string::npos)
+            << r.out;
+        EXPECT_EQ(ReadFile(raw), RawThroughDsktrans(dir, image, "dsk"));
+    }
+}
+
 } // namespace
 
 namespace {
