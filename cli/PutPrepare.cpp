@@ -37,7 +37,6 @@ bool TokenizeText(const HeaderRequest& request, const std::string& file,
     return true;
 }
 
-
 // Why a name cannot be stored, in the command line's words.
 std::string NameRefusal(NameCheck check, const std::string& name) {
     switch (check) {

@@ -2,22 +2,15 @@
 
 #include "CatalogueView.h"
 #include "Commands.h"
+#include "Containers.h"
 #include "Json.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 namespace fs = std::filesystem;
-
-std::string LowerExtension(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
-}
 
 namespace {
 

@@ -23,8 +23,6 @@ struct ImageSet {
     bool failed = false;
 };
 ImageSet CollectImages(const std::vector<std::string>& paths, bool recursive);
-// A path's extension as an image's kind is told by it: ".dsk", lower-cased.
-std::string LowerExtension(const std::string& path);
 // The catalogue rows that match any of the patterns (all without one);
 // bit i of `matched` is set when pattern i matched one.
 std::vector<FileEntry> Filtered(const Catalogue& rows, const std::vector<FilePattern>& patterns,

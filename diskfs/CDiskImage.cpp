@@ -51,14 +51,6 @@ bool CDiskImage::IsWritable() const {
     return m_File.Writable();
 }
 
-std::string CDiskImage::LibraryErrorText(dsk_err_t err) const {
-    if (auto describe = m_pOwner->LibraryTable().dsk_strerror) {
-        if (const char* text = describe(err))
-            return text;
-    }
-    return "library error " + std::to_string(err);
-}
-
 int CDiskImage::Fail(FailReason reason) {
     m_Status.reason = reason;
     return 0;
@@ -108,7 +100,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (const dsk_err_t err = m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector);
         err != DSK_ERR_OK) {
         CloseHandle();
-        TellError("Unable to read boot sector", LibraryErrorText(err));
+        TellError("Unable to read boot sector", m_Device.ErrorText(err));
         return 0;
     }
     if (!MapFromBootSector())
@@ -138,7 +130,7 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     if (err != DSK_ERR_OK) {
         const std::string cause = lib.dsk_open == nullptr  ? "the disk library is not loaded"
                                   : !facts.refusal.empty() ? facts.refusal
-                                                           : LibraryErrorText(err);
+                                                           : m_Device.ErrorText(err);
         // A file of a known kind that Tarnlight does not read (compressed,
         // another system's container) is a format question, not damage.
         TellError(err == DSK_ERR_BADFMT ? "Unsupported disk format" : "Unable to load disk image",
@@ -148,7 +140,7 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
     if (err != DSK_ERR_OK) {
         CloseHandle();
-        TellError("Unable to fetch disk geometry", LibraryErrorText(err));
+        TellError("Unable to fetch disk geometry", m_Device.ErrorText(err));
         return false;
     }
     // LibDsk guesses the cylinders and heads from the boot sector (40 x 1

@@ -238,7 +238,6 @@ private:
     bool MapFromBootSector();
     // LibDsk's geometry with the cylinders and heads the container holds.
     void TakeContainerShape(DSK_GEOMETRY& geometry) const;
-    std::string LibraryErrorText(dsk_err_t err) const;
     // Refuses a change to the directory: no image, or one that must not be written.
     bool CanWriteDirectory();
     // After a read of the directory with this many unreadable sectors:

@@ -105,7 +105,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     const dsk_err_t created = m_Device.Create(libraryPath);
     if (created != DSK_ERR_OK) {
-        TellError("Unable to create disk", LibraryErrorText(created));
+        TellError("Unable to create disk", m_Device.ErrorText(created));
         return 0;
     }
 
@@ -148,14 +148,14 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
                                   : DSK_ERR_NOTIMPL;
         if (err != DSK_ERR_OK) {
             CloseHandle();
-            TellError("Unable to write boot sector", LibraryErrorText(err));
+            TellError("Unable to write boot sector", m_Device.ErrorText(err));
             return 0;
         }
     }
     // LibDsk writes the image out only now: its result decides.
     const dsk_err_t closed = m_Device.Close();
     if (closed != DSK_ERR_OK) {
-        TellError("Unable to create disk", LibraryErrorText(closed));
+        TellError("Unable to create disk", m_Device.ErrorText(closed));
         return 0;
     }
     return 1;

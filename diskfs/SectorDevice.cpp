@@ -92,11 +92,17 @@ int CSectorDevice::WriteLogical(std::uint32_t logical, const std::uint8_t* buffe
     return WriteSector(at.cylinder, at.head, at.sector, buffer);
 }
 
+std::string CSectorDevice::ErrorText(dsk_err_t err) const {
+    if (auto describe = m_Owner.LibraryTable().dsk_strerror) {
+        if (const char* text = describe(err))
+            return text;
+    }
+    return "library error " + std::to_string(err);
+}
+
 std::string CSectorDevice::FaultText(std::uint32_t logical, int error) const {
     const SectorAddress at = map.AddressOf(logical, *layout);
-    auto words = m_Owner.LibraryTable().dsk_strerror;
-    const char* said = words != nullptr ? words(static_cast<dsk_err_t>(error)) : nullptr;
     return "cylinder " + std::to_string(at.cylinder) + ", head " + std::to_string(at.head) +
            ", sector " + std::to_string(at.sector) + ": " +
-           (said != nullptr && *said != 0 ? said : "error " + std::to_string(error));
+           ErrorText(static_cast<dsk_err_t>(error));
 }

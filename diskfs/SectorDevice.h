@@ -65,6 +65,9 @@ class CSectorDevice final : public ILogicalSectors {
     // One logical sector counted from the first sector of logical track 0.
     int ReadLogical(std::uint32_t logical, std::uint8_t* buffer) override;
     int WriteLogical(std::uint32_t logical, const std::uint8_t* buffer) override;
+    // The library's error in its own words ("library error N" where it has
+    // none).
+    std::string ErrorText(dsk_err_t err) const;
     // "cylinder 3, head 0, sector 4: Data error", in the library's words.
     std::string FaultText(std::uint32_t logical, int error) const override;
 

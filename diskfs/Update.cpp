@@ -82,11 +82,9 @@ bool CDiskImage::Transaction::Owns() const {
 }
 
 bool CDiskImage::Transaction::Commit() {
+    const bool owns = Owns();
     CDiskImage* image = std::exchange(m_pImage, nullptr);
-    if (image == nullptr || !m_bOutermost || !image->m_Change.active ||
-        image->m_Change.serial != m_Serial)
-        return true;
-    return image->SaveChange();
+    return !owns || image->SaveChange();
 }
 
 void CDiskImage::Transaction::RollBack() {
@@ -212,7 +210,7 @@ bool CDiskImage::OpenWorkingCopy() {
     if (err != DSK_ERR_OK) {
         m_Device.Exchange(std::exchange(m_Change.fileHandle, nullptr));
         m_File.DropCopy();
-        m_Status.cause = "the copy of the image cannot be opened: " + LibraryErrorText(err);
+        m_Status.cause = "the copy of the image cannot be opened: " + m_Device.ErrorText(err);
         return false;
     }
     m_Change.working = true;
@@ -295,7 +293,7 @@ bool CDiskImage::WriteOutWork(std::string& cause) {
     if (err != DSK_ERR_OK && m_strForeignContainer.empty()) {
         // (The extended copy of a foreign container is dropped: what
         // LibDsk fails to write back to it is lost with it.)
-        cause = LibraryErrorText(err);
+        cause = m_Device.ErrorText(err);
         return false;
     }
     return m_File.ReplaceWithCopy(cause);

@@ -30,10 +30,15 @@ const ContainerType* ContainerNamed(const std::string& type) {
     return nullptr;
 }
 
-const ContainerType* ContainerOfName(const std::string& path, const std::string& inputContainer) {
+std::string LowerExtension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+const ContainerType* ContainerOfName(const std::string& path, const std::string& inputContainer) {
+    const std::string ext = LowerExtension(path);
     if (ext == ".dsk")
         return ContainerNamed(inputContainer == "CPCEMU standard" ? "dsk" : "edsk");
     if (ext == ".raw" || ext == ".img")

@@ -12,6 +12,8 @@ struct ContainerType {
     const char* name;   // as the listings name it: "CPCEMU extended"
 };
 
+// A path's extension as a container is told by it: ".dsk", lower-cased.
+std::string LowerExtension(const std::string& path);
 // Every container, in the order the command line lists them.
 const std::vector<ContainerType>& ContainerTypes();
 // The container of that type ("edsk"); null for none.
