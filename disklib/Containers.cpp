@@ -62,6 +62,12 @@ std::string ContainerProblem(const SectorImage& disk, const ContainerType& targe
         if (const std::string problem = RepeatedIdProblem(disk); !problem.empty())
             return problem + ": " + target.name + " cannot keep them apart (a .dsk can)";
     }
+    // (A raw dump keeps no ids at all; its note says so.)
+    if (type == "copyqm" || type == "ydsk" || type == "qrst") {
+        if (const std::string problem = MisplacedIdProblem(disk); !problem.empty())
+            return problem + ": " + target.name +
+                   " keeps no such ids (--to imd, ldbs, tele or edsk can)";
+    }
     if (type == "dsk" || type == "raw") {
         if (const std::string problem = StandardImageProblem(disk); !problem.empty())
             return problem + ": a " + (type == "dsk" ? "standard .dsk" : "raw dump") +
@@ -90,15 +96,22 @@ bool RawDumpKeepsIds(const SectorImage& disk) {
 
 std::string RawDumpNote(const SectorImage& disk) {
     const unsigned first = FirstSectorId(disk);
-    if (first == 1)
+    const std::string misplaced = MisplacedIdProblem(disk);
+    if (first == 1 && misplaced.empty())
         return {};
-    char id[8];
-    std::snprintf(id, sizeof id, "0x%02X", first);
-    const std::string format = first == 0xC1   ? ", the CPC data format"
-                               : first == 0x41 ? ", the CPC system format"
-                                               : "";
-    return std::string("a raw dump keeps no sector ids (this disk's run from ") + id + format +
-           "): whatever reads it back must be told its format";
+    std::string note = "a raw dump keeps no sector ids";
+    if (first != 1) {
+        char id[8];
+        std::snprintf(id, sizeof id, "0x%02X", first);
+        const std::string format = first == 0xC1   ? ", the CPC data format"
+                                   : first == 0x41 ? ", the CPC system format"
+                                                   : "";
+        note += std::string(" (this disk's run from ") + id + format +
+                "): whatever reads it back must be told its format";
+    }
+    if (!misplaced.empty())
+        note += (first != 1 ? "; " : ": ") + misplaced + ", which read back say the track's own";
+    return note;
 }
 
 bool WriteAndCompare(const SectorImage& disk, const ContainerType& target, int fd,

@@ -27,7 +27,8 @@ std::string ContainerProblem(const SectorImage& disk, const ContainerType& targe
 // A raw dump keeps no sector ids: read back, its sectors are numbered from
 // 1. Whether the disk's first track is numbered so (its files then list the
 // same from the dump), and what to say of a dump of one that is not ("" for
-// one that is): the id it ran from, and that a reader needs the format.
+// one that is): the id it ran from, and that a reader needs the format;
+// also a track whose ids name another cylinder, which the dump forgets.
 bool RawDumpKeepsIds(const SectorImage& disk);
 std::string RawDumpNote(const SectorImage& disk);
 // Writes the disk in the container into `fd`, reads it back through `path`

@@ -186,6 +186,8 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
     g_Reader = {g_LibraryOpen,        m_Table.dsk_close, m_Table.dsk_getgeom,
                 m_Table.dsk_ptrackids, m_Table.dsk_pread, m_Table.dsk_creat,
                 format,               m_Table.dsk_pwrite};
+    Resolve(m_hModule, "dsk_xread", g_Reader.xread);
+    Resolve(m_hModule, "dsk_xwrite", g_Reader.xwrite);
     return true;
 }
 

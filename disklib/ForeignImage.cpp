@@ -59,6 +59,31 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+// A sector by its id at cylinder c, head h. An id naming another cylinder or
+// head than the track's own (track 39's sectors saying cylinder 41, a
+// mastering quirk) is looked for by those, which only the extended calls take.
+bool ReadSector(DSK_PDRIVER self, const ForeignReader& reader, const DSK_GEOMETRY& geometry,
+                unsigned c, unsigned h, ImageSector& sector) {
+    DSK_GEOMETRY one = geometry;
+    one.dg_secsize = sector.data.size();
+    if (sector.cylinder == c && sector.head == h)
+        return reader.read(self, &one, sector.data.data(), c, h, sector.id) == DSK_ERR_OK;
+    return reader.xread != nullptr &&
+           reader.xread(self, &one, sector.data.data(), c, h, sector.cylinder, sector.head,
+                        sector.id, sector.data.size(), nullptr) == DSK_ERR_OK;
+}
+
+bool WriteSector(DSK_PDRIVER self, const ForeignReader& reader, const DSK_GEOMETRY& geometry,
+                 unsigned c, unsigned h, const ImageSector& sector, unsigned id) {
+    DSK_GEOMETRY one = geometry;
+    one.dg_secsize = sector.data.size();
+    if (sector.cylinder == c && sector.head == h)
+        return reader.write(self, &one, sector.data.data(), c, h, id) == DSK_ERR_OK;
+    return reader.xwrite != nullptr &&
+           reader.xwrite(self, &one, sector.data.data(), c, h, sector.cylinder, sector.head, id,
+                         sector.data.size(), 0) == DSK_ERR_OK;
+}
+
 // The disk as LibDsk reads it: every track it lists, each sector as read
 // (one that cannot be read is left out, as on a real disk). The container's
 // own cylinders and heads, where known, win over LibDsk's guess from the
@@ -117,14 +142,12 @@ int ReadDisk(DSK_PDRIVER self, const ForeignReader& reader, const DiskShape& sha
                 const std::size_t size = id.fmt_secsize;
                 if (size < 128 || size > 8192 || (size & (size - 1)) != 0 || id.fmt_sector > 0xFF)
                     continue;
-                DSK_GEOMETRY one = geometry;
-                one.dg_secsize = size;
                 ImageSector sector{static_cast<std::uint8_t>(id.fmt_cylinder),
                                    static_cast<std::uint8_t>(id.fmt_head),
                                    static_cast<std::uint8_t>(id.fmt_sector),
                                    std::vector<std::uint8_t>(size, 0xE5),
                                    static_cast<std::uint8_t>(SizeCode(size))};
-                if (reader.read(self, &one, sector.data.data(), c, h, id.fmt_sector) == DSK_ERR_OK)
+                if (ReadSector(self, reader, geometry, c, h, sector))
                     track.sectors.push_back(std::move(sector));
             }
         }
@@ -372,13 +395,9 @@ bool WriteImageInChild(const SectorImage& disk, const char* driver, int fd,
                 if (reader.format(self, &formatted, c, h, ids.data(), 0xE5) != DSK_ERR_OK)
                     _exit(kNotWritten);
             }
-            for (const ImageSector& sector : track.sectors) {
-                DSK_GEOMETRY one = geometry;
-                one.dg_secsize = sector.data.size();
-                if (reader.write(self, &one, sector.data.data(), c, h, sector.id - fromOne) !=
-                    DSK_ERR_OK)
+            for (const ImageSector& sector : track.sectors)
+                if (!WriteSector(self, reader, geometry, c, h, sector, sector.id - fromOne))
                     _exit(kNotWritten);
-            }
         }
         _exit(reader.close(&self) == DSK_ERR_OK ? kMade : kNotWritten);
     }

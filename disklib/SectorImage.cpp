@@ -224,6 +224,16 @@ std::string RepeatedIdProblem(const SectorImage& disk) {
     return {};
 }
 
+std::string MisplacedIdProblem(const SectorImage& disk) {
+    const unsigned heads = std::max(disk.heads, 1u);
+    for (std::size_t t = 0; t < disk.tracks.size(); ++t)
+        for (const ImageSector& sector : disk.tracks[t].sectors)
+            if (sector.cylinder != t / heads || sector.head != t % heads)
+                return TrackName(t, heads) + " holds sectors whose ids say cylinder " +
+                       std::to_string(sector.cylinder) + ", head " + std::to_string(sector.head);
+    return {};
+}
+
 std::string FirstDifference(const SectorImage& a, const SectorImage& b, bool idsKept) {
     // A raw dump does not say how its tracks make cylinders and heads;
     // tracks past the last one a container holds are unformatted ones.

@@ -55,6 +55,12 @@ std::string OddSectorProblem(const SectorImage& disk);
 // address sectors by id cannot keep apart; "" for none.
 std::string RepeatedIdProblem(const SectorImage& disk);
 
+// The first track holding a sector whose id names another cylinder or head
+// (a mastering quirk: track 39's sectors saying cylinder 41), which
+// containers that number sectors by their place alone cannot keep; "" for
+// none.
+std::string MisplacedIdProblem(const SectorImage& disk);
+
 // The first difference between two disks, in a user's words ("track 3 (
 // cylinder 1, head 1), sector 4: the data differ"); "" when they are the same.
 // With `idsKept` false (a raw dump keeps no ids), only the data are compared.

@@ -369,6 +369,66 @@ TEST(ConvertRaw, CpcDisksAreDumpedAndSaidHowToReadThem) {
     }
 }
 
+// A mastering quirk of real CPC disks: one track whose sectors' ids name
+// another cylinder (track 39 saying 41). ImageDisk, LDBS and TeleDisk keep
+// such ids (LibDsk's dskscan lists the same ids from them as from the
+// .dsk); containers that number sectors by their place refuse, naming the
+// track; a raw dump says it forgets them.
+TEST(ConvertRaw, IdsNamingAnotherCylinderAreKeptOrTheContainerRefused) {
+    if (!HaveProgram("dskscan"))
+        GTEST_SKIP() << "LibDsk's tools are not installed";
+    TempDir dir;
+    const std::string made = dir / "made.dsk", image = dir / "quirk.dsk";
+    WriteFile(dir / "data.bin", PatternBytes(30000, 7));
+    ASSERT_EQ(RunCommand(Cli("new -f cpcdata " + Quote(made))).status, 0);
+    ASSERT_EQ(RunCommand(Cli("put " + Quote(made) + " " + Quote(dir / "data.bin"))).status, 0);
+    ASSERT_EQ(RunCommand(Cli("convert --to edsk " + Quote(made) + " " + Quote(image))).status, 0);
+    Bytes bytes = ReadFile(image);
+    std::size_t track = 0x100;
+    for (unsigned t = 0; t < 39; ++t)
+        track += bytes[0x34 + t] * 256u;
+    for (unsigned s = 0; s < bytes[track + 0x15]; ++s)
+        bytes[track + 0x18 + 8 * s] = 41; // the id's C
+    WriteFile(image, bytes);
+    auto ids = [&](const std::string& path, const char* type) {
+        return RunCommand("dskscan -itype " + std::string(type) + " " + Quote(path) +
+                          " 2>/dev/null | grep 'Sec '")
+            .out;
+    };
+    const std::string expected = ids(image, "edsk");
+    ASSERT_NE(expected.find("Cyl 41<!> Head 0    Sec 193"), std::string::npos) << expected;
+    auto files = [](const std::string& path) {
+        return nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(path))).out)["files"];
+    };
+    ASSERT_EQ(files(image).size(), 1u);
+    for (const char* type : {"imd", "ldbs", "tele"}) {
+        SCOPED_TRACE(type);
+        const std::string out = dir / (std::string("out.") + type);
+        const CommandResult r = RunCommand(
+            Cli("convert --to " + std::string(type) + " " + Quote(image) + " " + Quote(out)), true);
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(ids(out, type), expected);
+        EXPECT_EQ(files(out), files(image));
+    }
+    for (const char* type : {"copyqm", "ydsk"}) {
+        const std::string out = dir / (std::string("out.") + type);
+        const CommandResult r = RunCommand(
+            Cli("convert --to " + std::string(type) + " " + Quote(image) + " " + Quote(out)), true);
+        EXPECT_EQ(r.status, 1) << type;
+        EXPECT_NE(r.out.find("track 39 (cylinder 39, head 0) holds sectors whose ids say cylinder "
+                             "41, head 0"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_FALSE(fs::exists(out)) << type;
+    }
+    const CommandResult raw =
+        RunCommand(Cli("convert " + Quote(image) + " " + Quote(dir / "out.raw")), true);
+    ASSERT_EQ(raw.status, 0) << raw.out;
+    EXPECT_NE(raw.out.find("say cylinder 41, head 0, which read back say the track's own"),
+              std::string::npos)
+        << raw.out;
+}
+
 } // namespace
 
 namespace {
