@@ -110,7 +110,10 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         return 0;
     }
     // Listed and extracted where it can be; never changed.
-    if (!m_Device.map.ForeignTrack().empty()) {
+    if (!m_strReadOnlyCause.empty()) {
+        m_bReadOnly = true;
+        TellWarning(m_strReadOnlyCause + ": it can be listed and read, not changed");
+    } else if (!m_Device.map.ForeignTrack().empty()) {
         m_bReadOnly = true;
         TellWarning(ForeignFormatText());
     }
@@ -127,6 +130,7 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     dsk_err_t err = m_Device.Open(opened, &facts);
     m_strForeignContainer = err == DSK_ERR_OK ? facts.foreign : "";
     m_strContainer = err == DSK_ERR_OK ? facts.container : "";
+    m_strReadOnlyCause = err == DSK_ERR_OK ? facts.readOnlyCause : "";
     if (err != DSK_ERR_OK) {
         const std::string cause = lib.dsk_open == nullptr  ? "the disk library is not loaded"
                                   : !facts.refusal.empty() ? facts.refusal
@@ -292,7 +296,8 @@ bool CDiskImage::CanWriteDirectory() {
     }
     if (m_bReadOnly || !m_Volume.IsCurrent()) {
         m_Status.reason = FailReason::ReadOnly;
-        m_Status.cause = m_Device.map.ForeignTrack();
+        m_Status.cause =
+            m_strReadOnlyCause.empty() ? m_Device.map.ForeignTrack() : m_strReadOnlyCause;
         return false;
     }
     return true;

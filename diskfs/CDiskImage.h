@@ -283,6 +283,9 @@ private:
     std::vector<Notice> m_Notices;
     std::string m_strForeignContainer;
     std::string m_strContainer;
+    // Why the image, read from a copy made whole, is never changed ("" for
+    // one read as it stands).
+    std::string m_strReadOnlyCause;
     std::uint8_t m_BootSector[kBootSectorSize] = {};
     // The disk through the library, and the file system on it.
     CSectorDevice m_Device;

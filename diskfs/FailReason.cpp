@@ -50,7 +50,8 @@ std::string Status::Text() const {
     std::string text = FailReasonText(reason);
     const bool causeTold = reason == FailReason::HostOpen || reason == FailReason::HostRead ||
                            reason == FailReason::HostWrite || reason == FailReason::ForeignTrack ||
-                           reason == FailReason::ReadOnly;
+                           reason == FailReason::ReadOnly || reason == FailReason::DiskRead ||
+                           reason == FailReason::DiskWrite;
     if (causeTold && !cause.empty())
         text += ": " + cause;
     else if (reason == FailReason::DiskFull && !cause.empty())

@@ -7,9 +7,10 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <unistd.h>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,7 +63,57 @@ dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& fo
     facts.heads = made.heads;
     facts.foreign = foreign.name;
     facts.container = foreign.name;
+    // The tracks the format has past the last one the file holds (an image
+    // cut at a bad track): read, never written back.
+    std::vector<unsigned> missing;
+    for (auto t = static_cast<unsigned>(facts.tracks.size());
+         t > 0 && facts.tracks[t - 1].count == 0; --t)
+        missing.insert(missing.begin(), t - 1);
+    if (!missing.empty())
+        facts.readOnlyCause = "the container is cut short: " + std::to_string(facts.tracks.size()) +
+                              " tracks promised, " +
+                              std::to_string(facts.tracks.size() - missing.size()) + " present (" +
+                              MissingTracksText(missing) + ")";
     // LibDsk keeps its own descriptor of the copy.
+    const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
+    ::close(fd);
+    return err;
+}
+
+// A CPCEMU container LibDsk cannot read as it stands (see ContainerRepair),
+// opened as an extended copy made whole in memory, whose missing tracks are
+// unformatted; never written back.
+dsk_err_t OpenRepaired(DSK_PDRIVER* self, const char* path, OpenFacts& facts) {
+    const int input = ::open(path, O_RDONLY | O_CLOEXEC);
+    std::vector<std::uint8_t> bytes;
+    if (input >= 0) {
+        bytes = ReadWhole(input);
+        ::close(input);
+    }
+    std::vector<unsigned> missing;
+    const auto disk = ReadCpcemuImage(bytes, &missing);
+    const std::vector<std::uint8_t> whole =
+        disk ? ExtendedImageBytes(*disk) : std::vector<std::uint8_t>{};
+    const int fd = whole.empty() ? -1 : memfd_create("tarnlight-whole", MFD_CLOEXEC);
+    const std::string copy = "/proc/self/fd/" + std::to_string(fd);
+    if (fd < 0 ||
+        ::pwrite(fd, whole.data(), whole.size(), 0) != static_cast<ssize_t>(whole.size()) ||
+        !ContainerDamage(copy, &facts.tracks).empty()) {
+        if (fd >= 0)
+            ::close(fd);
+        facts.tracks.clear();
+        if (facts.refusal.empty())
+            facts.refusal = "damaged container";
+        return DSK_ERR_CORRUPT;
+    }
+    facts.readOnlyCause = facts.refusal;
+    if (!missing.empty())
+        facts.readOnlyCause += " (" + MissingTracksText(missing) + ")";
+    facts.refusal.clear();
+    facts.cylinders = disk->cylinders;
+    facts.heads = disk->heads;
+    facts.container =
+        std::memcmp(bytes.data(), "MV - CPC", 8) == 0 ? "CPCEMU standard" : "CPCEMU extended";
     const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
     ::close(fd);
     return err;
@@ -82,7 +133,10 @@ dsk_err_t OpenImage(DSK_PDRIVER* self, const char* path, OpenFacts* found) {
     }
     if (kind.foreign != nullptr)
         return OpenForeign(self, path, *kind.foreign, facts);
-    facts.refusal = ContainerDamage(path, &facts.tracks);
+    ContainerRepair repair = ContainerRepair::None;
+    facts.refusal = ContainerDamage(path, &facts.tracks, &repair);
+    if (repair != ContainerRepair::None)
+        return OpenRepaired(self, path, facts);
     if (!facts.refusal.empty()) {
         facts.tracks.clear();
         return DSK_ERR_CORRUPT;
@@ -211,9 +265,12 @@ std::optional<SectorImage> ReadImageSectors(const std::string& path, std::string
     const std::string_view driver = kind.driver;
     if (driver == "dsk" || driver == "edsk") {
         container = driver == "dsk" ? "CPCEMU standard" : "CPCEMU extended";
-        cause = ContainerDamage(path);
-        if (!cause.empty())
+        // (Read here, a container that ends in unformatted tracks is whole.)
+        ContainerRepair repair = ContainerRepair::None;
+        cause = ContainerDamage(path, nullptr, &repair);
+        if (!cause.empty() && repair != ContainerRepair::EndsUnformatted)
             return std::nullopt;
+        cause.clear();
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             cause = std::strerror(errno);

@@ -31,6 +31,10 @@ struct OpenFacts {
     std::string foreign;
     // The container in a user's words ("CPCEMU extended", "raw sector dump").
     std::string container;
+    // Why the disk is read from a copy made whole and must never be changed
+    // ("the container is cut short: 40 tracks promised, 9 present (tracks
+    // 9 to 39 missing)"); "" for a container read as it stands.
+    std::string readOnlyCause;
 };
 
 struct DiskLibraryTable {

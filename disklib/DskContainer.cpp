@@ -329,8 +329,16 @@ ImageKind IdentifyImageFile(const std::string& path) {
     return kind;
 }
 
-std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* shapes) {
+std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* shapes,
+                            ContainerRepair* repair) {
     static const std::string kDamaged = "damaged container";
+    if (repair != nullptr)
+        *repair = ContainerRepair::None;
+    const auto repairable = [repair](ContainerRepair how, std::string cause) {
+        if (repair != nullptr)
+            *repair = how;
+        return cause;
+    };
     FileBytes contents;
     if (!contents.Load(path))
         return {}; // LibDsk reports what cannot be opened or read
@@ -358,7 +366,8 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
             return kDamaged;
         const long present = blockSize > 0 ? (static_cast<long>(file->size()) - kHeaderSize) / blockSize : 0;
         if (present < static_cast<long>(tracks))
-            return CutShort(tracks, static_cast<unsigned>(std::max(present, 0L)));
+            return repairable(ContainerRepair::CutShort,
+                              CutShort(tracks, static_cast<unsigned>(std::max(present, 0L))));
     } else if (tracks > kHeaderSize - 0x34) {
         return kDamaged;
     }
@@ -402,8 +411,29 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
         offset += blockSize;
     }
     if (present < promised)
-        return CutShort(promised, present);
+        return repairable(ContainerRepair::CutShort, CutShort(promised, present));
+    if (extended && tracks > 0 && header[0x34 + tracks - 1] == 0)
+        return repairable(ContainerRepair::EndsUnformatted,
+                          "the container ends in unformatted tracks, which the disk library "
+                          "cannot read as they stand");
     return {};
 }
 
 bool DskContainerIsSound(const std::string& path) { return ContainerDamage(path).empty(); }
+
+std::string MissingTracksText(const std::vector<unsigned>& tracks) {
+    std::vector<std::string> runs;
+    for (std::size_t i = 0; i < tracks.size();) {
+        std::size_t end = i;
+        while (end + 1 < tracks.size() && tracks[end + 1] == tracks[end] + 1)
+            ++end;
+        runs.push_back(end == i ? "track " + std::to_string(tracks[i])
+                                : "tracks " + std::to_string(tracks[i]) + " to " +
+                                      std::to_string(tracks[end]));
+        i = end + 1;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == runs.size() ? " and " : ", ") + runs[i];
+    return text + " missing";
+}

@@ -49,8 +49,19 @@ ImageKind IdentifyImageFile(const std::string& path);
 // present"); empty when it may.
 // The tracks a sound CPCEMU container holds are listed in `tracks` (track t
 // is cylinder t / sides, head t % sides), when given.
-std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* tracks = nullptr);
+// A sound container LibDsk 1.5.9 cannot read as it stands, whose disk is
+// read from a copy made whole (see ReadCpcemuImage): `repair` says which.
+enum class ContainerRepair {
+    None,
+    CutShort,        // the file ends before the tracks its header promises
+    EndsUnformatted, // an extended header whose last tracks have no block
+};
+std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* tracks = nullptr,
+                            ContainerRepair* repair = nullptr);
 bool DskContainerIsSound(const std::string& path);
+// The missing tracks in a user's words: "tracks 9 to 39 missing", "track 3
+// and tracks 9 to 39 missing".
+std::string MissingTracksText(const std::vector<unsigned>& tracks);
 
 // False when LibDsk's geometry probe would read this boot sector again with
 // sectors larger than 512 bytes.

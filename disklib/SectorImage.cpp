@@ -78,7 +78,8 @@ unsigned SizeCode(std::size_t size) {
     return code;
 }
 
-std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& bytes) {
+std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& bytes,
+                                           std::vector<unsigned>* missing) {
     if (bytes.size() < kHeader)
         return std::nullopt;
     const bool extended = std::memcmp(bytes.data(), "EXTENDED", 8) == 0;
@@ -96,6 +97,11 @@ std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& byte
         ImageTrack& track = disk.tracks.emplace_back();
         if (blockSize == 0)
             continue;
+        if (missing != nullptr && bytes.size() - std::min(offset, bytes.size()) < blockSize) {
+            missing->push_back(t);
+            offset += blockSize;
+            continue;
+        }
         if (blockSize < kHeader || bytes.size() - offset < blockSize ||
             std::memcmp(bytes.data() + offset, "Track-Info", 10) != 0)
             return std::nullopt;
@@ -126,6 +132,12 @@ std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk) {
         disk.tracks.size() != std::size_t{disk.cylinders} * disk.heads)
         return {};
     std::vector<std::uint8_t> bytes = DiskHeader(disk, "EXTENDED CPC DSK File\r\nDisk-Info\r\n");
+    // An unformatted track is one of no block, except at the end: LibDsk
+    // 1.5.9 takes a file that ends in those for a corrupt one, so they get
+    // a block of no sectors.
+    std::size_t formatted = disk.tracks.size();
+    while (formatted > 0 && disk.tracks[formatted - 1].sectors.empty())
+        --formatted;
     for (std::size_t t = 0; t < disk.tracks.size(); ++t) {
         const ImageTrack& track = disk.tracks[t];
         if (track.sectors.size() > kMaxSectors)
@@ -133,7 +145,7 @@ std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk) {
         for (const ImageSector& sector : track.sectors)
             if (sector.data.size() > 6 * 8192)
                 return {};
-        if (track.sectors.empty())
+        if (track.sectors.empty() && t < formatted)
             continue;
         const auto block = TrackBlock(track, static_cast<unsigned>(t / disk.heads),
                                       static_cast<unsigned>(t % disk.heads), true, 0);

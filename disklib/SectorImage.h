@@ -30,10 +30,14 @@ struct SectorImage {
 unsigned SizeCode(std::size_t size);
 
 // The disk of a CPCEMU container (standard or extended) that passed the
-// container check; nullopt for anything it cannot read whole.
-std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& bytes);
+// container check; nullopt for anything it cannot read whole. Given
+// `missing`, a file cut short is read too: the tracks whose blocks it does
+// not hold whole are listed there and left unformatted.
+std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& bytes,
+                                           std::vector<unsigned>* missing = nullptr);
 
-// The disk as an extended CPCEMU container; empty when a track does not fit
+// The disk as an extended CPCEMU container (what LibDsk opens: unformatted
+// tracks at the end are given blocks of no sectors); empty when a track does not fit
 // one (more than 29 sectors, sizes other than 128 << 0..6, over 65280 bytes).
 std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk);
 

@@ -211,6 +211,57 @@ Bytes RawThroughDsktrans(const TempDir& dir, const std::string& image, const cha
     return ReadFile(raw);
 }
 
+// An ImageDisk file's first `tracks` tracks: its text header to the 0x1A,
+// then per track mode, cylinder, head (flags for the optional cylinder and
+// head maps), sector count and size code, the maps, and each sector as a
+// record type (0: none, odd: the data, even: one byte for all of it).
+Bytes FirstImageDiskTracks(const Bytes& imd, unsigned tracks) {
+    std::size_t at = std::find(imd.begin(), imd.end(), 0x1A) - imd.begin() + 1;
+    for (unsigned t = 0; t < tracks && at + 5 <= imd.size(); ++t) {
+        const unsigned head = imd[at + 2], count = imd[at + 3], size = 128u << imd[at + 4];
+        at += 5 + count * (1 + ((head & 0x80) != 0) + ((head & 0x40) != 0));
+        for (unsigned s = 0; s < count; ++s) {
+            const unsigned type = imd[at++];
+            at += type == 0 ? 0 : type % 2 == 1 ? size : 1;
+        }
+    }
+    return Bytes(imd.begin(), imd.begin() + static_cast<std::ptrdiff_t>(std::min(at, imd.size())));
+}
+
+// An ImageDisk file cut at a bad track opens as cpmtools opens it, read-only,
+// with a warning naming the tracks it lacks.
+TEST_F(ForeignImages, ImageDiskCutShortIsReadNeverChanged) {
+    const std::string imd = dir / "short.imd";
+    WriteFile(imd, FirstImageDiskTracks(ReadFile(Made(kTypes[0])), 9));
+    const Bytes before = ReadFile(imd);
+    const CommandResult ls = RunCommand(Cli("ls " + Quote(imd)), true);
+    ASSERT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("WARNING: " + imd +
+                          ": the container is cut short: 40 tracks promised, "
+                          "9 present (tracks 9 to 39 missing): it can be listed and read, not "
+                          "changed"),
+              std::string::npos)
+        << ls.out;
+    EXPECT_EQ(Files(imd), Files(dsk));
+    if (HaveProgram("cpmls")) {
+        const std::string names = RunCommand("cpmls -f pcw -T imd " + Quote(imd)).out;
+        EXPECT_NE(names.find("big.bin"), std::string::npos) << names;
+        EXPECT_NE(names.find("small.txt"), std::string::npos) << names;
+    }
+    fs::create_directory(dir / "got");
+    ASSERT_EQ(RunCommand(Cli("get " + Quote(imd) + " " + Quote(dir / "got") + " BIG.BIN")).status,
+              0);
+    Bytes got = ReadFile(dir / "got/BIG.BIN");
+    got.resize(20000); // (whole records)
+    EXPECT_EQ(got, PatternBytes(20000, 3));
+    const CommandResult put = RunCommand(
+        Cli("put " + Quote(imd) + " " + Quote(dir / "small.txt") + " --as NEW.TXT"), true);
+    EXPECT_EQ(put.status, 1) << put.out;
+    EXPECT_NE(put.out.find("image is read-only: the container is cut short"), std::string::npos)
+        << put.out;
+    EXPECT_EQ(ReadFile(imd), before);
+}
+
 TEST_F(ForeignImages, ConvertWritesEachTypeWithEverySectorAndFileKept) {
     const auto files = Files(dsk);
     const Bytes sectors = RawThroughDsktrans(dir, dsk, "dsk");

@@ -194,13 +194,26 @@ TEST_F(Corpus, PcwExtendedImageWithFragmentedFile) {
     EXPECT_EQ(ListWithTarnlight(Image("pcw_180k_cpm3_u765test_edsk.dsk")), expected);
 }
 
-TEST_F(Corpus, BrokenContainerIsRefusedByTheLibrary) {
+// A header promising 42 tracks of which the last two have no block, and
+// track headers without their CR LF: LibDsk (and so cpmls) refuse the file
+// as corrupt. Read from a copy made whole, it lists the two files the
+// corpus's notes found on a mended copy, and is never written to.
+TEST_F(Corpus, ContainerLibDskRefusesIsReadFromACopyMadeWhole) {
+    const std::string path = Image("plus3_180k_zenzx_bad_header_edsk.dsk");
+    const auto before = ReadFile(path);
     LibDskOwner owner;
     CDiskImage disk(&owner);
-    EXPECT_EQ(disk.LoadImage(Image("plus3_180k_zenzx_bad_header_edsk.dsk")), 0);
-    EXPECT_FALSE(disk.IsOpen());
+    ASSERT_EQ(disk.LoadImage(path), 1);
+    EXPECT_FALSE(disk.IsWritable());
     ASSERT_EQ(disk.Notices().size(), 1u);
-    EXPECT_EQ(disk.Notices()[0].text, "Unable to load disk image");
+    EXPECT_EQ(disk.Notices()[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(disk.Notices()[0].text, "the container ends in unformatted tracks, which the disk "
+                                      "library cannot read as they stand: it can be listed and "
+                                      "read, not changed");
+    const Listing expected = {{"0:ALOUETTE.BAS", 256}, {"0:HELLO.BAS", 256}};
+    EXPECT_EQ(ListWithTarnlight(path), expected);
+    disk.CloseImage();
+    EXPECT_EQ(ReadFile(path), before);
 }
 
 struct CpcImage {
