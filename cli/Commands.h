@@ -145,6 +145,7 @@ struct ScreenOptions {
     std::string output; // "-": standard output
     unsigned mode = 1;  // CPC screens
     bool modeGiven = false;
+    std::string palette; // CPC screens: a palette file, "auto", or "" (power-on inks)
     unsigned scale = 1;
 };
 int RunScreen(CCliOwner& owner, const ScreenOptions& options);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,6 +19,63 @@ std::string SizesText(std::size_t size) {
            std::to_string(kSpectrumBitmapSize) + " bytes (Spectrum) or " +
            std::to_string(kCpcScreenSize) + " bytes (CPC); this file holds " +
            std::to_string(size) + " bytes";
+}
+
+// The palette a screen is drawn in: `given` names a host file or, when no
+// host file has that name, a file of the image; "auto" looks for the
+// screen's own NAME.PAL beside it, then for one kept in the dump's gap.
+// Nothing with `found` true for the power-on inks; `found` false, reported,
+// for a palette that cannot be read.
+std::optional<CpcPalette> PaletteFor(CCliOwner& owner, const ScreenOptions& options,
+                                     const NamedFile& screen, std::span<const std::uint8_t> data,
+                                     bool& found) {
+    found = true;
+    if (options.palette.empty())
+        return std::nullopt;
+    std::string source = options.palette;
+    std::vector<std::uint8_t> bytes;
+    std::span<const std::uint8_t> content;
+    NamedFile onDisk;
+    if (options.palette == "auto") {
+        source.clear();
+        for (const FileEntry& row : owner.Rows())
+            if (row.user == screen.row.user &&
+                std::equal(row.name, row.name + kNameLen, screen.row.name) &&
+                std::string(reinterpret_cast<const char*>(row.type), kTypeLen) == "PAL")
+                source = UserAndName(row);
+        if (source.empty())
+            return PaletteInScreenGap(data);
+    }
+    struct stat host {};
+    if (options.palette != "auto" && stat(source.c_str(), &host) == 0) {
+        std::string cause;
+        if (!ReadHostFile(source, 1 << 16, "too large for a palette file", bytes, cause)) {
+            Report(source, cause);
+            found = false;
+            return std::nullopt;
+        }
+        const auto header = ParseFileHeader(bytes.data(), bytes.size());
+        content = bytes;
+        if (header)
+            content =
+                content.subspan(kHeaderSize)
+                    .first(std::min<std::size_t>(bytes.size() - kHeaderSize, header->dataLength));
+    } else {
+        if (!ReadNamedFile(owner, options.image, source, onDisk)) {
+            found = false;
+            return std::nullopt;
+        }
+        source = options.image + ": " + UserAndName(onDisk.row);
+        content = DataAfterHeader(onDisk);
+    }
+    auto palette = ArtStudioPalette(content);
+    if (!palette) {
+        Report(source, "not an OCP Art Studio palette (239 bytes: the mode, then 12 frames of "
+                       "colour for each pen and the border); this file holds " +
+                           std::to_string(content.size()) + " bytes");
+        found = false;
+    }
+    return palette;
 }
 
 // Written whole under its name, or not at all; never over the image.
@@ -52,13 +110,20 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
     const bool plus3 = file.header && file.header->kind == FileHeader::Kind::Plus3Dos;
     std::optional<Picture> picture;
     if (!amsdos && (data.size() == kSpectrumScreenSize || data.size() == kSpectrumBitmapSize)) {
-        if (options.modeGiven) {
-            Report(subject, "--mode is for CPC screens; this is a Spectrum screen");
+        if (options.modeGiven || !options.palette.empty()) {
+            Report(subject, std::string(options.modeGiven ? "--mode" : "--palette") +
+                                " is for CPC screens; this is a Spectrum screen");
             return kExitUsage;
         }
         picture = SpectrumScreen(data);
-    } else if (!plus3 && data.size() == kCpcScreenSize) {
-        picture = CpcScreen(data, options.mode);
+    } else if (!plus3 && IsCpcScreenSize(data.size())) {
+        bool found = true;
+        const auto palette = PaletteFor(owner, options, file, data, found);
+        if (!found)
+            return kExitFailed;
+        // The palette file's mode, unless one is asked for.
+        const unsigned mode = options.modeGiven || !palette ? options.mode : palette->mode;
+        picture = CpcScreen(data, mode, palette ? &*palette : nullptr);
     }
     if (!picture) {
         Report(subject, SizesText(data.size()));
@@ -86,14 +151,23 @@ Verb ScreenVerb() {
                     ->each([screen](const std::string&) { screen->modeGiven = true; });
                 cmd.add_option("--scale", screen->scale, "Enlarge by whole pixels (1-8)")
                     ->check(CLI::Range(1, 8));
+                cmd.add_option("--palette", screen->palette,
+                               "CPC screens: an OCP Art Studio palette (.PAL) as a host file or "
+                               "a file of the image, or auto: the screen's NAME.PAL on the "
+                               "image, else a palette the dump keeps at 0x17D0; the palette's "
+                               "mode unless --mode is given");
                 cmd.footer(
                     "A Spectrum SCREEN$ is 6912 bytes (256 x 192; 6144 bytes: the bitmap alone, "
                     "black on white), a CPC screen 16384 bytes (mode 0 160 x 200 drawn 320 "
-                    "wide, mode 1 320 x 200, mode 2 640 x 200, the power-on inks), after a "
-                    "+3DOS or AMSDOS header or without one.\n\nExamples:\n"
+                    "wide, mode 1 320 x 200, mode 2 640 x 200; 16336 or 16256 bytes: a dump "
+                    "that stops in the last gap or line), after a +3DOS or AMSDOS header or "
+                    "without one. CPC screens are drawn in the power-on inks unless --palette "
+                    "gives others.\n\nExamples:\n"
                     "  tarnlight-cli screen game.dsk SCREEN.SCR screen.png\n"
                     "  tarnlight-cli screen --scale 2 game.dsk 'LOADING*' big.png\n"
-                    "  tarnlight-cli screen --mode 0 cpc.dsk TITLE.BIN title.png");
+                    "  tarnlight-cli screen --mode 0 cpc.dsk TITLE.BIN title.png\n"
+                    "  tarnlight-cli screen --palette auto cpc.dsk TITLE.SCR title.png\n"
+                    "  tarnlight-cli screen --palette art/TITLE.PAL cpc.dsk TITLE.SCR title.png");
                 return [screen](CCliOwner& owner) { return RunScreen(owner, *screen); };
             }};
 }

@@ -1,5 +1,7 @@
 #include "Screens.h"
 
+#include <algorithm>
+
 namespace {
 
 struct Rgb {
@@ -41,6 +43,36 @@ Rgb CpcColour(unsigned firmware) {
 // The inks the firmware gives the sixteen pens at power-on (pens 14 and 15
 // flash; their first colour is taken).
 constexpr unsigned kDefaultInks[16] = {1, 24, 20, 6, 26, 0, 2, 8, 10, 12, 14, 16, 18, 22, 1, 16};
+
+// A colour as a palette file keeps it: the Gate Array's number with bit 6
+// set, or the firmware's number; nullopt for neither.
+std::optional<std::uint8_t> FirmwareInk(std::uint8_t stored) {
+    // The Gate Array's 32 numbers, by the firmware colour each shows.
+    static constexpr std::uint8_t kFromHardware[32] = {13, 13, 19, 25, 1,  7,  10, 16, 7,  25, 24,
+                                                       26, 6,  8,  15, 17, 1,  19, 18, 20, 0,  2,
+                                                       9,  11, 4,  22, 21, 23, 3,  5,  12, 14};
+    if (stored >= 0x40 && stored < 0x60)
+        return kFromHardware[stored & 0x1F];
+    if (stored <= 26)
+        return stored;
+    return std::nullopt;
+}
+
+// The mode and 16 colours `stride` bytes apart from `first`.
+std::optional<CpcPalette> PaletteAt(std::span<const std::uint8_t> data, std::size_t modeAt,
+                                    std::size_t first, std::size_t stride) {
+    if (data.size() <= first + 15 * stride || data[modeAt] > 2)
+        return std::nullopt;
+    CpcPalette palette;
+    palette.mode = data[modeAt];
+    for (unsigned pen = 0; pen < 16; ++pen) {
+        const auto ink = FirmwareInk(data[first + pen * stride]);
+        if (!ink)
+            return std::nullopt;
+        palette.inks[pen] = *ink;
+    }
+    return palette;
+}
 
 // A mode's pen for each pixel of a byte, left to right. Mode 2: one bit per
 // pixel, bit 7 first. Mode 1: pixel i has bits 7-i (pen bit 0) and 3-i (bit
@@ -87,8 +119,31 @@ std::optional<Picture> SpectrumScreen(std::span<const std::uint8_t> data) {
     return picture;
 }
 
-std::optional<Picture> CpcScreen(std::span<const std::uint8_t> data, unsigned mode) {
-    if (data.size() != kCpcScreenSize || mode > 2)
+bool IsCpcScreenSize(std::size_t size) {
+    return size == kCpcScreenSize || size == kCpcScreenSize - 48 || size == kCpcScreenSize - 128;
+}
+
+std::optional<CpcPalette> ArtStudioPalette(std::span<const std::uint8_t> data) {
+    if (data.size() != 239)
+        return std::nullopt;
+    return PaletteAt(data, 0, 3, 12);
+}
+
+std::optional<CpcPalette> PaletteInScreenGap(std::span<const std::uint8_t> screen) {
+    constexpr std::size_t kGap = 0x17D0;
+    if (screen.size() != kCpcScreenSize)
+        return std::nullopt;
+    auto palette = PaletteAt(screen, kGap, kGap + 1, 1);
+    const auto pens = screen.subspan(kGap + 1, 16);
+    if (palette &&
+        std::all_of(pens.begin(), pens.end(), [&](std::uint8_t b) { return b == pens[0]; }))
+        return std::nullopt;
+    return palette;
+}
+
+std::optional<Picture> CpcScreen(std::span<const std::uint8_t> data, unsigned mode,
+                                 const CpcPalette* palette) {
+    if (!IsCpcScreenSize(data.size()) || mode > 2)
         return std::nullopt;
     const unsigned pixelsPerByte = 2u << mode; // 2, 4, 8
     const unsigned repeat = mode == 0 ? 2 : 1;
@@ -96,9 +151,10 @@ std::optional<Picture> CpcScreen(std::span<const std::uint8_t> data, unsigned mo
     for (unsigned y = 0; y < 200; ++y) {
         const std::size_t line = (y % 8) * 2048 + (y / 8) * 80;
         for (unsigned column = 0; column < 80; ++column) {
-            const std::uint8_t byte = data[line + column];
+            const std::uint8_t byte = line + column < data.size() ? data[line + column] : 0;
             for (unsigned pixel = 0; pixel < pixelsPerByte; ++pixel) {
-                const Rgb colour = CpcColour(kDefaultInks[PenOf(byte, mode, pixel)]);
+                const unsigned pen = PenOf(byte, mode, pixel);
+                const Rgb colour = CpcColour(palette ? palette->inks[pen] : kDefaultInks[pen]);
                 for (unsigned r = 0; r < repeat; ++r)
                     Put(picture, (column * pixelsPerByte + pixel) * repeat + r, y, colour);
             }

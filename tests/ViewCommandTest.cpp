@@ -5,6 +5,7 @@
 #include "support/HostTools.h"
 #include "support/PngReader.h"
 
+#include <array>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -151,6 +152,93 @@ TEST_F(ViewCommands, ScreensBecomePicturesOfTheirSize) {
     EXPECT_NE(odd.out.find("6912 or 6144 bytes (Spectrum) or 16384 bytes (CPC); this file holds 1024 bytes"),
               std::string::npos) << odd.out;
     EXPECT_FALSE(fs::exists(dir / "odd.png"));
+}
+
+// A CPC screen in mode 0 as the Gate Array draws it with these inks (by
+// firmware number), each pixel two wide: the expected picture, computed
+// here from the screen's bytes.
+Bytes ExpectedModeZero(const Bytes& screen, const std::array<unsigned, 16>& inks) {
+    Bytes rgb;
+    for (unsigned y = 0; y < 200; ++y)
+        for (unsigned x = 0; x < 160; ++x) {
+            const std::size_t at = 0x800 * (y % 8) + 80 * (y / 8) + x / 2;
+            const unsigned byte = at < screen.size() ? screen[at] : 0, p = x % 2;
+            const unsigned pen = ((byte >> (7 - p)) & 1) | ((byte >> (3 - p)) & 1) << 1 |
+                                 ((byte >> (5 - p)) & 1) << 2 | ((byte >> (1 - p)) & 1) << 3;
+            // Firmware colour 9 * green + 3 * red + blue, each off, half or full.
+            const unsigned ink = inks[pen];
+            const std::uint8_t level[] = {0x00, 0x80, 0xFF};
+            for (int twice = 0; twice < 2; ++twice)
+                rgb.insert(rgb.end(), {level[ink / 3 % 3], level[ink / 9], level[ink % 3]});
+        }
+    return rgb;
+}
+
+TEST_F(ViewCommands, CpcScreensAreDrawnInTheirPalette) {
+    // The Gate Array's number (bit 6 set) of each firmware colour.
+    constexpr std::uint8_t kHardware[27] = {0x54, 0x44, 0x55, 0x5C, 0x58, 0x5D, 0x4C, 0x45, 0x4D,
+                                            0x56, 0x46, 0x57, 0x5E, 0x40, 0x5F, 0x4E, 0x47, 0x4F,
+                                            0x52, 0x42, 0x53, 0x5A, 0x59, 0x5B, 0x4A, 0x43, 0x4B};
+    std::array<unsigned, 16> inks{};
+    for (unsigned pen = 0; pen < 16; ++pen)
+        inks[pen] = (pen * 5 + 3) % 27;
+    // OCP Art Studio's .PAL: mode, animation flag and delay, then 12 frames
+    // of colour per pen and the border, excluded and protected inks.
+    Bytes pal(239, 0);
+    for (unsigned pen = 0; pen < 16; ++pen)
+        std::fill_n(pal.begin() + 3 + 12 * pen, 12, kHardware[inks[pen]]);
+    std::fill_n(pal.begin() + 195, 12, kHardware[0]);
+    Bytes screen = PatternBytes(16384, 9);
+    Put(cpc, "--amsdos bin:0xC000", "TITLE.SCR", screen);
+    Put(cpc, "--amsdos bin:0x8809", "TITLE.PAL", pal);
+    WriteFile(dir / "host.pal", pal);
+    for (const std::string& palette :
+         {std::string("auto"), Quote(dir / "host.pal"), std::string("TITLE.PAL")}) {
+        SCOPED_TRACE(palette);
+        fs::remove(dir / "p.png");
+        const CommandResult r = RunBoth("screen --palette " + palette + " " + Quote(cpc) +
+                                        " TITLE.SCR " + Quote(dir / "p.png"));
+        ASSERT_EQ(r.status, 0) << r.out;
+        const Picture picture = ReadPng(dir / "p.png");
+        ASSERT_EQ(picture.width, 320u); // the palette's mode 0
+        EXPECT_TRUE(picture.rgb == ExpectedModeZero(screen, inks));
+    }
+    // A dump keeping its palette in the first block's gap (mode, then the
+    // pens' firmware colours at 0x17D0), and dumps that stop early.
+    std::array<unsigned, 16> gapInks{};
+    for (unsigned pen = 0; pen < 16; ++pen)
+        gapInks[pen] = 26 - pen;
+    screen[0x17D0] = 0;
+    for (unsigned pen = 0; pen < 16; ++pen)
+        screen[0x17D1 + pen] = static_cast<std::uint8_t>(gapInks[pen]);
+    Put(cpc, "", "DUMP.SCR", screen);
+    ASSERT_EQ(
+        Run("screen --palette auto " + Quote(cpc) + " DUMP.SCR " + Quote(dir / "d.png")).status, 0);
+    EXPECT_TRUE(ReadPng(dir / "d.png").rgb == ExpectedModeZero(screen, gapInks));
+    for (const std::size_t size : {16336u, 16256u}) {
+        const Bytes cut(screen.begin(), screen.begin() + static_cast<std::ptrdiff_t>(size));
+        Put(cpc, "--amsdos bin:0xC000", "CUT.SCR", cut);
+        fs::remove(dir / "c.png");
+        ASSERT_EQ(Run("screen --mode 0 --palette " + Quote(dir / "host.pal") + " " + Quote(cpc) +
+                      " CUT.SCR " + Quote(dir / "c.png"))
+                      .status,
+                  0)
+            << size;
+        EXPECT_TRUE(ReadPng(dir / "c.png").rgb == ExpectedModeZero(cut, inks)) << size;
+        Run("rm " + Quote(cpc) + " CUT.SCR");
+    }
+    // What is no palette is refused; a Spectrum screen has none.
+    WriteFile(dir / "short.pal", Bytes(100, 0x54));
+    const CommandResult bad = RunBoth("screen --palette " + Quote(dir / "short.pal") + " " +
+                                      Quote(cpc) + " TITLE.SCR " + Quote(dir / "b.png"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("short.pal: not an OCP Art Studio palette"), std::string::npos)
+        << bad.out;
+    EXPECT_FALSE(fs::exists(dir / "b.png"));
+    Put(plus3, "--plus3 code:16384", "SCREEN.SCR", Bytes(6912, 0));
+    EXPECT_EQ(
+        Run("screen --palette auto " + Quote(plus3) + " SCREEN.SCR " + Quote(dir / "s.png")).status,
+        2);
 }
 
 // Every file of every corpus image through cat and screen: an exit status
