@@ -2,6 +2,7 @@
 // One function per tarnlight-cli command. Each returns the exit status:
 // 0 success, 1 when an operation failed (or, for check, damage was found).
 
+#include "BasicText.h"
 #include "CDiskImage.h"
 #include "FileHeader.h"
 #include "Verb.h"
@@ -69,6 +70,7 @@ struct PutOptions {
     bool force = false; // --replace a read-only file
     std::optional<HeaderRequest> header;
     bool tokenize = false; // the files are BASIC text, for a basic header
+    std::optional<LabelNumbering> labels; // +3 text without line numbers
     bool keepGoing = false; // store what can be when a file cannot be
 };
 int RunPut(CCliOwner& owner, const PutOptions& options);

@@ -77,6 +77,8 @@ namespace {
 struct PutArguments {
     PutOptions put;
     std::string plus3, amsdos;
+    bool labels = false;
+    LabelNumbering numbering;
 };
 
 // What CLI11 cannot check: the header asked for, and the names given.
@@ -95,6 +97,10 @@ int CheckAndRun(CCliOwner& owner, PutArguments& args) {
     }
     if (put.tokenize && !(put.header && put.header->IsBasic()))
         return UsageError("--tokenize needs --plus3 basic[:LINE] or --amsdos basic");
+    if (args.labels && !(put.tokenize && put.header->kind == FileHeader::Kind::Plus3Dos))
+        return UsageError("--labels is for +3 BASIC text: give --plus3 basic[:LINE] --tokenize");
+    if (args.labels)
+        put.labels = args.numbering;
     if (!put.as.empty() && put.files.size() != 1)
         return UsageError("--as names one file: give exactly one FILE");
     if (!put.as.empty() && put.user >= 0 && ParsePattern(put.as).user >= 0)
@@ -130,6 +136,15 @@ Verb PutVerb() {
             cmd.add_flag("--tokenize", put.tokenize,
                          "With --plus3 basic or --amsdos basic: the files are BASIC text, "
                          "stored as the program it makes");
+            cmd.add_flag("--labels", args->labels,
+                         "With --plus3 basic --tokenize: lines without numbers, @name: labels "
+                         "and @name references (as zmakebas -l)");
+            cmd.add_option("--first-line", args->numbering.first,
+                           "With --labels, the first line's number (default 10)")
+                ->check(CLI::Range(0, 9999));
+            cmd.add_option("--line-step", args->numbering.step,
+                           "With --labels, the step between line numbers (default 2)")
+                ->check(CLI::Range(1, 9999));
             cmd.footer(
                 "Names are upper-cased; names CP/M cannot hold are refused. Addresses in "
                 "decimal, 0x or & hex. With --tokenize, +3 BASIC is read as zmakebas reads it "
@@ -139,6 +154,8 @@ Verb PutVerb() {
                 "  tarnlight-cli put -u 1 --as SCREEN.SCR game.dsk pic.scr\n"
                 "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin\n"
                 "  tarnlight-cli put --plus3 basic:10 --tokenize --as DISK game.dsk "
+                "loader.txt\n"
+                "  tarnlight-cli put --plus3 basic:10 --tokenize --labels --as DISK game.dsk "
                 "loader.txt\n"
                 "  tarnlight-cli put --amsdos basic --tokenize cpc.dsk menu.bas\n"
                 "  tarnlight-cli put --keep-going game.dsk *.bin");

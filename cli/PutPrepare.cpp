@@ -17,11 +17,11 @@ constexpr std::uint32_t kMaxDiskData = 32 * 1024 * 1024;
 
 // Turns BASIC text into the program its header is made for; a line that
 // cannot be read is reported with where it is, and nothing is stored.
-bool TokenizeText(const HeaderRequest& request, const std::string& file,
+bool TokenizeText(const PutOptions& options, const std::string& file,
                   std::vector<std::uint8_t>& data) {
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-    TokenizedProgram made = request.kind == FileHeader::Kind::Plus3Dos
-                                ? TokenizeSinclairBasic(text)
+    TokenizedProgram made = options.header->kind == FileHeader::Kind::Plus3Dos
+                                ? TokenizeSinclairBasic(text, options.labels)
                                 : TokenizeLocomotiveBasic(text);
     auto where = [](const TextPlace& place) {
         return "line " + std::to_string(place.line) + ", column " + std::to_string(place.column);
@@ -81,7 +81,7 @@ bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& p
         Report(file == "-" ? "standard input" : file, cause);
         return false;
     }
-    if (options.tokenize && !TokenizeText(*options.header, file, prepared.data))
+    if (options.tokenize && !TokenizeText(options, file, prepared.data))
         return false;
     if (options.header &&
         !AddRequestedHeader(*options.header, target.file.user, target.file.name.data(),

@@ -33,7 +33,18 @@ struct TokenizedProgram {
 // As the +3's editor stores them (and zmakebas does not), VAL$ is its own
 // keyword and each parameter of DEF FN is followed by a number marker and
 // five zero bytes. £ and © written as UTF-8 are taken for ` and \*.
-TokenizedProgram TokenizeSinclairBasic(std::string_view text);
+//
+// With `labels` (zmakebas -l), lines have no numbers: they are numbered from
+// `first` by `step`; "@name:" at a line's start defines a label (alone on
+// its line, it names the next line), and "@name" anywhere (strings too) up
+// to a space, tab, colon or the line's end is replaced by its line's number.
+// A label is defined once; \@ is a literal @.
+struct LabelNumbering {
+    unsigned first = 10;
+    unsigned step = 2;
+};
+TokenizedProgram TokenizeSinclairBasic(std::string_view text,
+                                       const std::optional<LabelNumbering>& labels = {});
 
 // Locomotive BASIC as the CPC lists it: a line number (1-65535, each
 // greater than the last) on every line, keywords and functions in any case,

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 
 namespace {
 
@@ -518,13 +519,84 @@ bool SourceLines(std::string_view text, std::vector<SourceLine>& lines, TextProb
     return true;
 }
 
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Lines written without numbers given them, and their labels replaced by
+// the numbers (see LabelNumbering). False with `problem` set for a label
+// defined twice or used and never defined.
+bool NumberLabelledLines(std::vector<SourceLine>& lines, const LabelNumbering& numbering,
+                         TextProblem& problem) {
+    std::map<std::string, unsigned> labels;
+    std::vector<SourceLine> numbered;
+    unsigned long number = numbering.first;
+    for (SourceLine& line : lines) {
+        std::size_t at = 0;
+        while (at < line.text.size() && IsSpace(line.text[at]))
+            ++at;
+        const std::size_t colon = line.text.find(':', at);
+        if (at < line.text.size() && line.text[at] == '@' && colon != std::string::npos) {
+            const std::string name = line.text.substr(at + 1, colon - at - 1);
+            if (!labels.emplace(name, static_cast<unsigned>(std::min(number, 99999UL))).second) {
+                problem = {line.places[at], "the label @" + name + " is defined twice"};
+                return false;
+            }
+            at = colon + 1;
+            while (at < line.text.size() && IsSpace(line.text[at]))
+                ++at;
+        }
+        if (at == line.text.size())
+            continue; // a label alone names the next line
+        line.text.erase(0, at);
+        line.places.erase(line.places.begin(),
+                          line.places.begin() + static_cast<std::ptrdiff_t>(at));
+        const std::string digits = std::to_string(number) + " ";
+        line.text.insert(0, digits);
+        line.places.insert(line.places.begin(), digits.size(), line.places.front());
+        numbered.push_back(std::move(line));
+        number += numbering.step;
+    }
+    for (SourceLine& line : numbered) {
+        for (std::size_t at = 0; at < line.text.size(); ++at) {
+            if (line.text[at] == '\\') {
+                ++at; // \@ is an @, \\ a backslash
+                continue;
+            }
+            if (line.text[at] != '@')
+                continue;
+            std::size_t end = at + 1;
+            while (end < line.text.size() && !IsSpace(line.text[end]) && line.text[end] != ':')
+                ++end;
+            const std::string name = line.text.substr(at + 1, end - at - 1);
+            const auto label = labels.find(name);
+            if (label == labels.end()) {
+                problem = {line.places[at], "the label @" + name + " is not defined"};
+                return false;
+            }
+            const std::string digits = std::to_string(label->second);
+            const TextPlace place = line.places[at];
+            line.text.replace(at, end - at, digits);
+            line.places.erase(line.places.begin() + static_cast<std::ptrdiff_t>(at),
+                              line.places.begin() + static_cast<std::ptrdiff_t>(end));
+            line.places.insert(line.places.begin() + static_cast<std::ptrdiff_t>(at), digits.size(),
+                               place);
+            at += digits.size() - 1;
+        }
+    }
+    lines = std::move(numbered);
+    return true;
+}
+
 } // namespace
 
-TokenizedProgram TokenizeSinclairBasic(std::string_view text) {
+TokenizedProgram TokenizeSinclairBasic(std::string_view text,
+                                       const std::optional<LabelNumbering>& labels) {
     TokenizedProgram made;
     std::vector<SourceLine> lines;
     TextProblem problem;
-    if (!SourceLines(text, lines, problem)) {
+    if (!SourceLines(text, lines, problem) ||
+        (labels && !NumberLabelledLines(lines, *labels, problem))) {
         made.error = problem;
         return made;
     }

@@ -31,10 +31,11 @@ Bytes Program(const TokenizedProgram& made) {
 }
 
 // What zmakebas makes of the text; empty when it refuses it.
-std::optional<Bytes> Zmakebas(const TempDir& dir, const std::string& text) {
+std::optional<Bytes> Zmakebas(const TempDir& dir, const std::string& text,
+                              const std::string& options = "") {
     std::ofstream(dir / "in.bas", std::ios::binary) << text;
     fs::remove(dir / "out.raw");
-    if (RunCommand("timeout 10 zmakebas -r -o " + Quote(dir / "out.raw") + " " +
+    if (RunCommand("timeout 10 zmakebas " + options + " -r -o " + Quote(dir / "out.raw") + " " +
                    Quote(dir / "in.bas") + " 2>/dev/null")
             .status != 0)
         return std::nullopt;
@@ -673,6 +674,73 @@ TEST_F(TokenizeCommand, ATextIsMeasuredByTheProgramItMakes) {
         std::string::npos)
         << longLine.out;
     EXPECT_EQ(ReadFile(plus3), before);
+}
+
+} // namespace
+
+namespace {
+
+// Programs without line numbers (zmakebas -l): labels defined at a line's
+// start, alone or before statements, with spacing; referred to before and
+// after, in statements and strings; \@ as a literal @; numbered from a
+// start by a step. Same bytes as zmakebas, and refused where it refuses
+// (a label defined twice or never).
+TEST(SinclairLabels, SameBytesAsZmakebasWithLabels) {
+    NEED_ZMAKEBAS();
+    TempDir dir;
+    std::mt19937 random(34);
+    auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    const char* statements[] = {"goto @",       "gosub @", "restore @",
+                                "print \"at @", "run @",   "list @"};
+    int accepted = 0, refused = 0;
+    for (int program = 0; program < 150; ++program) {
+        const int lines = pick(1, 12);
+        std::vector<int> labelled;
+        for (int i = 0; i < lines; ++i)
+            if (pick(0, 1) == 0)
+                labelled.push_back(i);
+        std::string text;
+        for (int i = 0; i < lines; ++i) {
+            if (std::find(labelled.begin(), labelled.end(), i) != labelled.end())
+                text += std::string(pick(0, 2), ' ') + "@L" + std::to_string(i) + ":" +
+                        (pick(0, 2) == 0 ? "\n" : std::string(pick(0, 2), ' '));
+            if (pick(0, 5) == 0) {
+                text += "print \"\\@mail\"\n";
+                continue;
+            }
+            // Now and then a label no line has.
+            const int target = labelled.empty() || pick(0, 12) == 0
+                                   ? lines
+                                   : labelled[pick(0, static_cast<int>(labelled.size()) - 1)];
+            const std::string statement = statements[pick(0, 5)];
+            text += statement + "L" + std::to_string(target) +
+                    (statement.find('"') != std::string::npos ? " \"" : "") +
+                    (pick(0, 2) == 0 ? ": border 1" : "") + "\n";
+        }
+        const LabelNumbering numbering{static_cast<unsigned>(pick(0, 3) * 50),
+                                       static_cast<unsigned>(pick(1, 10))};
+        const auto expected = Zmakebas(dir, text,
+                                       "-l -s " + std::to_string(numbering.first) + " -i " +
+                                           std::to_string(numbering.step));
+        const TokenizedProgram made = TokenizeSinclairBasic(text, numbering);
+        if (!expected) {
+            EXPECT_TRUE(made.error.has_value()) << text;
+            ++refused;
+            continue;
+        }
+        ASSERT_FALSE(made.error.has_value()) << text << made.error->message;
+        EXPECT_EQ(made.program, *expected) << text;
+        ++accepted;
+    }
+    EXPECT_GT(accepted, 30);
+    EXPECT_GT(refused, 10);
+    const auto twice = TokenizeSinclairBasic("@a: print 1\n  @a: print 2\n", LabelNumbering{});
+    ASSERT_TRUE(twice.error.has_value());
+    EXPECT_EQ(twice.error->message, "the label @a is defined twice");
+    EXPECT_EQ(twice.error->place.line, 2u);
+    EXPECT_EQ(twice.error->place.column, 3u);
 }
 
 } // namespace
