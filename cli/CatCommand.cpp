@@ -57,13 +57,15 @@ bool Write(const std::string& text) {
 
 // The BASIC program of a file with a BASIC header; nothing (reported)
 // for any other file.
-int ListBasic(const NamedFile& file, const std::string& subject) {
+int ListBasic(const NamedFile& file, const std::string& subject, bool escapes) {
     const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
     const std::span<const std::uint8_t> data = DataAfterHeader(file);
     Listing listing;
     if (kind == FileKind::SinclairBasic) {
         // The program without its variables.
-        listing = ListSinclairBasic(data.first(std::min<std::size_t>(data.size(), file.header->param2)));
+        listing =
+            ListSinclairBasic(data.first(std::min<std::size_t>(data.size(), file.header->param2)),
+                              escapes ? ListingStyle::Escaped : ListingStyle::AsShown);
     } else if (kind == FileKind::LocomotiveBasic) {
         listing = ListLocomotiveBasic(data, file.header->load != 0 ? file.header->load : 0x170);
     } else if (kind == FileKind::ProtectedBasic) {
@@ -110,7 +112,7 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
         options.stripHeader ? DataAfterHeader(file) : std::span<const std::uint8_t>(file.data);
     switch (view) {
     case CatOptions::View::Basic:
-        return ListBasic(file, subject);
+        return ListBasic(file, subject, options.escapes);
     case CatOptions::View::Text:
         return Write(CpmText(data, {true, options.view == CatOptions::View::Text})) ? kExitOk
                                                                                      : kExitFailed;
@@ -146,10 +148,15 @@ Verb CatVerb() {
             views->require_option(0, 1);
             cmd.add_flag("--strip-header", cat->stripHeader,
                          "Start after a +3DOS or AMSDOS header (text, hex, raw)");
+            cmd.add_flag("--escapes", cat->escapes,
+                         "A +3 listing put --tokenize reads back to the same program: £ as `, "
+                         "© as \\*, colour controls, keyword codes in strings and REM and "
+                         "stored spaces as \\{n}");
             cmd.footer("Without a view: BASIC for a program with a +3DOS or AMSDOS BASIC header, "
                        "text for printable text, hex for anything else. Exit status 1 when the "
                        "listing stopped early (a warning says where).\n\nExamples:\n"
                        "  tarnlight-cli cat game.dsk DISK\n"
+                       "  tarnlight-cli cat --basic --escapes game.dsk DISK > disk.txt\n"
                        "  tarnlight-cli cat --hex --strip-header game.dsk 1:LOADER.BIN | less\n"
                        "  tarnlight-cli cat --text pcw.dsk LETTER.TXT");
             return [cat](CCliOwner& owner) { return RunCat(owner, *cat); };

@@ -114,6 +114,7 @@ struct CatOptions {
     std::string name;
     View view = View::Chosen;
     bool stripHeader = false;
+    bool escapes = false; // a +3 listing the tokenizer reads back to the same bytes
 };
 int RunCat(CCliOwner& owner, const CatOptions& options);
 

@@ -1,6 +1,7 @@
 #pragma once
 // BASIC programs made from source text: the +3's and the CPC's.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ struct LabelNumbering {
 };
 TokenizedProgram TokenizeSinclairBasic(std::string_view text,
                                        const std::optional<LabelNumbering>& labels = {});
+// The five bytes the +3 keeps beside a number's digits; nothing out of its
+// range. (Digits written with "\{14}" and five bytes after them keep those.)
+std::optional<std::array<std::uint8_t, 5>> SinclairNumberForm(double value);
 
 // Locomotive BASIC as the CPC lists it: a line number (1-65535, each
 // greater than the last) on every line, keywords and functions in any case,

@@ -1,5 +1,9 @@
 #include "SinclairBasic.h"
 
+#include "BasicText.h"
+#include "CNumber.h"
+
+#include <algorithm>
 #include <cstdio>
 
 // A program is a run of lines:
@@ -60,17 +64,47 @@ std::string BlockGraphic(std::uint8_t code) {
 }
 
 // A printable character (0x20 to 0xA4) as a listing writes it: UDGs and
-// block graphics as zmakebas escapes, 0x7F as ©, a backslash doubled.
-std::string CharacterShown(std::uint8_t c) {
+// block graphics as zmakebas escapes, £ (0x60) and © (0x7F) in UTF-8 or as
+// the tokenizer's ` and \*, a backslash doubled.
+std::string CharacterShown(std::uint8_t c, ListingStyle style = ListingStyle::AsShown) {
+    const bool escaped = style == ListingStyle::Escaped;
     if (c >= 0x90)
         return std::string{'\\', static_cast<char>('a' + (c - 0x90))};
     if (c >= 0x80)
         return BlockGraphic(c);
+    if (c == 0x60)
+        return escaped ? "`" : "\xC2\xA3"; // £
     if (c == 0x7F)
-        return "\xC2\xA9"; // ©
+        return escaped ? "\\*" : "\xC2\xA9"; // ©
     if (c == '\\')
         return "\\\\";
     return std::string(1, static_cast<char>(c));
+}
+
+std::string ByteEscape(std::uint8_t c) {
+    return "\\{" + std::to_string(c) + "}";
+}
+
+// Whether the five bytes after the number marker at `marker` are the ones
+// the tokenizer makes from the digits before it.
+bool HiddenFormIsTheDigits(std::span<const std::uint8_t> text, std::size_t marker) {
+    std::size_t start = marker;
+    auto numeric = [&](std::size_t k) {
+        const char c = static_cast<char>(text[k]);
+        return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' ||
+               ((c == '+' || c == '-') && k > 0 && (text[k - 1] == 'e' || text[k - 1] == 'E'));
+    };
+    while (start > 0 && numeric(start - 1))
+        --start;
+    const std::string digits(text.begin() + static_cast<std::ptrdiff_t>(start),
+                             text.begin() + static_cast<std::ptrdiff_t>(marker));
+    char* end = nullptr;
+    const double value = ReadCNumber(digits.c_str(), &end);
+    if (digits.empty() || end != digits.c_str() + digits.size())
+        return false;
+    const auto form = SinclairNumberForm(value);
+    return form && std::equal(form->begin(), form->end(),
+                              text.begin() + static_cast<std::ptrdiff_t>(marker + 1));
 }
 
 // The bytes a control code takes after it in a line, as the ROM steps over
@@ -96,27 +130,48 @@ std::size_t LineEnd(std::span<const std::uint8_t> text) {
 
 class LinePrinter {
 public:
-    explicit LinePrinter(std::string& out) : m_Out(out) {}
+  LinePrinter(std::string& out, ListingStyle style) : m_Out(out), m_Style(style) {}
 
-    void Line(std::span<const std::uint8_t> text) {
-        bool inString = false, afterRem = false;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const std::uint8_t c = text[i];
-            if (c < 0x20) {
-                // Controls are not shown; their parameters are skipped with them.
-                i += ParameterBytes(c);
-                continue;
-            }
-            if (c == '"' && !afterRem)
-                inString = !inString;
-            if (c >= kFirstKeyword && !(inString && c <= 0xA4)) {
-                Keyword(c);
-                afterRem = afterRem || (c == kRem && !inString);
-                continue;
-            }
-            // A block graphic's escape may end in a space; the graphic is none.
-            Put(CharacterShown(c), c < 0x80 || c >= 0x90);
-        }
+  void Line(std::span<const std::uint8_t> text) {
+      const bool escaped = m_Style == ListingStyle::Escaped;
+      bool inString = false, afterRem = false;
+      for (std::size_t i = 0; i < text.size(); ++i) {
+          const std::uint8_t c = text[i];
+          if (c < 0x20) {
+              // Controls are not shown; their parameters are skipped with
+              // them. Written out, a number's hidden form is left to the
+              // tokenizer when it makes the same, and the ENTER ends the line.
+              const std::size_t parameters = std::min(ParameterBytes(c), text.size() - i - 1);
+              const bool own = c == 0x0D      ? i + 1 == text.size()
+                               : c == kNumber ? parameters == 5 && HiddenFormIsTheDigits(text, i)
+                                              : false;
+              if (escaped && !own)
+                  for (std::size_t k = i; k <= i + parameters; ++k)
+                      Put(ByteEscape(text[k]), false);
+              i += parameters;
+              continue;
+          }
+          if (c == '"' && !afterRem)
+              inString = !inString;
+          // Keyword codes inside strings and REM are words only on screen.
+          if (escaped && c >= kFirstKeyword && (inString || afterRem) && !(inString && c <= 0xA4)) {
+              Put(ByteEscape(c), false);
+              continue;
+          }
+          if (c >= kFirstKeyword && !(inString && c <= 0xA4)) {
+              Keyword(c);
+              afterRem = afterRem || (c == kRem && !inString);
+              continue;
+          }
+          // The tokenizer drops spaces outside strings and REM: a stored
+          // one is written as its byte.
+          if (escaped && c == ' ' && !inString && !afterRem) {
+              Put(ByteEscape(c), false);
+              continue;
+          }
+          // A block graphic's escape may end in a space; the graphic is none.
+          Put(CharacterShown(c, m_Style), c < 0x80 || c >= 0x90);
+      }
     }
 
 private:
@@ -136,6 +191,7 @@ private:
     }
 
     std::string& m_Out;
+    ListingStyle m_Style;
     bool m_AfterSpace = false;
 };
 
@@ -159,7 +215,7 @@ std::string SpectrumTextShown(std::string_view text) {
     return shown;
 }
 
-Listing ListSinclairBasic(std::span<const std::uint8_t> program) {
+Listing ListSinclairBasic(std::span<const std::uint8_t> program, ListingStyle style) {
     Listing listing;
     std::size_t at = 0;
     while (at < program.size()) {
@@ -187,7 +243,7 @@ Listing ListSinclairBasic(std::span<const std::uint8_t> program) {
             char head[8];
             std::snprintf(head, sizeof head, "%5u", number);
             listing.text += head;
-            LinePrinter(listing.text).Line(rest.first(end + 1));
+            LinePrinter(listing.text, style).Line(rest.first(end + 1));
             listing.text += '\n';
             const std::size_t hidden = rest.size() - end - 1;
             listing.note = "line " + std::to_string(number) + "'s length field says " +
@@ -201,7 +257,7 @@ Listing ListSinclairBasic(std::span<const std::uint8_t> program) {
         char head[8];
         std::snprintf(head, sizeof head, "%5u", number);
         listing.text += head;
-        LinePrinter(listing.text).Line(program.subspan(at + 4, length));
+        LinePrinter(listing.text, style).Line(program.subspan(at + 4, length));
         listing.text += '\n';
         at += 4 + length;
     }

@@ -63,11 +63,13 @@ const std::vector<Word>& Words() {
     return words;
 }
 
+} // namespace
+
 // A number as the +3 keeps it beside its digits: a whole number up to
 // 65535 as 00 00 low high 00; anything else as an exponent byte (biased by
 // 128) and a four-byte mantissa, big-endian, rounded to nearest, its top
 // bit (always 1) replaced by the sign. Out of the exponent's range: none.
-std::optional<std::array<std::uint8_t, 5>> NumberForm(double value) {
+std::optional<std::array<std::uint8_t, 5>> SinclairNumberForm(double value) {
     if (value >= 0 && value <= 65535 && value == std::floor(value)) {
         const auto whole = static_cast<unsigned>(value);
         return std::array<std::uint8_t, 5>{0, 0, static_cast<std::uint8_t>(whole & 0xFF),
@@ -88,6 +90,8 @@ std::optional<std::array<std::uint8_t, 5>> NumberForm(double value) {
         static_cast<std::uint8_t>(mantissa >> 16), static_cast<std::uint8_t>(mantissa >> 8),
         static_cast<std::uint8_t>(mantissa)};
 }
+
+namespace {
 
 // A source line with its continuations joined, and where each of its
 // characters came from.
@@ -298,8 +302,16 @@ private:
 
     // The number's own cells, then the marker and its five bytes.
     bool Hidden(std::size_t start, std::size_t length, double value, std::vector<Cell>& made) {
-        const auto form = NumberForm(value);
+        const auto form = SinclairNumberForm(value);
         const std::size_t at = m_Cells[start].at;
+        // Digits written with their own hidden form after them (\{14} and
+        // five bytes, as a lossless listing writes one the +3 stored
+        // otherwise) keep it: none is made.
+        if (WrittenMarkerAt(start + length)) {
+            made.insert(made.end(), m_Cells.begin() + static_cast<std::ptrdiff_t>(start),
+                        m_Cells.begin() + static_cast<std::ptrdiff_t>(start + length));
+            return true;
+        }
         if (!form) {
             std::string digits;
             for (std::size_t k = start; k < start + length; ++k)
@@ -312,6 +324,17 @@ private:
         for (const std::uint8_t byte : *form)
             made.push_back({Cell::Byte, byte, at});
         return true;
+    }
+
+    bool WrittenMarkerAt(std::size_t i) const {
+        for (const std::string_view marker : {"\\{14}", "\\{0x0E}", "\\{0x0e}"}) {
+            std::size_t k = 0;
+            while (k < marker.size() && IsText(i + k, marker[k]))
+                ++k;
+            if (k == marker.size())
+                return true;
+        }
+        return false;
     }
 
     void DropSpaces() {

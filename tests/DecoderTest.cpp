@@ -2,6 +2,7 @@
 // and against lines written out by hand, text and hex against xxd, screens
 // drawn from bytes with known pixels and read back from the PNG.
 
+#include "BasicText.h"
 #include "FileKind.h"
 #include "LocomotiveBasic.h"
 #include "Png.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,92 @@ TEST(SinclairBasicTest, ShowsWhatThePlus3ShowsWhereListbasicDoesNot) {
     // prints the TS2068's ON ERR, STICK, SOUND, FREE, RESET).
     const Bytes program = SinclairLine(1, {0x7B, ':', 0x7C, ':', 0x7D, ':', 0x7E, ':', 0x7F});
     EXPECT_EQ(ListSinclairBasic(program).text, "    1{:|:}:~:\xC2\xA9\n");
+}
+
+// A listing with --escapes is text the tokenizer reads back to the same
+// bytes: lines built byte by byte with what the screen cannot show (colour
+// and position controls in strings and outside, keyword codes inside
+// strings and REM, stored spaces, a hidden number that is not its digits'
+// own as loaders keep them, £, ©, block graphics, UDGs, backslashes). The
+// listing as shown writes £ and © in UTF-8 and none of the controls.
+TEST(SinclairBasicTest, EscapedListingsTokenizeBackToTheSameBytes) {
+    std::mt19937 random(77);
+    auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    auto number = [&](Bytes& text, unsigned value, bool ownForm) {
+        for (const char digit : std::to_string(value))
+            text.push_back(static_cast<std::uint8_t>(digit));
+        text.push_back(0x0E);
+        // 00 00 low high 00 for a whole number, or another value's form.
+        const unsigned hidden = ownForm ? value : static_cast<unsigned>(pick(0, 65535));
+        text.insert(text.end(), {0, 0, static_cast<std::uint8_t>(hidden & 0xFF),
+                                 static_cast<std::uint8_t>(hidden >> 8), 0});
+    };
+    for (int round = 0; round < 300; ++round) {
+        Bytes program;
+        unsigned line = 0;
+        for (int l = pick(1, 5); l > 0; --l) {
+            Bytes text;
+            for (int part = pick(1, 5); part > 0; --part) {
+                switch (pick(0, 5)) {
+                case 0: // PRINT "string of anything" with controls and codes
+                    text.insert(text.end(), {0xF5, '"'});
+                    for (int k = pick(0, 12); k > 0; --k) {
+                        const int kind = pick(0, 3);
+                        if (kind == 0)
+                            text.insert(text.end(), {static_cast<std::uint8_t>(pick(0x10, 0x15)),
+                                                     static_cast<std::uint8_t>(pick(0, 9))});
+                        else if (kind == 1)
+                            text.insert(text.end(), {0x16, static_cast<std::uint8_t>(pick(0, 21)),
+                                                     static_cast<std::uint8_t>(pick(0, 31))});
+                        else
+                            text.push_back(static_cast<std::uint8_t>(pick(0x20, 0xFF)));
+                        if (text.back() == '"')
+                            text.back() = 'q';
+                    }
+                    text.push_back('"');
+                    break;
+                case 1: // LET x=N, the hidden form its own or a loader's
+                    text.insert(text.end(), {0xF1, 'x', '='});
+                    number(text, static_cast<unsigned>(pick(0, 65535)), pick(0, 1) == 0);
+                    break;
+                case 2: // INK N as a control outside strings, and stored spaces
+                    text.insert(text.end(), {0xD9, ' ', ' '});
+                    number(text, static_cast<unsigned>(pick(0, 7)), true);
+                    text.insert(text.end(), {0x10, static_cast<std::uint8_t>(pick(0, 7))});
+                    break;
+                case 3: // £, ©, block graphics, UDGs and a backslash in a string
+                    text.insert(text.end(),
+                                {0xF5, '"', 0x60, 0x7F, static_cast<std::uint8_t>(pick(0x80, 0x8F)),
+                                 static_cast<std::uint8_t>(pick(0x90, 0xA4)), '\\', '"'});
+                    break;
+                default: // GO TO N
+                    text.push_back(0xEC);
+                    number(text, static_cast<unsigned>(pick(0, 9999)), true);
+                }
+                text.push_back(':');
+            }
+            if (pick(0, 2) == 0) { // a REM of anything but ENTER, keyword codes too
+                text.push_back(0xEA);
+                for (int k = pick(0, 10); k > 0; --k)
+                    text.push_back(static_cast<std::uint8_t>(pick(0x20, 0xFF)));
+            } else {
+                text.pop_back();
+            }
+            line += static_cast<unsigned>(pick(1, 100));
+            const Bytes made = SinclairLine(line, text);
+            program.insert(program.end(), made.begin(), made.end());
+        }
+        const Listing listing = ListSinclairBasic(program, ListingStyle::Escaped);
+        ASSERT_EQ(listing.warning, "");
+        const TokenizedProgram back = TokenizeSinclairBasic(listing.text);
+        ASSERT_FALSE(back.error.has_value()) << listing.text << back.error->message;
+        ASSERT_EQ(back.program, program) << listing.text;
+    }
+    const Bytes pound = SinclairLine(1, {0xF5, '"', 0x60, 0x7F, '"', ':', 0x60});
+    EXPECT_EQ(ListSinclairBasic(pound).text, "    1 PRINT \"\xC2\xA3\xC2\xA9\":\xC2\xA3\n");
+    EXPECT_EQ(ListSinclairBasic(pound, ListingStyle::Escaped).text, "    1 PRINT \"`\\*\":`\n");
 }
 
 TEST(SinclairBasicTest, SpacesKeywordsAsTheRomDoes) {

@@ -285,3 +285,61 @@ TEST(ViewCorpus, EveryFileOfTheCorpusIsShownWithoutACrash) {
 }
 
 } // namespace
+
+namespace {
+
+// Every +3 program of the corpus listed with --escapes and tokenized back
+// is the program it was, byte for byte (the header's program length).
+TEST(ViewCorpus, EscapedListingsOfThePlusThreeProgramsTokenizeBackWhole) {
+    const std::string corpus = CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "the shared corpus is not there";
+    TempDir dir;
+    const std::string scratch = dir / "back.dsk";
+    ASSERT_EQ(RunCommand(Cli("new -f pcw720 " + Quote(scratch))).status, 0);
+    unsigned programs = 0;
+    for (const auto& item : fs::directory_iterator(corpus)) {
+        const std::string image = Quote(item.path().string());
+        const auto json = nlohmann::json::parse(
+            RunCommand(Cli("ls --json " + image + " 2>/dev/null")).out, nullptr, false);
+        if (json.is_discarded() || !json.contains("files"))
+            continue;
+        for (const auto& f : json["files"]) {
+            if (f["kind"] != "BASIC" || f["header"].is_null() || f["header"]["kind"] != "plus3dos")
+                continue;
+            std::string name =
+                std::to_string(f["user"].get<int>()) + ":" + f["name"].get<std::string>();
+            if (!f["type"].get<std::string>().empty())
+                name += "." + f["type"].get<std::string>();
+            SCOPED_TRACE(item.path().string() + " " + name);
+            ASSERT_EQ(RunCommand(Cli("cat --basic --escapes " + image + " " + Quote(name) + " > " +
+                                     Quote(dir / "listing.txt")))
+                          .status,
+                      0);
+            ASSERT_EQ(RunCommand(Cli("put --replace --plus3 basic --tokenize --as BACK " +
+                                     Quote(scratch) + " " + Quote(dir / "listing.txt")))
+                          .status,
+                      0);
+            // The +3DOS header (128 bytes) gives the program's length without
+            // its variables at 20-21.
+            auto file = [&](const std::string& from, const std::string& which) {
+                const std::string out = dir / "file.bin";
+                EXPECT_EQ(RunCommand(Cli("get " + from + " - " + Quote(which) + " > " + Quote(out)))
+                              .status,
+                          0);
+                return ReadFile(out);
+            };
+            const Bytes original = file(image, name), back = file(Quote(scratch), "BACK");
+            ASSERT_GE(original.size(), 128u);
+            ASSERT_GE(back.size(), 128u);
+            const std::size_t length = original[20] | original[21] << 8;
+            EXPECT_EQ(Bytes(back.begin() + 128, back.begin() + 128 + (back[20] | back[21] << 8)),
+                      Bytes(original.begin() + 128,
+                            original.begin() + 128 + static_cast<std::ptrdiff_t>(length)));
+            ++programs;
+        }
+    }
+    EXPECT_GE(programs, 4u);
+}
+
+} // namespace
