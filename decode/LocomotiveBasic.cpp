@@ -223,6 +223,12 @@ class LineLister {
         return true;
     }
 
+    // What a run of the program left in this line that typing cannot make:
+    // names given their type by DEFINT or DEFSTR (0x0B, 0x0C) and line
+    // numbers turned into the lines' addresses (0x1D).
+    unsigned typedByRun = 0;
+    unsigned pointersOfRun = 0;
+
   private:
     // What the token before (a hidden ':' aside) ends with, where what is
     // written straight after it could be read back as more of it: a name
@@ -274,6 +280,7 @@ class LineLister {
                 out += ' ';
             if (!Skip(2) || !Name(out))
                 return false;
+            typedByRun += c == 0x0B || c == 0x0C;
             if (c <= 0x04)
                 out += "%$!"[c - 0x02];
             else
@@ -305,6 +312,7 @@ class LineLister {
             std::uint16_t value;
             if (!Word(value))
                 return false;
+            pointersOfRun += c == kLinePointer;
             out += Number(c, value);
             return true;
         }
@@ -490,6 +498,7 @@ Listing ListLocomotiveBasic(std::span<const std::uint8_t> program, std::uint16_t
         lineAt[static_cast<unsigned>(at)] = program[at + 2] | program[at + 3] << 8;
         at += length;
     }
+    unsigned typedByRun = 0, pointersOfRun = 0;
     std::size_t at = 0;
     while (true) {
         if (program.size() - at < 2) {
@@ -509,12 +518,25 @@ Listing ListLocomotiveBasic(std::span<const std::uint8_t> program, std::uint16_t
         std::string text = std::to_string(number) + ' ';
         LineLister lister(program.subspan(at + 4, length - 4), lineAt, loadAddress);
         const bool whole = lister.List(text);
+        typedByRun += lister.typedByRun;
+        pointersOfRun += lister.pointersOfRun;
         listing.text += text + '\n';
         if (!whole) {
             listing.warning = "line " + std::to_string(number) + " ends inside a token";
             break;
         }
         at += length;
+    }
+    if (typedByRun != 0 || pointersOfRun != 0) {
+        std::string left;
+        if (typedByRun != 0)
+            left = std::to_string(typedByRun) + " names keep the type DEFINT or DEFSTR gave them";
+        if (pointersOfRun != 0)
+            left += (left.empty() ? "" : ", and ") + std::to_string(pointersOfRun) +
+                    " line numbers are the lines' addresses";
+        listing.note = "the program was run before it was saved: " + left +
+                       ", which typing cannot make (the text made into a program again stores "
+                       "them as typed)";
     }
     return listing;
 }

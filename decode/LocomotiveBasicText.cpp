@@ -293,6 +293,11 @@ private:
         }
         const std::string digits(m_Text.substr(start, m_At - start));
         const double value = ReadCNumber(digits.c_str(), nullptr);
+        // A line number past the last the CPC stores as the digits typed.
+        if (whole && lineNumber && value > 65535) {
+            out.insert(out.end(), digits.begin(), digits.end());
+            return true;
+        }
         if (whole && lineNumber && value <= 65535) {
             const auto line = static_cast<unsigned>(value);
             out.push_back(kLineNumber);

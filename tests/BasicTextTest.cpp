@@ -402,6 +402,27 @@ TEST(LocomotiveTokenizer, AKeywordAndANameStoredTogetherListApart) {
     EXPECT_EQ(Program(TokenizeLocomotiveBasic("40 PRINTFNZ(1)\n")), fnAfterPrint);
 }
 
+// What the CPC stores that a listing cannot say as typed text: a line
+// number past 65535 after GOSUB is kept as its digits (and so read back);
+// names typed by a run of DEFINT/DEFSTR (0x0B, 0x0C) and line addresses
+// (0x1D) are listed as typed, with a note that the run left them.
+TEST(LocomotiveTokenizer, WhatTheCpcStoresComesBackOrIsSaid) {
+    Bytes far = LocomotiveLine(10, {0x9F, ' ', '7', '0', '0', '0', '0'});
+    far.insert(far.end(), {0, 0});
+    EXPECT_EQ(Program(TokenizeLocomotiveBasic("10 GOSUB 70000\n")), far);
+    EXPECT_EQ(ListLocomotiveBasic(far).text, "10 GOSUB 70000\n");
+    Bytes run = LocomotiveLine(10, {0x0B, 0, 0, 'a' | 0x80, 0xEF, 0x0C, 0, 0, 'b' | 0x80, 0x01,
+                                    0xA0, ' ', 0x1D, 0x70, 0x01});
+    run.insert(run.end(), {0, 0});
+    const Listing listing = ListLocomotiveBasic(run);
+    EXPECT_EQ(listing.text, "10 a=b:GOTO 10\n");
+    EXPECT_EQ(listing.note, "the program was run before it was saved: 2 names keep the type DEFINT "
+                            "or DEFSTR gave them, and 1 line numbers are the lines' addresses, "
+                            "which typing cannot make (the text made into a program again stores "
+                            "them as typed)");
+    EXPECT_EQ(ListLocomotiveBasic(Program(TokenizeLocomotiveBasic(listing.text))).note, "");
+}
+
 TEST(LocomotiveTokenizer, RefusesALineItCannotReadSayingWhere) {
     struct Case {
         std::string text;
