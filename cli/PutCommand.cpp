@@ -92,7 +92,8 @@ int CheckAndRun(CCliOwner& owner, PutArguments& args) {
             ParseHeaderRequest(plus3 ? FileHeader::Kind::Plus3Dos : FileHeader::Kind::Amsdos,
                                plus3 ? args.plus3 : args.amsdos);
         if (!put.header)
-            return UsageError(plus3 ? "--plus3 takes code:LOAD or basic[:LINE] (LINE 0-9999)"
+            return UsageError(plus3 ? "--plus3 takes code:LOAD, basic[:LINE] (LINE 0-9999) or "
+                                      "basic:@LABEL"
                                     : "--amsdos takes bin:LOAD[:EXEC] or basic");
     }
     if (put.tokenize && !(put.header && put.header->IsBasic()))
@@ -101,6 +102,8 @@ int CheckAndRun(CCliOwner& owner, PutArguments& args) {
         return UsageError("--labels is for +3 BASIC text: give --plus3 basic[:LINE] --tokenize");
     if (args.labels)
         put.labels = args.numbering;
+    if (put.header && !put.header->startLabel.empty() && !args.labels)
+        return UsageError("--plus3 basic:@LABEL starts at a label: give --labels --tokenize");
     if (!put.as.empty() && put.files.size() != 1)
         return UsageError("--as names one file: give exactly one FILE");
     if (!put.as.empty() && put.user >= 0 && ParsePattern(put.as).user >= 0)
@@ -129,7 +132,9 @@ Verb PutVerb() {
             cmd.add_flag("--force", put.force, "With --replace, replace a read-only file too");
             cmd.add_flag("--keep-name", put.keepName,
                          "Keep the host name's case (it is still checked)");
-            cmd.add_option("--plus3", args->plus3, "Add a +3DOS header: code:LOAD or basic[:LINE]");
+            cmd.add_option("--plus3", args->plus3,
+                           "Add a +3DOS header: code:LOAD, basic[:LINE] or, with --labels, "
+                           "basic:@LABEL");
             cmd.add_option("--amsdos", args->amsdos,
                            "Add an AMSDOS header: bin:LOAD[:EXEC] or basic");
             AddKeepGoing(cmd, put.keepGoing, "stored");
@@ -155,8 +160,8 @@ Verb PutVerb() {
                 "  tarnlight-cli put --plus3 code:32768 game.dsk game.bin\n"
                 "  tarnlight-cli put --plus3 basic:10 --tokenize --as DISK game.dsk "
                 "loader.txt\n"
-                "  tarnlight-cli put --plus3 basic:10 --tokenize --labels --as DISK game.dsk "
-                "loader.txt\n"
+                "  tarnlight-cli put --plus3 basic:@start --tokenize --labels --as DISK "
+                "game.dsk loader.txt\n"
                 "  tarnlight-cli put --amsdos basic --tokenize cpc.dsk menu.bas\n"
                 "  tarnlight-cli put --keep-going game.dsk *.bin");
             return [args](CCliOwner& owner) { return CheckAndRun(owner, *args); };

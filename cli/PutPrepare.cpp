@@ -6,6 +6,7 @@
 #include "Session.h"
 
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr std::uint32_t kMaxDiskData = 32 * 1024 * 1024;
 // Turns BASIC text into the program its header is made for; a line that
 // cannot be read is reported with where it is, and nothing is stored.
 bool TokenizeText(const PutOptions& options, const std::string& file,
-                  std::vector<std::uint8_t>& data) {
+                  std::vector<std::uint8_t>& data, std::map<std::string, unsigned>& labels) {
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
     TokenizedProgram made = options.header->kind == FileHeader::Kind::Plus3Dos
                                 ? TokenizeSinclairBasic(text, options.labels)
@@ -34,6 +35,7 @@ bool TokenizeText(const PutOptions& options, const std::string& file,
         return false;
     }
     data = std::move(made.program);
+    labels = std::move(made.labels);
     return true;
 }
 
@@ -81,10 +83,21 @@ bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& p
         Report(file == "-" ? "standard input" : file, cause);
         return false;
     }
-    if (options.tokenize && !TokenizeText(options, file, prepared.data))
+    std::map<std::string, unsigned> labels;
+    if (options.tokenize && !TokenizeText(options, file, prepared.data, labels))
         return false;
-    if (options.header &&
-        !AddRequestedHeader(*options.header, target.file.user, target.file.name.data(),
+    std::optional<HeaderRequest> header = options.header;
+    if (header && !header->startLabel.empty()) {
+        const auto label = labels.find(header->startLabel);
+        if (label == labels.end()) {
+            Report(file, "the label @" + header->startLabel +
+                             " the program is to start at is not defined: not stored");
+            return false;
+        }
+        header->param1 = static_cast<std::uint16_t>(label->second);
+    }
+    if (header &&
+        !AddRequestedHeader(*header, target.file.user, target.file.name.data(),
                             target.file.type.data(), options.tokenize, prepared.data, cause)) {
         Report(file, cause);
         return false;

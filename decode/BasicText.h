@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ struct TokenizedProgram {
     std::vector<std::uint8_t> program; // the bytes a BASIC header is put in front of
     std::optional<TextProblem> error;  // set: nothing usable was made
     std::vector<TextProblem> warnings; // made, but something was taken as it stands
+    std::map<std::string, unsigned> labels; // text with labels: the line each names
 };
 
 // +3 BASIC in the text form zmakebas reads: a line number (0-9999, each

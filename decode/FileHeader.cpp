@@ -233,6 +233,10 @@ std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std
         if (what == "basic" && parts.size() <= 2) {
             request.fileType = FileHeader::kPlus3Program;
             request.param1 = FileHeader::kNoAutostart;
+            if (parts.size() == 2 && parts[1].size() > 1 && parts[1][0] == '@') {
+                request.startLabel = parts[1].substr(1);
+                return request;
+            }
             if (parts.size() == 2 &&
                 (!ParseAddress(parts[1], request.param1) || request.param1 > 9999))
                 return std::nullopt;

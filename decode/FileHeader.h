@@ -74,11 +74,14 @@ struct HeaderRequest {
     std::uint16_t param2 = 0;
     std::uint16_t load = 0;
     std::uint16_t entry = 0;
+    // "basic:@name": the program starts at the line a label of its text
+    // names (text with labels); param1 is then set from it.
+    std::string startLabel;
 
     // A BASIC program's header: the data is a program (or the text of one).
     bool IsBasic() const;
 };
-// Parses "code:LOAD", "basic[:LINE]" (+3DOS) or "bin:LOAD[:EXEC]", "basic"
+// Parses "code:LOAD", "basic[:LINE]", "basic:@LABEL" (+3DOS) or "bin:LOAD[:EXEC]", "basic"
 // (AMSDOS); addresses in decimal, 0x or & hex. Empty on a malformed request.
 std::optional<HeaderRequest> ParseHeaderRequest(FileHeader::Kind kind, const std::string& text);
 // Puts the requested header in front of the data of a file stored under

@@ -550,8 +550,7 @@ bool IsSpace(char c) {
 // the numbers (see LabelNumbering). False with `problem` set for a label
 // defined twice or used and never defined.
 bool NumberLabelledLines(std::vector<SourceLine>& lines, const LabelNumbering& numbering,
-                         TextProblem& problem) {
-    std::map<std::string, unsigned> labels;
+                         std::map<std::string, unsigned>& labels, TextProblem& problem) {
     std::vector<SourceLine> numbered;
     unsigned long number = numbering.first;
     for (SourceLine& line : lines) {
@@ -619,7 +618,7 @@ TokenizedProgram TokenizeSinclairBasic(std::string_view text,
     std::vector<SourceLine> lines;
     TextProblem problem;
     if (!SourceLines(text, lines, problem) ||
-        (labels && !NumberLabelledLines(lines, *labels, problem))) {
+        (labels && !NumberLabelledLines(lines, *labels, made.labels, problem))) {
         made.error = problem;
         return made;
     }

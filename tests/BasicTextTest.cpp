@@ -618,6 +618,43 @@ TEST_F(TokenizeCommand, PlusThreeTextBecomesAProgramThePlus3LoadsAndListbasicLis
     EXPECT_EQ(RunCommand(Cli("cat " + Quote(plus3) + " ONE.BAS")).out, "   10 PRINT 1\n");
 }
 
+// A labelled text stored as zmakebas -l -a @label makes it: the same
+// program, starting at the line the label names; a start label that is not
+// defined stores nothing, and one without --labels is a usage error.
+TEST_F(TokenizeCommand, LabelledTextStartsWhereItsLabelSays) {
+    NEED_ZMAKEBAS();
+    const std::string text = "  border 0\n@loop: print \"hi\"\ngoto @loop\n";
+    std::ofstream(dir / "loader.txt") << text;
+    const auto expected = Zmakebas(dir, text, "-l -s 100 -i 10");
+    ASSERT_TRUE(expected.has_value());
+    ASSERT_EQ(RunCommand(Cli("put --plus3 basic:@loop --tokenize --labels --first-line 100 "
+                             "--line-step 10 --as DISK " +
+                             Quote(plus3) + " " + Quote(dir / "loader.txt")))
+                  .status,
+              0);
+    const auto header = nlohmann::json::parse(
+        RunCommand(Cli("ls --json " + Quote(plus3))).out)["files"][0]["header"];
+    EXPECT_EQ(header["line"], 110);
+    fs::create_directory(dir / "out");
+    ASSERT_EQ(
+        RunCommand(Cli("get --strip-header " + Quote(plus3) + " " + Quote(dir / "out"))).status, 0);
+    EXPECT_EQ(ReadFile(dir / "out/DISK"), *expected);
+    const Bytes before = ReadFile(plus3);
+    const CommandResult missing =
+        RunCommand(Cli("put --plus3 basic:@nowhere --tokenize --labels --as OTHER " + Quote(plus3) +
+                       " " + Quote(dir / "loader.txt")),
+                   true);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("the label @nowhere the program is to start at is not defined"),
+              std::string::npos)
+        << missing.out;
+    EXPECT_EQ(RunCommand(Cli("put --plus3 basic:@loop --tokenize --as OTHER " + Quote(plus3) + " " +
+                             Quote(dir / "loader.txt")))
+                  .status,
+              2);
+    EXPECT_EQ(ReadFile(plus3), before);
+}
+
 TEST_F(TokenizeCommand, ALineThatCannotBeReadIsNamedAndNothingIsStored) {
     std::ofstream(dir / "bad.txt") << "10 PRINT 1\n20 PRINT \"\\{300}\"\n";
     std::ofstream(dir / "bad.bas") << "10 PRINT 1\n5 PRINT 2\n";
