@@ -43,6 +43,26 @@ std::optional<SectorImage> SectorsFromChild(const std::string& path, const Forei
     return disk;
 }
 
+// Opens an extended container made in memory (descriptor `fd`, closed
+// here) once it passes the checks any file does; `refusal` says why not.
+dsk_err_t OpenMadeCopy(DSK_PDRIVER* self, int fd, OpenFacts& facts, const std::string& refusal) {
+    const std::string copy = "/proc/self/fd/" + std::to_string(fd);
+    const ImageKind made = IdentifyImageFile(copy);
+    if (made.verdict != ImageKind::Verdict::Image || made.foreign != nullptr ||
+        !ContainerDamage(copy, &facts.tracks).empty()) {
+        ::close(fd);
+        facts.tracks.clear();
+        facts.refusal = refusal;
+        return DSK_ERR_CORRUPT;
+    }
+    facts.cylinders = made.cylinders;
+    facts.heads = made.heads;
+    // LibDsk keeps its own descriptor of the copy.
+    const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
+    ::close(fd);
+    return err;
+}
+
 // A container LibDsk is not trusted to parse here: read in a child, then
 // opened as the extended container the child made, checked like any other.
 dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& foreign,
@@ -50,17 +70,10 @@ dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& fo
     const int fd = CopyForeignImage(path, foreign, g_Reader, facts.refusal);
     if (fd < 0)
         return DSK_ERR_CORRUPT;
-    const std::string copy = "/proc/self/fd/" + std::to_string(fd);
-    const ImageKind made = IdentifyImageFile(copy);
-    if (made.verdict != ImageKind::Verdict::Image || made.foreign != nullptr ||
-        !ContainerDamage(copy, &facts.tracks).empty()) {
-        ::close(fd);
-        facts.tracks.clear();
-        facts.refusal = std::string("damaged container (the ") + foreign.name + " reader failed)";
-        return DSK_ERR_CORRUPT;
-    }
-    facts.cylinders = made.cylinders;
-    facts.heads = made.heads;
+    const dsk_err_t err = OpenMadeCopy(
+        self, fd, facts, std::string("damaged container (the ") + foreign.name + " reader failed)");
+    if (err != DSK_ERR_OK)
+        return err;
     facts.foreign = foreign.name;
     facts.container = foreign.name;
     // The tracks the format has past the last one the file holds (an image
@@ -69,14 +82,11 @@ dsk_err_t OpenForeign(DSK_PDRIVER* self, const char* path, const ForeignKind& fo
     for (auto t = static_cast<unsigned>(facts.tracks.size());
          t > 0 && facts.tracks[t - 1].count == 0; --t)
         missing.insert(missing.begin(), t - 1);
+    const auto promised = static_cast<unsigned>(facts.tracks.size());
     if (!missing.empty())
-        facts.readOnlyCause = "the container is cut short: " + std::to_string(facts.tracks.size()) +
-                              " tracks promised, " +
-                              std::to_string(facts.tracks.size() - missing.size()) + " present (" +
-                              MissingTracksText(missing) + ")";
-    // LibDsk keeps its own descriptor of the copy.
-    const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
-    ::close(fd);
+        facts.readOnlyCause =
+            CutShortText(promised, promised - static_cast<unsigned>(missing.size())) + " (" +
+            MissingTracksText(missing) + ")";
     return err;
 }
 
@@ -95,27 +105,22 @@ dsk_err_t OpenRepaired(DSK_PDRIVER* self, const char* path, OpenFacts& facts) {
     const std::vector<std::uint8_t> whole =
         disk ? ExtendedImageBytes(*disk) : std::vector<std::uint8_t>{};
     const int fd = whole.empty() ? -1 : memfd_create("tarnlight-whole", MFD_CLOEXEC);
-    const std::string copy = "/proc/self/fd/" + std::to_string(fd);
+    const std::string cause = facts.refusal.empty() ? "damaged container" : facts.refusal;
     if (fd < 0 ||
-        ::pwrite(fd, whole.data(), whole.size(), 0) != static_cast<ssize_t>(whole.size()) ||
-        !ContainerDamage(copy, &facts.tracks).empty()) {
+        ::pwrite(fd, whole.data(), whole.size(), 0) != static_cast<ssize_t>(whole.size())) {
         if (fd >= 0)
             ::close(fd);
         facts.tracks.clear();
-        if (facts.refusal.empty())
-            facts.refusal = "damaged container";
+        facts.refusal = cause;
         return DSK_ERR_CORRUPT;
     }
-    facts.readOnlyCause = facts.refusal;
-    if (!missing.empty())
-        facts.readOnlyCause += " (" + MissingTracksText(missing) + ")";
     facts.refusal.clear();
-    facts.cylinders = disk->cylinders;
-    facts.heads = disk->heads;
+    const dsk_err_t err = OpenMadeCopy(self, fd, facts, cause);
+    if (err != DSK_ERR_OK)
+        return err;
+    facts.readOnlyCause = missing.empty() ? cause : cause + " (" + MissingTracksText(missing) + ")";
     facts.container =
         std::memcmp(bytes.data(), "MV - CPC", 8) == 0 ? "CPCEMU standard" : "CPCEMU extended";
-    const dsk_err_t err = g_LibraryOpen(self, copy.c_str(), "edsk", nullptr);
-    ::close(fd);
     return err;
 }
 

@@ -122,11 +122,6 @@ long SectorOffset(const std::uint8_t* header, bool extended, std::uint8_t id) {
     return 0;
 }
 
-std::string CutShort(unsigned promised, unsigned present) {
-    return "the container is cut short: " + std::to_string(promised) + " tracks promised, " +
-           std::to_string(present) + " present";
-}
-
 bool TrackIsSound(File file, long offset, long blockSize, bool extended) {
     std::uint8_t header[kHeaderSize];
     if (!ReadAt(file, offset, header, sizeof header))
@@ -367,7 +362,7 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
         const long present = blockSize > 0 ? (static_cast<long>(file->size()) - kHeaderSize) / blockSize : 0;
         if (present < static_cast<long>(tracks))
             return repairable(ContainerRepair::CutShort,
-                              CutShort(tracks, static_cast<unsigned>(std::max(present, 0L))));
+                              CutShortText(tracks, static_cast<unsigned>(std::max(present, 0L))));
     } else if (tracks > kHeaderSize - 0x34) {
         return kDamaged;
     }
@@ -411,7 +406,7 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
         offset += blockSize;
     }
     if (present < promised)
-        return repairable(ContainerRepair::CutShort, CutShort(promised, present));
+        return repairable(ContainerRepair::CutShort, CutShortText(promised, present));
     if (extended && tracks > 0 && header[0x34 + tracks - 1] == 0)
         return repairable(ContainerRepair::EndsUnformatted,
                           "the container ends in unformatted tracks, which the disk library "
@@ -420,6 +415,11 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
 }
 
 bool DskContainerIsSound(const std::string& path) { return ContainerDamage(path).empty(); }
+
+std::string CutShortText(unsigned promised, unsigned present) {
+    return "the container is cut short: " + std::to_string(promised) + " tracks promised, " +
+           std::to_string(present) + " present";
+}
 
 std::string MissingTracksText(const std::vector<unsigned>& tracks) {
     std::vector<std::string> runs;

@@ -59,6 +59,8 @@ enum class ContainerRepair {
 std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* tracks = nullptr,
                             ContainerRepair* repair = nullptr);
 bool DskContainerIsSound(const std::string& path);
+// "the container is cut short: 40 tracks promised, 9 present"
+std::string CutShortText(unsigned promised, unsigned present);
 // The missing tracks in a user's words: "tracks 9 to 39 missing", "track 3
 // and tracks 9 to 39 missing".
 std::string MissingTracksText(const std::vector<unsigned>& tracks);
