@@ -21,9 +21,9 @@ std::string SizesText(std::size_t size) {
            std::to_string(size) + " bytes";
 }
 
-// The palette a screen is drawn in: `given` names a host file or, when no
-// host file has that name, a file of the image; "auto" looks for the
-// screen's own NAME.PAL beside it, then for one kept in the dump's gap.
+// The palette a screen is drawn in: `--palette FILE` names a host file or,
+// when no host file has that name, a file of the image; "auto" looks for
+// the screen's own NAME.PAL beside it, then for one kept in the dump's gap.
 // Nothing with `found` true for the power-on inks; `found` false, reported,
 // for a palette that cannot be read.
 std::optional<CpcPalette> PaletteFor(CCliOwner& owner, const ScreenOptions& options,
@@ -32,12 +32,9 @@ std::optional<CpcPalette> PaletteFor(CCliOwner& owner, const ScreenOptions& opti
     found = true;
     if (options.palette.empty())
         return std::nullopt;
-    std::string source = options.palette;
-    std::vector<std::uint8_t> bytes;
-    std::span<const std::uint8_t> content;
-    NamedFile onDisk;
-    if (options.palette == "auto") {
-        source.clear();
+    const bool automatic = options.palette == "auto";
+    std::string source = automatic ? "" : options.palette;
+    if (automatic) {
         for (const FileEntry& row : owner.Rows())
             if (row.user == screen.row.user &&
                 std::equal(row.name, row.name + kNameLen, screen.row.name) &&
@@ -46,28 +43,24 @@ std::optional<CpcPalette> PaletteFor(CCliOwner& owner, const ScreenOptions& opti
         if (source.empty())
             return PaletteInScreenGap(data);
     }
+    NamedFile file;
     struct stat host {};
-    if (options.palette != "auto" && stat(source.c_str(), &host) == 0) {
+    if (!automatic && stat(source.c_str(), &host) == 0) {
         std::string cause;
-        if (!ReadHostFile(source, 1 << 16, "too large for a palette file", bytes, cause)) {
+        if (!ReadHostFile(source, 1 << 16, "too large for a palette file", file.data, cause)) {
             Report(source, cause);
             found = false;
             return std::nullopt;
         }
-        const auto header = ParseFileHeader(bytes.data(), bytes.size());
-        content = bytes;
-        if (header)
-            content =
-                content.subspan(kHeaderSize)
-                    .first(std::min<std::size_t>(bytes.size() - kHeaderSize, header->dataLength));
+        file.header = ParseFileHeader(file.data.data(), file.data.size());
     } else {
-        if (!ReadNamedFile(owner, options.image, source, onDisk)) {
+        if (!ReadNamedFile(owner, options.image, source, file)) {
             found = false;
             return std::nullopt;
         }
-        source = options.image + ": " + UserAndName(onDisk.row);
-        content = DataAfterHeader(onDisk);
+        source = options.image + ": " + UserAndName(file.row);
     }
+    const std::span<const std::uint8_t> content = DataAfterHeader(file);
     auto palette = ArtStudioPalette(content);
     if (!palette) {
         Report(source, "not an OCP Art Studio palette (239 bytes: the mode, then 12 frames of "
