@@ -130,48 +130,48 @@ std::size_t LineEnd(std::span<const std::uint8_t> text) {
 
 class LinePrinter {
 public:
-  LinePrinter(std::string& out, ListingStyle style) : m_Out(out), m_Style(style) {}
+    LinePrinter(std::string& out, ListingStyle style) : m_Out(out), m_Style(style) {}
 
-  void Line(std::span<const std::uint8_t> text) {
-      const bool escaped = m_Style == ListingStyle::Escaped;
-      bool inString = false, afterRem = false;
-      for (std::size_t i = 0; i < text.size(); ++i) {
-          const std::uint8_t c = text[i];
-          if (c < 0x20) {
-              // Controls are not shown; their parameters are skipped with
-              // them. Written out, a number's hidden form is left to the
-              // tokenizer when it makes the same, and the ENTER ends the line.
-              const std::size_t parameters = std::min(ParameterBytes(c), text.size() - i - 1);
-              const bool own = c == 0x0D      ? i + 1 == text.size()
-                               : c == kNumber ? parameters == 5 && HiddenFormIsTheDigits(text, i)
-                                              : false;
-              if (escaped && !own)
-                  for (std::size_t k = i; k <= i + parameters; ++k)
-                      Put(ByteEscape(text[k]), false);
-              i += parameters;
-              continue;
-          }
-          if (c == '"' && !afterRem)
-              inString = !inString;
-          // Keyword codes inside strings and REM are words only on screen.
-          if (escaped && c >= kFirstKeyword && (inString || afterRem) && !(inString && c <= 0xA4)) {
-              Put(ByteEscape(c), false);
-              continue;
-          }
-          if (c >= kFirstKeyword && !(inString && c <= 0xA4)) {
-              Keyword(c);
-              afterRem = afterRem || (c == kRem && !inString);
-              continue;
-          }
-          // The tokenizer drops spaces outside strings and REM: a stored
-          // one is written as its byte.
-          if (escaped && c == ' ' && !inString && !afterRem) {
-              Put(ByteEscape(c), false);
-              continue;
-          }
-          // A block graphic's escape may end in a space; the graphic is none.
-          Put(CharacterShown(c, m_Style), c < 0x80 || c >= 0x90);
-      }
+    void Line(std::span<const std::uint8_t> text) {
+        const bool escaped = m_Style == ListingStyle::Escaped;
+        bool inString = false, afterRem = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const std::uint8_t c = text[i];
+            if (c < 0x20) {
+                // Controls are not shown; their parameters are skipped with
+                // them. Written out, a number's hidden form is left to the
+                // tokenizer when it makes the same, and the ENTER ends the line.
+                const std::size_t parameters = std::min(ParameterBytes(c), text.size() - i - 1);
+                const bool own = c == 0x0D      ? i + 1 == text.size()
+                                 : c == kNumber ? parameters == 5 && HiddenFormIsTheDigits(text, i)
+                                                : false;
+                if (escaped && !own)
+                    for (std::size_t k = i; k <= i + parameters; ++k)
+                        Put(ByteEscape(text[k]), false);
+                i += parameters;
+                continue;
+            }
+            if (c == '"' && !afterRem)
+                inString = !inString;
+            if (c >= kFirstKeyword && !(inString && c <= 0xA4)) {
+                // Keyword codes inside strings and REM are words only on screen.
+                if (escaped && (inString || afterRem)) {
+                    Put(ByteEscape(c), false);
+                    continue;
+                }
+                Keyword(c);
+                afterRem = afterRem || (c == kRem && !inString);
+                continue;
+            }
+            // The tokenizer drops spaces outside strings and REM: a stored
+            // one is written as its byte.
+            if (escaped && c == ' ' && !inString && !afterRem) {
+                Put(ByteEscape(c), false);
+                continue;
+            }
+            // A block graphic's escape may end in a space; the graphic is none.
+            Put(CharacterShown(c, m_Style), c < 0x80 || c >= 0x90);
+        }
     }
 
 private:

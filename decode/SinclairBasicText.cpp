@@ -307,12 +307,8 @@ private:
         // Digits written with their own hidden form after them (\{14} and
         // five bytes, as a lossless listing writes one the +3 stored
         // otherwise) keep it: none is made.
-        if (WrittenMarkerAt(start + length)) {
-            made.insert(made.end(), m_Cells.begin() + static_cast<std::ptrdiff_t>(start),
-                        m_Cells.begin() + static_cast<std::ptrdiff_t>(start + length));
-            return true;
-        }
-        if (!form) {
+        const bool written = WrittenMarkerAt(start + length);
+        if (!form && !written) {
             std::string digits;
             for (std::size_t k = start; k < start + length; ++k)
                 digits += static_cast<char>(m_Cells[k].value);
@@ -320,6 +316,8 @@ private:
         }
         made.insert(made.end(), m_Cells.begin() + static_cast<std::ptrdiff_t>(start),
                     m_Cells.begin() + static_cast<std::ptrdiff_t>(start + length));
+        if (written)
+            return true;
         made.push_back({Cell::Byte, kNumberMarker, at});
         for (const std::uint8_t byte : *form)
             made.push_back({Cell::Byte, byte, at});
