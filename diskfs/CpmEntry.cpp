@@ -79,3 +79,11 @@ bool CpmEntry::NameIsValid() const {
     return std::all_of(name.begin(), name.end(), IsNameByte) &&
            std::all_of(type.begin(), type.end(), IsNameByte);
 }
+
+bool CpmEntry::IsLocoScriptGroup() const {
+    constexpr std::uint8_t kGroupExtent = 0x20, kLastGroup = 7;
+    const bool groupType =
+        (type[0] & 0x7F) == 'G' && (type[1] & 0x7F) == 'R' && (type[2] & 0x7F) == 'P';
+    return user <= kLastGroup && groupType && ex == kGroupExtent && s2 == 0 && rc == 0 &&
+           BlockCount() == 0;
+}

@@ -79,4 +79,7 @@ struct CpmEntry {
     }
     // Every name and type byte is a printable character.
     bool NameIsValid() const;
+    // LocoScript names its groups 0-7 by entries NAME.GRP of users 0-7 with
+    // EX 0x20, no record and no block: no file, and no damage.
+    bool IsLocoScriptGroup() const;
 };

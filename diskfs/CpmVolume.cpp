@@ -352,6 +352,16 @@ bool CCpmVolume::HasStampEntries() const {
     return false;
 }
 
+std::map<std::uint8_t, FileId> CCpmVolume::LocoScriptGroups() const {
+    std::map<std::uint8_t, FileId> groups;
+    for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
+        const CpmEntry entry = EntryAt(static_cast<std::uint16_t>(i));
+        if (entry.IsLocoScriptGroup())
+            groups.emplace(entry.user, entry.Id());
+    }
+    return groups;
+}
+
 bool CCpmVolume::HasPasswordRecords() const {
     for (std::uint32_t i = 0; i < DirectoryLimit(); ++i) {
         const std::uint8_t user = UserByte(static_cast<std::uint16_t>(i));

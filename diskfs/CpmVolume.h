@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -144,6 +145,8 @@ class CCpmVolume {
     FileStamps StampsOf(const FileId& file) const { return StampsOf(file, Label()); }
     // The same with the label already at hand (listings of many files).
     FileStamps StampsOf(const FileId& file, const std::optional<DiskLabel>& label) const;
+    // LocoScript's groups: the entry naming each user's group, by user.
+    std::map<std::uint8_t, FileId> LocoScriptGroups() const;
     // Whether the directory holds stamp entries, or password records.
     bool HasStampEntries() const;
     bool HasPasswordRecords() const;

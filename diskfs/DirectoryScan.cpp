@@ -39,7 +39,7 @@ void CCpmVolume::ScanDirectory(const std::function<void(const DirectoryFinding&)
                 finding.kind = Kind::ExtentTwice;
                 visit(finding);
             }
-            if (entry.ExtentNumberInvalid()) {
+            if (entry.ExtentNumberInvalid() && !entry.IsLocoScriptGroup()) {
                 finding.kind = Kind::ExtentNumberInvalid;
                 visit(finding);
             }

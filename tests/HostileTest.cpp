@@ -490,8 +490,8 @@ TEST_F(Hostile, TracksOfAnotherFormatAreNeverWritten) {
 }
 
 // LocoScript names its groups with entries of extent 32 that hold no
-// record and no block: 0-byte rows, no data written, and check names the
-// extent number no disk holds.
+// record and no block: 0-byte rows, no data written, no damage. An entry of
+// that extent that is no group is named by check: no disk holds it.
 TEST_F(Hostile, EntriesThatHoldNothingAddNothing) {
     DirEntry group = MakeEntry(0, "GROUP0", "GRP", 0, {});
     group.ex = 0x20;
@@ -509,12 +509,19 @@ TEST_F(Hostile, EntriesThatHoldNothingAddNothing) {
     EXPECT_EQ(get.status, 0) << get.out;
     EXPECT_EQ(ReadFile(dir / "out/GROUP0.GRP").size(), 0u);
     EXPECT_EQ(ReadFile(dir / "out/LAST.TXT"), std::vector<unsigned char>(512, 'L'));
-    const CommandResult check = Run("check");
-    EXPECT_EQ(check.status, 1) << check.out;
-    EXPECT_NE(check.out.find("0:GROUP0.GRP: an entry with extent byte EX 0x20 and S2 0x00: no disk "
-                             "holds that extent"),
-              std::string::npos)
-        << check.out;
+    EXPECT_EQ(Run("check").status, 0);
+    for (const auto& [user, type] : {std::pair{std::uint8_t{8}, "GRP"}, {std::uint8_t{0}, "BIN"}}) {
+        DirEntry other = MakeEntry(user, "GROUP0", type, 0, {});
+        other.ex = 0x20;
+        Put(2, other);
+        const CommandResult check = Run("check");
+        EXPECT_EQ(check.status, 1) << check.out;
+        EXPECT_NE(check.out.find(std::to_string(user) + ":GROUP0." + type +
+                                 ": an entry with extent byte EX 0x20 and S2 0x00: no disk "
+                                 "holds that extent"),
+                  std::string::npos)
+            << check.out;
+    }
 }
 
 } // namespace
