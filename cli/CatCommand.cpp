@@ -2,9 +2,10 @@
 // listing, text, or hex.
 
 #include "Commands.h"
-#include "Session.h"
 #include "FileKind.h"
+#include "LocoScript.h"
 #include "LocomotiveBasic.h"
+#include "Session.h"
 #include "SinclairBasic.h"
 #include "TextView.h"
 
@@ -89,6 +90,28 @@ int ListBasic(const NamedFile& file, const std::string& subject, bool escapes) {
     return kExitOk;
 }
 
+// A LocoScript document's identity and text; nothing (reported) for any
+// other file.
+int ShowLocoScript(const NamedFile& file, const std::string& subject, bool markdown) {
+    const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
+    if (kind != FileKind::LocoScriptDocument) {
+        Report(subject, std::string("not a LocoScript document (it is ") + FileKindName(kind) +
+                            "); --hex or --text shows it");
+        return kExitFailed;
+    }
+    const LocoScriptText text =
+        LocoScriptToText(file.data, markdown ? LocoScriptStyle::Markdown : LocoScriptStyle::Text);
+    if (!Write(text.text))
+        return kExitFailed;
+    if (!text.note.empty())
+        std::fprintf(stderr, "NOTE: %s: %s\n", subject.c_str(), text.note.c_str());
+    if (!text.warning.empty()) {
+        std::fprintf(stderr, "WARNING: %s: %s\n", subject.c_str(), text.warning.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 } // namespace
 
 int RunCat(CCliOwner& owner, const CatOptions& options) {
@@ -103,6 +126,8 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
         if (kind == FileKind::SinclairBasic || kind == FileKind::LocomotiveBasic ||
             kind == FileKind::ProtectedBasic)
             view = CatOptions::View::Basic;
+        else if (kind == FileKind::LocoScriptDocument || options.markdown)
+            view = CatOptions::View::LocoScript;
         else if (kind == FileKind::Text)
             view = CatOptions::View::Text;
         else
@@ -113,7 +138,12 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
     switch (view) {
     case CatOptions::View::Basic:
         return ListBasic(file, subject, options.escapes);
+    case CatOptions::View::LocoScript:
+        return ShowLocoScript(file, subject, options.markdown);
     case CatOptions::View::Text:
+        // A document's text lies between codes, and its header holds a ^Z.
+        if (ReadLocoScriptHeader(data))
+            return Write(LocoScriptRuns(data)) ? kExitOk : kExitFailed;
         return Write(CpmText(data, {true, options.view == CatOptions::View::Text})) ? kExitOk
                                                                                      : kExitFailed;
     case CatOptions::View::Raw:
@@ -139,8 +169,12 @@ Verb CatVerb() {
                 "--basic", [cat] { cat->view = View::Basic; },
                 "List a +3 or Locomotive BASIC program (after its header)");
             views->add_flag_callback(
+                "--locoscript", [cat] { cat->view = View::LocoScript; },
+                "A LocoScript document's identity and text, paragraph by paragraph");
+            views->add_flag_callback(
                 "--text", [cat] { cat->view = View::Text; },
-                "Text up to CP/M's end mark (^Z), CR LF as LF, bit 7 cleared");
+                "Text up to CP/M's end mark (^Z), CR LF as LF, bit 7 cleared; of a "
+                "LocoScript document, every printable run in order");
             views->add_flag_callback(
                 "--hex", [cat] { cat->view = View::Hex; }, "Hex and characters, as xxd shows them");
             views->add_flag_callback(
@@ -148,17 +182,26 @@ Verb CatVerb() {
             views->require_option(0, 1);
             cmd.add_flag("--strip-header", cat->stripHeader,
                          "Start after a +3DOS or AMSDOS header (text, hex, raw)");
+            cmd.add_flag("--markdown", cat->markdown,
+                         "A LocoScript document as Markdown (implies --locoscript)");
             cmd.add_flag("--escapes", cat->escapes,
                          "A +3 listing put --tokenize reads back to the same program: £ as `, "
                          "© as \\*, colour controls, keyword codes in strings and REM and "
                          "stored spaces as \\{n}");
             cmd.footer("Without a view: BASIC for a program with a +3DOS or AMSDOS BASIC header, "
-                       "text for printable text, hex for anything else. Exit status 1 when the "
+                       "the text of a LocoScript document, text for printable text, hex for "
+                       "anything else. Exit status 1 when the "
                        "listing stopped early (a warning says where).\n\nExamples:\n"
                        "  tarnlight-cli cat game.dsk DISK\n"
                        "  tarnlight-cli cat --basic --escapes game.dsk DISK > disk.txt\n"
                        "  tarnlight-cli cat --hex --strip-header game.dsk 1:LOADER.BIN | less\n"
-                       "  tarnlight-cli cat --text pcw.dsk LETTER.TXT");
-            return [cat](CCliOwner& owner) { return RunCat(owner, *cat); };
+                       "  tarnlight-cli cat --text pcw.dsk LETTER.TXT\n"
+                       "  tarnlight-cli cat --markdown pcw.dsk 1:QUOTE.EG > quote.md");
+            return [cat](CCliOwner& owner) {
+                if (cat->markdown && cat->view != View::Chosen && cat->view != View::LocoScript)
+                    return UsageError("--markdown shows a LocoScript document; it goes with no "
+                                      "other view than --locoscript");
+                return RunCat(owner, *cat);
+            };
         }};
 }

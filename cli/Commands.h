@@ -55,6 +55,9 @@ struct GetOptions {
     bool noClobber = false;
     bool stripHeader = false;
     bool exact = false;
+    // "text" or "markdown": only LocoScript documents, converted, each into
+    // the folder of its group.
+    std::string locoscript;
 };
 int RunGet(CCliOwner& owner, const GetOptions& options);
 // get -r: every image of a collection into a folder of its own.
@@ -109,12 +112,13 @@ bool ReadNamedFile(CCliOwner& owner, const std::string& image, const std::string
 std::span<const std::uint8_t> DataAfterHeader(const NamedFile& file);
 
 struct CatOptions {
-    enum class View { Chosen, Basic, Text, Hex, Raw };
+    enum class View { Chosen, Basic, LocoScript, Text, Hex, Raw };
     std::string image;
     std::string name;
     View view = View::Chosen;
     bool stripHeader = false;
     bool escapes = false; // a +3 listing the tokenizer reads back to the same bytes
+    bool markdown = false; // a LocoScript document as Markdown
 };
 int RunCat(CCliOwner& owner, const CatOptions& options);
 

@@ -3,7 +3,9 @@
 #include "CatalogueView.h"
 #include "FileHeader.h"
 #include "HostFile.h"
+#include "LocoScriptFiles.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -24,6 +26,8 @@ class RowExtractor {
         m_Extract.replace = !options.noClobber;
         m_Extract.stampTime = true;
         m_Extract.deferred = &m_Pending;
+        if (!options.locoscript.empty())
+            m_Extract.hostSuffix = options.locoscript == "markdown" ? ".md" : ".txt";
     }
 
     // False when the rest of the rows must not be extracted.
@@ -46,7 +50,12 @@ class RowExtractor {
         CDiskImage& disk = m_Owner.Image();
         const std::uint8_t lastBytes = disk.Volume().LastRecordBytes(FileId::Of(row));
         m_Extract.filter = nullptr;
-        if (m_Options.stripHeader || m_Options.exact)
+        LocoScriptText converted;
+        if (!m_Options.locoscript.empty())
+            m_Extract.filter = [this, &converted](std::vector<std::uint8_t>& data) {
+                converted = ConvertDocument(data);
+            };
+        else if (m_Options.stripHeader || m_Options.exact)
             m_Extract.filter = [this, lastBytes](std::vector<std::uint8_t>& data) {
                 CutData(data, m_Options.stripHeader, m_Options.exact, lastBytes);
             };
@@ -55,6 +64,12 @@ class RowExtractor {
         const bool extracted = disk.ExtractFile(folder, row, m_Extract) != 0;
         const bool told = m_Owner.SayNotices().has_value();
         if (extracted) {
+            if (!converted.note.empty())
+                std::fprintf(stderr, "NOTE: %s: %s\n", shown.c_str(), converted.note.c_str());
+            if (!converted.warning.empty()) {
+                std::fprintf(stderr, "WARNING: %s: %s\n", shown.c_str(), converted.warning.c_str());
+                ++m_Counts.partial;
+            }
             m_Written.emplace(host, row.user);
             if (m_Pending.size() > before)
                 m_PendingNames.push_back(UserAndName(row));
@@ -98,6 +113,23 @@ class RowExtractor {
     ExtractCounts& Counts() { return m_Counts; }
 
   private:
+    // A document's text in place of its bytes. Of a version whose text
+    // layout is not known, every printable run.
+    LocoScriptText ConvertDocument(std::vector<std::uint8_t>& data) const {
+        const auto style =
+            m_Options.locoscript == "markdown" ? LocoScriptStyle::Markdown : LocoScriptStyle::Text;
+        LocoScriptText converted = LocoScriptToText(data, style);
+        const auto header = ReadLocoScriptHeader(data);
+        if (header && header->version != 1) {
+            converted.text = LocoScriptRuns(data);
+            converted.warning = "a " + LocoScriptVersionName(*header) +
+                                " document: the layout of its text is not known here; every "
+                                "printable run was written, in order";
+        }
+        data.assign(converted.text.begin(), converted.text.end());
+        return converted;
+    }
+
     bool MakeFolder(const std::string& folder, const std::string& shown) {
         if (!m_Made.insert(folder).second)
             return true;
@@ -136,10 +168,60 @@ void CutData(std::vector<std::uint8_t>& data, bool stripHeader, bool exact,
         data.resize(data.size() - 128 + lastRecordBytes);
 }
 
+namespace {
+
+// The rows that are LocoScript documents; the rest counted as skipped. A
+// file whose start cannot be read is reported, not taken for either.
+std::vector<FileEntry> LocoScriptDocuments(CCliOwner& owner, const std::string& image,
+                                           const std::vector<FileEntry>& rows,
+                                           ExtractCounts& counts) {
+    const auto starts = owner.Image().FileStarts(rows);
+    const LocoScriptGroupMap groups = owner.Image().Volume().LocoScriptGroups();
+    std::vector<FileEntry> documents;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const FileEntry& row = rows[i];
+        if (row.size != 0 && starts[i].empty()) {
+            Report((image.empty() ? "" : image + ": ") + UserAndName(row),
+                   "not converted: its first sector cannot be read");
+            ++counts.failed;
+            ++counts.unreadable;
+            continue;
+        }
+        // A group's entry is no file to skip.
+        const FileKind kind = KindOfRow(groups, row, FileHeaderOf(starts[i], row), starts[i]);
+        if (kind == FileKind::LocoScriptDocument)
+            documents.push_back(row);
+        else if (kind != FileKind::LocoScriptGroup)
+            ++counts.skipped;
+    }
+    return documents;
+}
+
+} // namespace
+
 ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
-                          const std::vector<FileEntry>& rows, const GetOptions& options,
-                          const std::function<std::string(const FileEntry&)>& folderFor) {
+                          const std::vector<FileEntry>& givenRows, const GetOptions& options,
+                          const std::function<std::string(const FileEntry&)>& givenFolderFor) {
     RowExtractor extractor(owner, image, options);
+    std::vector<FileEntry> rows = givenRows;
+    std::function<std::string(const FileEntry&)> folderFor = givenFolderFor;
+    if (!options.locoscript.empty()) {
+        rows = LocoScriptDocuments(owner, image, givenRows, extractor.Counts());
+        // Each document into its group's folder; two users' groups of one
+        // name into two folders.
+        const LocoScriptGroupMap groups = owner.Image().Volume().LocoScriptGroups();
+        std::map<std::uint8_t, std::string> groupFolders;
+        std::map<std::string, unsigned> uses;
+        for (const FileEntry& row : rows)
+            if (groupFolders.emplace(row.user, LocoScriptGroupName(groups, row.user)).second)
+                ++uses[groupFolders[row.user]];
+        for (auto& [user, folder] : groupFolders)
+            if (uses[folder] > 1)
+                folder += "~" + std::to_string(user);
+        folderFor = [&givenFolderFor, groupFolders](const FileEntry& row) {
+            return givenFolderFor(row) + "/" + groupFolders.at(row.user);
+        };
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (!extractor.Extract(rows[i], folderFor(rows[i]))) {
             extractor.Counts().failed += static_cast<unsigned>(rows.size() - 1 - i);

@@ -18,6 +18,10 @@ struct ExtractCounts {
     unsigned clashing = 0;
     // Existing host files left alone (-n).
     unsigned kept = 0;
+    // --locoscript: files that are no documents, and documents written
+    // only in part (a warning said why).
+    unsigned skipped = 0;
+    unsigned partial = 0;
 };
 
 // Cuts a file's data as get was asked to: to the length its header gives
@@ -26,7 +30,9 @@ struct ExtractCounts {
 void CutData(std::vector<std::uint8_t>& data, bool stripHeader, bool exact,
              std::uint8_t lastRecordBytes);
 
-// Extracts the rows into the folders `folderFor` gives (made as needed):
+// Extracts the rows into the folders `folderFor` gives (made as needed;
+// with --locoscript, the documents among them as text into their groups'
+// folders inside those):
 // each file written whole before it takes its name, the files named in
 // batches after one sync of their data. Errors name the image (`image`, when
 // given) and the file.

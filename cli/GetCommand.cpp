@@ -48,6 +48,9 @@ int WriteToStandardOutput(CCliOwner& owner, const FileEntry& row, const GetOptio
 int RunParsed(CCliOwner& owner, GetOptions& get, const std::vector<std::string>& args,
               bool patternsAfterDashes) {
     get.stripHeader = get.stripHeader || get.exact;
+    if (!get.locoscript.empty() && (get.stripHeader || get.padded))
+        return UsageError("--locoscript converts documents; it goes without --strip-header, "
+                          "--exact and --padded");
     if (get.recursive) {
         if (args.size() < 2)
             return UsageError("get -r takes IMAGE|FOLDER... OUTDIR");
@@ -61,6 +64,8 @@ int RunParsed(CCliOwner& owner, GetOptions& get, const std::vector<std::string>&
         return UsageError("--by-user and -j go with -r");
     get.image = args[0];
     get.folder = args[1];
+    if (!get.locoscript.empty() && get.folder == "-")
+        return UsageError("--locoscript writes files into a folder; cat --locoscript shows one");
     if (args.size() > 2 && patternsAfterDashes)
         return UsageError("give the patterns either before or after --, not both");
     if (!patternsAfterDashes)
@@ -90,7 +95,10 @@ int RunGet(CCliOwner& owner, const GetOptions& options) {
                                 : NotOneFile(options.image, rows.size(), status);
     const ExtractCounts counts = ExtractRows(owner, options.image, rows, options,
                                              [&](const FileEntry&) { return options.folder; });
-    return counts.failed > 0 ? kExitFailed : status;
+    if (!options.locoscript.empty())
+        std::printf("LocoScript documents converted: %u, other files skipped: %u\n", counts.done,
+                    counts.skipped);
+    return counts.failed > 0 || counts.partial > 0 ? kExitFailed : status;
 }
 
 Verb GetVerb() {
@@ -118,6 +126,10 @@ Verb GetVerb() {
                 cmd.add_flag("--padded", get->padded,
                              "Host names as the directory pads them (\"GAME    .BIN\")");
                 cmd.add_flag("--trim")->description("Host names without padding (the default)");
+                cmd.add_flag("--locoscript{text}", get->locoscript,
+                             "Only LocoScript documents, as text (=markdown: as Markdown), each "
+                             "into OUTDIR/GROUP/NAME.TYP.txt (.md), GROUP the name of its group")
+                    ->check(CLI::IsMember({"text", "markdown"}));
                 cmd.add_flag("--strip-header", get->stripHeader,
                              "Take off a +3DOS or AMSDOS header: the data at the length it gives");
                 cmd.add_flag("--exact", get->exact,
@@ -129,7 +141,9 @@ Verb GetVerb() {
                            "  tarnlight-cli get game.dsk - 1:LOADER.BAS > loader.bas\n"
                            "  tarnlight-cli get --strip-header game.dsk . 'SCREEN*'\n"
                            "  tarnlight-cli get -r ~/disks ~/extracted\n"
-                           "  tarnlight-cli get -r --by-user ~/disks out -- '*.BAS'");
+                           "  tarnlight-cli get -r --by-user ~/disks out -- '*.BAS'\n"
+                           "  tarnlight-cli get --locoscript pcw.dsk letters/\n"
+                           "  tarnlight-cli get -r --locoscript=markdown ~/pcw-disks ~/letters");
                 return [get, positional, dashes](CCliOwner& owner) {
                     return RunParsed(owner, *get, *positional, dashes);
                 };

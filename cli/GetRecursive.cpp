@@ -103,8 +103,15 @@ void PrintSummary(std::size_t images, const WalkTally& totals) {
     const std::string kept =
         totals.filesKept > 0 ? ", " + std::to_string(totals.filesKept) + " left as they were (-n)"
                              : "";
-    std::printf("%zu images, %u files extracted%s, %u not%s, %u images not read\n", images,
-                totals.filesDone, kept.c_str(), totals.filesFailed, why.c_str(),
+    const std::string skipped =
+        totals.filesSkipped > 0 || totals.filesPartial > 0
+            ? ", " + std::to_string(totals.filesSkipped) + " skipped (no LocoScript document)" +
+                  (totals.filesPartial > 0
+                       ? ", " + std::to_string(totals.filesPartial) + " written in part"
+                       : "")
+            : "";
+    std::printf("%zu images, %u files extracted%s%s, %u not%s, %u images not read\n", images,
+                totals.filesDone, kept.c_str(), skipped.c_str(), totals.filesFailed, why.c_str(),
                 totals.imagesUnread);
 }
 
@@ -140,7 +147,9 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
             const std::vector<FileEntry> rows =
                 Filtered(owner.Rows(), patterns, &tally.patternsMatched);
             const std::string base = folderOf[path];
-            const bool byUser = options.byUser || UsersShareAName(rows, style);
+            // LocoScript documents go by group, which tells users apart.
+            const bool byUser =
+                options.byUser || (options.locoscript.empty() && UsersShareAName(rows, style));
             const ExtractCounts counts =
                 ExtractRows(owner, path, rows, options, [&](const FileEntry& row) {
                     return byUser ? base + "/" + std::to_string(row.user) : base;
@@ -150,8 +159,11 @@ int RunGetRecursive(CCliOwner& owner, const GetOptions& options) {
             tally.filesUnreadable = counts.unreadable;
             tally.filesClashing = counts.clashing;
             tally.filesKept = counts.kept;
+            tally.filesSkipped = counts.skipped;
+            tally.filesPartial = counts.partial;
             // A partly readable image gives what can be read, and fails.
-            return counts.failed > 0 || !opened ? int{kExitFailed} : int{kExitOk};
+            return counts.failed > 0 || counts.partial > 0 || !opened ? int{kExitFailed}
+                                                                      : int{kExitOk};
         },
         &totals);
     disk.CloseImage();

@@ -3,6 +3,7 @@
 #include "CatalogueView.h"
 #include "FileHeader.h"
 #include "FileKind.h"
+#include "LocoScriptFiles.h"
 
 #include <cstdio>
 
@@ -122,6 +123,7 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
     const DirectoryFacts facts{image.Volume().Label(), image.Volume().HasStampEntries(),
                                image.Volume().HasPasswordRecords()};
     const auto starts = image.FileStarts(shown);
+    const LocoScriptGroupMap groups = image.Volume().LocoScriptGroups();
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const FileEntry& row = shown[i];
         const std::vector<std::uint8_t>& start = starts[i];
@@ -135,8 +137,16 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
         file["readonly"] = row.readOnly;
         file["system"] = row.system;
         file["archive"] = row.archive;
-        file["kind"] = FileKindName(KindOfFile(header, start, row.size));
+        const FileKind kind = KindOfRow(groups, row, header, start);
+        file["kind"] = FileKindName(kind);
         file["header"] = HeaderJson(header);
+        if (kind == FileKind::LocoScriptDocument) {
+            const LocoScriptHeader document = *ReadLocoScriptHeader(start);
+            file["locoscript"] = {{"version", document.version},
+                                  {"export", document.exportForm},
+                                  {"identity", document.identity},
+                                  {"group", LocoScriptGroupName(groups, row.user)}};
+        }
         AddStampsAndPassword(file, image, row, facts);
     }
     JsonObject listing = ObjectWithRoom(14);

@@ -6,6 +6,7 @@
 #include "FileHeader.h"
 #include "FileKind.h"
 #include "Json.h"
+#include "LocoScriptFiles.h"
 #include "Session.h"
 #include "Walk.h"
 
@@ -49,6 +50,8 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
     const auto label = longFormat ? image.Volume().Label() : std::nullopt;
     const bool stamps = longFormat && image.Volume().HasStampEntries();
     const bool passwords = longFormat && image.Volume().HasPasswordRecords();
+    const LocoScriptGroupMap groups =
+        longFormat ? image.Volume().LocoScriptGroups() : LocoScriptGroupMap{};
     if (longFormat)
         std::printf("%2s  %-8s  %-3s  %-9s  %-13s  %7s  %6s  %-16s  %-16s  %s\n", "U", "Filename",
                     "Ext", "Size", "Attributes", "Records", "Blocks", "Updated", "Kind", "Header");
@@ -67,16 +70,21 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
         }
         const std::vector<std::uint8_t>& start = starts[i];
         const auto header = FileHeaderOf(start, row);
-        const char* kind = FileKindName(KindOfFile(header, start, row.size));
+        const FileKind kind = KindOfRow(groups, row, header, start);
+        // The last column: the file's header, or the group a document is in.
+        std::string about = header ? DescribeHeader(*header) : "";
+        if (kind == FileKind::LocoScriptDocument)
+            about = LocoScriptVersionName(*ReadLocoScriptHeader(start)) + ", group " +
+                    LocoScriptGroupName(groups, row.user);
         const auto updated =
             stamps ? image.Volume().StampsOf(FileId::Of(row), label).updated : std::nullopt;
         const std::string stamp = updated ? FormatStamp(*updated, ' ') : "";
-        std::printf(
-            "%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
-            name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
-            Attributes(image, row, passwords).c_str(), static_cast<unsigned long>(row.size / 128),
-            static_cast<unsigned long>(image.Volume().FileBlockCount(FileId::Of(row))),
-            stamp.c_str(), kind, header ? "  " : "", header ? DescribeHeader(*header).c_str() : "");
+        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
+                    name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
+                    Attributes(image, row, passwords).c_str(),
+                    static_cast<unsigned long>(row.size / 128),
+                    static_cast<unsigned long>(image.Volume().FileBlockCount(FileId::Of(row))),
+                    stamp.c_str(), FileKindName(kind), about.empty() ? "" : "  ", about.c_str());
     }
     const SpaceFigures figures = ComputeSpaceFigures(
         image.Volume().GetUsedSpace(), image.Volume().GetCapacity(), image.Volume().GetFreeSpace());

@@ -18,6 +18,8 @@ struct WalkTally {
     std::uint32_t filesUnreadable = 0;
     std::uint32_t filesClashing = 0;
     std::uint32_t filesKept = 0;
+    std::uint32_t filesSkipped = 0; // get --locoscript: no documents
+    std::uint32_t filesPartial = 0; // get --locoscript: documents written in part
     std::uint32_t imagesUnread = 0;
 
     void Add(const WalkTally& other) {
@@ -27,6 +29,8 @@ struct WalkTally {
         filesUnreadable += other.filesUnreadable;
         filesClashing += other.filesClashing;
         filesKept += other.filesKept;
+        filesSkipped += other.filesSkipped;
+        filesPartial += other.filesPartial;
         imagesUnread += other.imagesUnread;
     }
 };

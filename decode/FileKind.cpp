@@ -1,5 +1,6 @@
 #include "FileKind.h"
 
+#include "LocoScript.h"
 #include "Screens.h"
 #include "TextView.h"
 
@@ -19,6 +20,10 @@ const char* FileKindName(FileKind kind) {
         return "protected BASIC";
     case FileKind::Text:
         return "text";
+    case FileKind::LocoScriptDocument:
+        return "LocoScript document";
+    case FileKind::LocoScriptGroup:
+        return "LocoScript group";
     case FileKind::Binary:
         break;
     }
@@ -46,6 +51,8 @@ FileKind KindOfFile(const std::optional<FileHeader>& header, std::span<const std
             return FileKind::ProtectedBasic;
         return FileKind::Binary;
     }
+    if (ReadLocoScriptHeader(start))
+        return FileKind::LocoScriptDocument;
     if (size == kSpectrumScreenSize)
         return FileKind::Screen;
     return LooksLikeText(start) ? FileKind::Text : FileKind::Binary;

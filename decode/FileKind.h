@@ -9,14 +9,16 @@
 #include <span>
 
 enum class FileKind {
-    SinclairBasic,   // "BASIC"
-    Code,            // "CODE"
-    Screen,          // "SCREEN$": a +3DOS CODE file of 6912 bytes, or a bare one
-    Array,           // "array"
-    LocomotiveBasic, // "Locomotive BASIC"
-    ProtectedBasic,  // "protected BASIC" (SAVE "name",P)
-    Binary,          // "binary"
-    Text,            // "text"
+    SinclairBasic,      // "BASIC"
+    Code,               // "CODE"
+    Screen,             // "SCREEN$": a +3DOS CODE file of 6912 bytes, or a bare one
+    Array,              // "array"
+    LocomotiveBasic,    // "Locomotive BASIC"
+    ProtectedBasic,     // "protected BASIC" (SAVE "name",P)
+    Binary,             // "binary"
+    Text,               // "text"
+    LocoScriptDocument, // "LocoScript document"
+    LocoScriptGroup,    // "LocoScript group": told by its directory entry, not its bytes
 };
 
 const char* FileKindName(FileKind kind);

@@ -71,6 +71,8 @@ public:
         std::vector<std::unique_ptr<CHostFileWriter>>* deferred = nullptr;
         // The host file's modification time: the file's update stamp.
         bool stampTime = false;
+        // Added to the host name (".txt" for a file converted to text).
+        std::string hostSuffix;
     };
     int ExtractFile(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
     // A file's data, as stored (whole records), handed to `sink` in pieces;

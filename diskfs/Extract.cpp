@@ -59,7 +59,7 @@ int CDiskImage::ExtractInto(const std::string& folder, const FileEntry& row,
     m_Status = {};
     if (!StillAsLoaded())
         return 0;
-    const std::string hostName = HostName(row, options.style);
+    const std::string hostName = HostName(row, options.style) + options.hostSuffix;
     if (!HostNameAllowed(hostName))
         return Fail(FailReason::BadName);
     if (m_Volume.FileExtents(FileId::Of(row)).empty())

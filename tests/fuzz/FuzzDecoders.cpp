@@ -5,6 +5,7 @@
 #include "BasicText.h"
 #include "FileHeader.h"
 #include "FileKind.h"
+#include "LocoScript.h"
 #include "LocomotiveBasic.h"
 #include "Png.h"
 #include "Screens.h"
@@ -50,6 +51,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const TokenizedProgram again = TokenizeLocomotiveBasic(listed.text);
         fuzz::Check(!again.error && ListLocomotiveBasic(again.program).warning.empty(),
                     "a Locomotive listing that does not make a program again");
+    }
+
+    // The input as a LocoScript document, and with a header made right for
+    // it (LocoScript 1, its checksum), so that its chunks are walked. No
+    // byte becomes more than 6 (a character escaped, an unknown one's mark,
+    // a line's end).
+    for (const bool madeRight : {false, true}) {
+        std::vector<std::uint8_t> document = bytes;
+        if (madeRight && document.size() >= 128) {
+            document[0] = 'J', document[1] = 'O', document[2] = 'Y', document[3] = 1,
+            document[4] = 1;
+            std::uint8_t sum = 0;
+            for (std::size_t i = 0; i < 127; ++i)
+                sum = static_cast<std::uint8_t>(sum + document[i]);
+            document[127] = sum;
+        }
+        for (const auto style : {LocoScriptStyle::Text, LocoScriptStyle::Markdown}) {
+            const LocoScriptText converted = LocoScriptToText(document, style);
+            fuzz::Check(converted.text.size() <= 6 * size + 512,
+                        "LocoScript text longer than its bound");
+            fuzz::Check(!madeRight || size < 128 || ReadLocoScriptHeader(document).has_value(),
+                        "a header made right not read");
+        }
+        fuzz::Check(LocoScriptRuns(document).size() <= 4 * size,
+                    "LocoScript runs longer than the file");
     }
 
     const bool text = LooksLikeText(input);
