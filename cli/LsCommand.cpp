@@ -53,7 +53,7 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
     const LocoScriptGroupMap groups =
         longFormat ? image.Volume().LocoScriptGroups() : LocoScriptGroupMap{};
     if (longFormat)
-        std::printf("%2s  %-8s  %-3s  %-9s  %-13s  %7s  %6s  %-16s  %-16s  %s\n", "U", "Filename",
+        std::printf("%2s  %-8s  %-3s  %-9s  %-13s  %7s  %6s  %-16s  %-19s  %s\n", "U", "Filename",
                     "Ext", "Size", "Attributes", "Records", "Blocks", "Updated", "Kind", "Header");
     else
         std::printf("%2s  %-8s  %-3s  %s\n", "U", "Filename", "Ext", "Size");
@@ -79,7 +79,7 @@ void PrintText(CDiskImage& image, const std::vector<FileEntry>& shown, bool long
         const auto updated =
             stamps ? image.Volume().StampsOf(FileId::Of(row), label).updated : std::nullopt;
         const std::string stamp = updated ? FormatStamp(*updated, ' ') : "";
-        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-16s%s%s\n", unsigned{row.user},
+        std::printf("%2u  %s  %s  %-9s  %s  %7lu  %6lu  %-16s  %-19s%s%s\n", unsigned{row.user},
                     name.c_str(), type.c_str(), FormatSize(row.size).c_str(),
                     Attributes(image, row, passwords).c_str(),
                     static_cast<unsigned long>(row.size / 128),
