@@ -56,6 +56,21 @@ bool Write(const std::string& text) {
     return true;
 }
 
+// What a decoder made of the file, then its note; a warning (the file
+// could not be shown whole) fails.
+int WriteShown(const std::string& subject, const std::string& text, const std::string& note,
+               const std::string& warning) {
+    if (!Write(text))
+        return kExitFailed;
+    if (!note.empty())
+        std::fprintf(stderr, "NOTE: %s: %s\n", subject.c_str(), note.c_str());
+    if (!warning.empty()) {
+        std::fprintf(stderr, "WARNING: %s: %s\n", subject.c_str(), warning.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 // The BASIC program of a file with a BASIC header; nothing (reported)
 // for any other file.
 int ListBasic(const NamedFile& file, const std::string& subject, bool escapes) {
@@ -79,15 +94,7 @@ int ListBasic(const NamedFile& file, const std::string& subject, bool escapes) {
                             " (it is " + FileKindName(kind) + "); --hex or --text shows it");
         return kExitFailed;
     }
-    if (!Write(listing.text))
-        return kExitFailed;
-    if (!listing.note.empty())
-        std::fprintf(stderr, "NOTE: %s: %s\n", subject.c_str(), listing.note.c_str());
-    if (!listing.warning.empty()) {
-        std::fprintf(stderr, "WARNING: %s: %s\n", subject.c_str(), listing.warning.c_str());
-        return kExitFailed;
-    }
-    return kExitOk;
+    return WriteShown(subject, listing.text, listing.note, listing.warning);
 }
 
 // A LocoScript document's identity and text; nothing (reported) for any
@@ -101,15 +108,7 @@ int ShowLocoScript(const NamedFile& file, const std::string& subject, bool markd
     }
     const LocoScriptText text =
         LocoScriptToText(file.data, markdown ? LocoScriptStyle::Markdown : LocoScriptStyle::Text);
-    if (!Write(text.text))
-        return kExitFailed;
-    if (!text.note.empty())
-        std::fprintf(stderr, "NOTE: %s: %s\n", subject.c_str(), text.note.c_str());
-    if (!text.warning.empty()) {
-        std::fprintf(stderr, "WARNING: %s: %s\n", subject.c_str(), text.warning.c_str());
-        return kExitFailed;
-    }
-    return kExitOk;
+    return WriteShown(subject, text.text, text.note, text.warning);
 }
 
 } // namespace
