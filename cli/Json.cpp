@@ -144,7 +144,9 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
             const LocoScriptHeader document = *ReadLocoScriptHeader(start);
             file["locoscript"] = {{"version", document.version},
                                   {"export", document.exportForm},
-                                  {"identity", document.identity},
+                                  // Read from LocoScript 1's header layout only.
+                                  {"identity", document.version == 1 ? JsonObject(document.identity)
+                                                                     : JsonObject(nullptr)},
                                   {"group", LocoScriptGroupName(groups, row.user)}};
         }
         AddStampsAndPassword(file, image, row, facts);

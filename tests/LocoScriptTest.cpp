@@ -159,6 +159,72 @@ TEST(LocoScriptDecoder, ChunksChainAndACutShortOneIsSaid) {
                                "1 are there");
 }
 
+// A +3/PCW 180K disk filled file by file, 1K blocks from block 2.
+class DiskFiles {
+  public:
+    void Put(std::uint8_t user, const char* name, const char* type, const Bytes& data) {
+        std::vector<std::uint16_t> blocks;
+        for (std::size_t at = 0; at < data.size(); at += 512) {
+            if (at % 1024 == 0)
+                blocks.push_back(static_cast<std::uint16_t>(m_Block++));
+            auto& sector = m_Disk.Logical(1, blocks.back() * 2u + (at % 1024) / 512);
+            std::copy_n(data.begin() + static_cast<long>(at),
+                        std::min<std::size_t>(512, data.size() - at), sector.begin());
+        }
+        DirEntry entry = MakeEntry(user, name, type, static_cast<std::uint8_t>(data.size() / 128));
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            entry.blocks[i] = static_cast<std::uint8_t>(blocks[i]);
+        m_Disk.PutEntry(1, m_Index++, &entry);
+    }
+    // LocoScript's entry naming a user's group.
+    void Group(std::uint8_t user, const char* name) {
+        DirEntry group = MakeEntry(user, name, "GRP", 0, {});
+        group.ex = 0x20;
+        m_Disk.PutEntry(1, m_Index++, &group);
+    }
+    void Save(const std::string& path) const { m_Disk.Save(path); }
+
+  private:
+    DskWriter m_Disk{40};
+    unsigned m_Block = 2, m_Index = 0;
+};
+
+// A LocoScript 2 document is named, its text layout said to be unknown,
+// and get writes its printable runs with a warning; with no group entry,
+// its group is named by its user number.
+TEST(LocoScriptCli, ALaterVersionIsNamedAndWrittenAsItsRuns) {
+    TempDir dir;
+    const std::string image = dir / "ls2.dsk";
+    DiskFiles disk;
+    disk.Put(2, "LETTER", "LS2", Document({Words("Dear Sir ok")}, 0x02));
+    disk.Save(image);
+    const auto json = nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out);
+    EXPECT_EQ(json["files"][0]["locoscript"]["version"], 2);
+    EXPECT_TRUE(json["files"][0]["locoscript"]["identity"].is_null());
+    EXPECT_EQ(json["files"][0]["locoscript"]["group"], "group 2");
+    const CommandResult cat = RunCommand(Cli("cat " + Quote(image) + " 2:LETTER.LS2"), true);
+    EXPECT_EQ(cat.status, 1);
+    EXPECT_NE(cat.out.find("WARNING: " + image +
+                           ": 2:LETTER.LS2: a LocoScript 2 document: the "
+                           "layout of its text is not known here"),
+              std::string::npos)
+        << cat.out;
+    EXPECT_NE(
+        RunCommand(Cli("cat --text " + Quote(image) + " 2:LETTER.LS2")).out.find("Dear Sir ok\n"),
+        std::string::npos);
+    const CommandResult get =
+        RunCommand(Cli("get --locoscript " + Quote(image) + " " + Quote(dir.Path())), true);
+    EXPECT_EQ(get.status, 1) << get.out;
+    EXPECT_NE(get.out.find("WARNING: " + image +
+                           ": 2:LETTER.LS2: a LocoScript 2 document: the "
+                           "layout of its text is not known here; every printable run was "
+                           "written, in order"),
+              std::string::npos)
+        << get.out;
+    const Bytes written = ReadFile(dir / "group 2/LETTER.LS2.txt");
+    EXPECT_NE(std::string(written.begin(), written.end()).find("Dear Sir ok\n"), std::string::npos);
+}
+
 // The two documents of LocoScript 1's start-of-day disc, in group SAMPLES
 // (user 1) of a disk with a file that is no document.
 class LocoScriptDisk : public ::testing::Test {
@@ -169,28 +235,14 @@ class LocoScriptDisk : public ::testing::Test {
             GTEST_SKIP() << "the shared corpus is not there";
         quote = ReadFile(corpus + "/locoscript/QUOTE.EG");
         document = ReadFile(corpus + "/locoscript/DOCUMENT.EG");
-        DskWriter disk(40);
-        unsigned block = 2, index = 0;
+        DiskFiles disk;
         auto put = [&](std::uint8_t user, const char* name, const char* type, const Bytes& data) {
-            std::vector<std::uint16_t> blocks;
-            for (std::size_t at = 0; at < data.size(); at += 512) {
-                if (at % 1024 == 0)
-                    blocks.push_back(static_cast<std::uint16_t>(block++));
-                auto& sector = disk.Logical(1, blocks.back() * 2 + (at % 1024) / 512);
-                std::copy_n(data.begin() + static_cast<long>(at),
-                            std::min<std::size_t>(512, data.size() - at), sector.begin());
-            }
-            DirEntry entry = MakeEntry(user, name, type, static_cast<std::uint8_t>(data.size() / 128));
-            for (std::size_t i = 0; i < blocks.size(); ++i)
-                entry.blocks[i] = static_cast<std::uint8_t>(blocks[i]);
-            disk.PutEntry(1, index++, &entry);
+            disk.Put(user, name, type, data);
         };
         put(1, "QUOTE", "EG", quote);
         put(1, "DOCUMENT", "EG", document);
         put(0, "NOTES", "TXT", Bytes(128, 'n'));
-        DirEntry group = MakeEntry(1, "SAMPLES", "GRP", 0, {});
-        group.ex = 0x20;
-        disk.PutEntry(1, index++, &group);
+        disk.Group(1, "SAMPLES");
         disk.Save(image);
     }
 
