@@ -346,6 +346,9 @@ LocoScriptText LocoScriptToText(std::span<const std::uint8_t> file, LocoScriptSt
         const std::size_t records = file.size() / kRecord;
         if (record == 0)
             result.warning = "the header names no text chunk";
+        else if (record >= records)
+            result.warning = "the header puts the text at record " + std::to_string(record) +
+                             ", past the file's end (record " + std::to_string(records) + ")";
         while (record != 0 && record < records) {
             const std::size_t at = record * kRecord;
             const std::size_t length = std::size_t{file[at]} | std::size_t{file[at + 1]} << 8;

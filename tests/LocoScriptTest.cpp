@@ -157,6 +157,11 @@ TEST(LocoScriptDecoder, ChunksChainAndACutShortOneIsSaid) {
     EXPECT_EQ(Body(partial).substr(0, 8), "keptxxxx");
     EXPECT_EQ(partial.warning, "the text is cut short: the chunk at record 2 promises 2 records, "
                                "1 are there");
+    // The header's pointer to the text past the file's end.
+    Bytes lost = Document({Words("gone")});
+    lost.resize(128);
+    EXPECT_EQ(LocoScriptToText(lost, LocoScriptStyle::Text).warning,
+              "the header puts the text at record 1, past the file's end (record 1)");
 }
 
 // A +3/PCW 180K disk filled file by file, 1K blocks from block 2.
