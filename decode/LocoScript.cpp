@@ -357,7 +357,7 @@ LocoScriptText LocoScriptToText(std::span<const std::uint8_t> file, LocoScriptSt
             if (record + length > records) {
                 result.warning = "the text is cut short: the chunk at record " +
                                  std::to_string(record) + " promises " + std::to_string(length) +
-                                 " records, " + std::to_string(records - record) + " are there";
+                                 " records, the file holds " + std::to_string(records - record);
                 DecodeChunk(file.subspan(at + kChunkText, (records - record) * kRecord - kChunkText),
                             out);
                 break;

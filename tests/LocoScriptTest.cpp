@@ -156,7 +156,7 @@ TEST(LocoScriptDecoder, ChunksChainAndACutShortOneIsSaid) {
     const LocoScriptText partial = LocoScriptToText(cut, LocoScriptStyle::Text);
     EXPECT_EQ(Body(partial).substr(0, 8), "keptxxxx");
     EXPECT_EQ(partial.warning, "the text is cut short: the chunk at record 2 promises 2 records, "
-                               "1 are there");
+                               "the file holds 1");
     // The header's pointer to the text past the file's end.
     Bytes lost = Document({Words("gone")});
     lost.resize(128);
