@@ -174,9 +174,9 @@ namespace {
 // file whose start cannot be read is reported, not taken for either.
 std::vector<FileEntry> LocoScriptDocuments(CCliOwner& owner, const std::string& image,
                                            const std::vector<FileEntry>& rows,
+                                           const LocoScriptGroupMap& groups,
                                            ExtractCounts& counts) {
     const auto starts = owner.Image().FileStarts(rows);
-    const LocoScriptGroupMap groups = owner.Image().Volume().LocoScriptGroups();
     std::vector<FileEntry> documents;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FileEntry& row = rows[i];
@@ -206,10 +206,10 @@ ExtractCounts ExtractRows(CCliOwner& owner, const std::string& image,
     std::vector<FileEntry> rows = givenRows;
     std::function<std::string(const FileEntry&)> folderFor = givenFolderFor;
     if (!options.locoscript.empty()) {
-        rows = LocoScriptDocuments(owner, image, givenRows, extractor.Counts());
+        const LocoScriptGroupMap groups = owner.Image().Volume().LocoScriptGroups();
+        rows = LocoScriptDocuments(owner, image, givenRows, groups, extractor.Counts());
         // Each document into its group's folder; two users' groups of one
         // name into two folders.
-        const LocoScriptGroupMap groups = owner.Image().Volume().LocoScriptGroups();
         std::map<std::uint8_t, std::string> groupFolders;
         std::map<std::string, unsigned> uses;
         for (const FileEntry& row : rows)
