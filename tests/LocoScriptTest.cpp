@@ -230,6 +230,26 @@ TEST(LocoScriptCli, ALaterVersionIsNamedAndWrittenAsItsRuns) {
     EXPECT_NE(std::string(written.begin(), written.end()).find("Dear Sir ok\n"), std::string::npos);
 }
 
+// Two users' groups of one name keep their documents apart: no document
+// written over another's.
+TEST(LocoScriptCli, GroupsOfOneNameGoIntoTwoFolders) {
+    TempDir dir;
+    const std::string image = dir / "groups.dsk";
+    DiskFiles disk;
+    disk.Put(1, "NOTE", "1", Document({Words("first")}));
+    disk.Put(2, "NOTE", "1", Document({Words("second")}));
+    disk.Group(1, "LETTERS");
+    disk.Group(2, "LETTERS");
+    disk.Save(image);
+    EXPECT_EQ(RunCommand(Cli("get --locoscript " + Quote(image) + " " + Quote(dir.Path()))).status,
+              0);
+    for (const auto& [folder, word] : {std::pair{"LETTERS~1", "first"}, {"LETTERS~2", "second"}}) {
+        const Bytes text = ReadFile(dir / (std::string(folder) + "/NOTE.1.txt"));
+        EXPECT_EQ(std::string(text.begin(), text.end()),
+                  "Letter to the bank\n\n" + std::string(word) + "\n");
+    }
+}
+
 // The two documents of LocoScript 1's start-of-day disc, in group SAMPLES
 // (user 1) of a disk with a file that is no document.
 class LocoScriptDisk : public ::testing::Test {
