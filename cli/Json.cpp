@@ -144,9 +144,8 @@ JsonObject ListingJson(const std::string& path, CDiskImage& image,
             const LocoScriptHeader document = *ReadLocoScriptHeader(start);
             file["locoscript"] = {{"version", document.version},
                                   {"export", document.exportForm},
-                                  // Read from LocoScript 1's header layout only.
-                                  {"identity", document.version == 1 ? JsonObject(document.identity)
-                                                                     : JsonObject(nullptr)},
+                                  {"identity", document.identity ? JsonObject(*document.identity)
+                                                                 : JsonObject(nullptr)},
                                   {"group", LocoScriptGroupName(groups, row.user)}};
         }
         AddStampsAndPassword(file, image, row, facts);

@@ -129,6 +129,11 @@ std::string Hex(std::uint8_t byte) {
     return std::string("0x") + kDigits[byte >> 4] + kDigits[byte & 15];
 }
 
+// A code with the type (or effect number) that follows it: "0x89 06".
+std::string CodeWithType(std::uint8_t code, std::uint8_t type) {
+    return Hex(code) + " " + Hex(type).substr(2);
+}
+
 // "3 codes not understood: 0x8A ×2, 0x8B".
 std::string Tally(const std::map<std::string, unsigned>& counts, const std::string& what,
                   const std::string& why) {
@@ -171,7 +176,7 @@ class TextWriter {
     void Unknown(const std::string& code) { ++m_UnknownCodes[code]; }
     void Effect(std::uint8_t code, std::uint8_t number) {
         if (code == kEffectOn)
-            ++m_Effects[Hex(code) + " " + Hex(number).substr(2)];
+            ++m_Effects[CodeWithType(code, number)];
     }
 
     // The identity lines, a blank line, then the lines of text.
@@ -267,19 +272,19 @@ void DecodeChunk(std::span<const std::uint8_t> bytes, TextWriter& out) {
             if (parameters[0] == kHardLine)
                 out.EndLine();
             else if (parameters[0] != kSoftLine && parameters[0] != kChunkStart)
-                out.Unknown(Hex(code) + " " + Hex(parameters[0]).substr(2));
+                out.Unknown(CodeWithType(code, parameters[0]));
             break;
         case kPosition:
             if (parameters[0] == kTabPosition)
                 out.Tab();
             else if (parameters[0] != kMarginPosition)
-                out.Unknown(Hex(code) + " " + Hex(parameters[0]).substr(2));
+                out.Unknown(CodeWithType(code, parameters[0]));
             break;
         case kIndent:
             if (parameters[0] == kIndentType)
                 out.Tab();
             else
-                out.Unknown(Hex(code) + " " + Hex(parameters[0]).substr(2));
+                out.Unknown(CodeWithType(code, parameters[0]));
             break;
         default:
             out.Unknown(Hex(code));
@@ -294,7 +299,7 @@ std::string Identity(std::span<const std::uint8_t> header) {
         std::string text;
         for (std::size_t i = 0; i < kIdentityLine; ++i) {
             const std::uint8_t byte = header[kIdentityAt + line * kIdentityLine + i];
-            const std::string shown = IsCharacter(byte) ? PcwCharacter(byte) : "";
+            const std::string shown = PcwCharacter(byte);
             text += shown.empty() ? (byte == 0 ? " " : "\xEF\xBF\xBD") : shown;
         }
         text.erase(text.find_last_not_of(' ') + 1);
@@ -367,7 +372,7 @@ LocoScriptText LocoScriptToText(std::span<const std::uint8_t> file, LocoScriptSt
             record += length;
         }
     }
-    result.text = out.Finish(header->identity);
+    result.text = out.Finish(header->identity.value_or(""));
     result.note = out.Note();
     return result;
 }
@@ -388,7 +393,7 @@ std::string LocoScriptRuns(std::span<const std::uint8_t> file) {
                 run += ' ';
             continue;
         }
-        const std::string shown = IsCharacter(byte) ? PcwCharacter(byte) : "";
+        const std::string shown = PcwCharacter(byte);
         if (shown.empty()) {
             endRun();
             continue;

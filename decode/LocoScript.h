@@ -10,9 +10,9 @@
 struct LocoScriptHeader {
     int version = 0;         // 1 to 4: the LocoScript that wrote it
     bool exportForm = false; // the "export" form LocoScript 4 names
-    // The three identity lines, their padding taken off, one per line
-    // (LocoScript 1's header layout; empty for the others).
-    std::string identity;
+    // The three identity lines, their padding taken off, one per line.
+    // Read from LocoScript 1's header layout only: nothing for the others.
+    std::optional<std::string> identity;
 };
 
 // The facts of a document's header: "JOY", 0x01, a version byte LocoScript
