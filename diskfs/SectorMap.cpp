@@ -4,16 +4,40 @@
 #include <set>
 
 SectorAddress CSectorMap::AddressOf(std::uint32_t logical, const DiskLayout& layout) const {
-    const std::uint32_t absolute = logical / sectorsPerTrack + layout.reservedTracks;
-    const auto sector = static_cast<std::uint16_t>(dataFirstSectorId + logical % sectorsPerTrack);
+    SectorAddress at = AddressOfTrack(logical / sectorsPerTrack + layout.reservedTracks, layout);
+    at.sector = static_cast<std::uint16_t>(dataFirstSectorId + logical % sectorsPerTrack);
+    return at;
+}
+
+SectorAddress CSectorMap::AddressOfTrack(std::uint32_t absolute, const DiskLayout& layout) const {
+    if (heads == 0)
+        return {};
     if (layout.sides == SideOrder::Successive && heads == 2) {
         const std::uint32_t perSide = cylinders;
         if (absolute < perSide)
-            return {static_cast<std::uint16_t>(absolute), 0, sector};
-        return {static_cast<std::uint16_t>(2 * perSide - 1 - absolute), 1, sector};
+            return {static_cast<std::uint16_t>(absolute), 0, 0};
+        return {static_cast<std::uint16_t>(2 * perSide - 1 - absolute), 1, 0};
     }
     return {static_cast<std::uint16_t>(absolute / heads),
-            static_cast<std::uint8_t>(absolute & (heads - 1u)), sector};
+            static_cast<std::uint8_t>(absolute & (heads - 1u)), 0};
+}
+
+CSectorMap::TrackKind CSectorMap::KindOfTrack(const ContainerTrack& track,
+                                              std::uint16_t firstId) const {
+    unsigned sizeCode = 0;
+    while ((128u << sizeCode) < sectorSize)
+        ++sizeCode;
+    // Every sector the layout reads must be there, and every sector of the
+    // track of the layout's size: LibDsk rewrites a track whose sizes change
+    // whole. (Extra sectors of that size, as some protected disks hold, take
+    // no harm from a write.)
+    for (unsigned i = 0; i < track.count; ++i)
+        if (track.sizeCodes[i] != sizeCode)
+            return TrackKind::OtherSizes;
+    for (unsigned k = 0; k < sectorsPerTrack; ++k)
+        if (std::find(track.ids, track.ids + track.count, firstId + k) == track.ids + track.count)
+            return TrackKind::OtherSectors;
+    return TrackKind::Layout;
 }
 
 void CSectorMap::SortTracks(const DiskLayout& layout) {
@@ -21,9 +45,6 @@ void CSectorMap::SortTracks(const DiskLayout& layout) {
     m_strForeignTrack.clear();
     if (containerTracks.empty() || sectorsPerTrack == 0)
         return;
-    unsigned sizeCode = 0;
-    while ((128u << sizeCode) < sectorSize)
-        ++sizeCode;
     const std::uint32_t dataSectors = layout.usableBlocks * std::uint32_t{layout.sectorsPerBlock};
     const std::uint32_t tracks = (dataSectors + sectorsPerTrack - 1) / sectorsPerTrack;
     m_TrackKinds.assign(tracks, TrackKind::Layout);
@@ -31,23 +52,13 @@ void CSectorMap::SortTracks(const DiskLayout& layout) {
         const SectorAddress at = AddressOf(t * sectorsPerTrack, layout);
         const std::size_t index = std::size_t{at.cylinder} * heads + at.head;
         const ContainerTrack none;
-        const ContainerTrack& track = index < containerTracks.size() ? containerTracks[index] : none;
-        // Every sector the layout reads must be there, and every sector of
-        // the track of the layout's size: LibDsk rewrites a track whose
-        // sizes change whole. (Extra sectors of that size, as some
-        // protected disks hold, take no harm from a write.)
-        bool otherSizes = false;
-        for (unsigned i = 0; i < track.count; ++i)
-            otherSizes = otherSizes || track.sizeCodes[i] != sizeCode;
-        bool sound = true;
-        for (unsigned k = 0; k < sectorsPerTrack && sound; ++k)
-            sound = std::find(track.ids, track.ids + track.count, dataFirstSectorId + k) !=
-                    track.ids + track.count;
-        if (sound && !otherSizes)
-            continue;
+        const ContainerTrack& track =
+            index < containerTracks.size() ? containerTracks[index] : none;
         // Sectors of the layout's size are read as usual (a missing one is
         // a read error); others might hand back what is not the file's.
-        m_TrackKinds[t] = otherSizes ? TrackKind::OtherSizes : TrackKind::OtherSectors;
+        m_TrackKinds[t] = KindOfTrack(track, dataFirstSectorId);
+        if (m_TrackKinds[t] == TrackKind::Layout)
+            continue;
         if (!m_strForeignTrack.empty())
             continue;
         m_strForeignTrack = "track " + std::to_string(at.cylinder);

@@ -43,26 +43,24 @@ public:
     SectorAddress AddressOf(std::uint32_t logical, const DiskLayout& layout) const;
     // Where logical track `track` lies; 0 while no geometry is known.
     int CylinderOfTrack(std::uint16_t track, const DiskLayout& layout) const {
-        return AddressOfTrack(track, layout).cylinder;
+        return AddressOfTrack(track + std::uint32_t{layout.reservedTracks}, layout).cylinder;
     }
     int HeadOfTrack(std::uint16_t track, const DiskLayout& layout) const {
-        return AddressOfTrack(track, layout).head;
+        return AddressOfTrack(track + std::uint32_t{layout.reservedTracks}, layout).head;
     }
+    // Where the disk's track `absolute` lies, counting the reserved tracks
+    // (sector 0 in the answer).
+    SectorAddress AddressOfTrack(std::uint32_t absolute, const DiskLayout& layout) const;
 
-  private:
-    SectorAddress AddressOfTrack(std::uint16_t track, const DiskLayout& layout) const {
-        if (heads == 0 || sectorsPerTrack == 0)
-            return {};
-        return AddressOf(std::uint32_t{track} * sectorsPerTrack, layout);
-    }
-
-  public:
     // Sorts the data tracks of the layout: Layout, holding every sector the
     // layout reads and only sectors of its size; OtherSectors, lacking one
     // (never written: not free space); OtherSizes, holding sectors of
     // another size (not read either: LibDsk might hand back what is not
     // the file's, and writes rewrite the track whole).
     enum class TrackKind : std::uint8_t { Layout, OtherSectors, OtherSizes };
+    // A track of the container, whose run of the layout's sectors starts at
+    // `firstId`.
+    TrackKind KindOfTrack(const ContainerTrack& track, std::uint16_t firstId) const;
     void SortTracks(const DiskLayout& layout);
     // The block lies on a track of at least that kind.
     bool BlockOnTrackOfKind(std::uint16_t block, std::uint16_t sectorsPerBlock,

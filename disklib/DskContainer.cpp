@@ -414,6 +414,47 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
     return {};
 }
 
+std::vector<TrackRecord> ReadTrackRecords(const std::string& path) {
+    FileBytes contents;
+    std::uint8_t header[kHeaderSize];
+    if (!contents.Load(path) || !ReadAt(&contents, 0, header, sizeof header))
+        return {};
+    const bool extended = StartsWith(header, "EXTENDED");
+    if (!extended && !StartsWith(header, "MV - CPC"))
+        return {};
+    const unsigned tracks = header[0x30] * header[0x31];
+    if (extended && tracks > kHeaderSize - 0x34)
+        return {};
+    std::vector<TrackRecord> records(tracks);
+    long offset = kHeaderSize;
+    for (unsigned t = 0; t < tracks; ++t) {
+        const long blockSize =
+            extended ? long{header[0x34 + t]} << 8 : header[0x32] | header[0x33] << 8;
+        if (blockSize == 0)
+            continue;
+        std::uint8_t track[kHeaderSize];
+        if (blockSize < kHeaderSize || !ReadAt(&contents, offset, track, sizeof track))
+            break; // cut short: the tracks present are told
+        if (!StartsWith(track, "Track-Info"))
+            return {};
+        TrackRecord& record = records[t];
+        record.formatted = true;
+        record.cylinder = track[0x10];
+        record.head = track[0x11];
+        record.gap3 = track[0x16];
+        record.filler = track[0x17];
+        const unsigned count = std::min<unsigned>(track[0x15], kMaxSectorsPerTrack);
+        for (unsigned i = 0; i < count; ++i) {
+            const std::uint8_t* info = track + 0x18 + 8 * i;
+            const long placed = PlacedLength(track, info, extended);
+            record.sectors.push_back({info[0], info[1], info[2], info[3], info[4], info[5],
+                                      static_cast<std::uint32_t>(placed)});
+        }
+        offset += blockSize;
+    }
+    return records;
+}
+
 bool DskContainerIsSound(const std::string& path) { return ContainerDamage(path).empty(); }
 
 std::string CutShortText(unsigned promised, unsigned present) {

@@ -65,6 +65,35 @@ std::string CutShortText(unsigned promised, unsigned present);
 // and tracks 9 to 39 missing".
 std::string MissingTracksText(const std::vector<unsigned>& tracks);
 
+// What a CPCEMU container records of each sector beside its data: the ids
+// the controller read (C, H, R, N), its status bytes, and how many bytes of
+// data it keeps (an extended container keeps several copies of a sector
+// read differently each time, as weak sectors are).
+struct SectorRecord {
+    std::uint8_t cylinder = 0, head = 0, id = 0, sizeCode = 0;
+    std::uint8_t st1 = 0, st2 = 0;
+    std::uint32_t stored = 0;
+    // Bytes the sector holds by its size code.
+    std::uint32_t Size() const { return 128u << (sizeCode > 8 ? 8 : sizeCode); }
+    // More than one copy of its data is kept.
+    bool Weak() const { return stored > Size() && stored % Size() == 0; }
+    // The controller reported an error: end of cylinder, CRC, no data or a
+    // missing address mark (ST1 0x80, 0x20, 0x04, 0x01; ST2 0x20, 0x01).
+    bool ErrorStatus() const { return (st1 & 0xA5) != 0 || (st2 & 0x21) != 0; }
+    // A deleted-data mark (ST2 0x40).
+    bool Deleted() const { return (st2 & 0x40) != 0; }
+};
+struct TrackRecord {
+    bool formatted = false;
+    std::uint8_t cylinder = 0, head = 0; // as the track header says
+    std::uint8_t gap3 = 0, filler = 0;
+    std::vector<SectorRecord> sectors; // in the order the track holds them
+};
+// Every track a CPCEMU container holds (track t is cylinder t / sides, head
+// t % sides), as its track headers describe it; empty for other files and
+// for a container whose track blocks are not where its header says.
+std::vector<TrackRecord> ReadTrackRecords(const std::string& path);
+
 // False when LibDsk's geometry probe would read this boot sector again with
 // sectors larger than 512 bytes.
 bool BootSectorIsSafe(const std::uint8_t* boot);
