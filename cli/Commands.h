@@ -43,6 +43,13 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options);
 
 int RunInfo(CCliOwner& owner, const std::string& image, bool json);
 
+struct MapOptions {
+    std::string image;
+    std::string png; // "-": standard output
+    bool json = false;
+};
+int RunMap(CCliOwner& owner, const MapOptions& options);
+
 struct GetOptions {
     std::string image;
     std::string folder; // "-": standard output; with -r the output folder

@@ -71,26 +71,6 @@ std::optional<CpcPalette> PaletteFor(CCliOwner& owner, const ScreenOptions& opti
     return palette;
 }
 
-// Written whole under its name, or not at all; never over the image.
-bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& png,
-                  const FileIdentity& image) {
-    if (output == "-") {
-        if (std::fwrite(png.data(), 1, png.size(), stdout) != png.size() || std::fflush(stdout) != 0) {
-            Report("standard output", std::strerror(errno));
-            return false;
-        }
-        return true;
-    }
-    std::string cause, warning;
-    if (!WriteHostFile(output, png, &image, cause, warning)) {
-        Report(output, "cannot write the picture: " + cause);
-        return false;
-    }
-    if (!warning.empty())
-        std::fprintf(stderr, "WARNING: %s: %s\n", output.c_str(), warning.c_str());
-    return true;
-}
-
 } // namespace
 
 int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
@@ -128,7 +108,9 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
         Report(subject, "cannot make the picture: " + error);
         return kExitFailed;
     }
-    return WritePicture(options.output, png, owner.Image().ImageIdentity()) ? kExitOk : kExitFailed;
+    return WriteOutputBytes(options.output, png, owner.Image().ImageIdentity(), "picture")
+               ? kExitOk
+               : kExitFailed;
 }
 
 Verb ScreenVerb() {

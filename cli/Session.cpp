@@ -3,10 +3,13 @@
 #include "CatalogueView.h"
 #include "Commands.h"
 #include "Containers.h"
+#include "HostFile.h"
 #include "Json.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -160,4 +163,24 @@ bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& s
     if (json)
         PrintJsonLine(ImageErrorJson(path, owner));
     return false;
+}
+
+bool WriteOutputBytes(const std::string& output, const std::vector<std::uint8_t>& bytes,
+                      const FileIdentity& image, const char* what) {
+    if (output == "-") {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+            std::fflush(stdout) != 0) {
+            Report("standard output", std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    std::string cause, warning;
+    if (!WriteHostFile(output, bytes, &image, cause, warning)) {
+        Report(output, std::string("cannot write the ") + what + ": " + cause);
+        return false;
+    }
+    if (!warning.empty())
+        std::fprintf(stderr, "WARNING: %s: %s\n", output.c_str(), warning.c_str());
+    return true;
 }

@@ -56,6 +56,12 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
 // says whether it opened whole.
 bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& status);
 
+// A picture or document written whole under `output` ("-": standard
+// output), or not at all; never over the image. False, reported, when it
+// cannot be written ("cannot write the picture: ...").
+bool WriteOutputBytes(const std::string& output, const std::vector<std::uint8_t>& bytes,
+                      const FileIdentity& image, const char* what);
+
 // Ends the command's update, which is one change: when it succeeded (or
 // with `keepGoing`, whatever succeeded), every change it made is saved at
 // once; when it failed, nothing is saved and the image file stays as it was,

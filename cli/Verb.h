@@ -42,6 +42,7 @@ Verb LsVerb();
 Verb FindVerb();
 Verb CheckVerb();
 Verb InfoVerb();
+Verb MapVerb();
 Verb CatVerb();
 Verb ScreenVerb();
 Verb TapeInVerb();

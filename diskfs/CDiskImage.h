@@ -8,6 +8,7 @@
 #include "BootSum.h"
 #include "CpmName.h"
 #include "CpmVolume.h"
+#include "DiskMap.h"
 #include "DiskStructs.h"
 #include "FailReason.h"
 #include "FileHeader.h"
@@ -103,6 +104,10 @@ public:
     // A read-only check of the file system, reading every block of every
     // file; the problems in directory order.
     std::vector<CheckProblem> CheckFileSystem();
+    // Where everything lies: every sector of the disk with its part in the
+    // file system, each file's blocks and runs (DiskMap.h). Reads every
+    // sector of the layout once, to tell which cannot be read.
+    int ReadDiskMap(DiskMap& map);
     // The blank disks New can make: LibDsk's standard formats pcw180 (the
     // +3 disk), pcw720, cpcdata and cpcsys.
     enum class NewFormat { Plus3, Pcw720, CpcData, CpcSystem };
