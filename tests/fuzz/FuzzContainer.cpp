@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ClearCatalogue(rows);
         image.ReadCatalogue(rows);
         image.ShowGeometry();
+        DiskMap map;
+        image.ReadDiskMap(map); // reads every track header and every sector
         const std::string scratch = setup.sandbox.scratch.string();
         for (std::size_t i = 0; i < CatalogueLength(rows); ++i)
             image.ExtractFile(scratch, rows[i]);
