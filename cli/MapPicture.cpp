@@ -51,7 +51,7 @@ namespace {
 using Rgb = std::array<std::uint8_t, 3>;
 
 constexpr unsigned kMargin = kMapMargin, kCellWidth = kMapCellWidth, kCellHeight = kMapCellHeight,
-                   kPitchX = kMapPitchX, kPitchY = kMapPitchY, kLabelWidth = kMapLabelWidth;
+                   kPitchX = kMapPitchX, kLabelWidth = kMapLabelWidth;
 
 Rgb ColourOfUse(SectorUse use) {
     switch (use) {
