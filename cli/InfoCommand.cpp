@@ -21,6 +21,8 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
                 std::printf("Bootable on : %s\n",
                             machine == BootMachine::None ? "none" : BootMachineName(machine));
             }
+            if (const auto protection = disk.ReadProtection())
+                std::printf("Protection : %s\n", ProtectionText(*protection).c_str());
             if (const auto label = disk.Volume().Label()) {
                 std::string kept;
                 for (const char* word : label->KeptStamps())
@@ -30,6 +32,16 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
             }
         } else {
             PrintJsonLine(InfoJson(image, disk));
+        }
+    } else if (const auto protection = disk.ReadProtection()) {
+        // No file system to report, but what protects the disk is known.
+        if (json) {
+            JsonObject error = ImageErrorJson(image, owner);
+            error["protection"] = {{"scheme", protection->scheme},
+                                   {"evidence", protection->evidence}};
+            PrintJsonLine(error);
+        } else {
+            std::printf("Protection : %s\n", ProtectionText(*protection).c_str());
         }
     }
     disk.CloseImage();

@@ -192,7 +192,7 @@ JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& p
 
 JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     const DiskSpec& spec = disk.Layout().spec;
-    JsonObject info = ObjectWithRoom(24);
+    JsonObject info = ObjectWithRoom(25);
     info["image"] = path;
     info["format"] = FormatLabel(disk);
     info["container"] = OrNull(disk.ContainerName());
@@ -219,7 +219,17 @@ JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     info["bootable"] =
         machine == BootMachine::None ? JsonObject() : JsonObject(BootMachineName(machine));
     info["damage"] = OrNull(DamageOf(disk));
+    const auto protection = disk.ReadProtection();
+    info["protection"] =
+        protection ? JsonObject{{"scheme", protection->scheme}, {"evidence", protection->evidence}}
+                   : JsonObject();
     return info;
+}
+
+std::string ProtectionText(const ProtectionFinding& protection) {
+    if (protection.scheme == "unknown")
+        return "unknown protection: " + protection.evidence;
+    return protection.scheme + " (" + protection.evidence + ")";
 }
 
 void PrintJsonLine(const JsonObject& document) {

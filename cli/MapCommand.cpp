@@ -36,6 +36,8 @@ std::string Summary(const std::string& image, const DiskMap& map) {
 
 void PrintText(const std::string& image, const DiskMap& map) {
     std::printf("%s\n", Summary(image, map).c_str());
+    if (map.protection)
+        std::printf("Protection: %s\n", ProtectionText(*map.protection).c_str());
     bool seen[8] = {}, marks = false;
     for (const MapTrack& track : map.tracks) {
         std::string row;
@@ -135,6 +137,9 @@ JsonObject MapJson(const std::string& image, const DiskMap& map) {
                          {"fragments", fragments}});
     }
     return {{"image", image},
+            {"protection", map.protection ? JsonObject{{"scheme", map.protection->scheme},
+                                                       {"evidence", map.protection->evidence}}
+                                          : JsonObject()},
             {"blockSize", map.blockSize},
             {"reservedTracks", map.reservedTracks},
             {"directoryBlocks", map.directoryBlocks},
@@ -160,8 +165,13 @@ int RunMap(CCliOwner& owner, const MapOptions& options) {
     }
     if (!options.png.empty()) {
         std::string error;
-        const std::vector<std::uint8_t> png =
-            EncodePng(DrawDiskMap(map, Summary(options.image, map), ShownNames(map)), error);
+        const std::vector<std::uint8_t> png = EncodePng(
+            DrawDiskMap(
+                map,
+                Summary(options.image, map) +
+                    (map.protection ? "; protection: " + ProtectionText(*map.protection) : ""),
+                ShownNames(map)),
+            error);
         if (png.empty()) {
             Report(options.image, "cannot make the picture: " + error);
             return kExitFailed;

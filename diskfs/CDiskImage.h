@@ -108,6 +108,9 @@ public:
     // file system, each file's blocks and runs (DiskMap.h). Reads every
     // sector of the layout once, to tell which cannot be read.
     int ReadDiskMap(DiskMap& map);
+    // The copy protection the container's tracks show (Protection.h);
+    // nothing for a plain disk or a container that keeps no track layouts.
+    std::optional<ProtectionFinding> ReadProtection() const;
     // The blank disks New can make: LibDsk's standard formats pcw180 (the
     // +3 disk), pcw720, cpcdata and cpcsys.
     enum class NewFormat { Plus3, Pcw720, CpcData, CpcSystem };

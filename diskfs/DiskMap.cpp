@@ -93,6 +93,14 @@ std::string DescribeTrack(const std::vector<MapSector>& sectors) {
 
 } // namespace
 
+std::optional<ProtectionFinding> CDiskImage::ReadProtection() const {
+    // Whether or not a file system could be found on it: a protected disk
+    // often has none that CP/M can read.
+    unsigned heads = 1;
+    const std::vector<TrackRecord> records = ReadTrackRecords(m_strImagePath, true, &heads);
+    return NameProtection(records, heads);
+}
+
 int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
     m_Status = {};
     diskMap = {};
@@ -173,7 +181,8 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
 
     // Every track as the container holds it: its own records where it is a
     // CPCEMU container, else the ids it lists, else the layout's.
-    const std::vector<TrackRecord> records = ReadTrackRecords(m_strImagePath);
+    const std::vector<TrackRecord> records = ReadTrackRecords(m_strImagePath, true);
+    diskMap.protection = NameProtection(records, heads);
     std::vector<std::uint8_t> buffer(std::max<std::size_t>(map.sectorSize, 32768));
     for (unsigned c = 0; c < cylinders; ++c) {
         for (unsigned h = 0; h < heads; ++h) {

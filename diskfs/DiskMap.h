@@ -6,9 +6,11 @@
 // CDiskImage::ReadDiskMap; the front ends draw it.
 
 #include "FileId.h"
+#include "Protection.h"
 #include "SectorMap.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,8 @@ struct DiskMap {
     std::vector<MapTrack> tracks; // cylinder by cylinder, each cylinder's heads in turn
     std::vector<MapFile> files;   // in directory order
     std::vector<std::uint32_t> sharedBlocks;
+    // The copy protection its tracks show, if any.
+    std::optional<ProtectionFinding> protection;
     // The figures the map was drawn with.
     std::uint16_t blockSize = 0;
     std::uint8_t reservedTracks = 0;

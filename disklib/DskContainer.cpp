@@ -37,7 +37,8 @@ public:
     FileBytes& operator=(const FileBytes&) = delete;
 
     bool Load(const std::string& path) {
-        m_Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking: a FIFO put in the image's place must not hang the open.
+        m_Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (m_Fd < 0)
             return false;
         struct stat st {};
@@ -414,7 +415,7 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
     return {};
 }
 
-std::vector<TrackRecord> ReadTrackRecords(const std::string& path) {
+std::vector<TrackRecord> ReadTrackRecords(const std::string& path, bool withData, unsigned* heads) {
     FileBytes contents;
     std::uint8_t header[kHeaderSize];
     if (!contents.Load(path) || !ReadAt(&contents, 0, header, sizeof header))
@@ -425,6 +426,8 @@ std::vector<TrackRecord> ReadTrackRecords(const std::string& path) {
     const unsigned tracks = header[0x30] * header[0x31];
     if (extended && tracks > kHeaderSize - 0x34)
         return {};
+    if (heads != nullptr)
+        *heads = header[0x31];
     std::vector<TrackRecord> records(tracks);
     long offset = kHeaderSize;
     for (unsigned t = 0; t < tracks; ++t) {
@@ -444,11 +447,26 @@ std::vector<TrackRecord> ReadTrackRecords(const std::string& path) {
         record.gap3 = track[0x16];
         record.filler = track[0x17];
         const unsigned count = std::min<unsigned>(track[0x15], kMaxSectorsPerTrack);
+        long at = offset + kHeaderSize;
         for (unsigned i = 0; i < count; ++i) {
             const std::uint8_t* info = track + 0x18 + 8 * i;
             const long placed = PlacedLength(track, info, extended);
-            record.sectors.push_back({info[0], info[1], info[2], info[3], info[4], info[5],
-                                      static_cast<std::uint32_t>(placed)});
+            SectorRecord sector{info[0],
+                                info[1],
+                                info[2],
+                                info[3],
+                                info[4],
+                                info[5],
+                                static_cast<std::uint32_t>(placed),
+                                {}};
+            if (withData && at + placed <= offset + blockSize) {
+                sector.data.resize(
+                    std::min<std::size_t>(static_cast<std::size_t>(placed), sector.Size()));
+                if (!ReadAt(&contents, at, sector.data.data(), sector.data.size()))
+                    sector.data.clear();
+            }
+            record.sectors.push_back(std::move(sector));
+            at += placed;
         }
         offset += blockSize;
     }

@@ -73,6 +73,8 @@ struct SectorRecord {
     std::uint8_t cylinder = 0, head = 0, id = 0, sizeCode = 0;
     std::uint8_t st1 = 0, st2 = 0;
     std::uint32_t stored = 0;
+    // The first copy of its data, when asked for (at most Size() bytes).
+    std::vector<std::uint8_t> data;
     // Bytes the sector holds by its size code.
     std::uint32_t Size() const { return 128u << (sizeCode > 8 ? 8 : sizeCode); }
     // More than one copy of its data is kept.
@@ -91,8 +93,11 @@ struct TrackRecord {
 };
 // Every track a CPCEMU container holds (track t is cylinder t / sides, head
 // t % sides), as its track headers describe it; empty for other files and
-// for a container whose track blocks are not where its header says.
-std::vector<TrackRecord> ReadTrackRecords(const std::string& path);
+// for a container whose track blocks are not where its header says. With
+// `withData` each sector's first copy of its data comes too; `heads` gets
+// the container's sides.
+std::vector<TrackRecord> ReadTrackRecords(const std::string& path, bool withData = false,
+                                          unsigned* heads = nullptr);
 
 // False when LibDsk's geometry probe would read this boot sector again with
 // sectors larger than 512 bytes.

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -263,4 +265,176 @@ TEST(DiskMap, FilesLieWhereCpmtoolsReadsThem) {
         }
     }
     EXPECT_TRUE(fragmented) << "no disk held a file in more than one run";
+}
+
+namespace {
+
+void Sign(DskSector& sector, std::size_t at, const std::string& text) {
+    std::copy(text.begin(), text.end(), sector.data.begin() + static_cast<long>(at));
+}
+DskTrack SectorsOf(unsigned count, std::uint8_t sizeCode, std::uint8_t firstId = 1) {
+    DskTrack track;
+    for (unsigned i = 0; i < count; ++i)
+        track.sectors.push_back({static_cast<std::uint8_t>(firstId + i), sizeCode, 0, 0,
+                                 std::vector<std::uint8_t>(128u << sizeCode, 0xE5)});
+    return track;
+}
+
+} // namespace
+
+// One container per scheme, built from the signs it is known by; a plain disk,
+// and one whose file merely quotes a scheme's text, name none.
+TEST(Protection, EachSchemeIsNamedFromItsTracks) {
+    struct Case {
+        const char* scheme;
+        const char* evidence;
+        unsigned cylinders;
+        std::function<void(DskWriter&)> build;
+    };
+    const std::string speedlock88 =
+        "SPEEDLOCK +3 DISC PROTECTION SYSTEM COPYRIGHT 1988 SPEEDLOCK ASSOCIATES";
+    const std::string threeInch =
+        "***Loader Copyright Three Inch Software 1988, All Rights Reserved. ";
+    const auto oddTrack = [](DskWriter& disk) { disk.Track(1) = SectorsOf(5, 3); };
+    const Case cases[] = {
+        {"Speedlock +3 1987", "track 0: 9 sectors, sector 6 deleted data; track 1: 5 × 1024", 40,
+         [&](DskWriter& disk) {
+             disk.Track(0).sectors[6].st2 = 0x40;
+             oddTrack(disk);
+         }},
+        {"Speedlock +3 1988", "track 0: 9 sectors, sectors 6 and 8 deleted data; track 1: 5 × 1024",
+         40,
+         [&](DskWriter& disk) {
+             disk.Track(0).sectors[6].st2 = disk.Track(0).sectors[8].st2 = 0x40;
+             oddTrack(disk);
+         }},
+        {"Speedlock +3 1988", "signed at track 0, sector id 1, byte 304", 40,
+         [&](DskWriter& disk) {
+             Sign(disk.Track(0).sectors[0], 304, speedlock88);
+             oddTrack(disk);
+         }},
+        {"Speedlock 1989/90", "track 1: 1 sector, id 193", 42,
+         [&](DskWriter& disk) {
+             disk.Track(1) = SectorsOf(1, 2, 193);
+             disk.Track(1).sectors[0].st1 = 0x20;
+         }},
+        {"Alkatraz +3", "signed at track 0, sector id 1, byte 16", 40,
+         [&](DskWriter& disk) {
+             Sign(disk.Track(0).sectors[0], 16,
+                  " THE ALKATRAZ PROTECTION SYSTEM   (C) 1987  Appleby Associates");
+             oddTrack(disk);
+         }},
+        {"Paul Owens", "track 1: no sectors; track 2: 6 × 256", 40,
+         [&](DskWriter& disk) {
+             disk.Track(1) = DskTrack{};
+             disk.Track(2) = SectorsOf(6, 1);
+         }},
+        {"Paul Owens", "signed at track 0, sector id 3", 40,
+         [&](DskWriter& disk) {
+             disk.Track(1) = DskTrack{};
+             Sign(disk.Track(0).sectors[2], 40, "PAUL OWENS\x80PROTECTION SYS");
+         }},
+        {"Three Inch Loader type 1", "signed at track 0, sector id 1, byte 0", 40,
+         [&](DskWriter& disk) {
+             Sign(disk.Track(0).sectors[0], 0,
+                  threeInch +
+                      "Three Inch Software, 73 Surbiton Road, Kingston upon Thames, KT1 2HG***");
+             oddTrack(disk);
+         }},
+        {"Three Inch Loader type 2", "signed at track 0, sector id 1", 40,
+         [&](DskWriter& disk) {
+             Sign(disk.Track(0).sectors[0], 100, threeInch + "01-546 2754");
+             oddTrack(disk);
+         }},
+        {"Three Inch Loader type 3", "signed at track 1, sector id 5", 40,
+         [&](DskWriter& disk) {
+             Sign(disk.Track(1).sectors[4], 7,
+                  "Loader \x7f"
+                  "1988 Three Inch Software");
+             disk.Track(2) = SectorsOf(5, 3);
+         }},
+        {"Hexagon", "signed at track 2, sector id 4", 40,
+         [&](DskWriter& disk) {
+             disk.Track(0) = SectorsOf(10, 2);
+             Sign(disk.Track(2).sectors[3], 200, "HEXAGON DISK PROTECTION c 1989");
+         }},
+        {"Hexagon", "track 1: 1 × 8192", 40,
+         [&](DskWriter& disk) {
+             disk.Track(0) = SectorsOf(10, 2);
+             disk.Track(1) = SectorsOf(1, 6);
+             disk.Track(1).sectors[0].st1 = 0x20;
+             disk.Track(1).sectors[0].st2 = 0x60;
+         }},
+        {"KBI-19", "signed at track 5, sector id 1", 40,
+         [&](DskWriter& disk) {
+             disk.Track(5) = SectorsOf(19, 2, 0);
+             Sign(disk.Track(5).sectors[1], 0, "(c) 1986 for KBI by L. TOURNIER");
+         }},
+        {"CAAV", "signed at track 5, sector id 0", 40,
+         [&](DskWriter& disk) {
+             disk.Track(5) = SectorsOf(19, 2, 0);
+             Sign(disk.Track(5).sectors[0], 60, "ALAIN LAURENT GENERATION 5 1989");
+         }},
+        {"KBI-19 or CAAV", "track 5: 19 × 512", 40,
+         [&](DskWriter& disk) { disk.Track(5) = SectorsOf(19, 2, 0); }},
+        {"unknown", "track 3 holds 5 sectors of 1024 bytes", 40,
+         [&](DskWriter& disk) { disk.Track(3) = SectorsOf(5, 3); }},
+        {"unknown", "track 7 holds 9 sectors of 512 bytes, read with errors", 40,
+         [&](DskWriter& disk) { disk.Track(7).sectors[2].st2 = 0x20; }},
+        {nullptr, nullptr, 40, [](DskWriter&) {}},
+        {nullptr, nullptr, 40,
+         [&](DskWriter& disk) { Sign(disk.Track(5).sectors[0], 0, speedlock88); }},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scheme == nullptr ? "plain" : std::string(c.scheme) + ", " + c.evidence);
+        DskWriter disk(c.cylinders);
+        c.build(disk);
+        const std::string image = dir / "protected.dsk";
+        disk.Save(image);
+        // (A disk with a track of its own format loads read-only: exit 1.)
+        const CommandResult info = RunCommand(Cli("info --json " + Quote(image)));
+        ASSERT_FALSE(info.out.empty());
+        const json protection = json::parse(info.out)["protection"];
+        if (c.scheme == nullptr) {
+            EXPECT_TRUE(protection.is_null()) << protection;
+            continue;
+        }
+        ASSERT_TRUE(protection.is_object()) << info.out;
+        EXPECT_EQ(protection["scheme"], c.scheme);
+        EXPECT_NE(protection["evidence"].get<std::string>().find(c.evidence), std::string::npos)
+            << protection["evidence"];
+    }
+    // The text says it in one line; an unknown scheme says what it saw.
+    DskWriter disk(40);
+    disk.Track(3) = SectorsOf(5, 3);
+    disk.Save(dir / "odd.dsk");
+    EXPECT_NE(
+        RunCommand(Cli("info " + Quote(dir / "odd.dsk")))
+            .out.find("Protection : unknown protection: track 3 holds 5 sectors of 1024 bytes\n"),
+        std::string::npos);
+}
+
+TEST(Protection, TheCorpusProtectedDiskIsNamedAndTheOthersAreNot) {
+    const std::string corpus = CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "the real-world disks are not here";
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        if (entry.path().extension() != ".dsk")
+            continue;
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        const CommandResult info = RunCommand(Cli("info --json " + Quote(entry.path().string())));
+        if (info.out.empty())
+            continue; // an image info cannot read
+        const json protection = json::parse(info.out)["protection"];
+        if (name == "cpc_data_jacelock_protected_edsk.dsk") {
+            EXPECT_EQ(protection["scheme"], "Jacelock");
+            EXPECT_NE(protection["evidence"].get<std::string>().find(
+                          "track 39 holds 14 sectors of 8192 and 256 bytes, read with errors"),
+                      std::string::npos);
+        } else {
+            EXPECT_TRUE(protection.is_null()) << protection;
+        }
+    }
 }
