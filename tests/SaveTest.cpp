@@ -12,13 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -26,31 +22,6 @@ namespace {
 
 bool HaveOracles() {
     return HaveProgram("dskform") && HaveProgram("cpmcp") && HaveProgram("fsck.cpm");
-}
-
-// Starts tarnlight-cli with these arguments, output discarded.
-pid_t Spawn(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    std::string program = TARNLIGHT_CLI;
-    argv.push_back(program.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Names in the folder other than the expected ones: temporaries left behind.
@@ -136,11 +107,11 @@ TEST_P(SaveTest, KilledAtRandomMomentsLosesNothing) {
             args = {"get", image, out.string()};
             break;
         }
-        const pid_t pid = Spawn(args);
+        const pid_t pid = SpawnCli(args);
         usleep(static_cast<useconds_t>(delay(random)));
         if (kill(pid, SIGKILL) == 0)
             ++killed;
-        Wait(pid);
+        WaitFor(pid);
         // A process killed between the two steps of a replacement (link,
         // then rename) may leave its file at the one passing name of that
         // target, which the next save of the same target removes. Nothing
@@ -284,10 +255,10 @@ TEST_P(SaveTest, AnotherProgramsSaveWhileAPutWaitsForItsInputIsKept) {
 // Two programs adding files at once: both land.
 TEST_P(SaveTest, TwoWritersAtOnceBothLand) {
     for (unsigned round = 0; round < 8; ++round) {
-        const pid_t first = Spawn({"put", image, dir / "NEW0.BIN"});
-        const pid_t second = Spawn({"put", image, dir / "NEW1.BIN"});
-        EXPECT_EQ(Wait(first), 0);
-        EXPECT_EQ(Wait(second), 0);
+        const pid_t first = SpawnCli({"put", image, dir / "NEW0.BIN"});
+        const pid_t second = SpawnCli({"put", image, dir / "NEW1.BIN"});
+        EXPECT_EQ(WaitFor(first), 0);
+        EXPECT_EQ(WaitFor(second), 0);
         const CommandResult ls = RunCommand(Cpm("cpmls", "-l"));
         EXPECT_NE(ls.out.find("new0.bin"), std::string::npos) << "round " << round << ls.out;
         EXPECT_NE(ls.out.find("new1.bin"), std::string::npos) << "round " << round << ls.out;

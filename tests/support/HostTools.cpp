@@ -3,9 +3,13 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <spawn.h>
 #include <sys/wait.h>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -80,4 +84,27 @@ std::string CorpusDir() {
         return TARNLIGHT_CORPUS_DIR;
 #endif
     return {};
+}
+
+pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> copy = args;
+    std::string path = program;
+    std::vector<char*> argv{path.data()};
+    for (std::string& a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitFor(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

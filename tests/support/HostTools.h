@@ -7,6 +7,7 @@
 #include "IDiskOwner.h"
 
 #include <filesystem>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,16 @@ std::vector<unsigned char> ReadFile(const std::string& path);
 // Deterministic bytes that differ per seed.
 std::vector<unsigned char> PatternBytes(std::size_t size, unsigned seed);
 
+// Waits for a process: its exit status, -1 when it was killed.
+int WaitFor(pid_t pid);
+// Starts `program` with these arguments, output discarded.
+pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& args);
+
 #ifdef TARNLIGHT_CLI
 // A command line running the tarnlight-cli under test with these arguments.
 inline std::string Cli(const std::string& args) { return Quote(TARNLIGHT_CLI) + " " + args; }
+// The tarnlight-cli under test started with these arguments, output discarded.
+inline pid_t SpawnCli(const std::vector<std::string>& args) { return SpawnQuiet(TARNLIGHT_CLI, args); }
 #endif
 
 // Where the real-world images live; empty when they are not there.
