@@ -50,6 +50,8 @@ public:
     // Served from a window of the file read ahead: the checks walk the
     // track headers in order, a few kilobytes apart.
     bool Read(long offset, std::uint8_t* buffer, std::size_t size) const {
+        if (size == 0)
+            return true;
         if (size > kWindow)
             return ReadDirect(offset, buffer, size);
         if (m_WindowSize == 0 || offset < m_WindowStart ||
@@ -459,7 +461,7 @@ std::vector<TrackRecord> ReadTrackRecords(const std::string& path, bool withData
                                 info[5],
                                 static_cast<std::uint32_t>(placed),
                                 {}};
-            if (withData && at + placed <= offset + blockSize) {
+            if (withData && placed > 0 && at + placed <= offset + blockSize) {
                 sector.data.resize(
                     std::min<std::size_t>(static_cast<std::size_t>(placed), sector.Size()));
                 if (!ReadAt(&contents, at, sector.data.data(), sector.data.size()))
