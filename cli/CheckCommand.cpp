@@ -25,16 +25,29 @@ int RunCheck(CCliOwner& owner, const CheckOptions& options) {
                        }
                        const std::vector<CheckProblem> problems = disk.CheckFileSystem();
                        owner.SayNotices();
+                       const auto fragmented = disk.Volume().FragmentedFiles();
                        if (options.json) {
-                           PrintJsonLine(CheckJson(path, problems));
+                           PrintJsonLine(CheckJson(path, problems, fragmented));
                        } else if (problems.empty()) {
                            std::printf("%s: clean\n", Printable(path).c_str());
                        }
-                       if (!options.json)
+                       if (!options.json) {
                            for (const CheckProblem& problem : problems)
                                std::printf("%s: %s%s%s\n", Printable(path).c_str(),
                                            Printable(problem.file).c_str(),
                                            problem.file.empty() ? "" : ": ", problem.text.c_str());
+                           // Information, not damage: the status stays.
+                           std::string files;
+                           for (const auto& [file, runs] : fragmented)
+                               files += (files.empty() ? "" : ", ") + Printable(file.Shown()) +
+                                        " (" + std::to_string(runs) + " runs)";
+                           if (!fragmented.empty())
+                               std::printf("%s: %zu %s in more than one run: %s; optimise makes "
+                                           "each one run\n",
+                                           Printable(path).c_str(), fragmented.size(),
+                                           fragmented.size() == 1 ? "file" : "files",
+                                           files.c_str());
+                       }
                        return problems.empty() ? int{kExitOk} : int{kExitFailed};
                    });
     disk.CloseImage();

@@ -37,7 +37,7 @@ const Verb* NamedVerb(std::span<const Verb> verbs, const std::string& given, std
     const Verb* closest = nullptr;
     std::size_t best = 99;
     for (const Verb& verb : verbs) {
-        if (given == verb.name)
+        if (given == verb.name || (verb.alias != nullptr && given == verb.alias))
             return &verb;
         if (const std::size_t distance = EditDistance(given, verb.name); distance < best) {
             best = distance;
@@ -112,10 +112,17 @@ int RunCommandLine(std::span<const Verb> verbs, int argc, char** argv) {
         const Verb* named = NamedVerb(verbs, argv[1], error);
         if (named == nullptr)
             return UsageError(error);
-        run = named->define(*app.add_subcommand(named->name, named->description), args);
+        CLI::App* command = app.add_subcommand(named->name, named->description);
+        if (named->alias != nullptr)
+            command->alias(named->alias);
+        run = named->define(*command, args);
     } else {
-        for (const Verb& verb : verbs)
-            verb.define(*app.add_subcommand(verb.name, verb.description), args);
+        for (const Verb& verb : verbs) {
+            CLI::App* command = app.add_subcommand(verb.name, verb.description);
+            if (verb.alias != nullptr)
+                command->alias(verb.alias);
+            verb.define(*command, args);
+        }
     }
     try {
         app.parse(static_cast<int>(args.size()), args.data());

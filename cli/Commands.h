@@ -49,6 +49,7 @@ struct MapOptions {
     bool json = false;
 };
 int RunMap(CCliOwner& owner, const MapOptions& options);
+int RunOptimise(CCliOwner& owner, const std::string& image, bool dryRun);
 
 struct GetOptions {
     std::string image;

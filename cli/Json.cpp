@@ -183,11 +183,18 @@ JsonObject FoundJson(const std::string& path, const FileEntry& row) {
             {"size", row.size}};
 }
 
-JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& problems) {
+JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& problems,
+                     const std::vector<std::pair<FileId, std::size_t>>& fragmented) {
     JsonObject found = JsonObject::array();
     for (const CheckProblem& problem : problems)
         found.push_back({{"file", problem.file}, {"problem", problem.text}});
-    return {{"image", path}, {"clean", problems.empty()}, {"problems", std::move(found)}};
+    JsonObject runs = JsonObject::array();
+    for (const auto& [file, count] : fragmented)
+        runs.push_back({{"file", file.Shown()}, {"runs", count}});
+    return {{"image", path},
+            {"clean", problems.empty()},
+            {"problems", std::move(found)},
+            {"fragmented", std::move(runs)}};
 }
 
 JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {

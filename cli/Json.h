@@ -30,7 +30,9 @@ JsonObject ImageErrorJson(const std::string& path, CCliOwner& owner);
 // One file found by find.
 JsonObject FoundJson(const std::string& path, const FileEntry& row);
 // The result of check.
-JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& problems);
+// `fragmented`: the files in more than one run (information, not damage).
+JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& problems,
+                     const std::vector<std::pair<FileId, std::size_t>>& fragmented);
 // The geometry and file-system figures of info.
 JsonObject InfoJson(const std::string& path, const CDiskImage& image);
 

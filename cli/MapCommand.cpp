@@ -128,7 +128,7 @@ JsonObject MapJson(const std::string& image, const DiskMap& map) {
             sectors.push_back(
                 {{"cylinder", at.cylinder}, {"head", at.head}, {"sector", at.sector}});
         JsonObject fragments = JsonObject::array();
-        for (const MapFile::Fragment& run : file.fragments)
+        for (const BlockRun& run : file.fragments)
             fragments.push_back({{"first", run.first}, {"blocks", run.count}});
         files.push_back({{"name", names[i]},
                          {"symbol", std::string(1, MapFileSymbol(i))},

@@ -23,6 +23,8 @@ struct Verb {
     // reads them. `args` is the whole command line: a command that takes
     // what follows "--" itself takes it out.
     std::function<VerbRun(CLI::App& command, std::vector<char*>& args)> define;
+    // Another name the command answers to ("optimize"), if any.
+    const char* alias = nullptr;
 };
 
 // Parses the command line against the verbs and runs the one named.
@@ -43,6 +45,7 @@ Verb FindVerb();
 Verb CheckVerb();
 Verb InfoVerb();
 Verb MapVerb();
+Verb OptimiseVerb();
 Verb CatVerb();
 Verb ScreenVerb();
 Verb TapeInVerb();

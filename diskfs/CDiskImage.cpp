@@ -318,6 +318,16 @@ int CDiskImage::ChangeVolume(const std::function<Status()>& change) {
     return InChange([&] { return CanWriteDirectory() ? Take(change()) : 0; });
 }
 
+int CDiskImage::OptimiseDisk(OptimisePlan& plan, bool dryRun) {
+    m_Status = {};
+    plan = {};
+    if (!dryRun)
+        return ChangeVolume([&] { return m_Volume.Optimise(plan); });
+    if (!StillAsLoaded() || !CanWriteDirectory())
+        return 0;
+    return Take(m_Volume.PlanOptimise(plan));
+}
+
 std::vector<CheckProblem> CDiskImage::CheckFileSystem() {
     if (!IsMapped())
         return {{"", "the image could not be opened fully"}};

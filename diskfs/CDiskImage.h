@@ -108,6 +108,11 @@ public:
     // file system, each file's blocks and runs (DiskMap.h). Reads every
     // sector of the layout once, to tell which cannot be read.
     int ReadDiskMap(DiskMap& map);
+    // Makes every file one run of blocks, the files in directory order
+    // from the first block after the directory and the directory compact
+    // (CCpmVolume::Optimise), in one change; with `dryRun` only the plan.
+    // Refused for an image that may not be written or a damaged directory.
+    int OptimiseDisk(OptimisePlan& plan, bool dryRun);
     // The copy protection the container's tracks show (Protection.h);
     // nothing for a plain disk or a container that keeps no track layouts.
     std::optional<ProtectionFinding> ReadProtection() const;

@@ -43,6 +43,29 @@ struct CheckProblem {
     std::string text;
 };
 
+// A run of consecutive blocks.
+struct BlockRun {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+};
+// The runs of a file's block list, in its order.
+std::vector<BlockRun> RunsOf(const std::vector<std::uint32_t>& blocks);
+
+// What making a disk contiguous does: each file's blocks before and after,
+// in the new directory order, and the new directory region.
+struct OptimisePlan {
+    struct Move {
+        FileId file;
+        std::vector<std::uint32_t> from, to;
+    };
+    std::vector<Move> files;
+    unsigned fragmentedBefore = 0, fragmentedAfter = 0;
+    // Directory entries that take another position.
+    unsigned entriesMoved = 0;
+    std::vector<std::uint8_t> directory;
+    bool Changes() const;
+};
+
 class CCpmVolume {
   public:
     CCpmVolume(ILogicalSectors& sectors, const CSectorMap& map) : m_Sectors(sectors), m_Map(map) {}
@@ -132,6 +155,8 @@ class CCpmVolume {
     CpmEntry EntryAt(std::uint16_t index) const;
     // Blocks the file's entries name.
     std::uint32_t FileBlockCount(const FileId& file) const;
+    // The blocks themselves, in extent order.
+    std::vector<std::uint32_t> FileBlocks(const FileId& file) const;
     // CP/M 3's byte count of the file's last record (S1 of its last
     // entry); 0 when not set, which means a whole record.
     std::uint8_t LastRecordBytes(const FileId& file) const;
@@ -177,6 +202,15 @@ class CCpmVolume {
     // A read-only check, reading every block of every file; the problems
     // in directory order.
     std::vector<CheckProblem> Check();
+    // Making the disk contiguous (Optimise.cpp): the plan alone, refused
+    // (ReadOnly, the cause saying why) for a damaged directory; and the plan
+    // carried out, every moving block read before any is written and the
+    // directory written last.
+    Status PlanOptimise(OptimisePlan& plan) const;
+    // The files whose blocks lie in more than one run, with their runs, in
+    // directory order: no damage, but what optimise mends.
+    std::vector<std::pair<FileId, std::size_t>> FragmentedFiles() const;
+    Status Optimise(OptimisePlan& plan);
 
     // The directory buffer as it stands (tests compare it byte for byte).
     const std::uint8_t* DirectoryBuffer() const { return m_Directory; }

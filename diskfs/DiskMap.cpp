@@ -33,17 +33,6 @@ const char* SectorUseName(SectorUse use) {
     return "other";
 }
 
-std::vector<MapFile::Fragment> FragmentsOf(const std::vector<std::uint32_t>& blocks) {
-    std::vector<MapFile::Fragment> runs;
-    for (const std::uint32_t block : blocks) {
-        if (!runs.empty() && runs.back().first + runs.back().count == block)
-            ++runs.back().count;
-        else
-            runs.push_back({block, 1});
-    }
-    return runs;
-}
-
 namespace {
 
 using SectorKey = std::uint64_t;
@@ -125,12 +114,7 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
     for (std::size_t r = 0; r < rows.count; ++r) {
         MapFile file;
         file.file = FileId::Of(rows[r]);
-        for (const std::uint16_t position : m_Volume.FileExtents(file.file)) {
-            const CpmEntry entry = m_Volume.EntryAt(position);
-            for (unsigned slot = 0; slot < layout.slotsPerEntry; ++slot)
-                if (entry.blocks[slot] != 0)
-                    file.blocks.push_back(entry.blocks[slot]);
-        }
+        file.blocks = m_Volume.FileBlocks(file.file);
         for (const std::uint32_t block : file.blocks) {
             for (std::uint32_t s = 0; s < layout.sectorsPerBlock; ++s)
                 file.sectors.push_back(map.AddressOf(block * layout.sectorsPerBlock + s, layout));
@@ -141,7 +125,7 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
                 ++namings[block];
             }
         }
-        file.fragments = FragmentsOf(file.blocks);
+        file.fragments = RunsOf(file.blocks);
         diskMap.files.push_back(std::move(file));
     }
     for (std::uint32_t b = 0; b < namings.size(); ++b)

@@ -5,6 +5,7 @@
 // (weak copies, error status) and whether it can be read. Built by
 // CDiskImage::ReadDiskMap; the front ends draw it.
 
+#include "CpmVolume.h"
 #include "FileId.h"
 #include "Protection.h"
 #include "SectorMap.h"
@@ -59,11 +60,7 @@ struct MapFile {
     std::vector<std::uint32_t> blocks;
     std::vector<SectorAddress> sectors;
     // Runs of consecutive blocks, in the file's order.
-    struct Fragment {
-        std::uint32_t first = 0;
-        std::uint32_t count = 0;
-    };
-    std::vector<Fragment> fragments;
+    std::vector<BlockRun> fragments;
 };
 
 struct DiskMap {
@@ -78,6 +75,3 @@ struct DiskMap {
     std::uint8_t directoryBlocks = 0;
     std::uint32_t usableBlocks = 0;
 };
-
-// The runs of consecutive blocks in a file's block list.
-std::vector<MapFile::Fragment> FragmentsOf(const std::vector<std::uint32_t>& blocks);
