@@ -38,14 +38,11 @@ void PrintText(const std::string& image, const DiskMap& map) {
     std::printf("%s\n", Summary(image, map).c_str());
     if (map.protection)
         std::printf("Protection: %s\n", ProtectionText(*map.protection).c_str());
-    bool seen[8] = {}, marks = false;
     for (const MapTrack& track : map.tracks) {
         std::string row;
         for (const MapSector& sector : track.sectors) {
             row += MapSymbol(sector);
             row += MapMark(sector);
-            seen[static_cast<unsigned>(sector.use)] = true;
-            marks = marks || MapMark(sector) != ' ';
         }
         while (!row.empty() && row.back() == ' ')
             row.pop_back();
@@ -54,19 +51,15 @@ void PrintText(const std::string& image, const DiskMap& map) {
                    (track.ownFormat ? ": a format of its own" : "");
         std::printf("%3u:%u  %s\n", track.cylinder, track.head, row.c_str());
     }
-    static constexpr std::pair<SectorUse, const char*> kUses[] = {
-        {SectorUse::Boot, "$ boot sector"},
-        {SectorUse::Reserved, "= reserved track"},
-        {SectorUse::Directory, "# directory"},
-        {SectorUse::Free, ". free"},
-        {SectorUse::Unused, "- in no whole block"},
-        {SectorUse::Shared, "+ a block named by two files"},
-        {SectorUse::Other, "? not the file system's"},
-    };
+    const MapShown shown = ShownOnMap(map);
     std::string legend;
-    for (const auto& [use, text] : kUses)
-        if (seen[static_cast<unsigned>(use)])
-            legend += (legend.empty() ? "" : ", ") + std::string(text);
+    for (const auto& [use, text] : kMapUseLegend) {
+        if (!shown.uses[static_cast<unsigned>(use)])
+            continue;
+        MapSector sample;
+        sample.use = use;
+        legend += (legend.empty() ? "" : ", ") + std::string(1, MapSymbol(sample)) + " " + text;
+    }
     std::printf("Legend: %s\n", legend.c_str());
     const std::vector<std::string> names = ShownNames(map);
     for (std::size_t i = 0; i < map.files.size(); ++i) {
@@ -75,7 +68,7 @@ void PrintText(const std::string& image, const DiskMap& map) {
                     Plural(file.blocks.size(), "block", "blocks").c_str(),
                     Plural(file.fragments.size(), "run", "runs").c_str());
     }
-    if (marks)
+    if (shown.marks)
         std::printf("Marks: ! cannot be read, ~ weak copies, * error status, ' deleted data\n");
     for (const std::uint32_t block : map.sharedBlocks) {
         std::string owners;

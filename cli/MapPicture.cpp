@@ -34,6 +34,26 @@ char MapSymbol(const MapSector& sector) {
     return '?';
 }
 
+const MapUseLegend kMapUseLegend[7] = {
+    {SectorUse::Boot, "boot sector"},
+    {SectorUse::Reserved, "reserved track"},
+    {SectorUse::Directory, "directory"},
+    {SectorUse::Free, "free"},
+    {SectorUse::Unused, "in no whole block"},
+    {SectorUse::Shared, "a block named by two files"},
+    {SectorUse::Other, "not the file system's"},
+};
+
+MapShown ShownOnMap(const DiskMap& map) {
+    MapShown shown;
+    for (const MapTrack& track : map.tracks)
+        for (const MapSector& sector : track.sectors) {
+            shown.uses[static_cast<unsigned>(sector.use)] = true;
+            shown.marks = shown.marks || MapMark(sector) != ' ';
+        }
+    return shown;
+}
+
 char MapMark(const MapSector& sector) {
     if (sector.unreadable)
         return '!';
@@ -162,25 +182,10 @@ struct LegendLine {
 };
 
 std::vector<LegendLine> Legend(const DiskMap& map, const std::vector<std::string>& names) {
-    bool seen[8] = {};
-    bool marks = false;
-    for (const MapTrack& track : map.tracks)
-        for (const MapSector& sector : track.sectors) {
-            seen[static_cast<unsigned>(sector.use)] = true;
-            marks = marks || MapMark(sector) != ' ';
-        }
-    static constexpr std::pair<SectorUse, const char*> kUses[] = {
-        {SectorUse::Boot, "boot sector"},
-        {SectorUse::Reserved, "reserved track"},
-        {SectorUse::Directory, "directory"},
-        {SectorUse::Free, "free"},
-        {SectorUse::Unused, "in no whole block"},
-        {SectorUse::Shared, "a block named by two files"},
-        {SectorUse::Other, "not the file system's"},
-    };
+    const MapShown shown = ShownOnMap(map);
     std::vector<LegendLine> lines;
-    for (const auto& [use, text] : kUses)
-        if (seen[static_cast<unsigned>(use)]) {
+    for (const auto& [use, text] : kMapUseLegend)
+        if (shown.uses[static_cast<unsigned>(use)]) {
             MapSector sample;
             sample.use = use;
             lines.push_back({ColourOfUse(use), MapSymbol(sample), text});
@@ -194,7 +199,7 @@ std::vector<LegendLine> Legend(const DiskMap& map, const std::vector<std::string
                              (file.blocks.size() == 1 ? " block, " : " blocks, ") +
                              std::to_string(runs) + (runs == 1 ? " run" : " runs")});
     }
-    if (marks)
+    if (shown.marks)
         lines.push_back({{255, 255, 255},
                          ' ',
                          "marks: ! cannot be read  ~ weak copies  * error status  ' deleted data"});

@@ -36,6 +36,20 @@ constexpr MapPoint MapSwatchCorner(std::size_t rows, std::size_t line) {
                             static_cast<unsigned>(line) * kMapPitchY};
 }
 
+// The parts other than files, in the order legends name them, each with
+// its words ("boot sector"); and which of them the map shows, and whether
+// any sector has a mark.
+struct MapUseLegend {
+    SectorUse use;
+    const char* text;
+};
+extern const MapUseLegend kMapUseLegend[7];
+struct MapShown {
+    bool uses[8] = {};
+    bool marks = false;
+};
+MapShown ShownOnMap(const DiskMap& map);
+
 // `title` heads the picture; `names` are the files' names as shown.
 Picture DrawDiskMap(const DiskMap& map, const std::string& title,
                     const std::vector<std::string>& names);

@@ -48,8 +48,7 @@ std::vector<std::uint32_t> CCpmVolume::FileBlocks(const FileId& file) const {
 Status CCpmVolume::PlanOptimise(OptimisePlan& plan) const {
     plan = {};
     if (m_Damage != Damage::None)
-        return {FailReason::ReadOnly,
-                std::string("the directory is damaged (") + DamageText(m_Damage) + "): see check"};
+        return {FailReason::ReadOnly, std::string(DamageText(m_Damage)) + " (see check)"};
     const std::uint32_t entries = DirectoryLimit();
     const bool stamped = HasStampEntries();
     std::vector<std::uint16_t> order; // old positions, in their new order

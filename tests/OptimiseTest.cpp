@@ -2,6 +2,8 @@
 // name and stamp as it was (by cpmtools), and an interrupted optimise leaving
 // the old image or the new one.
 
+#include "support/DiskBuilder.h"
+#include "support/DskWriter.h"
 #include "support/HostTools.h"
 
 #include <gtest/gtest.h>
@@ -147,10 +149,31 @@ TEST(Optimise, FragmentedDisksComeOutContiguousAndWhole) {
 }
 
 TEST(Optimise, RefusedWhereTheDiskCannotBeWritten) {
+    TempDir dir;
+    // Two files naming one block: which file's the block is cannot be told.
+    DskWriter shared(40);
+    const DirEntry entries[] = {MakeEntry(0, "ONE", "BIN", 16, {2, 5}),
+                                MakeEntry(0, "TWO", "BIN", 16, {5, 9})};
+    shared.PutEntry(1, 0, &entries[0]);
+    shared.PutEntry(1, 1, &entries[1]);
+    const std::string image = dir / "shared.dsk";
+    shared.Save(image);
+    const std::vector<unsigned char> bytes = ReadFile(image);
+    for (const char* options : {"", "--dry-run "}) {
+        const CommandResult run =
+            RunCommand(Cli(std::string("optimise ") + options + Quote(image)), true);
+        EXPECT_EQ(run.status, 1) << options;
+        EXPECT_NE(
+            run.out.find(
+                "image is read-only: Damaged directory: two files use the same block (see check)"),
+            std::string::npos)
+            << run.out;
+        EXPECT_EQ(ReadFile(image), bytes);
+    }
+
     const std::string corpus = CorpusDir();
     if (corpus.empty())
         GTEST_SKIP() << "the real-world disks are not here";
-    TempDir dir;
     const std::string copy = dir / "protected.dsk";
     fs::copy_file(corpus + "/cpc_data_jacelock_protected_edsk.dsk", copy);
     fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
