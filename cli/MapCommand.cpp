@@ -28,9 +28,12 @@ std::string Summary(const std::string& image, const DiskMap& map) {
         cylinders = std::max<unsigned>(cylinders, track.cylinder + 1u);
         heads = std::max<unsigned>(heads, track.head + 1u);
     }
-    return Printable(image) + ": " + Plural(cylinders, "track", "tracks") + ", " +
-           Plural(heads, "side", "sides") + "; blocks of " + std::to_string(map.blockSize) +
-           " bytes, " + Plural(map.directoryBlocks, "directory block", "directory blocks") + ", " +
+    const std::string shape = Printable(image) + ": " + Plural(cylinders, "track", "tracks") +
+                              ", " + Plural(heads, "side", "sides");
+    if (map.blockSize == 0)
+        return shape + "; no CP/M file system could be read on it";
+    return shape + "; blocks of " + std::to_string(map.blockSize) + " bytes, " +
+           Plural(map.directoryBlocks, "directory block", "directory blocks") + ", " +
            Plural(map.reservedTracks, "reserved track", "reserved tracks");
 }
 
@@ -145,15 +148,19 @@ JsonObject MapJson(const std::string& image, const DiskMap& map) {
 } // namespace
 
 int RunMap(CCliOwner& owner, const MapOptions& options) {
-    int status = kExitOk;
-    if (!OpenForListing(owner, options.image, options.json, status))
-        return kExitFailed;
+    // A disk whose file system cannot be read (told) is still drawn, as the
+    // tracks its container holds; the status says it failed.
+    const int status =
+        OpenImage(owner, options.image) && owner.Image().IsMapped() ? kExitOk : kExitFailed;
     CDiskImage& disk = owner.Image();
     DiskMap map;
     const bool read = disk.ReadDiskMap(map) != 0;
     owner.SayNotices();
     if (!read) {
-        Report(options.image, disk.LastStatus().Text());
+        if (options.json)
+            PrintJsonLine(ImageErrorJson(options.image, owner));
+        if (!owner.OpenError())
+            Report(options.image, disk.LastStatus().Text());
         return kExitFailed;
     }
     if (!options.png.empty()) {

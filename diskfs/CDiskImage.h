@@ -106,7 +106,8 @@ public:
     std::vector<CheckProblem> CheckFileSystem();
     // Where everything lies: every sector of the disk with its part in the
     // file system, each file's blocks and runs (DiskMap.h). Reads every
-    // sector of the layout once, to tell which cannot be read.
+    // sector of the layout once, to tell which cannot be read. A disk whose
+    // file system cannot be read is mapped as its container's tracks.
     int ReadDiskMap(DiskMap& map);
     // Makes every file one run of blocks, the files in directory order
     // from the first block after the directory and the directory compact

@@ -80,6 +80,39 @@ std::string DescribeTrack(const std::vector<MapSector>& sectors) {
     return text;
 }
 
+MapSector FromRecord(const SectorRecord& record) {
+    MapSector sector;
+    sector.id = record.id;
+    sector.size = record.Size();
+    sector.weak = record.Weak();
+    sector.errorStatus = record.ErrorStatus();
+    sector.deleted = record.Deleted();
+    // An entry without data cannot be read.
+    sector.unreadable = record.stored == 0;
+    return sector;
+}
+
+// A disk with no file system to place (its boot sector or geometry could
+// not be read): its tracks as the container records them.
+bool MapTracksOnly(const std::string& path, DiskMap& diskMap) {
+    unsigned heads = 1;
+    const std::vector<TrackRecord> records = ReadTrackRecords(path, true, &heads);
+    if (records.empty() || heads == 0)
+        return false;
+    diskMap.protection = NameProtection(records, heads);
+    for (std::size_t t = 0; t < records.size(); ++t) {
+        MapTrack track;
+        track.cylinder = static_cast<std::uint16_t>(t / heads);
+        track.head = static_cast<std::uint8_t>(t % heads);
+        track.formatted = records[t].formatted;
+        for (const SectorRecord& record : records[t].sectors)
+            track.sectors.push_back(FromRecord(record));
+        track.description = track.formatted ? DescribeTrack(track.sectors) : "unformatted";
+        diskMap.tracks.push_back(std::move(track));
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<ProtectionFinding> CDiskImage::ReadProtection() const {
@@ -93,10 +126,10 @@ std::optional<ProtectionFinding> CDiskImage::ReadProtection() const {
 int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
     m_Status = {};
     diskMap = {};
+    if (!IsMapped())
+        return MapTracksOnly(m_strImagePath, diskMap) ? 1 : Fail(FailReason::NoImage);
     if (!StillAsLoaded())
         return 0;
-    if (!IsMapped())
-        return Fail(FailReason::NoImage);
     const CSectorMap& map = m_Device.map;
     const DiskLayout& layout = m_Volume.Layout();
     diskMap.blockSize = layout.blockSize;
@@ -176,17 +209,8 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
             const std::size_t index = std::size_t{c} * heads + h;
             if (index < records.size()) {
                 track.formatted = records[index].formatted;
-                for (const SectorRecord& record : records[index].sectors) {
-                    MapSector sector;
-                    sector.id = record.id;
-                    sector.size = record.Size();
-                    sector.weak = record.Weak();
-                    sector.errorStatus = record.ErrorStatus();
-                    sector.deleted = record.Deleted();
-                    // An entry without data cannot be read.
-                    sector.unreadable = record.stored == 0;
-                    track.sectors.push_back(sector);
-                }
+                for (const SectorRecord& record : records[index].sectors)
+                    track.sectors.push_back(FromRecord(record));
             } else if (index < map.containerTracks.size()) {
                 const ContainerTrack& listed = map.containerTracks[index];
                 track.formatted = listed.count != 0;

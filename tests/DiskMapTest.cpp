@@ -396,6 +396,12 @@ TEST(Protection, EachSchemeIsNamedFromItsTracks) {
         const CommandResult info = RunCommand(Cli("info --json " + Quote(image)));
         ASSERT_FALSE(info.out.empty());
         const json protection = json::parse(info.out)["protection"];
+        // The map names the same, and draws every track even where no file
+        // system can be read (as where the loader's text fills the boot
+        // sector).
+        const json map = json::parse(RunCommand(Cli("map --json " + Quote(image))).out);
+        EXPECT_EQ(map["protection"], protection);
+        EXPECT_EQ(map["tracks"].size(), c.cylinders);
         if (c.scheme == nullptr) {
             EXPECT_TRUE(protection.is_null()) << protection;
             continue;
