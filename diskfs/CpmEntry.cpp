@@ -31,6 +31,16 @@ std::uint16_t CpmEntry::RawBlock(const std::uint8_t* raw, unsigned slot, unsigne
                           : raw[16 + slot];
 }
 
+void CpmEntry::SetRawBlock(std::uint8_t* raw, unsigned slot, unsigned slotCount,
+                           std::uint16_t block) {
+    if (slotCount == 8) {
+        raw[16 + 2 * slot] = static_cast<std::uint8_t>(block & 0xFF);
+        raw[17 + 2 * slot] = static_cast<std::uint8_t>(block >> 8);
+    } else {
+        raw[16 + slot] = static_cast<std::uint8_t>(block);
+    }
+}
+
 bool CpmEntry::RawSameFile(const std::uint8_t* raw, const FileId& file) {
     if (raw[0] != file.user)
         return false;
@@ -65,14 +75,8 @@ void CpmEntry::Encode(std::uint8_t* raw) const {
     raw[15] = rc;
     for (unsigned k = 0; k < 16; ++k)
         raw[16 + k] = 0;
-    for (unsigned k = 0; k < slotCount; ++k) {
-        if (slotCount == 16) {
-            raw[16 + k] = static_cast<std::uint8_t>(blocks[k]);
-        } else {
-            raw[16 + 2 * k] = static_cast<std::uint8_t>(blocks[k] & 0xFF);
-            raw[17 + 2 * k] = static_cast<std::uint8_t>(blocks[k] >> 8);
-        }
-    }
+    for (unsigned k = 0; k < slotCount; ++k)
+        SetRawBlock(raw, k, slotCount, blocks[k]);
 }
 
 bool CpmEntry::NameIsValid() const {

@@ -43,6 +43,8 @@ struct CpmEntry {
     // Fields read straight from a raw entry, for scans over the whole
     // directory that would otherwise decode every entry.
     static std::uint16_t RawBlock(const std::uint8_t* raw, unsigned slot, unsigned slotCount);
+    static void SetRawBlock(std::uint8_t* raw, unsigned slot, unsigned slotCount,
+                            std::uint16_t block);
     static unsigned RawExtent(const std::uint8_t* raw) { return ExtentNumber(raw[12], raw[14]); }
     static bool RawSameFile(const std::uint8_t* raw, const FileId& file);
     static unsigned ExtentNumber(std::uint8_t ex, std::uint8_t s2) { return ex + 32u * (s2 & 0x3F); }

@@ -330,10 +330,18 @@ std::uint64_t CCpmVolume::EntryEnd(const CpmEntry& entry) const {
 }
 
 std::uint32_t CCpmVolume::FileBlockCount(const FileId& file) const {
-    std::uint32_t count = 0;
-    for (std::uint16_t position : FileExtents(file))
-        count += EntryAt(position).BlockCount();
-    return count;
+    return static_cast<std::uint32_t>(FileBlocks(file).size());
+}
+
+std::vector<std::uint32_t> CCpmVolume::FileBlocks(const FileId& file) const {
+    std::vector<std::uint32_t> blocks;
+    for (const std::uint16_t position : FileExtents(file)) {
+        const CpmEntry entry = EntryAt(position);
+        for (unsigned slot = 0; slot < entry.slotCount; ++slot)
+            if (entry.blocks[slot] != 0)
+                blocks.push_back(entry.blocks[slot]);
+    }
+    return blocks;
 }
 
 std::uint8_t CCpmVolume::LastRecordBytes(const FileId& file) const {

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 
 const char* SectorUseName(SectorUse use) {
     switch (use) {
@@ -50,14 +49,12 @@ struct Role {
 std::string DescribeTrack(const std::vector<MapSector>& sectors) {
     if (sectors.empty())
         return "no sectors";
-    std::set<std::uint32_t> sizes;
+    std::vector<std::uint32_t> sizes;
     for (const MapSector& sector : sectors)
-        sizes.insert(sector.size);
-    std::string text =
-        std::to_string(sectors.size()) + (sectors.size() == 1 ? " sector" : " sectors") + " of ";
-    for (auto size = sizes.rbegin(); size != sizes.rend(); ++size)
-        text += (size == sizes.rbegin() ? "" : " and ") + std::to_string(*size);
-    text += " bytes, ";
+        sizes.push_back(sector.size);
+    std::string text = std::to_string(sectors.size()) +
+                       (sectors.size() == 1 ? " sector" : " sectors") + " of " +
+                       SectorSizesText(sizes) + " bytes, ";
     std::vector<std::uint16_t> ids;
     for (const MapSector& sector : sectors)
         ids.push_back(sector.id);
@@ -196,10 +193,20 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
         roles[KeyOf(at.cylinder, at.head, at.sector)] = {use, block};
     }
 
+    // A sector the layout places takes its part, its block and the files
+    // naming that block.
+    const auto place = [&](MapSector& sector, const Role& role) {
+        sector.use = role.use;
+        sector.block = role.block;
+        if (sector.use == SectorUse::File || sector.use == SectorUse::Shared)
+            sector.files = owners[sector.block];
+    };
+
     // Every track as the container holds it: its own records where it is a
     // CPCEMU container, else the ids it lists, else the layout's.
-    const std::vector<TrackRecord> records = ReadTrackRecords(m_strImagePath, true);
-    diskMap.protection = NameProtection(records, heads);
+    unsigned recordHeads = 1;
+    const std::vector<TrackRecord> records = ReadTrackRecords(m_strImagePath, true, &recordHeads);
+    diskMap.protection = NameProtection(records, recordHeads);
     std::vector<std::uint8_t> buffer(std::max<std::size_t>(map.sectorSize, 32768));
     for (unsigned c = 0; c < cylinders; ++c) {
         for (unsigned h = 0; h < heads; ++h) {
@@ -217,7 +224,7 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
                 for (unsigned i = 0; i < listed.count; ++i) {
                     MapSector sector;
                     sector.id = listed.ids[i];
-                    sector.size = 128u << std::min<unsigned>(listed.sizeCodes[i], 8);
+                    sector.size = SectorBytesOfCode(listed.sizeCodes[i]);
                     track.sectors.push_back(sector);
                 }
             } else if (c < map.cylinders && h < map.heads) {
@@ -240,10 +247,7 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
                 const auto role = roles.find(KeyOf(track.cylinder, track.head, sector.id));
                 if (role == roles.end() || sector.size != map.sectorSize)
                     continue;
-                sector.use = role->second.use;
-                sector.block = role->second.block;
-                if (sector.use == SectorUse::File || sector.use == SectorUse::Shared)
-                    sector.files = owners[sector.block];
+                place(sector, role->second);
                 if (!otherSizes && !sector.unreadable)
                     sector.unreadable = m_Device.ReadSector(track.cylinder, track.head, sector.id,
                                                             buffer.data()) != DSK_ERR_OK;
@@ -251,11 +255,9 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
             track.description = track.formatted ? DescribeTrack(track.sectors) : "unformatted";
             // The layout's sectors the track lacks, after those it holds.
             if (track.formatted && c < map.cylinders && h < map.heads) {
-                const auto first = roles.lower_bound(KeyOf(track.cylinder, track.head, 0));
-                for (auto role = first;
-                     role != roles.end() &&
-                     (role->first >> 16) == (KeyOf(track.cylinder, track.head, 0) >> 16);
-                     ++role) {
+                const SectorKey trackKey = KeyOf(track.cylinder, track.head, 0);
+                for (auto role = roles.lower_bound(trackKey);
+                     role != roles.end() && (role->first >> 16) == (trackKey >> 16); ++role) {
                     const auto id = static_cast<std::uint16_t>(role->first & 0xFFFF);
                     if (std::any_of(track.sectors.begin(), track.sectors.end(),
                                     [&](const MapSector& held) { return held.id == id; }))
@@ -263,10 +265,7 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
                     MapSector sector;
                     sector.id = id;
                     sector.size = map.sectorSize;
-                    sector.use = role->second.use;
-                    sector.block = role->second.block;
-                    if (sector.use == SectorUse::File || sector.use == SectorUse::Shared)
-                        sector.files = owners[sector.block];
+                    place(sector, role->second);
                     sector.missing = sector.unreadable = true;
                     track.sectors.push_back(sector);
                 }

@@ -10,20 +10,6 @@
 
 #include <cstring>
 #include <map>
-#include <set>
-
-namespace {
-
-void SetRawBlock(std::uint8_t* raw, unsigned slot, unsigned slotCount, std::uint32_t block) {
-    if (slotCount == 8) {
-        raw[16 + 2 * slot] = static_cast<std::uint8_t>(block);
-        raw[17 + 2 * slot] = static_cast<std::uint8_t>(block >> 8);
-    } else {
-        raw[16 + slot] = static_cast<std::uint8_t>(block);
-    }
-}
-
-} // namespace
 
 bool OptimisePlan::Changes() const {
     if (entriesMoved != 0)
@@ -32,17 +18,6 @@ bool OptimisePlan::Changes() const {
         if (move.from != move.to)
             return true;
     return false;
-}
-
-std::vector<std::uint32_t> CCpmVolume::FileBlocks(const FileId& file) const {
-    std::vector<std::uint32_t> blocks;
-    for (const std::uint16_t position : FileExtents(file)) {
-        const std::uint8_t* raw = m_Directory + std::size_t{position} * kDirEntrySize;
-        for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot)
-            if (const std::uint16_t block = CpmEntry::RawBlock(raw, slot, SlotsPerEntry()))
-                blocks.push_back(block);
-    }
-    return blocks;
 }
 
 Status CCpmVolume::PlanOptimise(OptimisePlan& plan) const {
@@ -105,7 +80,8 @@ Status CCpmVolume::PlanOptimise(OptimisePlan& plan) const {
         if (raw[0] <= kMaxLiveUser)
             for (unsigned slot = 0; slot < SlotsPerEntry(); ++slot)
                 if (CpmEntry::RawBlock(raw, slot, SlotsPerEntry()) != 0)
-                    SetRawBlock(raw, slot, SlotsPerEntry(), block++);
+                    CpmEntry::SetRawBlock(raw, slot, SlotsPerEntry(),
+                                          static_cast<std::uint16_t>(block++));
         if (stamped && HasStampSlot(m_Directory, entries, old))
             WriteStampSlot(plan.directory.data(), next, ReadStampSlot(m_Directory, old));
         plan.entriesMoved += next != old ? 1 : 0;

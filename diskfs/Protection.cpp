@@ -63,6 +63,8 @@ class Side {
     const TrackRecord* Track(std::size_t t) const {
         return t < m_Tracks.size() ? m_Tracks[t] : nullptr;
     }
+    // The first track unlike the others (OddTrack), found once.
+    std::optional<std::string> oddTrack;
 
   private:
     std::vector<const TrackRecord*> m_Tracks;
@@ -87,7 +89,7 @@ std::string Signed(std::size_t track, const SectorRecord& sector, long offset,
            ", byte " + std::to_string(offset) + ": \"" + shown + "\"";
 }
 
-// The first sector of track t (any sector when t is npos) holding the text.
+// Sector `index` of track `track`, when it holds the text.
 std::optional<std::string> SignedIn(const Side& side, std::size_t track, std::size_t index,
                                     std::string_view text) {
     if (const SectorRecord* sector = side.Sector(track, index)) {
@@ -161,15 +163,12 @@ std::optional<std::string> OddTrack(const Side& side) {
             });
         if (layoutOf(track) == usual && !flagged)
             continue;
-        std::set<std::uint32_t, std::greater<>> sizes;
+        std::vector<std::uint32_t> sizes;
         for (const SectorRecord& sector : track.sectors)
-            sizes.insert(sector.Size());
-        std::string sizeText;
-        for (const std::uint32_t size : sizes)
-            sizeText += (sizeText.empty() ? "" : " and ") + std::to_string(size);
+            sizes.push_back(sector.Size());
         return "track " + std::to_string(t) + " holds " + std::to_string(track.sectors.size()) +
-               (track.sectors.size() == 1 ? " sector of " : " sectors of ") + sizeText + " bytes" +
-               (flagged ? ", read with errors" : "");
+               (track.sectors.size() == 1 ? " sector of " : " sectors of ") +
+               SectorSizesText(sizes) + " bytes" + (flagged ? ", read with errors" : "");
     }
     return std::nullopt;
 }
@@ -292,11 +291,10 @@ Finding Kbi(const Side& side) {
 }
 
 Finding Jacelock(const Side& side) {
-    const auto odd = OddTrack(side);
-    if (!odd)
+    if (!side.oddTrack)
         return std::nullopt;
     if (auto found = SignedAnywhere(side, 0, side.Tracks(), "JacelocK Protection System"sv))
-        return ProtectionFinding{"Jacelock", *found + "; " + *odd};
+        return ProtectionFinding{"Jacelock", *found + "; " + *side.oddTrack};
     return std::nullopt;
 }
 
@@ -304,15 +302,15 @@ Finding Jacelock(const Side& side) {
 
 std::optional<ProtectionFinding> NameProtection(const std::vector<TrackRecord>& tracks,
                                                 unsigned heads) {
-    const Side side(tracks, heads);
+    Side side(tracks, heads);
     // A disk whose tracks are all alike and read cleanly is protected by
     // nothing, whatever texts its files hold.
-    const auto odd = OddTrack(side);
-    if (side.Tracks() < 2 || side.Sectors(0) == 0 || !odd)
+    side.oddTrack = OddTrack(side);
+    if (side.Tracks() < 2 || side.Sectors(0) == 0 || !side.oddTrack)
         return std::nullopt;
     for (const auto detect :
          {Alkatraz, Hexagon, PaulOwens, Speedlock, ThreeInchLoader, Kbi, Jacelock})
         if (Finding found = detect(side))
             return found;
-    return ProtectionFinding{"unknown", *odd};
+    return ProtectionFinding{"unknown", *side.oddTrack};
 }

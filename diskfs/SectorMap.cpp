@@ -1,7 +1,6 @@
 #include "SectorMap.h"
 
 #include <algorithm>
-#include <set>
 
 SectorAddress CSectorMap::AddressOf(std::uint32_t logical, const DiskLayout& layout) const {
     SectorAddress at = AddressOfTrack(logical / sectorsPerTrack + layout.reservedTracks, layout);
@@ -65,13 +64,13 @@ void CSectorMap::SortTracks(const DiskLayout& layout) {
         if (heads > 1)
             m_strForeignTrack += " side " + std::to_string(at.head);
         // "holds 5 sectors of 1024 bytes", "... of 8192 and 512 bytes"
-        std::set<unsigned> sizes(track.sizeCodes, track.sizeCodes + track.count);
-        std::string sizeText;
-        for (auto size = sizes.rbegin(); size != sizes.rend(); ++size)
-            sizeText += (sizeText.empty() ? "" : " and ") + std::to_string(128u << std::min(*size, 8u));
-        m_strForeignTrack += track.count == 0 ? " holds no sectors"
-                             : " holds " + std::to_string(track.count) + " sectors of " + sizeText +
-                                   " bytes";
+        std::vector<std::uint32_t> sizes;
+        for (unsigned i = 0; i < track.count; ++i)
+            sizes.push_back(SectorBytesOfCode(track.sizeCodes[i]));
+        m_strForeignTrack += track.count == 0
+                                 ? " holds no sectors"
+                                 : " holds " + std::to_string(track.count) + " sectors of " +
+                                       SectorSizesText(sizes) + " bytes";
     }
 }
 

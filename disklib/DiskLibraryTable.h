@@ -9,6 +9,14 @@
 #include <string>
 #include <vector>
 
+// The bytes a sector of size code N holds, 128 << N; a floppy controller's
+// codes end at 8 (32K), and larger ones are read as 8.
+constexpr std::uint32_t SectorBytesOfCode(unsigned code) {
+    return 128u << (code > 8 ? 8 : code);
+}
+// "8192 and 512": the sector sizes a track holds, largest first, each once.
+std::string SectorSizesText(const std::vector<std::uint32_t>& sizes);
+
 // The sectors a track of a container holds, as its track header lists them.
 struct ContainerTrack {
     static constexpr unsigned kMaxSectors = 29;

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,7 +95,7 @@ using File = const FileBytes*;
 // sizes computed from larger ones.
 constexpr std::uint8_t kMaxSizeCode = 8;
 
-long SizeOfCode(std::uint8_t code) { return 128L << std::min(code, kMaxSizeCode); }
+long SizeOfCode(std::uint8_t code) { return SectorBytesOfCode(code); }
 
 bool ReadAt(File file, long offset, std::uint8_t* buffer, std::size_t size) {
     if (offset < 0 || static_cast<std::size_t>(offset) > file->size() ||
@@ -444,23 +446,13 @@ std::vector<TrackRecord> ReadTrackRecords(const std::string& path, bool withData
             return {};
         TrackRecord& record = records[t];
         record.formatted = true;
-        record.cylinder = track[0x10];
-        record.head = track[0x11];
-        record.gap3 = track[0x16];
-        record.filler = track[0x17];
         const unsigned count = std::min<unsigned>(track[0x15], kMaxSectorsPerTrack);
         long at = offset + kHeaderSize;
         for (unsigned i = 0; i < count; ++i) {
             const std::uint8_t* info = track + 0x18 + 8 * i;
             const long placed = PlacedLength(track, info, extended);
-            SectorRecord sector{info[0],
-                                info[1],
-                                info[2],
-                                info[3],
-                                info[4],
-                                info[5],
-                                static_cast<std::uint32_t>(placed),
-                                {}};
+            SectorRecord sector{
+                info[2], info[3], info[4], info[5], static_cast<std::uint32_t>(placed), {}};
             if (withData && placed > 0 && at + placed <= offset + blockSize) {
                 sector.data.resize(
                     std::min<std::size_t>(static_cast<std::size_t>(placed), sector.Size()));
@@ -473,6 +465,14 @@ std::vector<TrackRecord> ReadTrackRecords(const std::string& path, bool withData
         offset += blockSize;
     }
     return records;
+}
+
+std::string SectorSizesText(const std::vector<std::uint32_t>& sizes) {
+    const std::set<std::uint32_t, std::greater<>> distinct(sizes.begin(), sizes.end());
+    std::string text;
+    for (const std::uint32_t size : distinct)
+        text += (text.empty() ? "" : " and ") + std::to_string(size);
+    return text;
 }
 
 bool DskContainerIsSound(const std::string& path) { return ContainerDamage(path).empty(); }

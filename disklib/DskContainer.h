@@ -65,18 +65,18 @@ std::string CutShortText(unsigned promised, unsigned present);
 // and tracks 9 to 39 missing".
 std::string MissingTracksText(const std::vector<unsigned>& tracks);
 
-// What a CPCEMU container records of each sector beside its data: the ids
-// the controller read (C, H, R, N), its status bytes, and how many bytes of
+// What a CPCEMU container records of each sector beside its data: its id
+// and size code (R, N), its status bytes, and how many bytes of
 // data it keeps (an extended container keeps several copies of a sector
 // read differently each time, as weak sectors are).
 struct SectorRecord {
-    std::uint8_t cylinder = 0, head = 0, id = 0, sizeCode = 0;
+    std::uint8_t id = 0, sizeCode = 0;
     std::uint8_t st1 = 0, st2 = 0;
     std::uint32_t stored = 0;
     // The first copy of its data, when asked for (at most Size() bytes).
     std::vector<std::uint8_t> data;
     // Bytes the sector holds by its size code.
-    std::uint32_t Size() const { return 128u << (sizeCode > 8 ? 8 : sizeCode); }
+    std::uint32_t Size() const { return SectorBytesOfCode(sizeCode); }
     // More than one copy of its data is kept.
     bool Weak() const { return stored > Size() && stored % Size() == 0; }
     // The controller reported an error: end of cylinder, CRC, no data or a
@@ -87,8 +87,6 @@ struct SectorRecord {
 };
 struct TrackRecord {
     bool formatted = false;
-    std::uint8_t cylinder = 0, head = 0; // as the track header says
-    std::uint8_t gap3 = 0, filler = 0;
     std::vector<SectorRecord> sectors; // in the order the track holds them
 };
 // Every track a CPCEMU container holds (track t is cylinder t / sides, head
