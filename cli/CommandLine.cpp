@@ -106,23 +106,22 @@ int RunCommandLine(std::span<const Verb> verbs, int argc, char** argv) {
     std::vector<char*> args(argv, argv + argc);
     // When the first argument names a command, only that command is set up:
     // building every command's options would cost more than a listing.
+    const auto add = [&app](const Verb& verb) {
+        CLI::App* command = app.add_subcommand(verb.name, verb.description);
+        if (verb.alias != nullptr)
+            command->alias(verb.alias);
+        return command;
+    };
     VerbRun run;
     if (argc > 1 && argv[1][0] != '-') {
         std::string error;
         const Verb* named = NamedVerb(verbs, argv[1], error);
         if (named == nullptr)
             return UsageError(error);
-        CLI::App* command = app.add_subcommand(named->name, named->description);
-        if (named->alias != nullptr)
-            command->alias(named->alias);
-        run = named->define(*command, args);
+        run = named->define(*add(*named), args);
     } else {
-        for (const Verb& verb : verbs) {
-            CLI::App* command = app.add_subcommand(verb.name, verb.description);
-            if (verb.alias != nullptr)
-                command->alias(verb.alias);
-            verb.define(*command, args);
-        }
+        for (const Verb& verb : verbs)
+            verb.define(*add(verb), args);
     }
     try {
         app.parse(static_cast<int>(args.size()), args.data());

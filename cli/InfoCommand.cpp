@@ -37,8 +37,7 @@ int RunInfo(CCliOwner& owner, const std::string& image, bool json) {
         // No file system to report, but what protects the disk is known.
         if (json) {
             JsonObject error = ImageErrorJson(image, owner);
-            error["protection"] = {{"scheme", protection->scheme},
-                                   {"evidence", protection->evidence}};
+            error["protection"] = ProtectionJson(protection);
             PrintJsonLine(error);
         } else {
             std::printf("Protection : %s\n", ProtectionText(*protection).c_str());

@@ -226,11 +226,14 @@ JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     info["bootable"] =
         machine == BootMachine::None ? JsonObject() : JsonObject(BootMachineName(machine));
     info["damage"] = OrNull(DamageOf(disk));
-    const auto protection = disk.ReadProtection();
-    info["protection"] =
-        protection ? JsonObject{{"scheme", protection->scheme}, {"evidence", protection->evidence}}
-                   : JsonObject();
+    info["protection"] = ProtectionJson(disk.ReadProtection());
     return info;
+}
+
+JsonObject ProtectionJson(const std::optional<ProtectionFinding>& protection) {
+    if (!protection)
+        return JsonObject();
+    return {{"scheme", protection->scheme}, {"evidence", protection->evidence}};
 }
 
 std::string ProtectionText(const ProtectionFinding& protection) {

@@ -36,6 +36,8 @@ JsonObject CheckJson(const std::string& path, const std::vector<CheckProblem>& p
 // The geometry and file-system figures of info.
 JsonObject InfoJson(const std::string& path, const CDiskImage& image);
 
+// {"scheme", "evidence"}, or null for none.
+JsonObject ProtectionJson(const std::optional<ProtectionFinding>& protection);
 // "Speedlock +3 1988 (track 0: ...)", "unknown protection: track 3 holds 5
 // sectors of 1024 bytes".
 std::string ProtectionText(const ProtectionFinding& protection);

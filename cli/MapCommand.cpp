@@ -133,9 +133,7 @@ JsonObject MapJson(const std::string& image, const DiskMap& map) {
                          {"fragments", fragments}});
     }
     return {{"image", image},
-            {"protection", map.protection ? JsonObject{{"scheme", map.protection->scheme},
-                                                       {"evidence", map.protection->evidence}}
-                                          : JsonObject()},
+            {"protection", ProtectionJson(map.protection)},
             {"blockSize", map.blockSize},
             {"reservedTracks", map.reservedTracks},
             {"directoryBlocks", map.directoryBlocks},
@@ -176,7 +174,7 @@ int RunMap(CCliOwner& owner, const MapOptions& options) {
             Report(options.image, "cannot make the picture: " + error);
             return kExitFailed;
         }
-        if (!WriteOutputBytes(options.png, png, disk.ImageIdentity(), "picture"))
+        if (!WritePicture(options.png, png, disk.ImageIdentity()))
             return kExitFailed;
         if (options.png == "-" && !options.json)
             return status;

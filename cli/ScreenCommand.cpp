@@ -6,9 +6,7 @@
 #include "Screens.h"
 #include "Session.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <sys/stat.h>
 
@@ -108,9 +106,7 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
         Report(subject, "cannot make the picture: " + error);
         return kExitFailed;
     }
-    return WriteOutputBytes(options.output, png, owner.Image().ImageIdentity(), "picture")
-               ? kExitOk
-               : kExitFailed;
+    return WritePicture(options.output, png, owner.Image().ImageIdentity()) ? kExitOk : kExitFailed;
 }
 
 Verb ScreenVerb() {

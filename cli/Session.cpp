@@ -165,10 +165,10 @@ bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& s
     return false;
 }
 
-bool WriteOutputBytes(const std::string& output, const std::vector<std::uint8_t>& bytes,
-                      const FileIdentity& image, const char* what) {
+bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& png,
+                  const FileIdentity& image) {
     if (output == "-") {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+        if (std::fwrite(png.data(), 1, png.size(), stdout) != png.size() ||
             std::fflush(stdout) != 0) {
             Report("standard output", std::strerror(errno));
             return false;
@@ -176,8 +176,8 @@ bool WriteOutputBytes(const std::string& output, const std::vector<std::uint8_t>
         return true;
     }
     std::string cause, warning;
-    if (!WriteHostFile(output, bytes, &image, cause, warning)) {
-        Report(output, std::string("cannot write the ") + what + ": " + cause);
+    if (!WriteHostFile(output, png, &image, cause, warning)) {
+        Report(output, "cannot write the picture: " + cause);
         return false;
     }
     if (!warning.empty())

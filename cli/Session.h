@@ -56,11 +56,10 @@ bool Attempt(CCliOwner& owner, const std::string& subject, Operation&& operation
 // says whether it opened whole.
 bool OpenForListing(CCliOwner& owner, const std::string& path, bool json, int& status);
 
-// A picture or document written whole under `output` ("-": standard
-// output), or not at all; never over the image. False, reported, when it
-// cannot be written ("cannot write the picture: ...").
-bool WriteOutputBytes(const std::string& output, const std::vector<std::uint8_t>& bytes,
-                      const FileIdentity& image, const char* what);
+// A PNG picture written whole under `output` ("-": standard output), or not
+// at all; never over the image. False, reported, when it cannot be written.
+bool WritePicture(const std::string& output, const std::vector<std::uint8_t>& png,
+                  const FileIdentity& image);
 
 // Ends the command's update, which is one change: when it succeeded (or
 // with `keepGoing`, whatever succeeded), every change it made is saved at
