@@ -56,13 +56,9 @@ void PrintText(const std::string& image, const DiskMap& map) {
     }
     const MapShown shown = ShownOnMap(map);
     std::string legend;
-    for (const auto& [use, text] : kMapUseLegend) {
-        if (!shown.uses[static_cast<unsigned>(use)])
-            continue;
-        MapSector sample;
-        sample.use = use;
-        legend += (legend.empty() ? "" : ", ") + std::string(1, MapSymbol(sample)) + " " + text;
-    }
+    for (const auto& [use, symbol, text] : kMapUseLegend)
+        if (shown.uses[static_cast<unsigned>(use)])
+            legend += (legend.empty() ? "" : ", ") + std::string(1, symbol) + " " + text;
     std::printf("Legend: %s\n", legend.c_str());
     const std::vector<std::string> names = ShownNames(map);
     for (std::size_t i = 0; i < map.files.size(); ++i) {

@@ -12,37 +12,24 @@ char MapFileSymbol(std::size_t index) {
     return kSymbols[index % (sizeof kSymbols - 1)];
 }
 
+const MapUseLegend kMapUseLegend[7] = {
+    {SectorUse::Boot, '$', "boot sector"},
+    {SectorUse::Reserved, '=', "reserved track"},
+    {SectorUse::Directory, '#', "directory"},
+    {SectorUse::Free, '.', "free"},
+    {SectorUse::Unused, '-', "in no whole block"},
+    {SectorUse::Shared, '+', "a block named by two files"},
+    {SectorUse::Other, '?', "not the file system's"},
+};
+
 char MapSymbol(const MapSector& sector) {
-    switch (sector.use) {
-    case SectorUse::Boot:
-        return '$';
-    case SectorUse::Reserved:
-        return '=';
-    case SectorUse::Directory:
-        return '#';
-    case SectorUse::File:
-        return sector.files.empty() ? '?' : MapFileSymbol(sector.files.front());
-    case SectorUse::Shared:
-        return '+';
-    case SectorUse::Free:
-        return '.';
-    case SectorUse::Unused:
-        return '-';
-    case SectorUse::Other:
-        break;
-    }
+    if (sector.use == SectorUse::File && !sector.files.empty())
+        return MapFileSymbol(sector.files.front());
+    for (const MapUseLegend& part : kMapUseLegend)
+        if (part.use == sector.use)
+            return part.symbol;
     return '?';
 }
-
-const MapUseLegend kMapUseLegend[7] = {
-    {SectorUse::Boot, "boot sector"},
-    {SectorUse::Reserved, "reserved track"},
-    {SectorUse::Directory, "directory"},
-    {SectorUse::Free, "free"},
-    {SectorUse::Unused, "in no whole block"},
-    {SectorUse::Shared, "a block named by two files"},
-    {SectorUse::Other, "not the file system's"},
-};
 
 MapShown ShownOnMap(const DiskMap& map) {
     MapShown shown;
@@ -184,12 +171,9 @@ struct LegendLine {
 std::vector<LegendLine> Legend(const DiskMap& map, const std::vector<std::string>& names) {
     const MapShown shown = ShownOnMap(map);
     std::vector<LegendLine> lines;
-    for (const auto& [use, text] : kMapUseLegend)
-        if (shown.uses[static_cast<unsigned>(use)]) {
-            MapSector sample;
-            sample.use = use;
-            lines.push_back({ColourOfUse(use), MapSymbol(sample), text});
-        }
+    for (const auto& [use, symbol, text] : kMapUseLegend)
+        if (shown.uses[static_cast<unsigned>(use)])
+            lines.push_back({ColourOfUse(use), symbol, text});
     for (std::size_t i = 0; i < map.files.size(); ++i) {
         const MapFile& file = map.files[i];
         const std::size_t runs = file.fragments.size();

@@ -37,10 +37,11 @@ constexpr MapPoint MapSwatchCorner(std::size_t rows, std::size_t line) {
 }
 
 // The parts other than files, in the order legends name them, each with
-// its words ("boot sector"); and which of them the map shows, and whether
-// any sector has a mark.
+// its symbol and words ('$', "boot sector"); and which of them the map
+// shows, and whether any sector has a mark.
 struct MapUseLegend {
     SectorUse use;
+    char symbol;
     const char* text;
 };
 extern const MapUseLegend kMapUseLegend[7];
