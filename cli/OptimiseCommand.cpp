@@ -35,8 +35,8 @@ void PrintSummary(const std::string& image, const OptimisePlan& plan, bool dryRu
     }
     std::printf("%s: %zu files, %u in more than one run before, %u after; %zu blocks %s, %u "
                 "directory entries %s\n",
-                Printable(image).c_str(), plan.files.size(), plan.fragmentedBefore,
-                plan.fragmentedAfter, BlocksMoved(plan), dryRun ? "would move" : "moved",
+                Printable(image).c_str(), plan.files.size(), plan.FragmentedBefore(),
+                plan.FragmentedAfter(), BlocksMoved(plan), dryRun ? "would move" : "moved",
                 plan.entriesMoved, dryRun ? "would move" : "moved");
 }
 

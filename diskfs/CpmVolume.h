@@ -59,11 +59,13 @@ struct OptimisePlan {
         std::vector<std::uint32_t> from, to;
     };
     std::vector<Move> files;
-    unsigned fragmentedBefore = 0, fragmentedAfter = 0;
     // Directory entries that take another position.
     unsigned entriesMoved = 0;
     std::vector<std::uint8_t> directory;
     bool Changes() const;
+    // Files in more than one run before and after.
+    unsigned FragmentedBefore() const;
+    unsigned FragmentedAfter() const;
 };
 
 class CCpmVolume {

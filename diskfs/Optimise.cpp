@@ -20,6 +20,20 @@ bool OptimisePlan::Changes() const {
     return false;
 }
 
+unsigned OptimisePlan::FragmentedBefore() const {
+    unsigned count = 0;
+    for (const Move& move : files)
+        count += RunsOf(move.from).size() > 1 ? 1 : 0;
+    return count;
+}
+
+unsigned OptimisePlan::FragmentedAfter() const {
+    unsigned count = 0;
+    for (const Move& move : files)
+        count += RunsOf(move.to).size() > 1 ? 1 : 0;
+    return count;
+}
+
 Status CCpmVolume::PlanOptimise(OptimisePlan& plan) const {
     plan = {};
     if (m_Damage != Damage::None)
@@ -101,8 +115,6 @@ Status CCpmVolume::PlanOptimise(OptimisePlan& plan) const {
                 if (const std::uint16_t b = CpmEntry::RawBlock(raw, slot, SlotsPerEntry()))
                     move.to.push_back(b);
         }
-        plan.fragmentedBefore += RunsOf(move.from).size() > 1 ? 1 : 0;
-        plan.fragmentedAfter += RunsOf(move.to).size() > 1 ? 1 : 0;
         plan.files.push_back(std::move(move));
     }
     return {};
