@@ -1,5 +1,7 @@
 #include "CDiskImage.h"
 
+#include "Formats.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -103,8 +105,8 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
         TellError("Unable to read boot sector", m_Device.ErrorText(err));
         return 0;
     }
-    if (!MapFromBootSector())
-        return refuse(OtherSystemsBootRecord(m_BootSector));
+    if (std::string refusal; !MapFromBootSector(&refusal))
+        return refuse(!refusal.empty() ? refusal : OtherSystemsBootRecord(m_BootSector));
     if (m_bReadOnly) {
         TellError("Unable to read directory");
         return 0;
@@ -195,14 +197,24 @@ void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {
     }
 }
 
-bool CDiskImage::MapFromBootSector() {
-    const GeometryFigures figures{m_Device.map.cylinders, m_Device.map.heads, m_Device.map.sectorsPerTrack, m_Device.map.sectorSize,
-                                  m_Device.map.firstSectorId};
+bool CDiskImage::MapFromBootSector(std::string* refusal) {
+    GeometryFigures figures{m_Device.map.cylinders,       m_Device.map.heads,
+                            m_Device.map.sectorsPerTrack, m_Device.map.sectorSize,
+                            m_Device.map.firstSectorId,   {}};
+    if (!m_Device.map.containerTracks.empty()) {
+        const ContainerTrack& first = m_Device.map.containerTracks.front();
+        figures.firstTrackIds.assign(first.ids, first.ids + first.count);
+    }
     DiskLayout layout;
-    if (!DeriveLayout(figures, m_BootSector, layout)) {
+    if (!DeriveLayout(figures, m_BootSector, layout, m_pNamedFormat, refusal)) {
         m_bMapped = false;
         m_bReadOnly = true;
         return false;
+    }
+    // A known format has its own sectors per track, whatever the disk
+    // library guessed.
+    if (layout.format != nullptr) {
+        m_Device.map.sectorsPerTrack = layout.format->sectorsPerTrack;
     }
     const SectorAddress firstDataTrack = m_Device.map.AddressOf(0, layout);
     m_Device.map.dataFirstSectorId =
@@ -237,7 +249,8 @@ std::string CDiskImage::GeometryReport() const {
         text += "PCW DS DD\r\n";
         break;
     default:
-        text += "Unknown\r\n";
+        text += Layout().format != nullptr ? std::string(Layout().format->title) + "\r\n"
+                                           : std::string("Unknown\r\n");
         break;
     }
     text += "Image format\t: ";

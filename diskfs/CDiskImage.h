@@ -39,6 +39,11 @@ public:
 
     // Opening, closing, geometry.
     int LoadImage(const std::string& path);
+    // The format every later load reads its image by, whatever the disk's
+    // first sector says (null: told by the disk, as usual). A load of an
+    // image the format does not fit is refused, saying which figure differs.
+    void NameFormat(const DiskFormat* format) { m_pNamedFormat = format; }
+    const DiskFormat* NamedFormat() const { return m_pNamedFormat; }
     int CloseImage();
     void ShowGeometry();
     // Which host file the open image was loaded from: what a command that
@@ -250,8 +255,8 @@ private:
     int SaveFailed(const std::string& cause);
     // The layout derived from the boot sector in the buffer, and the
     // directory and map read by it; false (nothing may be written) when
-    // the format cannot be mapped.
-    bool MapFromBootSector();
+    // the format cannot be mapped (`refusal` says why where it can).
+    bool MapFromBootSector(std::string* refusal = nullptr);
     // LibDsk's geometry with the cylinders and heads the container holds.
     void TakeContainerShape(DSK_GEOMETRY& geometry) const;
     // Refuses a change to the directory: no image, or one that must not be written.
@@ -310,6 +315,7 @@ private:
     // opened: nothing may write the directory.
     bool m_bReadOnly = false;
     bool m_bMapped = false;
+    const DiskFormat* m_pNamedFormat = nullptr;
 };
 
 #include "ImageTransaction.h"

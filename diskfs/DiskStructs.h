@@ -40,6 +40,8 @@ struct DiskSpec {
         Type = 0,
         Sides = 1,
         TracksPerSide = 2,
+        SectorsPerTrack = 3,
+        SectorSizeCode = 4,
         ReservedTracks = 5,
         BlockShift = 6,
         DirectoryBlocks = 7,

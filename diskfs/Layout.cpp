@@ -1,15 +1,9 @@
 #include "Layout.h"
 
+#include "Formats.h"
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-constexpr std::uint16_t kCpcSystemFirstSector = 0x41;
-constexpr std::uint16_t kCpcDataFirstSector = 0xC1;
-constexpr std::uint32_t kCpcTracks = 40;
-
-} // namespace
 
 std::string OtherSystemsBootRecord(const std::uint8_t* boot) {
     // The FAT boot record of MS-DOS and MSX-DOS: an x86 jump (MSX-DOS
@@ -28,21 +22,34 @@ std::string OtherSystemsBootRecord(const std::uint8_t* boot) {
     return jump && parameters ? "an MS-DOS/MSX-DOS (FAT) disk, not a CP/M one" : "";
 }
 
-bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout& layout) {
+bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout& layout,
+                  const DiskFormat* named, std::string* refusal) {
     DiskLayout d;
     std::memcpy(d.spec.bytes.data(), boot, d.spec.bytes.size());
     DiskSpec& spec = d.spec;
     if (g.heads == 0 || g.sectorsPerTrack == 0 || g.sectorSize == 0)
         return false;
+    // A named format, or the one the first sector id tells (CPC formats
+    // carry no disk specification: the id tells them apart, as the CPC's
+    // own DOSes do).
+    const DiskFormat* known = named != nullptr ? named : FormatToldById(g.firstSectorId);
+    if (known != nullptr) {
+        if (std::string misfit = FormatMisfit(*known, g, named != nullptr); !misfit.empty()) {
+            if (refusal != nullptr)
+                *refusal = std::move(misfit);
+            return false;
+        }
+    }
     const auto tracksPerSide = static_cast<std::uint8_t>(g.cylinders / g.heads);
-    const bool cpcSystem = g.firstSectorId == kCpcSystemFirstSector;
-    const bool cpcData = g.firstSectorId == kCpcDataFirstSector;
-    // The CPC formats are 40 tracks whatever the container holds beyond
+    const bool firstSideOnly = known != nullptr && known->sides == 1 && g.heads > 1;
+    const std::uint32_t tracksHeld = std::uint32_t{g.cylinders} * (firstSideOnly ? 1u : g.heads);
+    // A known format has its own tracks whatever the container holds beyond
     // them (AMSDOS's DSM): extra tracks are not the file system's.
-    const std::uint32_t tracks = cpcSystem || cpcData
-                                     ? std::min<std::uint32_t>(std::uint32_t{g.cylinders} * g.heads, kCpcTracks)
-                                     : std::uint32_t{g.cylinders} * g.heads;
-    const std::uint32_t sectorsOnDisk = tracks * g.sectorsPerTrack;
+    const std::uint32_t tracks =
+        known != nullptr ? std::min<std::uint32_t>(tracksHeld, known->Tracks()) : tracksHeld;
+    const std::uint16_t sectorsPerTrack =
+        known != nullptr ? known->sectorsPerTrack : g.sectorsPerTrack;
+    const std::uint32_t sectorsOnDisk = tracks * sectorsPerTrack;
     // The default sets are made for 512-byte sectors: on other sectors their
     // sectors per block do not make up the block, and the disk is refused.
     auto defaults = [&](std::uint16_t blockSize, std::uint8_t dirBlocks, std::uint8_t type,
@@ -56,11 +63,30 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         spec.bytes[DiskSpec::ReservedTracks] = reserved;
     };
 
-    if (cpcSystem || cpcData) {
-        // CPC formats carry no disk specification; the first sector id tells
-        // them apart, as the +3's own DOS does.
-        defaults(1024, 2, cpcSystem ? 1 : 2, 0x00, cpcSystem ? 2 : 0);
+    if (known != nullptr) {
+        d.format = known;
+        d.blockSize = known->blockSize;
+        d.sectorsPerBlock = static_cast<std::uint16_t>(known->blockSize / g.sectorSize);
+        d.directoryBlocks = known->DirectoryBlocks();
+        // The figures as a disk specification would give them.
+        unsigned blockShift = 0;
+        while ((128u << blockShift) < known->blockSize)
+            ++blockShift;
+        unsigned sizeCode = 0;
+        while ((128u << sizeCode) < known->sectorSize)
+            ++sizeCode;
+        spec.bytes[DiskSpec::Type] = known->specType;
+        spec.bytes[DiskSpec::Sides] = static_cast<std::uint8_t>(
+            (known->sides == 2 ? 1 : 0) | (known->tracksPerSide >= 80 ? 0x80 : 0));
+        spec.bytes[DiskSpec::TracksPerSide] = static_cast<std::uint8_t>(known->tracksPerSide);
+        spec.bytes[DiskSpec::SectorsPerTrack] = static_cast<std::uint8_t>(known->sectorsPerTrack);
+        spec.bytes[DiskSpec::SectorSizeCode] = static_cast<std::uint8_t>(sizeCode);
+        spec.bytes[DiskSpec::ReservedTracks] = known->reservedTracks;
+        spec.bytes[DiskSpec::BlockShift] = static_cast<std::uint8_t>(blockShift);
+        spec.bytes[DiskSpec::DirectoryBlocks] = d.directoryBlocks;
         d.totalBlocks = static_cast<std::uint16_t>(sectorsOnDisk / std::max<unsigned>(d.sectorsPerBlock, 1));
+        if (firstSideOnly)
+            d.sides = SideOrder::FirstSide;
     } else if (spec.bytes[DiskSpec::TracksPerSide] >= 40 &&
                spec.bytes[DiskSpec::TracksPerSide] <= 80) {
         const std::uint8_t shift = spec.bytes[DiskSpec::BlockShift];
@@ -95,7 +121,7 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         return false;
 
     const std::uint32_t dataSectors =
-        tracks > d.reservedTracks ? (tracks - d.reservedTracks) * g.sectorsPerTrack : 0;
+        tracks > d.reservedTracks ? (tracks - d.reservedTracks) * sectorsPerTrack : 0;
     // The blocks of the data area (CP/M's DSM + 1); "total blocks" also
     // counts the reserved tracks and, for the default sets, is a constant.
     const std::uint32_t dataBlocks =

@@ -11,6 +11,8 @@ SectorAddress CSectorMap::AddressOf(std::uint32_t logical, const DiskLayout& lay
 SectorAddress CSectorMap::AddressOfTrack(std::uint32_t absolute, const DiskLayout& layout) const {
     if (heads == 0)
         return {};
+    if (layout.sides == SideOrder::FirstSide)
+        return {static_cast<std::uint16_t>(absolute), 0, 0};
     if (layout.sides == SideOrder::Successive && heads == 2) {
         const std::uint32_t perSide = cylinders;
         if (absolute < perSide)

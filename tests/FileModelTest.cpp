@@ -1,6 +1,7 @@
 // Files as CP/M knows them: the layout derived from geometry and boot
 // sector, user numbers, attribute bits, logical extents, side order.
 
+#include "Formats.h"
 #include "Layout.h"
 #include "support/DiskBuilder.h"
 #include "support/HostTools.h"
@@ -20,30 +21,202 @@ struct LayoutCase {
     unsigned slots, extentMask;
     std::uint32_t usableBlocks;
     SideOrder sides;
+    const char* named = nullptr; // a format named by the user
 };
 
 TEST(Layout, DerivedForEachFormat) {
     using S = SideOrder;
     const LayoutCase cases[] = {
-        {"+3 180K, no specification", {40, 1, 9, 512, 1}, {}, 1024, 2, 180, 1, 16, 0, 175, S::Alternate},
-        {"+3 180K specification", {40, 1, 9, 512, 1}, {0, 0, 40, 9, 2, 1, 3, 2}, 1024, 2, 180, 1, 16, 0, 175, S::Alternate},
-        {"+3/PCW 720K specification", {80, 2, 9, 512, 1}, {3, 0x81, 80, 9, 2, 1, 4, 4}, 2048, 4, 360, 1, 8, 0, 357, S::Alternate},
-        {"80 cylinders, no specification", {80, 2, 9, 512, 1}, {}, 2048, 4, 360, 1, 8, 0, 357, S::Alternate},
-        {"CPC system", {40, 1, 9, 512, 0x41}, {}, 1024, 2, 180, 2, 16, 0, 171, S::Alternate},
-        {"CPC data", {40, 1, 9, 512, 0xC1}, {}, 1024, 2, 180, 0, 16, 0, 180, S::Alternate},
-        {"2K blocks on 180K", {40, 1, 9, 512, 1}, {0, 0, 40, 9, 2, 1, 4, 2}, 2048, 2, 90, 1, 16, 1, 87, S::Alternate},
-        {"successive sides", {80, 2, 9, 512, 1}, {3, 0x82, 80, 9, 2, 1, 4, 4}, 2048, 4, 360, 1, 8, 0, 357, S::Successive},
+        {"+3 180K, no specification",
+         {40, 1, 9, 512, 1, {}},
+         {},
+         1024,
+         2,
+         180,
+         1,
+         16,
+         0,
+         175,
+         S::Alternate},
+        {"+3 180K specification",
+         {40, 1, 9, 512, 1, {}},
+         {0, 0, 40, 9, 2, 1, 3, 2},
+         1024,
+         2,
+         180,
+         1,
+         16,
+         0,
+         175,
+         S::Alternate},
+        {"+3/PCW 720K specification",
+         {80, 2, 9, 512, 1, {}},
+         {3, 0x81, 80, 9, 2, 1, 4, 4},
+         2048,
+         4,
+         360,
+         1,
+         8,
+         0,
+         357,
+         S::Alternate},
+        {"80 cylinders, no specification",
+         {80, 2, 9, 512, 1, {}},
+         {},
+         2048,
+         4,
+         360,
+         1,
+         8,
+         0,
+         357,
+         S::Alternate},
+        {"CPC system", {40, 1, 9, 512, 0x41, {}}, {}, 1024, 2, 180, 2, 16, 0, 171, S::Alternate},
+        {"CPC data", {40, 1, 9, 512, 0xC1, {}}, {}, 1024, 2, 180, 0, 16, 0, 180, S::Alternate},
+        {"2K blocks on 180K",
+         {40, 1, 9, 512, 1, {}},
+         {0, 0, 40, 9, 2, 1, 4, 2},
+         2048,
+         2,
+         90,
+         1,
+         16,
+         1,
+         87,
+         S::Alternate},
+        {"successive sides",
+         {80, 2, 9, 512, 1, {}},
+         {3, 0x82, 80, 9, 2, 1, 4, 4},
+         2048,
+         4,
+         360,
+         1,
+         8,
+         0,
+         357,
+         S::Successive},
         // 256 blocks with the reserved track, 252 in the data area: one-byte numbers.
-        {"57 tracks, 1K blocks", {57, 1, 9, 512, 1}, {0, 0, 57, 9, 2, 1, 3, 2}, 1024, 2, 256, 1, 16, 0, 252, S::Alternate},
+        {"57 tracks, 1K blocks",
+         {57, 1, 9, 512, 1, {}},
+         {0, 0, 57, 9, 2, 1, 3, 2},
+         1024,
+         2,
+         256,
+         1,
+         16,
+         0,
+         252,
+         S::Alternate},
         // CPC formats stop at 40 tracks, whatever the container holds beyond.
-        {"CPC data, 42 tracks", {42, 1, 9, 512, 0xC1}, {}, 1024, 2, 180, 0, 16, 0, 180, S::Alternate},
-        {"CPC system, 42 tracks", {42, 1, 9, 512, 0x41}, {}, 1024, 2, 180, 2, 16, 0, 171, S::Alternate},
+        {"CPC data, 42 tracks",
+         {42, 1, 9, 512, 0xC1, {}},
+         {},
+         1024,
+         2,
+         180,
+         0,
+         16,
+         0,
+         180,
+         S::Alternate},
+        {"CPC system, 42 tracks",
+         {42, 1, 9, 512, 0x41, {}},
+         {},
+         1024,
+         2,
+         180,
+         2,
+         16,
+         0,
+         171,
+         S::Alternate},
+        // A one-sided format in a two-sided container: side 0 alone.
+        {"CPC data, two sides held",
+         {40, 2, 9, 512, 0xC1, {}},
+         {},
+         1024,
+         2,
+         180,
+         0,
+         16,
+         0,
+         180,
+         S::FirstSide},
+        // The ROM formats, told by their first sector id; the boot
+        // sector's bytes (a directory sector's) count for nothing.
+        {"ROMDOS D2",
+         {80, 2, 9, 512, 0x21, {}},
+         {3, 0x81, 80, 9, 2, 1, 3, 2},
+         2048,
+         4,
+         360,
+         0,
+         8,
+         0,
+         360,
+         S::Alternate},
+        {"ROMDOS D10", {80, 2, 9, 512, 0x11, {}}, {}, 2048, 2, 400, 0, 8, 0, 400, S::Alternate},
+        {"ROMDOS D20", {80, 2, 10, 512, 0x31, {}}, {}, 2048, 4, 400, 0, 8, 0, 400, S::Alternate},
+        {"ROMDOS D40", {40, 2, 10, 512, 0x51, {}}, {}, 2048, 2, 200, 0, 16, 1, 200, S::Alternate},
+        {"ROMDOS D80, two sides held",
+         {80, 2, 10, 512, 0x71, {}},
+         {},
+         2048,
+         2,
+         200,
+         0,
+         16,
+         1,
+         200,
+         S::FirstSide},
+        {"ParaDOS 80", {80, 1, 10, 512, 0x91, {}}, {}, 2048, 2, 200, 0, 16, 1, 200, S::Alternate},
+        {"ParaDOS 40D", {40, 2, 10, 512, 0xA1, {}}, {}, 2048, 2, 200, 0, 16, 1, 200, S::Alternate},
+        {"ParaDOS 41", {42, 1, 10, 512, 0x81, {}}, {}, 1024, 2, 205, 0, 16, 0, 205, S::Alternate},
+        // Formats whose ids are the +3's are read so only when named.
+        {"ROMDOS D1 named",
+         {80, 2, 9, 512, 1, {}},
+         {3, 0x81, 80, 9, 2, 1, 4, 4},
+         2048,
+         2,
+         360,
+         0,
+         8,
+         0,
+         360,
+         S::Alternate,
+         "d1"},
+        {"Vortex named",
+         {80, 2, 9, 512, 1, {}},
+         {},
+         4096,
+         1,
+         180,
+         2,
+         16,
+         3,
+         177,
+         S::Alternate,
+         "VORTEX"},
+        {"+3 180K named on 720K",
+         {80, 2, 9, 512, 1, {}},
+         {3, 0x81, 80, 9, 2, 1, 4, 4},
+         1024,
+         2,
+         180,
+         1,
+         16,
+         0,
+         175,
+         S::FirstSide,
+         "pcw180"},
     };
     for (const LayoutCase& c : cases) {
         std::vector<std::uint8_t> boot(512, 0xE5);
         std::copy(c.spec.begin(), c.spec.end(), boot.begin());
         DiskLayout layout;
-        ASSERT_TRUE(DeriveLayout(c.geometry, boot.data(), layout)) << c.name;
+        const DiskFormat* named = c.named != nullptr ? FormatNamed(c.named) : nullptr;
+        ASSERT_EQ(named != nullptr, c.named != nullptr) << c.name;
+        ASSERT_TRUE(DeriveLayout(c.geometry, boot.data(), layout, named)) << c.name;
         EXPECT_EQ(layout.blockSize, c.blockSize) << c.name;
         EXPECT_EQ(layout.directoryBlocks, c.directoryBlocks) << c.name;
         EXPECT_EQ(layout.totalBlocks, c.totalBlocks) << c.name;
@@ -56,7 +229,44 @@ TEST(Layout, DerivedForEachFormat) {
     // Default sets are for 512-byte sectors only.
     std::vector<std::uint8_t> blank(512, 0xE5);
     DiskLayout layout;
-    EXPECT_FALSE(DeriveLayout({40, 1, 16, 256, 1}, blank.data(), layout));
+    EXPECT_FALSE(DeriveLayout({40, 1, 16, 256, 1, {}}, blank.data(), layout));
+}
+
+// A format, named or told by the id, that the image does not fit is refused
+// by the first figure that differs.
+TEST(Layout, FormatsTheImageDoesNotFitAreRefused) {
+    struct Misfit {
+        const char* format; // null: told by the id
+        GeometryFigures geometry;
+        const char* refusal;
+    };
+    const Misfit cases[] = {
+        {"d1", {40, 1, 9, 512, 1, {}}, "ROMDOS D1 has 2 sides; the image holds 1 side"},
+        {"d1", {40, 2, 9, 512, 1, {}}, "ROMDOS D1 has 80 tracks per side; the image holds 40"},
+        {"d10",
+         {80, 2, 9, 512, 1, {}},
+         "ROMDOS D10 has sectors &11-&1A; the image's first track has no sector &11"},
+        {"d10",
+         {80, 2, 9, 512, 0x11, {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19}},
+         "ROMDOS D10 has sectors &11-&1A; the image's first track has no sector &1A"},
+        {"plus3",
+         {40, 1, 9, 256, 1, {}},
+         "+3/PCW 180K has sectors of 512 bytes; the image's are 256"},
+        {nullptr, {80, 1, 9, 512, 0x21, {}}, "ROMDOS D2 has 2 sides; the image holds 1 side"},
+    };
+    const std::vector<std::uint8_t> blank(512, 0xE5);
+    for (const Misfit& c : cases) {
+        DiskLayout layout;
+        std::string refusal;
+        EXPECT_FALSE(DeriveLayout(c.geometry, blank.data(), layout,
+                                  c.format != nullptr ? FormatNamed(c.format) : nullptr, &refusal));
+        EXPECT_EQ(refusal, c.refusal);
+    }
+    // A short dump of a format told by its id is read as far as it goes.
+    DiskLayout layout;
+    ASSERT_TRUE(DeriveLayout({40, 2, 10, 512, 0x31, {}}, blank.data(), layout));
+    EXPECT_EQ(layout.totalBlocks, 200);
+    EXPECT_EQ(FormatNamed("no-such-format"), nullptr);
 }
 
 // Successive sides as +3DOS runs them: side 0 outwards, side 1 back.

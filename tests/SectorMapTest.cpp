@@ -76,7 +76,7 @@ TEST_F(SectorMapTest, SidesAndSuccessiveOrder) {
     std::vector<std::uint8_t> boot(512, 0xE5);
     const std::uint8_t successive[] = {3, 0x82, 80, 9, 2, 1, 4, 4};
     std::copy(std::begin(successive), std::end(successive), boot.begin());
-    ASSERT_TRUE(DeriveLayout({80, 2, 9, 512, 1}, boot.data(), layout));
+    ASSERT_TRUE(DeriveLayout({80, 2, 9, 512, 1, {}}, boot.data(), layout));
     // Side 0 outwards from the reserved track, then side 1 back in.
     const SectorAddress first = map.AddressOf(0, layout);
     EXPECT_EQ(first.cylinder, 1);

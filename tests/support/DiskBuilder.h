@@ -63,7 +63,7 @@ inline bool Plus3Figures(CSectorMap& map, DiskLayout& layout) {
     map.sectorSize = 512;
     map.firstSectorId = map.dataFirstSectorId = 1;
     const std::vector<std::uint8_t> blank(512, 0xE5);
-    return DeriveLayout({40, 1, 9, 512, 1}, blank.data(), layout);
+    return DeriveLayout({40, 1, 9, 512, 1, {}}, blank.data(), layout);
 }
 // The text of the last notice the image told (its last message box).
 inline std::string LastText(const CDiskImage& image) {
