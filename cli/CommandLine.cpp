@@ -1,6 +1,7 @@
 // Parsing tarnlight-cli's command line and running the command it names.
 
 #include "CliOwner.h"
+#include "Formats.h"
 #include "Names.h"
 #include "Verb.h"
 
@@ -82,6 +83,16 @@ void AddKeepGoing(CLI::App& command, bool& keepGoing, const std::string& done) {
                          done + " then)");
 }
 
+CLI::Validator FormatNameValidator() {
+    return CLI::Validator(
+        [](std::string& name) -> std::string {
+            return FormatNamed(name) != nullptr
+                       ? ""
+                       : "no format is named " + name + " (tarnlight-cli formats lists them)";
+        },
+        "FORMAT");
+}
+
 bool TakeArgsAfterDashes(std::vector<char*>& args, std::vector<std::string>& taken) {
     const auto dashes = std::find_if(args.begin() + 1, args.end(),
                                      [](const char* a) { return std::strcmp(a, "--") == 0; });
@@ -106,10 +117,18 @@ int RunCommandLine(std::span<const Verb> verbs, int argc, char** argv) {
     std::vector<char*> args(argv, argv + argc);
     // When the first argument names a command, only that command is set up:
     // building every command's options would cost more than a listing.
-    const auto add = [&app](const Verb& verb) {
+    std::string formatName;
+    const auto add = [&app, &formatName](const Verb& verb) {
         CLI::App* command = app.add_subcommand(verb.name, verb.description);
         if (verb.alias != nullptr)
             command->alias(verb.alias);
+        if (verb.readsImages)
+            command
+                ->add_option("--format", formatName,
+                             "Read the image as this format whatever its first sector says "
+                             "(tarnlight-cli formats lists them): a ROMDOS D1 or Vortex disk, or "
+                             "one whose boot sector lost its disk specification")
+                ->check(FormatNameValidator());
         return command;
     };
     VerbRun run;
@@ -135,6 +154,8 @@ int RunCommandLine(std::span<const Verb> verbs, int argc, char** argv) {
         return kExitUsage;
     // The library is loaded only once a command runs, so --help stays light.
     CCliOwner owner;
+    if (!formatName.empty())
+        owner.Image().NameFormat(FormatNamed(formatName));
     const int status = run(owner);
     // (What the image told as the command ended, a change rolled back.)
     owner.SayNotices();

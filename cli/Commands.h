@@ -93,7 +93,8 @@ int RunMv(CCliOwner& owner, const std::string& image, const std::string& from,
 bool WritableOrForced(const std::string& image, const std::vector<FileEntry>& rows, bool force);
 int RunAttr(CCliOwner& owner, const std::string& image, const std::vector<std::string>& patterns,
             unsigned set, unsigned clear, bool keepGoing);
-int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat format, bool force);
+int RunNew(CCliOwner& owner, const std::string& image, const DiskFormat& format, bool force);
+int RunFormats(bool json);
 int RunBootRead(CCliOwner& owner, const std::string& image, const std::string& file);
 int RunBootWrite(CCliOwner& owner, const std::string& image, const std::string& file,
                  bool force, BootMachine bootable = BootMachine::None);

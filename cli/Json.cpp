@@ -3,16 +3,16 @@
 #include "CatalogueView.h"
 #include "FileHeader.h"
 #include "FileKind.h"
+#include "Formats.h"
 #include "LocoScriptFiles.h"
 
 #include <cstdio>
 
 std::string FormatLabel(const CDiskImage& image) {
-    const std::uint16_t first = image.Map().firstSectorId;
-    if (first == 0xC1)
-        return "CPC data";
-    if (first == 0x41)
-        return "CPC system";
+    // The CPC formats, and the ROMs' formats, by their own names.
+    if (const DiskFormat* format = image.Layout().format;
+        format != nullptr && !format->bySpecification)
+        return format->title;
     const unsigned long kb = static_cast<unsigned long>(image.Map().cylinders) * image.Map().heads *
                              image.Map().sectorsPerTrack * image.Map().sectorSize / 1024;
     if (kb == 180 && image.Map().heads == 1)

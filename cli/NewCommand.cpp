@@ -1,16 +1,16 @@
 // new: a blank image of one of the standard formats.
 
 #include "Commands.h"
+#include "Formats.h"
 #include "Session.h"
 
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
-int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat format, bool force) {
+int RunNew(CCliOwner& owner, const std::string& image, const DiskFormat& format, bool force) {
     std::error_code ec;
     const auto status = fs::status(image, ec);
     const bool exists = fs::exists(fs::symlink_status(image, ec));
@@ -24,7 +24,7 @@ int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat for
     }
     // Created beside the target and put in place whole; without --force a
     // file that appeared meanwhile is still never replaced.
-    const bool created = owner.Image().CreateImage(image, force, format) != 0;
+    const bool created = owner.Image().CreateImage(image, force, &format) != 0;
     const bool told = owner.SayNotices().has_value();
     if (created)
         return kExitOk;
@@ -36,8 +36,8 @@ int RunNew(CCliOwner& owner, const std::string& image, CDiskImage::NewFormat for
 }
 
 Verb NewVerb() {
-    return {"new", "Create a blank image", [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
-                using F = CDiskImage::NewFormat;
+    return {"new", "Create a blank image",
+            [](CLI::App& cmd, std::vector<char*>&) -> VerbRun {
                 struct Options {
                     std::string image, format = "plus3";
                     bool force = false;
@@ -47,19 +47,19 @@ Verb NewVerb() {
                 cmd.add_option("-f,--format", made->format,
                                "plus3 (also pcw180): +3/PCW 180K, 40 tracks, one side (the "
                                "default); pcw720: PCW/+3 720K, 80 tracks, two sides; cpcdata: "
-                               "CPC data 180K; cpcsys: CPC system 171K with 2 reserved tracks")
-                    ->check(CLI::IsMember({"plus3", "pcw180", "pcw720", "cpcdata", "cpcsys"}));
+                               "CPC data 180K; cpcsys: CPC system 171K with 2 reserved tracks; "
+                               "and every other format `tarnlight-cli formats` lists")
+                    ->check(FormatNameValidator());
                 cmd.add_flag("--force", made->force, "Replace an existing file");
-                cmd.footer("Every track is formatted with 0xE5.\n\nExamples:\n"
+                cmd.footer("Every track is formatted with 0xE5. A ROMDOS D1 or Vortex disk shares "
+                           "its sector ids with +3 and PCW disks: read it with --format.\n\n"
+                           "Examples:\n"
                            "  tarnlight-cli new blank.dsk\n"
-                           "  tarnlight-cli new -f pcw720 big.dsk");
+                           "  tarnlight-cli new -f pcw720 big.dsk\n"
+                           "  tarnlight-cli new -f d20 romdos.dsk");
                 return [made](CCliOwner& owner) {
-                    const std::map<std::string, F> formats = {{"plus3", F::Plus3},
-                                                              {"pcw180", F::Plus3},
-                                                              {"pcw720", F::Pcw720},
-                                                              {"cpcdata", F::CpcData},
-                                                              {"cpcsys", F::CpcSystem}};
-                    return RunNew(owner, made->image, formats.at(made->format), made->force);
+                    return RunNew(owner, made->image, *FormatNamed(made->format), made->force);
                 };
-            }};
+            },
+            nullptr, false};
 }

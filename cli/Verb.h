@@ -25,6 +25,9 @@ struct Verb {
     std::function<VerbRun(CLI::App& command, std::vector<char*>& args)> define;
     // Another name the command answers to ("optimize"), if any.
     const char* alias = nullptr;
+    // The command reads images, and takes --format to read them by a
+    // format named by the user.
+    bool readsImages = true;
 };
 
 // Parses the command line against the verbs and runs the one named.
@@ -35,6 +38,8 @@ int UsageError(const std::string& text);
 // --json, -r and -j of the commands that walk collections.
 void AddWalkOptions(CLI::App& command, bool& json, bool& recursive, unsigned& jobs,
                     const char* jsonHelp);
+// Checks a --format option's value: a known format's name or alias.
+CLI::Validator FormatNameValidator();
 // --keep-going of the commands that change several files in one change.
 void AddKeepGoing(CLI::App& command, bool& keepGoing, const std::string& done);
 // The arguments after "--" taken out of `args`; false when there is no "--".
@@ -57,5 +62,6 @@ Verb RmVerb();
 Verb MvVerb();
 Verb AttrVerb();
 Verb NewVerb();
+Verb FormatsVerb();
 Verb BootReadVerb();
 Verb BootWriteVerb();

@@ -98,6 +98,12 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     };
     if (!TakeGeometry())
         return refuse();
+    // A named format the disk does not fit is refused before its first
+    // sector is looked for.
+    if (m_pNamedFormat != nullptr) {
+        if (std::string misfit = FormatMisfit(*m_pNamedFormat, Figures(), true); !misfit.empty())
+            return refuse(misfit);
+    }
     // An image whose boot sector cannot be read is not opened at all.
     if (const dsk_err_t err = m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector);
         err != DSK_ERR_OK) {
@@ -129,6 +135,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     OpenFacts facts;
+    facts.geometryNamed = m_pNamedFormat != nullptr;
     dsk_err_t err = m_Device.Open(opened, &facts);
     m_strForeignContainer = err == DSK_ERR_OK ? facts.foreign : "";
     m_strContainer = err == DSK_ERR_OK ? facts.container : "";
@@ -143,7 +150,11 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
                   cause);
         return false;
     }
-    err = lib.dsk_getgeom ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry) : kNoEntry;
+    // A named format's geometry is its own: LibDsk's probe of the first
+    // sector is never run.
+    err = m_pNamedFormat != nullptr ? GeometryOfFormat(*m_pNamedFormat, lib, m_Device.geometry)
+          : lib.dsk_getgeom         ? lib.dsk_getgeom(m_Device.Handle(), &m_Device.geometry)
+                                    : kNoEntry;
     if (err != DSK_ERR_OK) {
         CloseHandle();
         TellError("Unable to fetch disk geometry", m_Device.ErrorText(err));
@@ -197,7 +208,7 @@ void CDiskImage::TakeContainerShape(DSK_GEOMETRY& geometry) const {
     }
 }
 
-bool CDiskImage::MapFromBootSector(std::string* refusal) {
+GeometryFigures CDiskImage::Figures() const {
     GeometryFigures figures{m_Device.map.cylinders,       m_Device.map.heads,
                             m_Device.map.sectorsPerTrack, m_Device.map.sectorSize,
                             m_Device.map.firstSectorId,   {}};
@@ -205,8 +216,12 @@ bool CDiskImage::MapFromBootSector(std::string* refusal) {
         const ContainerTrack& first = m_Device.map.containerTracks.front();
         figures.firstTrackIds.assign(first.ids, first.ids + first.count);
     }
+    return figures;
+}
+
+bool CDiskImage::MapFromBootSector(std::string* refusal) {
     DiskLayout layout;
-    if (!DeriveLayout(figures, m_BootSector, layout, m_pNamedFormat, refusal)) {
+    if (!DeriveLayout(Figures(), m_BootSector, layout, m_pNamedFormat, refusal)) {
         m_bMapped = false;
         m_bReadOnly = true;
         return false;

@@ -122,12 +122,11 @@ public:
     // The copy protection the container's tracks show (Protection.h);
     // nothing for a plain disk or a container that keeps no track layouts.
     std::optional<ProtectionFinding> ReadProtection() const;
-    // The blank disks New can make: LibDsk's standard formats pcw180 (the
-    // +3 disk), pcw720, cpcdata and cpcsys.
-    enum class NewFormat { Plus3, Pcw720, CpcData, CpcSystem };
-    // With `replace` false an existing file at `path` is never replaced.
+    // A blank disk of one of the known formats (Formats.h; null: the +3
+    // disk). With `replace` false an existing file at `path` is never
+    // replaced.
     int CreateImage(const std::string& path, bool replace = true,
-                    NewFormat format = NewFormat::Plus3);
+                    const DiskFormat* format = nullptr);
     // KeepFormat refuses (ChangesFormat, nothing written) bytes that would
     // change the disk specification or the geometry LibDsk derives from
     // the boot sector; the front end asks the user and may call again with
@@ -241,7 +240,7 @@ private:
     int ImportInto(const std::string& hostPath);
     int ExtractInto(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
     int WriteBootFrom(const std::string& hostPath, BootWrite mode, BootMachine bootable);
-    int CreateAt(const std::string& libraryPath, NewFormat format);
+    int CreateAt(const std::string& libraryPath, const DiskFormat& format);
     // The library handle, opened again when a save left it closed.
     bool EnsureHandle();
     // Another program replaced or wrote the image file since it was loaded
@@ -257,6 +256,8 @@ private:
     // directory and map read by it; false (nothing may be written) when
     // the format cannot be mapped (`refusal` says why where it can).
     bool MapFromBootSector(std::string* refusal = nullptr);
+    // The disk's figures as the sector map has them, for the layout.
+    GeometryFigures Figures() const;
     // LibDsk's geometry with the cylinders and heads the container holds.
     void TakeContainerShape(DSK_GEOMETRY& geometry) const;
     // Refuses a change to the directory: no image, or one that must not be written.

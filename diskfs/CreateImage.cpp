@@ -1,21 +1,24 @@
-// Creates a blank image of one of LibDsk's standard formats, every track
-// formatted with 0xE5: the single-sided 40-track +3 disk has no disk
-// specification (all 0xE5 reads as +3 180K); the 720K disk needs one, as
-// LibDsk would otherwise read it as 40 tracks, one side; the CPC formats are
-// told by their sector ids. The image is built in a new file beside the target and takes
-// the target's name only when complete: a failed creation never costs the
-// file it was to replace, and without `replace` no existing file is replaced.
+// Creates a blank image of one of the known formats, every track formatted
+// with 0xE5: the single-sided 40-track +3 disk has no disk specification
+// (all 0xE5 reads as +3 180K); the 720K disk needs one, as LibDsk would
+// otherwise read it as 40 tracks, one side; the CPC formats are told by
+// their sector ids (ROMDOS D1 and Vortex only when named). The image is built in a new file beside
+// the target and takes the target's name only when complete: a failed creation never costs the file
+// it was to replace, and without `replace` no existing file is replaced.
 
 #include "CDiskImage.h"
+#include "Formats.h"
 #include "HostFile.h"
 
 #include <algorithm>
-#include <vector>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string_view>
 #include <unistd.h>
+#include <vector>
 
-int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat format) {
+int CDiskImage::CreateImage(const std::string& path, bool replace, const DiskFormat* named) {
+    const DiskFormat& format = named != nullptr ? *named : *FormatNamed("plus3");
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     if (IsOpen())
         CloseImage();
@@ -70,38 +73,20 @@ int CDiskImage::CreateImage(const std::string& path, bool replace, NewFormat for
 
 namespace {
 
-struct StandardFormat {
-    dsk_format_t library;
-    std::uint16_t firstSector;
-    std::uint16_t cylinders;
-    std::uint8_t heads;
-    // The disk specification written to the boot sector; none when empty.
-    std::vector<std::uint8_t> spec;
-};
-
-// The figures of LibDsk's pcw180, pcw720, cpcdata and cpcsys. The 720K
-// specification is the one LibDsk's dskform writes: PCW double-sided,
-// alternate sides and double track, 80 tracks of 9 512-byte sectors, one
-// reserved track, 2K blocks, 4 directory blocks, gaps 0x2A and 0x52.
-StandardFormat FormatFigures(CDiskImage::NewFormat format) {
-    using F = CDiskImage::NewFormat;
-    switch (format) {
-    case F::Pcw720:
-        return {FMT_720K, 1, 80, 2, {0x03, 0x81, 0x50, 0x09, 0x02, 0x01, 0x04, 0x04, 0x2A, 0x52}};
-    case F::CpcData:
-        return {FMT_CPCDATA, 0xC1, 40, 1, {}};
-    case F::CpcSystem:
-        return {FMT_CPCSYS, 0x41, 40, 1, {}};
-    case F::Plus3:
-        break;
-    }
-    return {FMT_180K, 1, 40, 1, {}};
+// The disk specification written to the boot sector of a 720K disk, as
+// LibDsk's dskform writes it: PCW double-sided, alternate sides and double
+// track, 80 tracks of 9 512-byte sectors, one reserved track, 2K blocks, 4
+// directory blocks, gaps 0x2A and 0x52. The other formats carry none.
+std::vector<std::uint8_t> SpecificationOf(const DiskFormat& format) {
+    if (format.bySpecification && format.sides == 2)
+        return {0x03, 0x81, 0x50, 0x09, 0x02, 0x01, 0x04, 0x04, 0x2A, 0x52};
+    return {};
 }
 
 } // namespace
 
-int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
-    const StandardFormat figures = FormatFigures(format);
+int CDiskImage::CreateAt(const std::string& libraryPath, const DiskFormat& format) {
+    const std::vector<std::uint8_t> spec = SpecificationOf(format);
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
     const dsk_err_t created = m_Device.Create(libraryPath);
     if (created != DSK_ERR_OK) {
@@ -111,16 +96,14 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
 
     // The tracks to format; the image is read with its own layout when it
     // is loaded.
-    m_Device.map.firstSectorId = figures.firstSector;
-    m_Device.map.cylinders = figures.cylinders;
-    m_Device.map.heads = figures.heads;
+    m_Device.map.firstSectorId = format.firstSectorId;
+    m_Device.map.cylinders = format.tracksPerSide;
+    m_Device.map.heads = format.sides;
     std::uint8_t blank[kBootSectorSize];
     std::fill_n(blank, sizeof blank, kFreeUser);
-    std::copy(figures.spec.begin(), figures.spec.end(), blank);
+    std::copy(spec.begin(), spec.end(), blank);
 
-    const dsk_err_t formatted = lib.dg_stdformat
-                                    ? lib.dg_stdformat(&m_Device.geometry, figures.library, nullptr, nullptr)
-                                    : DSK_ERR_NOTIMPL;
+    const dsk_err_t formatted = GeometryOfFormat(format, lib, m_Device.geometry);
     if (formatted != DSK_ERR_OK) {
         CloseHandle();
         TellError("Unable to create standard format");
@@ -141,7 +124,7 @@ int CDiskImage::CreateAt(const std::string& libraryPath, NewFormat format) {
             }
         }
     }
-    if (!figures.spec.empty()) {
+    if (!spec.empty()) {
         const dsk_err_t err = lib.dsk_pwrite
                                   ? lib.dsk_pwrite(m_Device.Handle(), &m_Device.geometry, blank, 0,
                                                    0, m_Device.map.firstSectorId)

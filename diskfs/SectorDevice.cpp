@@ -1,7 +1,10 @@
 #include "SectorDevice.h"
 
+#include "Formats.h"
+
 #include <cstdlib>
 #include <set>
+#include <string_view>
 
 dsk_err_t CSectorDevice::Close() {
     dsk_err_t closed = DSK_ERR_OK;
@@ -105,4 +108,35 @@ std::string CSectorDevice::FaultText(std::uint32_t logical, int error) const {
     return "cylinder " + std::to_string(at.cylinder) + ", head " + std::to_string(at.head) +
            ", sector " + std::to_string(at.sector) + ": " +
            ErrorText(static_cast<dsk_err_t>(error));
+}
+
+// LibDsk's geometry for the format: its own for those it knows (pcw180,
+// pcw720, cpcdata, cpcsys), else the format's figures with the gaps of a
+// track of nine or ten sectors.
+dsk_err_t GeometryOfFormat(const DiskFormat& format, const DiskLibraryTable& lib,
+                           DSK_GEOMETRY& geometry) {
+    const struct {
+        const char* name;
+        dsk_format_t library;
+    } known[] = {{"plus3", FMT_180K},
+                 {"pcw720", FMT_720K},
+                 {"cpcdata", FMT_CPCDATA},
+                 {"cpcsys", FMT_CPCSYS}};
+    for (const auto& k : known)
+        if (std::string_view(format.name) == k.name)
+            return lib.dg_stdformat != nullptr
+                       ? lib.dg_stdformat(&geometry, k.library, nullptr, nullptr)
+                       : DSK_ERR_NOTIMPL;
+    geometry = {};
+    geometry.dg_sidedness = SIDES_ALT;
+    geometry.dg_cylinders = format.tracksPerSide;
+    geometry.dg_heads = format.sides;
+    geometry.dg_sectors = format.sectorsPerTrack;
+    geometry.dg_secbase = format.firstSectorId;
+    geometry.dg_secsize = format.sectorSize;
+    geometry.dg_datarate = RATE_SD;
+    geometry.dg_rwgap = format.sectorsPerTrack > 9 ? 0x0C : 0x2A;
+    geometry.dg_fmtgap = format.sectorsPerTrack > 9 ? 0x17 : 0x52;
+    geometry.dg_fm = RECMODE_MFM;
+    return DSK_ERR_OK;
 }

@@ -78,3 +78,10 @@ class CSectorDevice final : public ILogicalSectors {
     IDiskOwner& m_Owner;
     DSK_PDRIVER m_Handle = nullptr;
 };
+
+struct DiskFormat;
+// LibDsk's geometry for a known format: its own for those it knows (pcw180,
+// pcw720, cpcdata, cpcsys), else the format's figures with the gaps of a
+// track of nine or ten sectors.
+dsk_err_t GeometryOfFormat(const DiskFormat& format, const DiskLibraryTable& lib,
+                           DSK_GEOMETRY& geometry);

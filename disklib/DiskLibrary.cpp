@@ -49,7 +49,7 @@ dsk_err_t OpenMadeCopy(DSK_PDRIVER* self, int fd, OpenFacts& facts, const std::s
     const std::string copy = "/proc/self/fd/" + std::to_string(fd);
     const ImageKind made = IdentifyImageFile(copy);
     if (made.verdict != ImageKind::Verdict::Image || made.foreign != nullptr ||
-        !ContainerDamage(copy, &facts.tracks).empty()) {
+        !ContainerDamage(copy, &facts.tracks, nullptr, !facts.geometryNamed).empty()) {
         ::close(fd);
         facts.tracks.clear();
         facts.refusal = refusal;
@@ -128,7 +128,9 @@ dsk_err_t OpenRepaired(DSK_PDRIVER* self, const char* path, OpenFacts& facts) {
 // container's driver: the caller's type is not used.
 dsk_err_t OpenImage(DSK_PDRIVER* self, const char* path, OpenFacts* found) {
     OpenFacts& facts = *found;
+    const bool probed = !facts.geometryNamed;
     facts = {};
+    facts.geometryNamed = !probed;
     if (g_LibraryOpen == nullptr || path == nullptr)
         return DSK_ERR_NOTIMPL;
     const ImageKind kind = IdentifyImageFile(path);
@@ -139,7 +141,7 @@ dsk_err_t OpenImage(DSK_PDRIVER* self, const char* path, OpenFacts* found) {
     if (kind.foreign != nullptr)
         return OpenForeign(self, path, *kind.foreign, facts);
     ContainerRepair repair = ContainerRepair::None;
-    facts.refusal = ContainerDamage(path, &facts.tracks, &repair);
+    facts.refusal = ContainerDamage(path, &facts.tracks, &repair, probed);
     if (repair != ContainerRepair::None)
         return OpenRepaired(self, path, facts);
     if (!facts.refusal.empty()) {

@@ -43,6 +43,11 @@ struct OpenFacts {
     // ("the container is cut short: 40 tracks promised, 9 present (tracks
     // 9 to 39 missing)"); "" for a container read as it stands.
     std::string readOnlyCause;
+    // Given by the caller: the geometry will come from a format the user
+    // named, so LibDsk never probes the first sector, which then need not
+    // pass as a boot sector (a directory sector of a format without
+    // reserved tracks often does not).
+    bool geometryNamed = false;
 };
 
 struct DiskLibraryTable {

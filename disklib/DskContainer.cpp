@@ -330,7 +330,7 @@ ImageKind IdentifyImageFile(const std::string& path) {
 }
 
 std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* shapes,
-                            ContainerRepair* repair) {
+                            ContainerRepair* repair, bool probed) {
     static const std::string kDamaged = "damaged container";
     if (repair != nullptr)
         *repair = ContainerRepair::None;
@@ -352,13 +352,18 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
     // container header LibDsk does not accept after all: those 512 bytes
     // must pass as a boot sector (those of a sound CPCEMU header do).
     std::uint8_t boot[512];
-    if (ReadAt(file, 0, boot, sizeof boot) && !BootSectorIsSafe(boot))
+    // (A sound container whose first sector is no boot sector, as a ROMDOS
+    // D1 disk's directory, is read once its format is named.)
+    static const std::string kUntold =
+        "its first sector does not tell the disk's format; name the format (a ROMDOS D1 or "
+        "Vortex disk?)";
+    if (probed && ReadAt(file, 0, boot, sizeof boot) && !BootSectorIsSafe(boot))
         return standard || extended ? kDamaged
                                     : "a raw sector dump whose layout cannot be told from its bytes";
     if (!standard && !extended)
         return {};
-    if (!ContainerBootSectorIsSafe(file, header, extended))
-        return kDamaged;
+    if (probed && !ContainerBootSectorIsSafe(file, header, extended))
+        return kUntold;
     const unsigned tracks = header[0x30] * header[0x31];
     if (!extended) {
         const long blockSize = header[0x32] | header[0x33] << 8;

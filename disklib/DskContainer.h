@@ -56,8 +56,10 @@ enum class ContainerRepair {
     CutShort,        // the file ends before the tracks its header promises
     EndsUnformatted, // an extended header whose last tracks have no block
 };
+// `probed`: LibDsk will probe the first sector for the geometry, so it must
+// be one the probe reads safely.
 std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>* tracks = nullptr,
-                            ContainerRepair* repair = nullptr);
+                            ContainerRepair* repair = nullptr, bool probed = true);
 bool DskContainerIsSound(const std::string& path);
 // "the container is cut short: 40 tracks promised, 9 present"
 std::string CutShortText(unsigned promised, unsigned present);

@@ -5,6 +5,7 @@
 // image file through LibDsk (the working copy, its save and the reload):
 // there the file must stay byte for byte as it was.
 
+#include "Formats.h"
 #include "support/DiskBuilder.h"
 #include "support/HostTools.h"
 
@@ -219,7 +220,8 @@ class FailingLibDsk : public IDiskOwner {
     DiskLibraryTable m_Table;
 };
 
-class FaultMatrixOnFile : public ::testing::TestWithParam<CDiskImage::NewFormat> {
+// Each parameter names a known format.
+class FaultMatrixOnFile : public ::testing::TestWithParam<const char*> {
   protected:
     void SetUp() override {
         if (!owner.Loaded())
@@ -228,7 +230,7 @@ class FaultMatrixOnFile : public ::testing::TestWithParam<CDiskImage::NewFormat>
         WriteFile(host / "TWO.BIN", PatternBytes(17 * 1024 + 5, 2));
         WriteFile(host / "NEW.BIN", PatternBytes(18 * 1024, 3));
         CDiskImage image(&owner);
-        ASSERT_EQ(image.CreateImage(Path(), true, GetParam()), 1);
+        ASSERT_EQ(image.CreateImage(Path(), true, FormatNamed(GetParam())), 1);
         ASSERT_EQ(image.LoadImage(Path()), 1);
         ASSERT_EQ(image.ImportFile(host / "ONE.BIN"), 1);
         ASSERT_EQ(image.ImportFile(host / "TWO.BIN"), 1);
@@ -293,8 +295,6 @@ TEST_P(FaultMatrixOnFile, ImportDeletionAndRenameLeaveTheFileAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FaultMatrixOnFile,
-                         ::testing::Values(CDiskImage::NewFormat::Plus3,
-                                           CDiskImage::NewFormat::Pcw720,
-                                           CDiskImage::NewFormat::CpcData));
+                         ::testing::Values("plus3", "pcw720", "cpcdata", "d20"));
 
 } // namespace

@@ -1,0 +1,178 @@
+// The CPC ROM formats against cpmtools and LibDsk given each format's
+// figures: a disk made by mkfs.cpm on a raw file, put into a CPCEMU
+// container with the format's sector ids by dsktrans, filled by cpmcp, is
+// listed, extracted and changed as cpmtools does; and `new -f` makes disks
+// cpmtools reads as clean.
+
+#include "Formats.h"
+#include "support/HostTools.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+namespace {
+
+bool HaveOracles() {
+    return HaveProgram("cpmls") && HaveProgram("cpmcp") && HaveProgram("cpmrm") &&
+           HaveProgram("fsck.cpm") && HaveProgram("mkfs.cpm") && HaveProgram("dsktrans");
+}
+
+// A folder holding the format as LibDsk (.libdskrc, found through HOME) and
+// cpmtools (diskdefs, found in the current folder) take it, by the name
+// "tl-NAME"; every oracle runs there.
+class FormatFolder {
+  public:
+    explicit FormatFolder(const DiskFormat& f) : m_Name(std::string("tl-") + f.name) {
+        std::ofstream(dir.Path() / ".libdskrc")
+            << "[" << m_Name << "]\n"
+            << (f.sides == 2 ? "sides = alt\n" : "") << "cylinders = " << f.tracksPerSide
+            << "\nheads = " << unsigned{f.sides} << "\nsectors = " << f.sectorsPerTrack
+            << "\nsecbase = " << f.firstSectorId << "\nsecsize = " << f.sectorSize
+            << "\ndatarate = SD\n";
+        std::ofstream(dir.Path() / "diskdefs")
+            << "diskdef " << m_Name << "\n  seclen " << f.sectorSize << "\n  tracks " << f.Tracks()
+            << "\n  sectrk " << f.sectorsPerTrack << "\n  blocksize " << f.blockSize
+            << "\n  maxdir " << f.directoryEntries << "\n  skew 1\n  boottrk "
+            << unsigned{f.reservedTracks} << "\n  os 2.2\n  libdsk:format " << m_Name << "\nend\n";
+    }
+    // An oracle run in the folder: "cpmls -l" becomes
+    // "cpmls -T dsk -f tl-NAME -l".
+    CommandResult Tool(const std::string& tool, const std::string& args,
+                       const char* type = "-T dsk ") const {
+        return RunCommand("cd " + Quote(dir.Path().string()) +
+                              " && HOME=" + Quote(dir.Path().string()) + " " + tool + " " + type +
+                              "-f " + m_Name + " " + args,
+                          true);
+    }
+    const std::string& Name() const { return m_Name; }
+
+    TempDir dir;
+
+  private:
+    std::string m_Name;
+};
+
+std::vector<unsigned char> Padded(std::vector<unsigned char> bytes) {
+    bytes.resize((bytes.size() + 127) / 128 * 128, 0x1A);
+    return bytes;
+}
+
+TEST(RomFormats, ListExtractAndChangeAsCpmtoolsDoes) {
+    if (!HaveOracles())
+        GTEST_SKIP() << "cpmtools and libdsk-utils are not installed";
+    for (const DiskFormat& f : KnownFormats()) {
+        if (f.bySpecification)
+            continue;
+        SCOPED_TRACE(f.name);
+        FormatFolder folder(f);
+        const std::string raw = folder.dir / "disk.raw";
+        const std::string image = folder.dir / "disk.dsk";
+        WriteFile(raw, std::vector<unsigned char>(
+                           std::size_t{f.Tracks()} * f.sectorsPerTrack * f.sectorSize, 0xE5));
+        ASSERT_EQ(folder.Tool("mkfs.cpm", Quote(raw), "").status, 0);
+        ASSERT_EQ(RunCommand("cd " + Quote(folder.dir.Path().string()) +
+                             " && HOME=" + Quote(folder.dir.Path().string()) +
+                             " dsktrans -itype raw -otype dsk -format " + folder.Name() + " " +
+                             Quote(raw) + " " + Quote(image) + " >/dev/null 2>&1")
+                      .status,
+                  0);
+        // Files in two users, one of them over many extents.
+        WriteFile(folder.dir / "big.bin", PatternBytes(70000, 1));
+        WriteFile(folder.dir / "notes.txt", PatternBytes(3000, 2));
+        ASSERT_EQ(folder.Tool("cpmcp", Quote(image) + " big.bin notes.txt 0:").status, 0);
+        ASSERT_EQ(folder.Tool("cpmcp", Quote(image) + " notes.txt 3:").status, 0);
+
+        const std::string named = f.toldById ? "" : std::string("--format ") + f.name + " ";
+        const auto listing =
+            nlohmann::json::parse(RunCommand(Cli("ls --json " + named + Quote(image))).out);
+        EXPECT_EQ(listing["format"], f.title);
+        EXPECT_EQ(listing["writable"], true);
+        EXPECT_TRUE(listing["damage"].is_null());
+        std::vector<std::string> names;
+        for (const auto& file : listing["files"])
+            names.push_back(std::to_string(file["user"].get<int>()) + ":" +
+                            file["name"].get<std::string>() + "." +
+                            file["type"].get<std::string>());
+        EXPECT_EQ(names, (std::vector<std::string>{"0:BIG.BIN", "0:NOTES.TXT", "3:NOTES.TXT"}));
+        for (const char* name : {"0:BIG.BIN", "0:NOTES.TXT", "3:NOTES.TXT"}) {
+            const std::string copy = folder.dir / "copy";
+            ASSERT_EQ(folder.Tool("cpmcp", Quote(image) + " " + name + " " + Quote(copy)).status,
+                      0);
+            const auto expected = ReadFile(copy);
+            // cpmcp keeps the last record's byte count, as CP/M 3 does.
+            EXPECT_TRUE(RunCommand(Cli("get --exact " + named + Quote(image) + " - " + name)).out ==
+                        std::string(expected.begin(), expected.end()))
+                << name;
+        }
+        // The ids of the +3 tell these formats apart only by name.
+        if (!f.toldById) {
+            const auto unnamed =
+                nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out);
+            EXPECT_NE(unnamed.value("format", ""), f.title);
+            // (Read so, a Vortex directory lies inside the 720K one: its
+            // entries are listed, their blocks outside the disk.)
+            EXPECT_TRUE(unnamed.value("files", nlohmann::json::array()) != listing["files"] ||
+                        !unnamed["damage"].is_null());
+        }
+
+        // Changed here, read there.
+        WriteFile(folder.dir / "new.bin", PatternBytes(25000, 3));
+        ASSERT_EQ(
+            RunCommand(Cli("put " + named + Quote(image) + " " + Quote(folder.dir / "new.bin")))
+                .status,
+            0);
+        ASSERT_EQ(RunCommand(Cli("rm " + named + Quote(image) + " 0:BIG.BIN")).status, 0);
+        EXPECT_EQ(folder.Tool("fsck.cpm", "-n " + Quote(image)).status, 0)
+            << folder.Tool("fsck.cpm", "-n " + Quote(image)).out;
+        const std::string after = folder.Tool("cpmls", "-l " + Quote(image)).out;
+        EXPECT_EQ(after.find("big.bin"), std::string::npos) << after;
+        ASSERT_EQ(
+            folder.Tool("cpmcp", Quote(image) + " 0:new.bin " + Quote(folder.dir / "back")).status,
+            0);
+        EXPECT_TRUE(ReadFile(folder.dir / "back") == Padded(PatternBytes(25000, 3)));
+
+        // A blank disk of the format, as cpmtools sees it.
+        const std::string blank = folder.dir / "blank.dsk";
+        ASSERT_EQ(RunCommand(Cli(std::string("new -f ") + f.name + " " + Quote(blank))).status, 0);
+        EXPECT_EQ(folder.Tool("fsck.cpm", "-n " + Quote(blank)).status, 0);
+        const auto made =
+            nlohmann::json::parse(RunCommand(Cli("ls --json " + named + Quote(blank))).out);
+        EXPECT_EQ(made["format"], f.title);
+        EXPECT_TRUE(made["files"].empty());
+    }
+}
+
+// A named format the image does not fit is refused, naming the figure.
+TEST(RomFormats, ANamedFormatThatDoesNotFitIsRefused) {
+    TempDir dir;
+    const std::string image = dir / "d1.dsk";
+    ASSERT_EQ(RunCommand(Cli("new -f d1 " + Quote(image))).status, 0);
+    const auto bytes = ReadFile(image);
+    const CommandResult refused = RunCommand(Cli("ls --format d10 " + Quote(image)), true);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find(
+                  "ROMDOS D10 has sectors &11-&1A; the image's first track has no sector &11"),
+              std::string::npos)
+        << refused.out;
+    const std::string single = dir / "d80.dsk";
+    ASSERT_EQ(RunCommand(Cli("new -f d80 " + Quote(single))).status, 0);
+    const CommandResult sides = RunCommand(Cli("ls --format d2 " + Quote(single)), true);
+    EXPECT_EQ(sides.status, 1);
+    EXPECT_NE(sides.out.find("ROMDOS D2 has 2 sides; the image holds 1 side"), std::string::npos)
+        << sides.out;
+    const CommandResult unknown = RunCommand(Cli("ls --format d3 " + Quote(image)), true);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.out.find("no format is named d3"), std::string::npos) << unknown.out;
+    // A change under a format that does not fit writes nothing.
+    WriteFile(dir / "x.bin", PatternBytes(1000, 1));
+    EXPECT_EQ(RunCommand(Cli("put --format d10 " + Quote(image) + " " + Quote(dir / "x.bin")) +
+                         " 2>/dev/null")
+                  .status,
+              1);
+    EXPECT_EQ(ReadFile(image), bytes);
+}
+
+} // namespace
