@@ -8,6 +8,7 @@
 #include "CDropListCtrl.h"
 #include "CatalogueView.h"
 #include "DialogUnits.h"
+#include "Formats.h"
 #include "Resources.h"
 
 #include <QCloseEvent>
@@ -34,11 +35,22 @@ const FileDialogSpec kNewImage{true, QStringLiteral("dsk"), QStringLiteral("*.ds
                                {QStringLiteral("Disk Image Files (*.dsk)"),
                                 QStringLiteral("All Files (*)")}};
 // Opened, not changed: the containers the disk library reads in a child.
-const FileDialogSpec kOpenImage{
-    false, kNewImage.defaultSuffix, kNewImage.initialName,
-    {QStringLiteral("Disk Image Files (*.dsk)"),
-     QStringLiteral("Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)"),
-     QStringLiteral("All Files (*)")}};
+// After them, one filter per known format: the image is read as that
+// format whatever its first sector says (a ROMDOS D1 or Vortex disk).
+constexpr int kOpenFormatFilters = 3;
+FileDialogSpec OpenImageSpec() {
+    FileDialogSpec spec{
+        false,
+        kNewImage.defaultSuffix,
+        kNewImage.initialName,
+        {QStringLiteral("Disk Image Files (*.dsk)"),
+         QStringLiteral("Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)"),
+         QStringLiteral("All Files (*)")}};
+    for (const DiskFormat& format : KnownFormats())
+        spec.nameFilters.push_back(QStringLiteral("Disk Image Files read as %1 (*.dsk *.DSK)")
+                                       .arg(QString::fromUtf8(format.title)));
+    return spec;
+}
 const FileDialogSpec kOpenBoot{false, QStringLiteral("bin"), QStringLiteral("*.bin"),
                                {QStringLiteral("Binary Files (*.bin)"),
                                 QStringLiteral("All Files (*)")}};
@@ -188,7 +200,8 @@ template <typename OnOk>
 void CMainDlg::FileDialogCommand(const FileDialogSpec& spec, OnOk&& onOk) {
     RunCommand([&] {
         UpdateData(true);
-        const QString path = m_pDialogs->ChooseFile(this, spec, m_strLastPath);
+        m_nChosenFilter = 0;
+        const QString path = m_pDialogs->ChooseFile(this, spec, m_strLastPath, &m_nChosenFilter);
         if (!path.isEmpty()) {
             m_strLastPath = path;
             onOk(path.toStdString());
@@ -215,6 +228,7 @@ void CMainDlg::UpdateData(bool saveAndValidate) {
 void CMainDlg::OpenAtStart(const QString& path) {
     RunCommand([&] {
         m_strLastPath = path;
+        m_pDiskImage->NameFormat(nullptr);
         const bool loaded = m_pDiskImage->LoadImage(path.toStdString()) != 0;
         ShowNotices();
         RefreshList();
@@ -241,7 +255,12 @@ void CMainDlg::showEvent(QShowEvent* event) {
 }
 
 void CMainDlg::OnDiskOpen() {
-    FileDialogCommand(kOpenImage, [this](const std::string& path) {
+    FileDialogCommand(OpenImageSpec(), [this](const std::string& path) {
+        const int format = m_nChosenFilter - kOpenFormatFilters;
+        const auto formats = KnownFormats();
+        m_pDiskImage->NameFormat(format >= 0 && static_cast<std::size_t>(format) < formats.size()
+                                     ? &formats[static_cast<std::size_t>(format)]
+                                     : nullptr);
         const bool loaded = m_pDiskImage->LoadImage(path) != 0;
         ShowNotices();
         RefreshList();
@@ -252,6 +271,7 @@ void CMainDlg::OnDiskOpen() {
 
 void CMainDlg::OnDiskNew() {
     FileDialogCommand(kNewImage, [this](const std::string& path) {
+        m_pDiskImage->NameFormat(nullptr);
         m_pDiskImage->CreateImage(path);
         ShowNotices();
         const bool loaded = m_pDiskImage->LoadImage(path) != 0;

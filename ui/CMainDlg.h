@@ -115,6 +115,8 @@ private:
     // at its end (the core's own messages among them).
     QStringList* m_pFailures = nullptr;
     QString m_strLastPath = QStringLiteral("./");
+    // The name filter chosen in the last file dialog.
+    int m_nChosenFilter = 0;
     QString m_strFree;
 
     std::map<int, QLineEdit*> m_Fields;

@@ -20,9 +20,11 @@ struct FileDialogSpec {
 class IWindowDialogs {
 public:
     virtual ~IWindowDialogs() = default;
-    // The chosen file's full path, or an empty string when cancelled.
+    // The chosen file's full path, or an empty string when cancelled;
+    // `chosenFilter`, when given, is set to the index of the name filter
+    // selected.
     virtual QString ChooseFile(QWidget* owner, const FileDialogSpec& spec,
-                               const QString& initialDir) = 0;
+                               const QString& initialDir, int* chosenFilter = nullptr) = 0;
     // 1 with `chosen` set, 2 when cancelled, -1 when the choice has no path.
     // Without `selectRoot` nothing is selected at the start.
     virtual int ChooseFolder(QWidget* owner, const QString& title, const QString& root,
@@ -37,12 +39,12 @@ public:
 // The real dialogs.
 class CQtWindowDialogs : public IWindowDialogs {
 public:
-    QString ChooseFile(QWidget* owner, const FileDialogSpec& spec,
-                       const QString& initialDir) override;
-    int ChooseFolder(QWidget* owner, const QString& title, const QString& root, bool selectRoot,
-                     QString& chosen) override;
-    void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
-                     MessageIcon icon) override;
-    bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
-    void ShowAbout(QWidget* owner) override;
+  QString ChooseFile(QWidget* owner, const FileDialogSpec& spec, const QString& initialDir,
+                     int* chosenFilter = nullptr) override;
+  int ChooseFolder(QWidget* owner, const QString& title, const QString& root, bool selectRoot,
+                   QString& chosen) override;
+  void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
+                   MessageIcon icon) override;
+  bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
+  void ShowAbout(QWidget* owner) override;
 };

@@ -27,7 +27,7 @@ QString GeometryTable(const QString& report) {
 } // namespace
 
 QString CQtWindowDialogs::ChooseFile(QWidget* owner, const FileDialogSpec& spec,
-                                     const QString& initialDir) {
+                                     const QString& initialDir, int* chosenFilter) {
     QFileDialog dialog(owner, QString(), initialDir);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(spec.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -43,6 +43,8 @@ QString CQtWindowDialogs::ChooseFile(QWidget* owner, const FileDialogSpec& spec,
     // A save dialog asks before replacing an existing file (Qt's own question).
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    if (chosenFilter != nullptr)
+        *chosenFilter = static_cast<int>(spec.nameFilters.indexOf(dialog.selectedNameFilter()));
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 

@@ -6,6 +6,7 @@
 #include "CFolderDialog.h"
 #include "CMainApp.h"
 #include "CMainDlg.h"
+#include "Formats.h"
 #include "Resources.h"
 #include "support/DiskBuilder.h"
 #include "support/DskWriter.h"
@@ -44,11 +45,16 @@ public:
         QString caption;
         MessageIcon icon;
     };
-    QString ChooseFile(QWidget*, const FileDialogSpec& spec, const QString& initialDir) override {
+    QString ChooseFile(QWidget*, const FileDialogSpec& spec, const QString& initialDir,
+                       int* chosenFilter) override {
         specs.push_back(spec);
         initialDirs.push_back(initialDir);
         if (files.empty())
             return {};
+        if (chosenFilter != nullptr && !filters.empty()) {
+            *chosenFilter = filters.front();
+            filters.pop_front();
+        }
         QString answer = files.front();
         files.pop_front();
         return answer;
@@ -83,6 +89,8 @@ public:
     std::vector<QString> questions;
     std::deque<bool> answers;
     std::deque<QString> files;
+    // The name filter chosen with each file, in turn (the first when none).
+    std::deque<int> filters;
     std::deque<QString> folders;
     std::vector<FileDialogSpec> specs;
     std::vector<QString> initialDirs;
@@ -216,11 +224,14 @@ private slots:
         dlg.MenuCommand(res::ID_DISK_OPEN)->trigger();
         QCOMPARE(dialogs.initialDirs.at(0), QStringLiteral("./"));
         QCOMPARE(dialogs.specs.at(0).defaultSuffix, QStringLiteral("dsk"));
-        // .dsk first; the containers that are only read after it.
-        QCOMPARE(dialogs.specs.at(0).nameFilters,
+        // .dsk first; the containers that are only read after it; then one
+        // filter per format the image may be read as.
+        QCOMPARE(dialogs.specs.at(0).nameFilters.mid(0, 3),
                  (QStringList{"Disk Image Files (*.dsk)",
                               "Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)",
                               "All Files (*)"}));
+        QCOMPARE(dialogs.specs.at(0).nameFilters.size(),
+                 3 + static_cast<int>(KnownFormats().size()));
         QVERIFY(!dialogs.specs.at(0).save);
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 14);
         QCOMPARE(Row(dlg, 0), (QStringList{"0", "DISK    ", "   ", "256 Bytes"}));
@@ -249,6 +260,38 @@ private slots:
         QCOMPARE(Figures(dlg), (QStringList{"41 KB", "180 KB", "137 KB"}));
         dlg.OnDiskInfo();
         QVERIFY(dialogs.messages.at(0).text.contains("CPC Data SS SD"));
+    }
+
+    // A ROMDOS D1 disk (sector ids those of +3 disks, its directory in the
+    // first sector) is read only as the format chosen in the Open dialog.
+    void OpensADiskAsTheFormatChosenInTheOpenDialog() {
+        LibDskOwner owner;
+        if (!owner.Loaded())
+            QSKIP("LibDsk is not installed");
+        TempDir dir;
+        const std::string path = dir / "romdos.dsk";
+        const DiskFormat* d1 = FormatNamed("d1");
+        {
+            CDiskImage disk(&owner);
+            QCOMPARE(disk.CreateImage(path, true, d1), 1);
+            disk.NameFormat(d1);
+            QCOMPARE(disk.LoadImage(path), 1);
+            WriteFile(dir / "LETTERS.TXT", PatternBytes(3000, 1));
+            QCOMPARE(disk.ImportFile(dir / "LETTERS.TXT"), 1);
+        }
+        const int asD1 = 3 + static_cast<int>(d1 - KnownFormats().data());
+        ScriptedDialogs dialogs;
+        dialogs.files = {QString::fromStdString(path), QString::fromStdString(path)};
+        dialogs.filters = {asD1, 0};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        QVERIFY(dialogs.specs.at(0).nameFilters.at(asD1).contains("read as ROMDOS D1"));
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 1);
+        QCOMPARE(Row(dlg, 0), (QStringList{"0", "LETTERS ", "TXT", "3 KB"}));
+        QVERIFY(dialogs.messages.empty());
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
+        QVERIFY(dialogs.messages.at(0).text.contains("name the format"));
     }
 
     void InfoShowsTheReportAndCloseKeepsRows() {
