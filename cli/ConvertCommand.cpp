@@ -89,11 +89,16 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     if (!OutputAllowed(options, inputVersion))
         return kExitFailed;
     std::string container, cause;
-    const auto disk = ReadImageSectors(in, container, cause);
+    auto disk = ReadImageSectors(in, container, cause);
     if (!disk) {
         Report(in, cause.empty() ? "not a disk image" : cause);
         return kExitFailed;
     }
+    // A 40-track disk dumped on an 80-track drive becomes the 40-track
+    // image it is (when its second readings add nothing).
+    const unsigned dumpCylinders = disk->cylinders;
+    if (auto single = SingleSteppedCopy(*disk))
+        disk = std::move(single);
     const ContainerType* target =
         options.to.empty() ? ContainerOfName(out, container) : ContainerNamed(options.to);
     if (target == nullptr) {
@@ -113,6 +118,11 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     std::printf("%s (%s) \u2192 %s (%s): %zu tracks, %zu sectors, compared\n",
                 Printable(in).c_str(), container.c_str(), Printable(out).c_str(), target->name,
                 disk->tracks.size(), sectors);
+    if (disk->cylinders != dumpCylinders)
+        std::fprintf(stderr,
+                     "NOTE: %s: a double-stepped dump: its %u cylinders written as the %u "
+                     "of the disk\n",
+                     Printable(in).c_str(), dumpCylinders, disk->cylinders);
     if (const std::string note = RawDumpNote(*disk);
         std::string(target->type) == "raw" && !note.empty())
         std::fprintf(stderr, "NOTE: %s: %s\n", Printable(out).c_str(), note.c_str());

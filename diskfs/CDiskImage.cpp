@@ -134,6 +134,7 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
 
 bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     const DiskLibraryTable& lib = m_pOwner->LibraryTable();
+    m_Device.map.stepping = 1;
     OpenFacts facts;
     facts.geometryNamed = m_pNamedFormat != nullptr;
     dsk_err_t err = m_Device.Open(opened, &facts);
@@ -172,11 +173,30 @@ bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
     std::vector<ContainerTrack> tracks;
     const bool listed =
         !facts.tracks.empty() && facts.heads != 0 && m_Device.geometry.dg_heads <= facts.heads;
-    for (unsigned c = 0; listed && c < m_Device.geometry.dg_cylinders; ++c)
+    auto listedTrack = [&](unsigned c, unsigned h) -> const ContainerTrack* {
+        const std::size_t index = std::size_t{c} * facts.heads + h;
+        return index < facts.tracks.size() ? &facts.tracks[index] : nullptr;
+    };
+    m_Device.map.stepping =
+        listed && IsDoubleStepped(facts.cylinders, facts.heads,
+                                  [&](unsigned c, unsigned h) -> std::optional<unsigned> {
+                                      const ContainerTrack* t = listedTrack(c, h);
+                                      if (t == nullptr || t->count == 0)
+                                          return std::nullopt;
+                                      return t->idCylinder;
+                                  })
+            ? 2
+            : 1;
+    const unsigned stepping = m_Device.map.stepping;
+    std::vector<bool> secondReadings;
+    for (unsigned c = 0; listed && c * stepping < m_Device.geometry.dg_cylinders; ++c)
         for (unsigned h = 0; h < m_Device.geometry.dg_heads; ++h) {
-            const std::size_t index = std::size_t{c} * facts.heads + h;
-            tracks.push_back(index < facts.tracks.size() ? facts.tracks[index] : ContainerTrack{});
+            const ContainerTrack* t = listedTrack(c * stepping, h);
+            tracks.push_back(t != nullptr ? *t : ContainerTrack{});
+            const ContainerTrack* second = stepping == 2 ? listedTrack(c * 2 + 1, h) : nullptr;
+            secondReadings.push_back(second != nullptr && second->count != 0);
         }
+    m_Device.map.secondReadings = std::move(secondReadings);
     m_Device.map.containerTracks = std::move(tracks);
     return true;
 }
@@ -194,7 +214,8 @@ bool CDiskImage::TakeGeometry() {
     m_Device.geometryValid = true;
     m_Device.map.sectorsPerTrack = static_cast<std::uint16_t>(g.dg_sectors);
     m_Device.map.heads = static_cast<std::uint8_t>(g.dg_heads);
-    m_Device.map.cylinders = static_cast<std::uint16_t>(g.dg_cylinders);
+    m_Device.map.cylinders = static_cast<std::uint16_t>(
+        (g.dg_cylinders + m_Device.map.stepping - 1) / m_Device.map.stepping);
     m_Device.map.sectorSize = static_cast<std::uint16_t>(g.dg_secsize);
     m_Device.map.firstSectorId =
         m_Device.TrackFirstSectorId(0, 0, static_cast<std::uint16_t>(g.dg_secbase));
@@ -292,6 +313,8 @@ std::string CDiskImage::GeometryReport() const {
     add("1st Sector\t: %u\r\n", unsigned{m_Device.map.firstSectorId});
     add("Sector Size\t: %u\r\n", unsigned{m_Device.map.sectorSize});
     add("Tracks per Side\t: %u\r\n", unsigned{m_Volume.Layout().spec.bytes[DiskSpec::TracksPerSide]});
+    if (m_Device.map.stepping == 2)
+        text += "Dump\t\t: double-stepped dump (a 40-track disk read on an 80-track drive)\r\n";
     add("Sectors per Track\t: %u\r\n", unsigned{m_Device.map.sectorsPerTrack});
     add("Sectors per Block\t: %u\r\n", unsigned{m_Volume.Layout().sectorsPerBlock});
     add("Reserved Tracks\t: %u\r\n", unsigned{m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks]});

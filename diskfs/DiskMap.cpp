@@ -214,11 +214,18 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
             track.cylinder = static_cast<std::uint16_t>(c);
             track.head = static_cast<std::uint8_t>(h);
             const std::size_t index = std::size_t{c} * heads + h;
+            // A double-stepped dump's disk cylinder is every other one of
+            // the container (the others, second readings, are no part of
+            // the layout's).
+            const bool reading = c % map.stepping == 0;
+            const auto diskCylinder = static_cast<std::uint16_t>(c / map.stepping);
+            const std::size_t diskIndex = std::size_t{diskCylinder} * map.heads + h;
+            const bool layoutTrack = reading && diskCylinder < map.cylinders && h < map.heads;
             if (index < records.size()) {
                 track.formatted = records[index].formatted;
                 for (const SectorRecord& record : records[index].sectors)
                     track.sectors.push_back(FromRecord(record));
-            } else if (index < map.containerTracks.size()) {
+            } else if (map.stepping == 1 && index < map.containerTracks.size()) {
                 const ContainerTrack& listed = map.containerTracks[index];
                 track.formatted = listed.count != 0;
                 for (unsigned i = 0; i < listed.count; ++i) {
@@ -227,7 +234,7 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
                     sector.size = SectorBytesOfCode(listed.sizeCodes[i]);
                     track.sectors.push_back(sector);
                 }
-            } else if (c < map.cylinders && h < map.heads) {
+            } else if (layoutTrack) {
                 const bool first = c == 0 && h == 0;
                 for (unsigned k = 0; k < map.sectorsPerTrack; ++k) {
                     MapSector sector;
@@ -244,18 +251,18 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
             for (const MapSector& sector : track.sectors)
                 otherSizes = otherSizes || sector.size != map.sectorSize;
             for (MapSector& sector : track.sectors) {
-                const auto role = roles.find(KeyOf(track.cylinder, track.head, sector.id));
-                if (role == roles.end() || sector.size != map.sectorSize)
+                const auto role = roles.find(KeyOf(diskCylinder, track.head, sector.id));
+                if (!reading || role == roles.end() || sector.size != map.sectorSize)
                     continue;
                 place(sector, role->second);
                 if (!otherSizes && !sector.unreadable)
-                    sector.unreadable = m_Device.ReadSector(track.cylinder, track.head, sector.id,
+                    sector.unreadable = m_Device.ReadSector(diskCylinder, track.head, sector.id,
                                                             buffer.data()) != DSK_ERR_OK;
             }
             track.description = track.formatted ? DescribeTrack(track.sectors) : "unformatted";
             // The layout's sectors the track lacks, after those it holds.
-            if (track.formatted && c < map.cylinders && h < map.heads) {
-                const SectorKey trackKey = KeyOf(track.cylinder, track.head, 0);
+            if (track.formatted && layoutTrack) {
+                const SectorKey trackKey = KeyOf(diskCylinder, track.head, 0);
                 for (auto role = roles.lower_bound(trackKey);
                      role != roles.end() && (role->first >> 16) == (trackKey >> 16); ++role) {
                     const auto id = static_cast<std::uint16_t>(role->first & 0xFFFF);
@@ -273,11 +280,10 @@ int CDiskImage::ReadDiskMap(DiskMap& diskMap) {
             // Within the layout's tracks, one that lacks the layout's sectors
             // or holds others' sizes is of a format of its own (the rule the
             // map of sectors goes by).
-            if (track.formatted && index < map.containerTracks.size() && c < map.cylinders &&
-                h < map.heads) {
+            if (track.formatted && layoutTrack && diskIndex < map.containerTracks.size()) {
                 const bool first = c == 0 && h == 0;
                 track.ownFormat =
-                    map.KindOfTrack(map.containerTracks[index],
+                    map.KindOfTrack(map.containerTracks[diskIndex],
                                     first ? map.firstSectorId : map.dataFirstSectorId) !=
                     CSectorMap::TrackKind::Layout;
             }

@@ -45,18 +45,38 @@ bool CSectorDevice::Ready() {
 
 dsk_err_t CSectorDevice::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                                     std::uint8_t* buffer) {
-    auto read = m_Owner.LibraryTable().dsk_pread;
-    if (!Ready() || read == nullptr || !geometryValid)
+    const DiskLibraryTable& lib = m_Owner.LibraryTable();
+    if (!Ready() || lib.dsk_pread == nullptr || !geometryValid)
         return kNoEntry;
-    return read(m_Handle, &geometry, buffer, cylinder, head, sector);
+    if (map.stepping == 1)
+        return lib.dsk_pread(m_Handle, &geometry, buffer, cylinder, head, sector);
+    // A double-stepped dump: the container's cylinder 2c, whose id fields
+    // name cylinder c.
+    if (lib.dsk_xread == nullptr)
+        return kNoEntry;
+    int deleted = 0;
+    return lib.dsk_xread(m_Handle, &geometry, buffer, cylinder * map.stepping, head, cylinder, head,
+                         sector, geometry.dg_secsize, &deleted);
 }
 
 dsk_err_t CSectorDevice::WriteSector(std::uint16_t cylinder, std::uint8_t head,
                                      std::uint16_t sector, const std::uint8_t* buffer) {
-    auto write = m_Owner.LibraryTable().dsk_pwrite;
-    if (!Ready() || write == nullptr || !geometryValid)
+    const DiskLibraryTable& lib = m_Owner.LibraryTable();
+    if (!Ready() || lib.dsk_pwrite == nullptr || !geometryValid)
         return kNoEntry;
-    return write(m_Handle, &geometry, buffer, cylinder, head, sector);
+    if (map.stepping == 1)
+        return lib.dsk_pwrite(m_Handle, &geometry, buffer, cylinder, head, sector);
+    if (lib.dsk_xwrite == nullptr)
+        return kNoEntry;
+    // Both readings of the track a double-stepped dump holds get the new
+    // bytes, so that the image keeps its shape and never two versions.
+    const unsigned first = cylinder * map.stepping;
+    const dsk_err_t err = lib.dsk_xwrite(m_Handle, &geometry, buffer, first, head, cylinder, head,
+                                         sector, geometry.dg_secsize, 0);
+    if (err != DSK_ERR_OK || !map.HasSecondReading(cylinder, head))
+        return err;
+    return lib.dsk_xwrite(m_Handle, &geometry, buffer, first + 1, head, cylinder, head, sector,
+                          geometry.dg_secsize, 0);
 }
 
 std::uint16_t CSectorDevice::TrackFirstSectorId(std::uint16_t cylinder, std::uint8_t head,
@@ -66,7 +86,7 @@ std::uint16_t CSectorDevice::TrackFirstSectorId(std::uint16_t cylinder, std::uin
         return guess;
     dsk_psect_t count = 0;
     DSK_FORMAT* ids = nullptr;
-    if (trackIds(m_Handle, &geometry, cylinder, head, &count, &ids) != DSK_ERR_OK)
+    if (trackIds(m_Handle, &geometry, cylinder * map.stepping, head, &count, &ids) != DSK_ERR_OK)
         count = 0;
     std::set<unsigned> present;
     for (dsk_psect_t i = 0; ids != nullptr && i < count; ++i)

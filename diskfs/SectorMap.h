@@ -35,6 +35,18 @@ public:
     // The sectors each track of the container holds (cylinder * heads +
     // head); empty when the container does not list them.
     std::vector<ContainerTrack> containerTracks;
+    // 2 for a double-stepped dump (IsDoubleStepped): the disk's cylinder c
+    // is the container's cylinder 2c (and 2c + 1, its second reading, if
+    // any). Everything above counts the disk's cylinders but
+    // containerCylinders, which counts the container's.
+    unsigned stepping = 1;
+    // For a double-stepped dump, the disk's tracks (cylinder * heads + head)
+    // whose second reading the container holds.
+    std::vector<bool> secondReadings;
+    bool HasSecondReading(std::uint16_t cylinder, std::uint8_t head) const {
+        const std::size_t index = std::size_t{cylinder} * heads + head;
+        return index < secondReadings.size() && secondReadings[index];
+    }
 
     // Logical sector L lies on logical track L / sectors per track, at sector
     // id data first id + L % sectors per track; logical tracks follow the

@@ -249,6 +249,8 @@ bool CDiskLibrary::Load(const std::vector<std::string>& names) {
                 format,               m_Table.dsk_pwrite};
     Resolve(m_hModule, "dsk_xread", g_Reader.xread);
     Resolve(m_hModule, "dsk_xwrite", g_Reader.xwrite);
+    m_Table.dsk_xread = g_Reader.xread;
+    m_Table.dsk_xwrite = g_Reader.xwrite;
     return true;
 }
 

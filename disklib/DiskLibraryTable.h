@@ -5,7 +5,9 @@
 
 #include <cstddef> // libdsk.h uses size_t without including it
 #include <cstdint>
+#include <functional>
 #include <libdsk.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +23,20 @@ std::string SectorSizesText(const std::vector<std::uint32_t>& sizes);
 struct ContainerTrack {
     static constexpr unsigned kMaxSectors = 29;
     unsigned count = 0;
+    // The cylinder the first sector's id field names.
+    std::uint8_t idCylinder = 0;
     std::uint8_t ids[kMaxSectors] = {};
     std::uint8_t sizeCodes[kMaxSectors] = {}; // 128 << N bytes
 };
+
+// A dump of a 40-track disk made on an 80-track drive: about twice the
+// tracks, each track's id fields naming cylinder t / 2 (every track read
+// twice, or every odd one left unformatted). `idCylinderOf` gives the
+// cylinder a track's first id field names, nothing for a track without
+// sectors.
+bool IsDoubleStepped(
+    unsigned cylinders, unsigned heads,
+    const std::function<std::optional<unsigned>(unsigned cylinder, unsigned head)>& idCylinderOf);
 
 // What opening a file found out besides the handle.
 struct OpenFacts {
@@ -66,6 +79,14 @@ struct DiskLibraryTable {
     using StrErrorFn = char* (*)(dsk_err_t err);
     using TrackIdsFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, dsk_pcyl_t cylinder,
                                      dsk_phead_t head, dsk_psect_t* count, DSK_FORMAT** result);
+    using XReadFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, void* buf,
+                                  dsk_pcyl_t cylinder, dsk_phead_t head, dsk_pcyl_t idCylinder,
+                                  dsk_phead_t idHead, dsk_psect_t sector, size_t size,
+                                  int* deleted);
+    using XWriteFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, const void* buf,
+                                   dsk_pcyl_t cylinder, dsk_phead_t head, dsk_pcyl_t idCylinder,
+                                   dsk_phead_t idHead, dsk_psect_t sector, size_t size,
+                                   int deleted);
     using OpenImageFn = dsk_err_t (*)(DSK_PDRIVER* self, const char* path, OpenFacts* facts);
     using ForeignWritableFn = bool (*)(const char* container);
     using SaveForeignFn = bool (*)(DSK_PDRIVER edited, const char* container, unsigned cylinders,
@@ -82,6 +103,10 @@ struct DiskLibraryTable {
     StrErrorFn dsk_strerror = nullptr;
     // The sector ids of a track; the array is the caller's to free().
     TrackIdsFn dsk_ptrackids = nullptr;
+    // Transfers on a track whose id fields name another cylinder (a
+    // double-stepped dump); null when the library lacks them.
+    XReadFn dsk_xread = nullptr;
+    XWriteFn dsk_xwrite = nullptr;
     // dsk_open that also says what it found out of the file (OpenFacts):
     // the binding's own, not a LibDsk entry.
     OpenImageFn open_image = nullptr;

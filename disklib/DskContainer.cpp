@@ -404,6 +404,8 @@ std::string ContainerDamage(const std::string& path, std::vector<ContainerTrack>
                 // is no sector that can be read or written.
                 if (extended && PlacedLength(trackHeader, info, true) == 0)
                     continue;
+                if (shape.count == 0)
+                    shape.idCylinder = info[0];
                 shape.ids[shape.count] = info[2];
                 shape.sizeCodes[shape.count] = info[3];
                 ++shape.count;
@@ -502,4 +504,23 @@ std::string MissingTracksText(const std::vector<unsigned>& tracks) {
     for (std::size_t i = 0; i < runs.size(); ++i)
         text += (i == 0 ? "" : i + 1 == runs.size() ? " and " : ", ") + runs[i];
     return text + " missing";
+}
+
+bool IsDoubleStepped(
+    unsigned cylinders, unsigned heads,
+    const std::function<std::optional<unsigned>(unsigned, unsigned)>& idCylinderOf) {
+    // An 80-track drive's dump of a 40-track disk: 70 to 90 cylinders.
+    if (cylinders < 70 || cylinders > 90 || heads == 0)
+        return false;
+    bool beyondFirst = false;
+    for (unsigned c = 0; c < cylinders; ++c)
+        for (unsigned h = 0; h < heads; ++h) {
+            const std::optional<unsigned> id = idCylinderOf(c, h);
+            if (!id)
+                continue;
+            if (*id != c / 2)
+                return false;
+            beyondFirst = beyondFirst || c >= 2;
+        }
+    return beyondFirst;
 }

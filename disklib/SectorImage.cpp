@@ -3,6 +3,8 @@
 
 #include "SectorImage.h"
 
+#include "DiskLibraryTable.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -272,4 +274,32 @@ std::string FirstDifference(const SectorImage& a, const SectorImage& b, bool ids
         }
     }
     return {};
+}
+
+std::optional<SectorImage> SingleSteppedCopy(const SectorImage& disk) {
+    auto track = [&disk](unsigned cylinder, unsigned head) -> const ImageTrack* {
+        const std::size_t index = std::size_t{cylinder} * disk.heads + head;
+        return index < disk.tracks.size() ? &disk.tracks[index] : nullptr;
+    };
+    const bool stepped = IsDoubleStepped(disk.cylinders, disk.heads,
+                                         [&](unsigned c, unsigned h) -> std::optional<unsigned> {
+                                             const ImageTrack* t = track(c, h);
+                                             if (t == nullptr || t->sectors.empty())
+                                                 return std::nullopt;
+                                             return t->sectors.front().cylinder;
+                                         });
+    if (!stepped)
+        return std::nullopt;
+    SectorImage single;
+    single.heads = disk.heads;
+    single.cylinders = (disk.cylinders + 1) / 2;
+    for (unsigned c = 0; c < single.cylinders; ++c)
+        for (unsigned h = 0; h < disk.heads; ++h) {
+            const ImageTrack* even = track(2 * c, h);
+            const ImageTrack* odd = track(2 * c + 1, h);
+            if (odd != nullptr && !odd->sectors.empty() && (even == nullptr || !(*odd == *even)))
+                return std::nullopt;
+            single.tracks.push_back(even != nullptr ? *even : ImageTrack{});
+        }
+    return single;
 }

@@ -41,6 +41,11 @@ std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& byte
 // one (more than 29 sectors, sizes other than 128 << 0..6, over 65280 bytes).
 std::vector<std::uint8_t> ExtendedImageBytes(const SectorImage& disk);
 
+// The 40-track disk a double-stepped dump holds (IsDoubleStepped): its even
+// cylinders, when every odd one is unformatted or holds the same sectors;
+// nullopt for any other disk, or when an odd track differs.
+std::optional<SectorImage> SingleSteppedCopy(const SectorImage& disk);
+
 // Why the disk cannot be kept in a standard CPCEMU container (every sector
 // of a track one size, every track one length), naming the first track that
 // shows it; "" when it can.

@@ -1,8 +1,9 @@
-// The CPC ROM formats against cpmtools and LibDsk given each format's
-// figures: a disk made by mkfs.cpm on a raw file, put into a CPCEMU
-// container with the format's sector ids by dsktrans, filled by cpmcp, is
-// listed, extracted and changed as cpmtools does; and `new -f` makes disks
-// cpmtools reads as clean.
+// Formats beyond the +3's. The CPC ROM formats against cpmtools and LibDsk
+// given each format's figures: a disk made by mkfs.cpm on a raw file, put
+// into a CPCEMU container with the format's sector ids by dsktrans, filled
+// by cpmcp, is listed, extracted and changed as cpmtools does; `new -f`
+// makes disks cpmtools reads as clean. Double-stepped dumps read as the
+// 40-track disks they hold.
 
 #include "Formats.h"
 #include "support/HostTools.h"
@@ -11,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -176,3 +179,86 @@ TEST(RomFormats, ANamedFormatThatDoesNotFitIsRefused) {
 }
 
 } // namespace
+
+namespace {
+
+// The 40-track disk of a standard CPCEMU container as an 80-track drive
+// dumps it: cylinder t holds track t / 2 (its id fields say so), each track
+// read twice, or only the even cylinders read (the odd ones unformatted).
+std::vector<unsigned char> DoubleSteppedDump(const std::vector<unsigned char>& source,
+                                             bool oddEmpty) {
+    const std::size_t trackSize = source[0x32] | source[0x33] << 8;
+    const unsigned tracks = source[0x30];
+    std::vector<unsigned char> dump(source.begin(), source.begin() + 256);
+    dump[0x30] = static_cast<unsigned char>(2 * tracks);
+    for (unsigned t = 0; t < 2 * tracks; ++t) {
+        const auto from = source.begin() + 256 + static_cast<long>((t / 2) * trackSize);
+        std::vector<unsigned char> block(from, from + static_cast<long>(trackSize));
+        block[0x10] = static_cast<unsigned char>(t);
+        if (oddEmpty && t % 2 == 1) {
+            block[0x15] = 0;
+            std::fill(block.begin() + 0x18, block.end(), 0);
+        }
+        dump.insert(dump.end(), block.begin(), block.end());
+    }
+    return dump;
+}
+
+std::string Listing(const std::string& image) {
+    const auto json = nlohmann::json::parse(RunCommand(Cli("ls --json " + Quote(image))).out);
+    return json.value("files", nlohmann::json::array()).dump();
+}
+
+} // namespace
+
+TEST(DoubleSteppedDumps, ReadAsTheFortyTrackDiskTheyHold) {
+    TempDir dir;
+    const std::string source = dir / "source.dsk";
+    ASSERT_EQ(RunCommand(Cli("new " + Quote(source))).status, 0);
+    WriteFile(dir / "big.bin", PatternBytes(60000, 1));
+    WriteFile(dir / "small.txt", PatternBytes(300, 2));
+    ASSERT_EQ(RunCommand(Cli("put " + Quote(source) + " " + Quote(dir / "big.bin") + " " +
+                             Quote(dir / "small.txt")))
+                  .status,
+              0);
+    const auto sourceBytes = ReadFile(source);
+    for (const bool oddEmpty : {false, true}) {
+        SCOPED_TRACE(oddEmpty ? "odd cylinders unformatted" : "every track read twice");
+        const std::string dump = dir / "dump.dsk";
+        WriteFile(dump, DoubleSteppedDump(sourceBytes, oddEmpty));
+        EXPECT_EQ(Listing(dump), Listing(source));
+        for (const char* name : {"BIG.BIN", "SMALL.TXT"})
+            EXPECT_TRUE(RunCommand(Cli("get " + Quote(dump) + " - " + name)).out ==
+                        RunCommand(Cli("get " + Quote(source) + " - " + name)).out)
+                << name;
+        EXPECT_NE(RunCommand(Cli("info " + Quote(dump))).out.find("double-stepped dump"),
+                  std::string::npos);
+        // Converted, the 40-track disk it holds.
+        const std::string single = dir / "single.dsk";
+        std::filesystem::remove(single);
+        ASSERT_EQ(RunCommand(Cli("convert " + Quote(dump) + " " + Quote(single))).status, 0);
+        EXPECT_EQ(ReadFile(single)[0x30], 40);
+        EXPECT_EQ(Listing(single), Listing(source));
+        EXPECT_TRUE(RunCommand(Cli("get " + Quote(single) + " - BIG.BIN")).out ==
+                    RunCommand(Cli("get " + Quote(source) + " - BIG.BIN")).out);
+    }
+    // Changed, a dump keeps its shape: both readings of a track get the
+    // new bytes.
+    const std::string dump = dir / "dump.dsk";
+    WriteFile(dump, DoubleSteppedDump(sourceBytes, false));
+    WriteFile(dir / "new.bin", PatternBytes(20000, 3));
+    ASSERT_EQ(RunCommand(Cli("put " + Quote(dump) + " " + Quote(dir / "new.bin"))).status, 0);
+    const auto changed = ReadFile(dump);
+    ASSERT_EQ(changed.size(), 256 + 2 * (sourceBytes.size() - 256));
+    const std::size_t trackSize = changed[0x32] | changed[0x33] << 8;
+    for (std::size_t t = 0; t + 1 < changed[0x30]; t += 2) {
+        const auto even = changed.begin() + static_cast<long>(256 + t * trackSize + 256);
+        EXPECT_TRUE(std::equal(even, even + static_cast<long>(trackSize - 256),
+                               even + static_cast<long>(trackSize)))
+            << "cylinder " << t;
+    }
+    auto expected = PatternBytes(20000, 3);
+    expected.resize(20096, 0x1A);
+    const std::string got = RunCommand(Cli("get " + Quote(dump) + " - NEW.BIN")).out;
+    EXPECT_TRUE(got == std::string(expected.begin(), expected.end()));
+}
