@@ -35,16 +35,8 @@ struct ForeignReader {
     DiskLibraryTable::WriteFn write = nullptr;
     // A sector whose id names another cylinder or head than the track's
     // (a mastering quirk) is found by the id's own (cylinder, head).
-    using XReadFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, void* buf,
-                                  dsk_pcyl_t cylinder, dsk_phead_t head, dsk_pcyl_t idCylinder,
-                                  dsk_phead_t idHead, dsk_psect_t sector, size_t size,
-                                  int* deleted);
-    using XWriteFn = dsk_err_t (*)(DSK_PDRIVER self, const DSK_GEOMETRY* geom, const void* buf,
-                                   dsk_pcyl_t cylinder, dsk_phead_t head, dsk_pcyl_t idCylinder,
-                                   dsk_phead_t idHead, dsk_psect_t sector, size_t size,
-                                   int deleted);
-    XReadFn xread = nullptr;
-    XWriteFn xwrite = nullptr;
+    DiskLibraryTable::XReadFn xread = nullptr;
+    DiskLibraryTable::XWriteFn xwrite = nullptr;
 };
 
 // The cylinders and heads a container holds, where it says (0: it does not).
