@@ -207,6 +207,8 @@ JsonObject InfoJson(const std::string& path, const CDiskImage& disk) {
     info["sidedness"] = spec.bytes[DiskSpec::Sides];
     info["sides"] = disk.Map().heads;
     info["cylinders"] = disk.Map().cylinders;
+    // A 40-track disk dumped on an 80-track drive, read as the disk it is.
+    info["double_stepped"] = disk.Map().stepping == 2;
     info["first_sector"] = disk.Map().firstSectorId;
     info["sector_size"] = disk.Map().sectorSize;
     info["tracks_per_side"] = spec.bytes[DiskSpec::TracksPerSide];

@@ -233,11 +233,17 @@ TEST(DoubleSteppedDumps, ReadAsTheFortyTrackDiskTheyHold) {
                 << name;
         EXPECT_NE(RunCommand(Cli("info " + Quote(dump))).out.find("double-stepped dump"),
                   std::string::npos);
+        const auto info = nlohmann::json::parse(RunCommand(Cli("info --json " + Quote(dump))).out);
+        EXPECT_EQ(info["double_stepped"], true);
+        EXPECT_EQ(info["cylinders"], 40);
         // Converted, the 40-track disk it holds.
         const std::string single = dir / "single.dsk";
         std::filesystem::remove(single);
         ASSERT_EQ(RunCommand(Cli("convert " + Quote(dump) + " " + Quote(single))).status, 0);
         EXPECT_EQ(ReadFile(single)[0x30], 40);
+        EXPECT_EQ(nlohmann::json::parse(
+                      RunCommand(Cli("info --json " + Quote(single))).out)["double_stepped"],
+                  false);
         EXPECT_EQ(Listing(single), Listing(source));
         EXPECT_TRUE(RunCommand(Cli("get " + Quote(single) + " - BIG.BIN")).out ==
                     RunCommand(Cli("get " + Quote(source) + " - BIG.BIN")).out);
