@@ -15,13 +15,6 @@ const char* ToldBy(const DiskFormat& format) {
     return format.toldById ? "sector id" : "--format";
 }
 
-std::string SectorIds(const DiskFormat& format) {
-    char text[16];
-    std::snprintf(text, sizeof text, "&%02X-&%02X", unsigned{format.firstSectorId},
-                  format.firstSectorId + format.sectorsPerTrack - 1u);
-    return text;
-}
-
 } // namespace
 
 int RunFormats(bool json) {
@@ -48,7 +41,7 @@ int RunFormats(bool json) {
     for (const DiskFormat& f : KnownFormats())
         std::printf("%-11s %-19s %5u %6u  %2u x %-4u %-8s %5u %7u %8u %7uK  %s\n", f.name, f.title,
                     unsigned{f.sides}, unsigned{f.tracksPerSide}, unsigned{f.sectorsPerTrack},
-                    unsigned{f.sectorSize}, SectorIds(f).c_str(), unsigned{f.blockSize},
+                    unsigned{f.sectorSize}, SectorIdsText(f).c_str(), unsigned{f.blockSize},
                     unsigned{f.directoryEntries}, unsigned{f.reservedTracks}, f.Capacity() / 1024,
                     ToldBy(f));
     return kExitOk;

@@ -249,9 +249,8 @@ bool CDiskImage::MapFromBootSector(std::string* refusal) {
     }
     // A known format has its own sectors per track, whatever the disk
     // library guessed.
-    if (layout.format != nullptr) {
+    if (layout.format != nullptr)
         m_Device.map.sectorsPerTrack = layout.format->sectorsPerTrack;
-    }
     const SectorAddress firstDataTrack = m_Device.map.AddressOf(0, layout);
     m_Device.map.dataFirstSectorId =
         m_Device.TrackFirstSectorId(firstDataTrack.cylinder, firstDataTrack.head, m_Device.map.firstSectorId);

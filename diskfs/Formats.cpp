@@ -81,6 +81,11 @@ std::uint32_t DiskFormat::Capacity() const {
     return (blocks - std::min<std::uint32_t>(DirectoryBlocks(), blocks)) * blockSize;
 }
 
+std::string SectorIdsText(const DiskFormat& format) {
+    return Hex(format.firstSectorId) + "-" +
+           Hex(format.firstSectorId + format.sectorsPerTrack - 1u);
+}
+
 std::span<const DiskFormat> KnownFormats() {
     return kFormats;
 }
@@ -127,8 +132,7 @@ std::string FormatMisfit(const DiskFormat& format, const GeometryFigures& image,
                                                id < image.firstSectorId + image.sectorsPerTrack
                                          : std::find(ids.begin(), ids.end(), id) != ids.end();
         if (!present)
-            return title + " has sectors " + Hex(format.firstSectorId) + "-" +
-                   Hex(format.firstSectorId + format.sectorsPerTrack - 1u) +
+            return title + " has sectors " + SectorIdsText(format) +
                    "; the image's first track has no sector " + Hex(id);
     }
     return {};

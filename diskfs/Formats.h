@@ -48,6 +48,8 @@ const DiskFormat* FormatNamed(std::string_view name);
 // The format a disk whose first sector has this id is of; null when the id
 // tells none (the +3 and PCW ids, and any unknown one).
 const DiskFormat* FormatToldById(std::uint16_t firstSectorId);
+// The ids of the format's tracks as the CPC writes them: "&11-&1A".
+std::string SectorIdsText(const DiskFormat& format);
 // The first figure in which the image differs from the format ("ROMDOS D1
 // has 80 tracks per side; the image holds 40"); "" when it fits. A format
 // told by the id is held to its sides and sector size only: a short dump,

@@ -1,5 +1,6 @@
 #include "Layout.h"
 
+#include "DiskLibraryTable.h"
 #include "Formats.h"
 
 #include <algorithm>
@@ -69,20 +70,15 @@ bool DeriveLayout(const GeometryFigures& g, const std::uint8_t* boot, DiskLayout
         d.sectorsPerBlock = static_cast<std::uint16_t>(known->blockSize / g.sectorSize);
         d.directoryBlocks = known->DirectoryBlocks();
         // The figures as a disk specification would give them.
-        unsigned blockShift = 0;
-        while ((128u << blockShift) < known->blockSize)
-            ++blockShift;
-        unsigned sizeCode = 0;
-        while ((128u << sizeCode) < known->sectorSize)
-            ++sizeCode;
         spec.bytes[DiskSpec::Type] = known->specType;
         spec.bytes[DiskSpec::Sides] = static_cast<std::uint8_t>(
             (known->sides == 2 ? 1 : 0) | (known->tracksPerSide >= 80 ? 0x80 : 0));
         spec.bytes[DiskSpec::TracksPerSide] = static_cast<std::uint8_t>(known->tracksPerSide);
         spec.bytes[DiskSpec::SectorsPerTrack] = static_cast<std::uint8_t>(known->sectorsPerTrack);
-        spec.bytes[DiskSpec::SectorSizeCode] = static_cast<std::uint8_t>(sizeCode);
+        spec.bytes[DiskSpec::SectorSizeCode] =
+            static_cast<std::uint8_t>(SizeCode(known->sectorSize));
         spec.bytes[DiskSpec::ReservedTracks] = known->reservedTracks;
-        spec.bytes[DiskSpec::BlockShift] = static_cast<std::uint8_t>(blockShift);
+        spec.bytes[DiskSpec::BlockShift] = static_cast<std::uint8_t>(SizeCode(known->blockSize));
         spec.bytes[DiskSpec::DirectoryBlocks] = d.directoryBlocks;
         d.totalBlocks = static_cast<std::uint16_t>(sectorsOnDisk / std::max<unsigned>(d.sectorsPerBlock, 1));
         if (firstSideOnly)

@@ -25,9 +25,7 @@ SectorAddress CSectorMap::AddressOfTrack(std::uint32_t absolute, const DiskLayou
 
 CSectorMap::TrackKind CSectorMap::KindOfTrack(const ContainerTrack& track,
                                               std::uint16_t firstId) const {
-    unsigned sizeCode = 0;
-    while ((128u << sizeCode) < sectorSize)
-        ++sizeCode;
+    const unsigned sizeCode = SizeCode(sectorSize);
     // Every sector the layout reads must be there, and every sector of the
     // track of the layout's size: LibDsk rewrites a track whose sizes change
     // whole. (Extra sectors of that size, as some protected disks hold, take

@@ -16,6 +16,14 @@
 constexpr std::uint32_t SectorBytesOfCode(unsigned code) {
     return 128u << (code > 8 ? 8 : code);
 }
+// The N of a sector's id field for a size: the smallest with 128 << N at
+// least that many bytes (also CP/M's block shift, for a block size).
+constexpr unsigned SizeCode(std::size_t size) {
+    unsigned code = 0;
+    while ((std::size_t{128} << code) < size)
+        ++code;
+    return code;
+}
 // "8192 and 512": the sector sizes a track holds, largest first, each once.
 std::string SectorSizesText(const std::vector<std::uint32_t>& sizes);
 

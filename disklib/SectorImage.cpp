@@ -73,13 +73,6 @@ std::vector<ImageSector> InIdOrder(std::vector<ImageSector> sectors) {
 
 } // namespace
 
-unsigned SizeCode(std::size_t size) {
-    unsigned code = 0;
-    while ((std::size_t{128} << code) < size)
-        ++code;
-    return code;
-}
-
 std::optional<SectorImage> ReadCpcemuImage(const std::vector<std::uint8_t>& bytes,
                                            std::vector<unsigned>* missing) {
     if (bytes.size() < kHeader)

@@ -25,10 +25,6 @@ struct SectorImage {
     bool operator==(const SectorImage&) const = default;
 };
 
-// The N of a sector's id field for a size: the smallest with 128 << N at
-// least that many bytes.
-unsigned SizeCode(std::size_t size);
-
 // The disk of a CPCEMU container (standard or extended) that passed the
 // container check; nullopt for anything it cannot read whole. Given
 // `missing`, a file cut short is read too: the tracks whose blocks it does

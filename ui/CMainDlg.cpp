@@ -37,7 +37,6 @@ const FileDialogSpec kNewImage{true, QStringLiteral("dsk"), QStringLiteral("*.ds
 // Opened, not changed: the containers the disk library reads in a child.
 // After them, one filter per known format: the image is read as that
 // format whatever its first sector says (a ROMDOS D1 or Vortex disk).
-constexpr int kOpenFormatFilters = 3;
 FileDialogSpec OpenImageSpec() {
     FileDialogSpec spec{
         false,
@@ -255,9 +254,11 @@ void CMainDlg::showEvent(QShowEvent* event) {
 }
 
 void CMainDlg::OnDiskOpen() {
-    FileDialogCommand(OpenImageSpec(), [this](const std::string& path) {
-        const int format = m_nChosenFilter - kOpenFormatFilters;
+    const FileDialogSpec spec = OpenImageSpec();
+    FileDialogCommand(spec, [&](const std::string& path) {
         const auto formats = KnownFormats();
+        const int format =
+            m_nChosenFilter - static_cast<int>(spec.nameFilters.size() - formats.size());
         m_pDiskImage->NameFormat(format >= 0 && static_cast<std::size_t>(format) < formats.size()
                                      ? &formats[static_cast<std::size_t>(format)]
                                      : nullptr);
