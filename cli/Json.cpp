@@ -15,6 +15,8 @@ std::string FormatLabel(const CDiskImage& image) {
         return format->title;
     const unsigned long kb = static_cast<unsigned long>(image.Map().cylinders) * image.Map().heads *
                              image.Map().sectorsPerTrack * image.Map().sectorSize / 1024;
+    if (!image.PartitionName().empty())
+        return "+3DOS partition " + std::to_string(kb) + "K";
     if (kb == 180 && image.Map().heads == 1)
         return "+3 180K";
     if (kb == 720 && image.Map().heads == 2)

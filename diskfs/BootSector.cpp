@@ -17,7 +17,8 @@ int CDiskImage::WriteBootSector(const std::string& hostPath, BootWrite mode, Boo
         return Fail(FailReason::ReadOnly);
     // Without reserved tracks the first sector of the disk is the first
     // directory sector (CPC data disks): writing it would wipe the directory.
-    if (m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks] == 0) {
+    // (A partition of a hard disk has none either.)
+    if (m_Volume.Layout().spec.bytes[DiskSpec::ReservedTracks] == 0 || !m_strPartition.empty()) {
         TellError("This disk has no boot sector");
         return Fail(FailReason::NoBootSector);
     }

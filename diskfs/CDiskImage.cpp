@@ -1,6 +1,7 @@
 #include "CDiskImage.h"
 
 #include "Formats.h"
+#include "HardDisk.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +10,15 @@
 namespace {
 
 bool IsPowerOfTwo(unsigned value) { return value != 0 && (value & (value - 1)) == 0; }
+
+// The +3DOS partitions a hard-disk image offers ("FILES, GAMES").
+std::string Plus3PartitionNames(const HardDisk& disk) {
+    std::string names;
+    for (const HardDiskPartition& p : disk.partitions)
+        if (p.type == kPlus3DosPartition)
+            names += (names.empty() ? "" : ", ") + p.name;
+    return names.empty() ? "none" : names;
+}
 
 } // namespace
 
@@ -84,35 +94,20 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     m_bReadOnly = true;
     m_bMapped = false;
     m_Device.geometryValid = false;
-    if (m_pOwner->LibraryTable().imagesAreHostFiles)
-        m_File.Take(path);
-    else
-        m_File.TakeName(path);
-    if (!OpenThroughLibrary(libraryPath.empty() ? m_File.Path() : libraryPath))
-        return 0;
-    // Formats that cannot be mapped safely leave no image open.
-    auto refuse = [this](const std::string& cause = {}) {
-        CloseHandle();
-        TellError("Unsupported disk format", cause);
-        return 0;
-    };
-    if (!TakeGeometry())
-        return refuse();
-    // A named format the disk does not fit is refused before its first
-    // sector is looked for.
-    if (m_pNamedFormat != nullptr) {
-        if (std::string misfit = FormatMisfit(*m_pNamedFormat, Figures(), true); !misfit.empty())
-            return refuse(misfit);
+    m_strPartition.clear();
+    const bool hostFiles = m_pOwner->LibraryTable().imagesAreHostFiles;
+    std::string host, partition;
+    if (hostFiles && SplitPartitionPath(path, IsHardDiskFile, host, partition)) {
+        if (!LoadPartition(host, partition))
+            return 0;
+    } else {
+        if (hostFiles)
+            m_File.Take(path);
+        else
+            m_File.TakeName(path);
+        if (!LoadDisk(libraryPath))
+            return 0;
     }
-    // An image whose boot sector cannot be read is not opened at all.
-    if (const dsk_err_t err = m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector);
-        err != DSK_ERR_OK) {
-        CloseHandle();
-        TellError("Unable to read boot sector", m_Device.ErrorText(err));
-        return 0;
-    }
-    if (std::string refusal; !MapFromBootSector(&refusal))
-        return refuse(!refusal.empty() ? refusal : OtherSystemsBootRecord(m_BootSector));
     if (m_bReadOnly) {
         TellError("Unable to read directory");
         return 0;
@@ -130,6 +125,101 @@ int CDiskImage::LoadFrom(const std::string& path, const std::string& libraryPath
     if (m_Volume.DirectoryDamage() != CCpmVolume::Damage::None)
         TellWarning(DamageText(m_Volume.DirectoryDamage()));
     return 1;
+}
+
+bool CDiskImage::LoadDisk(const std::string& libraryPath) {
+    // A hard-disk image holds partitions, not one volume: one is named.
+    if (m_pOwner->LibraryTable().imagesAreHostFiles && IsHardDiskFile(m_File.Path())) {
+        HardDisk disk;
+        std::string cause;
+        if (ReadHardDiskImage(m_File.Path(), disk, cause))
+            cause = m_strImagePath + " is a hard-disk image: name one of its partitions, as " +
+                    m_strImagePath + ":NAME (its +3DOS partitions: " + Plus3PartitionNames(disk) +
+                    ")";
+        TellError("Unable to load disk image", cause);
+        return false;
+    }
+    if (!OpenThroughLibrary(libraryPath.empty() ? m_File.Path() : libraryPath))
+        return false;
+    // Formats that cannot be mapped safely leave no image open.
+    auto refuse = [this](const std::string& cause = {}) {
+        CloseHandle();
+        TellError("Unsupported disk format", cause);
+        return false;
+    };
+    if (!TakeGeometry())
+        return refuse();
+    // A named format the disk does not fit is refused before its first
+    // sector is looked for.
+    if (m_pNamedFormat != nullptr) {
+        if (std::string misfit = FormatMisfit(*m_pNamedFormat, Figures(), true); !misfit.empty())
+            return refuse(misfit);
+    }
+    // An image whose boot sector cannot be read is not opened at all.
+    if (const dsk_err_t err = m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector);
+        err != DSK_ERR_OK) {
+        CloseHandle();
+        TellError("Unable to read boot sector", m_Device.ErrorText(err));
+        return false;
+    }
+    if (std::string refusal; !MapFromBootSector(&refusal))
+        return refuse(!refusal.empty() ? refusal : OtherSystemsBootRecord(m_BootSector));
+    return true;
+}
+
+bool CDiskImage::LoadPartition(const std::string& host, const std::string& name) {
+    // An unfinished change is rolled back before anything is read, and the
+    // file taken up as it then is.
+    HardDisk disk;
+    std::string cause;
+    const bool read = ReadHardDiskImage(ResolvedPath(host), disk, cause);
+    m_File.Take(host);
+    if (!read) {
+        TellError("Unable to load disk image", cause);
+        return false;
+    }
+    const HardDiskPartition* partition = disk.Named(name);
+    auto refuse = [&](const char* text, const std::string& why) {
+        CloseHandle();
+        TellError(text, why);
+        return false;
+    };
+    if (partition == nullptr)
+        return refuse("Unable to load disk image", host + " has no partition named \"" + name +
+                                                       "\" (its +3DOS partitions: " +
+                                                       Plus3PartitionNames(disk) + ")");
+    if (partition->type != kPlus3DosPartition)
+        return refuse("Unsupported disk format",
+                      "partition " + partition->name + " is a " +
+                          PartitionTypeName(partition->type) +
+                          " partition; only +3DOS partitions are read as volumes");
+    if (!disk.Holds(*partition))
+        return refuse("Unable to load disk image",
+                      "partition " + partition->name + " runs past the end of the image");
+    GeometryFigures figures;
+    DiskLayout layout;
+    if (!PartitionLayout(*partition, figures, layout, cause))
+        return refuse("Unsupported disk format", "partition " + partition->name + ": " + cause);
+    if (!m_Device.partition.Open(m_File.Path(), disk, *partition, cause))
+        return refuse("Unable to load disk image", cause);
+    m_strPartition = partition->name;
+    m_strForeignContainer.clear();
+    m_strReadOnlyCause.clear();
+    m_strContainer = HardDiskContainerText(disk);
+    CSectorMap& map = m_Device.map;
+    map = CSectorMap{};
+    map.cylinders = figures.cylinders;
+    map.heads = figures.heads;
+    map.sectorsPerTrack = figures.sectorsPerTrack;
+    map.sectorSize = figures.sectorSize;
+    map.firstSectorId = map.dataFirstSectorId = figures.firstSectorId;
+    m_Device.geometryValid = true;
+    std::memset(m_BootSector, 0, sizeof m_BootSector);
+    map.SortTracks(layout);
+    m_bMapped = true;
+    m_bReadOnly = false;
+    NoteDirectoryRead(m_Volume.Mount(layout, IsOpen()));
+    return true;
 }
 
 bool CDiskImage::OpenThroughLibrary(const std::string& opened) {
@@ -285,6 +375,7 @@ std::string CDiskImage::GeometryReport() const {
         break;
     default:
         text += Layout().format != nullptr ? std::string(Layout().format->title) + "\r\n"
+                : !m_strPartition.empty()  ? "+3DOS partition " + m_strPartition + "\r\n"
                                            : std::string("Unknown\r\n");
         break;
     }

@@ -160,7 +160,9 @@ public:
     const std::vector<Notice>& Notices() const { return m_Notices; }
 
     // State, for the front ends and the tests.
-    bool IsOpen() const { return m_Device.Handle() != nullptr || m_bHandleDeferred; }
+    bool IsOpen() const {
+        return m_Device.Handle() != nullptr || m_bHandleDeferred || m_Device.partition.IsOpen();
+    }
     bool IsReadOnly() const { return m_bReadOnly; }
     // The kind of container the image came in ("CPCEMU extended"); "" when
     // the disk library does not say.
@@ -176,6 +178,8 @@ public:
     // were read and accepted), so its directory can be trusted to be read.
     bool IsMapped() const { return IsOpen() && m_bMapped; }
     const std::string& ImagePath() const { return m_strImagePath; }
+    // The partition of a hard-disk image the volume is ("" for a disk).
+    const std::string& PartitionName() const { return m_strPartition; }
     // Where the open image's sectors are (geometry, sector ids, the tracks'
     // order) and how its file system lies on them (the disk specification,
     // blocks, directory).
@@ -218,6 +222,8 @@ private:
     // Closes the working copy (LibDsk writes it out then) and puts it in
     // the image file's place; false with the cause when that fails.
     bool WriteOutWork(std::string& cause);
+    // Saves a partition's change in place; false (told) when that fails.
+    bool SavePartition(std::string& cause);
     // A change of the volume inside an update: refused when the directory
     // may not be written, its status taken as the operation's.
     int ChangeVolume(const std::function<Status()>& change);
@@ -236,6 +242,10 @@ private:
     // geometry and the shape of its container; the geometry taken for the
     // sector map, false when the mapping cannot serve it.
     bool OpenThroughLibrary(const std::string& opened);
+    // The steps of a load of a disk through the library, and of a
+    // partition of a hard-disk image (`host`:`name`); false when told.
+    bool LoadDisk(const std::string& libraryPath);
+    bool LoadPartition(const std::string& host, const std::string& name);
     bool TakeGeometry();
     int ImportInto(const std::string& hostPath);
     int ExtractInto(const std::string& folder, const FileEntry& row, const ExtractOptions& options);
@@ -305,6 +315,7 @@ private:
     std::vector<Notice> m_Notices;
     std::string m_strForeignContainer;
     std::string m_strContainer;
+    std::string m_strPartition;
     // Why the image, read from a copy made whole, is never changed ("" for
     // one read as it stands).
     std::string m_strReadOnlyCause;

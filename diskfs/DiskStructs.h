@@ -20,7 +20,9 @@
 constexpr std::size_t kDirEntrySize = 32;
 constexpr std::size_t kMaxDirEntries = 1024;
 constexpr std::size_t kDirBufferSize = kDirEntrySize * kMaxDirEntries;
-constexpr std::size_t kMapBlocks = 1024;
+// Blocks the allocation map follows: a floppy's few hundred, and a +3DOS
+// partition's of up to 16 MB in 2K blocks.
+constexpr std::size_t kMapBlocks = 8192;
 constexpr std::size_t kBootSectorSize = 512;
 constexpr std::size_t kNameLen = 8;
 constexpr std::size_t kTypeLen = 3;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 dsk_err_t CSectorDevice::Close() {
+    partition.Close();
     dsk_err_t closed = DSK_ERR_OK;
     if (m_Handle != nullptr) {
         auto close = m_Owner.LibraryTable().dsk_close;
@@ -39,12 +40,23 @@ dsk_err_t CSectorDevice::Create(const std::string& path) {
     return err;
 }
 
+std::uint32_t CSectorDevice::PartitionSector(std::uint16_t cylinder, std::uint8_t head,
+                                             std::uint16_t sector) const {
+    if (sector < map.firstSectorId || sector - map.firstSectorId >= map.sectorsPerTrack)
+        return UINT32_MAX;
+    return (std::uint32_t{cylinder} * map.heads + head) * map.sectorsPerTrack +
+           (sector - map.firstSectorId);
+}
+
 bool CSectorDevice::Ready() {
     return m_Handle != nullptr || (reopen && reopen());
 }
 
 dsk_err_t CSectorDevice::ReadSector(std::uint16_t cylinder, std::uint8_t head, std::uint16_t sector,
                                     std::uint8_t* buffer) {
+    if (partition.IsOpen())
+        return partition.Read(PartitionSector(cylinder, head, sector), buffer) ? DSK_ERR_OK
+                                                                               : DSK_ERR_NOADDR;
     const DiskLibraryTable& lib = m_Owner.LibraryTable();
     if (!Ready() || lib.dsk_pread == nullptr || !geometryValid)
         return kNoEntry;
@@ -61,6 +73,9 @@ dsk_err_t CSectorDevice::ReadSector(std::uint16_t cylinder, std::uint8_t head, s
 
 dsk_err_t CSectorDevice::WriteSector(std::uint16_t cylinder, std::uint8_t head,
                                      std::uint16_t sector, const std::uint8_t* buffer) {
+    if (partition.IsOpen())
+        return partition.Write(PartitionSector(cylinder, head, sector), buffer) ? DSK_ERR_OK
+                                                                                : DSK_ERR_RDONLY;
     const DiskLibraryTable& lib = m_Owner.LibraryTable();
     if (!Ready() || lib.dsk_pwrite == nullptr || !geometryValid)
         return kNoEntry;

@@ -7,6 +7,7 @@
 #include "DiskLibraryTable.h"
 #include "IDiskOwner.h"
 #include "Layout.h"
+#include "PartitionStore.h"
 #include "SectorMap.h"
 
 #include <cstdint>
@@ -27,6 +28,9 @@ class CSectorDevice final : public ILogicalSectors {
     // The library's handle the transfers go to: on the image, or on the
     // working copy of a change. Null when none is open.
     DSK_PDRIVER Handle() const { return m_Handle; }
+    // A partition of a hard-disk image, read and written without the
+    // library: the transfers go there while it is open.
+    CPartitionStore partition;
     // Opens the image at `path` (or creates a .dsk there) through the
     // library; the handle stays null when that fails.
     // What the open found out of the file goes to `facts`, when given.
@@ -74,6 +78,9 @@ class CSectorDevice final : public ILogicalSectors {
   private:
     // A handle is open, or could be opened again.
     bool Ready();
+    // The partition's sector at that address (UINT32_MAX for none).
+    std::uint32_t PartitionSector(std::uint16_t cylinder, std::uint8_t head,
+                                  std::uint16_t sector) const;
 
     IDiskOwner& m_Owner;
     DSK_PDRIVER m_Handle = nullptr;

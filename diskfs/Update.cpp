@@ -16,6 +16,7 @@
 // changed, so that nothing it wrote is lost.
 
 #include "CDiskImage.h"
+#include "HardDisk.h"
 
 #include <unistd.h>
 #include <utility>
@@ -150,6 +151,17 @@ bool CDiskImage::BeginChange(bool& outermost) {
         return Fail(FailReason::ReadOnly);
     }
     StartChange();
+    // A partition's writes wait in its store until the save.
+    if (!m_strPartition.empty()) {
+        if (!m_Device.partition.Writable()) {
+            EndChange();
+            m_File.Unlock();
+            m_Status.cause = "the image file was opened read-only";
+            return Fail(FailReason::ReadOnly);
+        }
+        m_Device.partition.Drop();
+        return outermost = true;
+    }
     if (!OpenWorkingCopy()) {
         EndChange();
         m_File.Unlock();
@@ -161,7 +173,11 @@ bool CDiskImage::BeginChange(bool& outermost) {
 bool CDiskImage::LoadForChange(const std::string& path) {
     bool outermost = false;
     auto loadThenBegin = [&] { return LoadImage(path) && BeginChange(outermost); };
-    if (!m_pOwner->LibraryTable().imagesAreHostFiles)
+    // A hard-disk image is never copied: it is read in place, and the change
+    // checks under its lock that it is still what was read.
+    std::string host, partition;
+    if (!m_pOwner->LibraryTable().imagesAreHostFiles ||
+        SplitPartitionPath(path, IsHardDiskFile, host, partition))
         return loadThenBegin();
     if (IsOpen())
         CloseImage();
@@ -229,6 +245,7 @@ void CDiskImage::DiscardWork() {
 void CDiskImage::DropChange() {
     EndChange();
     DiscardWork();
+    m_Device.partition.Drop();
     m_File.Unlock();
 }
 
@@ -251,6 +268,8 @@ bool CDiskImage::SaveChange() {
     }
     EndChange();
     std::string cause = "a failed write could not be undone";
+    if (!m_strPartition.empty())
+        return SavePartition(cause);
     const bool saved = !m_Change.broken && WriteOutWork(cause);
     if (!saved) {
         // The volume is what the file now holds, whoever wrote it.
@@ -268,6 +287,20 @@ bool CDiskImage::SaveChange() {
     m_Device.Close();
     m_Change.working = false;
     m_bHandleDeferred = true;
+    m_File.Unlock();
+    return true;
+}
+
+bool CDiskImage::SavePartition(std::string& cause) {
+    // Only the sectors the change wrote, in place, through the journal.
+    if (m_Change.broken || !m_Device.partition.Commit(m_File.Path(), cause)) {
+        DropChange();
+        LoadImage(m_strImagePath);
+        return SaveFailed(cause);
+    }
+    // The file as written here is the version loaded.
+    if (FileIdentity now; IdentityOfFile(m_File.Path(), now))
+        m_File.NoteLoaded(now);
     m_File.Unlock();
     return true;
 }

@@ -155,13 +155,14 @@ TEST_F(WideDirectory, TwoByteBlockNumbersFrom256Blocks) {
     // 80x2x9 sectors of 512 with 2K blocks: 360 blocks, two-byte numbers.
     PutEntry(disk, 2, 0, MakeEntry(0, "BIG", "", 16, {0x104, 0x0005}, true));
     // Numbers past the map are ignored, never touching memory outside it.
-    PutEntry(disk, 2, 1, MakeEntry(0, "ODD", "", 16, {0xFFFF, 1024, 1023}, true));
+    constexpr auto kPastMap = static_cast<std::uint16_t>(kMapBlocks);
+    PutEntry(disk, 2, 1, MakeEntry(0, "ODD", "", 16, {0xFFFF, kPastMap, kPastMap - 1}, true));
     ASSERT_EQ(Load(), 1);
     EXPECT_EQ(image.Layout().totalBlocks, 360);
     EXPECT_FALSE(image.Volume().IsBlockFree(0x104));
     EXPECT_FALSE(image.Volume().IsBlockFree(5));
     EXPECT_TRUE(image.Volume().IsBlockFree(4));
-    EXPECT_FALSE(image.Volume().IsBlockFree(1023));
+    EXPECT_FALSE(image.Volume().IsBlockFree(kPastMap - 1));
     EXPECT_EQ(image.Volume().GetUsedSpace(), 3u * 2048);
 }
 
