@@ -58,6 +58,17 @@ for ((i = 0; i < 300; i++)); do
         cp plus3.dsk "mixed/m$(printf %03d "$i").dsk"
     fi
 done
+# A 100 MB +3e hard-disk image (RS-IDE v1.1: 800 cylinders, 16 heads, 16
+# sectors of 512 bytes) with a blank 16 MB +3DOS partition FILES (8K blocks,
+# 512 directory entries), built byte by byte.
+perl -e '
+    sub entry { my ($name, $type, $sc, $sh, $ec, $eh, $extra) = @_;
+        pack("A16 C v C v C V x5", $name, $type, $sc, $sh, $ec, $eh, 0) . pack("a32", $extra) }
+    my $header = pack("a7 C C v", "RS-IDE\x1a", 0x11, 0, 0x216) . ("\0" x (0x216 - 11));
+    print $header, entry("PLUSIDEDOS", 1, 0, 0, 0, 0, pack("v C C v v", 800, 16, 16, 256, 2)),
+        entry("FILES", 3, 1, 0, 128, 15, pack("v C C C v v C C v v C C", 64, 6, 63, 3, 2047, 511, 0xC0, 0, 0, 0, 2, 3)),
+        "\0" x (16 * 16 * 512 - 128), "\xe5" x 16384;' > big.hdf
+truncate -s $((0x216 + 800 * 16 * 16 * 512)) big.hdf
 # The peer's loop over the mixed collection needs each image's format.
 cat > mixed-cpmls.sh <<'LOOP'
 for f in mixed/*.dsk; do
@@ -100,6 +111,15 @@ hyperfine -N -w 2 -r "$runs" --export-json put.json \
 cp empty720.dsk ours.dsk; cp empty720.dsk peer.dsk
 record "put, 60 files into a fresh 720K image" "$(median put.json 0)" "$(median put.json 1)" cpmcp 1.0 \
     "$(peak_kb "$cli" put ours.dsk put/*)" "$(peak_kb cpmcp -T dsk -f cf2dd peer.dsk put/* 0:)"
+
+# Changed in place through a journal: a put on the 100 MB image should take
+# about what it takes on a floppy, which is copied whole.
+hyperfine -N -w 2 -r "$runs" --export-json hdf.json \
+    --prepare "cp --sparse=always big.hdf ours.hdf" "$cli put ours.hdf:FILES $(echo put/*)" \
+    --prepare "cp empty720.dsk ours.dsk" "$cli put ours.dsk $(echo put/*)" >/dev/null
+cp --sparse=always big.hdf ours.hdf; cp empty720.dsk ours.dsk
+record "put, 60 files into a 100 MB .hdf's partition" "$(median hdf.json 0)" "$(median hdf.json 1)" \
+    "our put on a 720K image" 1.5 "$(peak_kb "$cli" put ours.hdf:FILES put/*)" "$(peak_kb "$cli" put ours.dsk put/*)"
 
 hyperfine -N -w 2 -r "$runs" --export-json rm.json \
     --prepare "cp full720.dsk ours-rm.dsk" "$cli rm ours-rm.dsk *" \

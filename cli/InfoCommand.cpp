@@ -17,8 +17,9 @@ int RunHardDiskInfo(CCliOwner& owner, const std::string& image, bool json) {
     std::string cause;
     if (!ReadHardDiskImage(image, disk, cause)) {
         (void)owner;
-        std::fprintf(stderr, "%s\n",
-                     Printable("ERROR: " + image + ": Unable to load disk image: " + cause).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            Printable("ERROR: " + image + ": Unable to load disk image: " + cause).c_str());
         return kExitFailed;
     }
     auto position = [](unsigned cylinder, unsigned head) {

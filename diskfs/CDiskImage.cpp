@@ -185,9 +185,9 @@ bool CDiskImage::LoadPartition(const std::string& host, const std::string& name)
         return false;
     };
     if (partition == nullptr)
-        return refuse("Unable to load disk image", host + " has no partition named \"" + name +
-                                                       "\" (its +3DOS partitions: " +
-                                                       Plus3PartitionNames(disk) + ")");
+        return refuse("Unable to load disk image",
+                      host + " has no partition named \"" + name +
+                          "\" (its +3DOS partitions: " + Plus3PartitionNames(disk) + ")");
     if (partition->type != kPlus3DosPartition)
         return refuse("Unsupported disk format",
                       "partition " + partition->name + " is a " +

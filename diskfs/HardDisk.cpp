@@ -45,7 +45,9 @@ constexpr std::size_t kEntryBytes = 64;
 // More entries than any IDEDOS table holds: a damaged count is not read on.
 constexpr unsigned kMaxPartitionEntries = 4096;
 
-unsigned Word(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+unsigned Word(const std::uint8_t* p) {
+    return p[0] | p[1] << 8;
+}
 
 bool IsSystemEntry(const std::uint8_t* entry) {
     return std::memcmp(entry, kSystemName, 16) == 0 && entry[16] == 1;
@@ -82,7 +84,8 @@ const HardDiskPartition* HardDisk::Named(const std::string& name) const {
 }
 
 bool LooksLikeHardDisk(const std::uint8_t* first, std::size_t count) {
-    if (count >= kRsIdeSignatureBytes && std::memcmp(first, kRsIdeSignature, kRsIdeSignatureBytes) == 0)
+    if (count >= kRsIdeSignatureBytes &&
+        std::memcmp(first, kRsIdeSignature, kRsIdeSignatureBytes) == 0)
         return true;
     return (count >= 17 && IsSystemEntry(first)) || (count >= 34 && IsSystemEntryInWords(first));
 }
@@ -165,28 +168,47 @@ std::string HardDiskContainerText(const HardDisk& disk) {
     if (!disk.rsIde)
         return std::string("raw IDEDOS hard-disk image") + (disk.eightBitWords ? ", 8-bit" : "");
     return std::string("RS-IDE v1.") + (disk.version == 0x11 ? "1" : "0") + " hard-disk image" +
-           (disk.halved ? ", halved sectors" : disk.eightBitWords ? ", 8-bit" : "");
+           (disk.halved          ? ", halved sectors"
+            : disk.eightBitWords ? ", 8-bit"
+                                 : "");
 }
 
 std::string PartitionTypeName(std::uint8_t type) {
     switch (type) {
-    case 0x01: return "system";
-    case 0x02: return "swap";
-    case 0x03: return "+3DOS";
-    case 0x04: return "CP/M";
-    case 0x05: return "boot";
-    case 0x0F: return "movie";
-    case 0x10: return "FAT16";
-    case 0x20: return "UZI(X)";
-    case 0x30: return "TR-DOS disk image";
-    case 0x31: return "+D/SAM disk image";
-    case 0x32: return "MB-02 disk image";
-    case 0x33: return "TOS A.2 disk image";
-    case 0x40: return "+3 disk image";
-    case 0x41: return "Elwro 800 disk image";
-    case 0x48: return "CPC/PCW disk image";
-    case 0xFE: return "bad space";
-    case 0xFF: return "free space";
+    case 0x01:
+        return "system";
+    case 0x02:
+        return "swap";
+    case 0x03:
+        return "+3DOS";
+    case 0x04:
+        return "CP/M";
+    case 0x05:
+        return "boot";
+    case 0x0F:
+        return "movie";
+    case 0x10:
+        return "FAT16";
+    case 0x20:
+        return "UZI(X)";
+    case 0x30:
+        return "TR-DOS disk image";
+    case 0x31:
+        return "+D/SAM disk image";
+    case 0x32:
+        return "MB-02 disk image";
+    case 0x33:
+        return "TOS A.2 disk image";
+    case 0x40:
+        return "+3 disk image";
+    case 0x41:
+        return "Elwro 800 disk image";
+    case 0x48:
+        return "CPC/PCW disk image";
+    case 0xFE:
+        return "bad space";
+    case 0xFF:
+        return "free space";
     default: {
         static const char hex[] = "0123456789ABCDEF";
         return std::string("type &") + hex[type >> 4] + hex[type & 15];
@@ -219,8 +241,9 @@ bool PartitionLayout(const HardDiskPartition& partition, GeometryFigures& figure
     while (directoryBlocks < 16 && (allocation & (0x8000u >> directoryBlocks)) != 0)
         ++directoryBlocks;
     if (directoryBlocks == 0 || (allocation & (0xFFFFu >> directoryBlocks)) != 0)
-        return refuse("reserves no run of directory blocks (AL0, AL1 " + std::to_string(allocation >> 8) +
-                      ", " + std::to_string(allocation & 0xFF) + ")");
+        return refuse("reserves no run of directory blocks (AL0, AL1 " +
+                      std::to_string(allocation >> 8) + ", " + std::to_string(allocation & 0xFF) +
+                      ")");
     if (entries > directoryBlocks * blockSize / kDirEntrySize || entries > kMaxDirEntries)
         return refuse("gives " + std::to_string(entries) + " directory entries in " +
                       std::to_string(directoryBlocks) + " blocks (at most " +
@@ -255,8 +278,10 @@ bool PartitionLayout(const HardDiskPartition& partition, GeometryFigures& figure
     layout = {};
     // What a disk specification would say of such a volume.
     layout.spec.bytes[DiskSpec::Type] = 0xFF;
-    layout.spec.bytes[DiskSpec::TracksPerSide] = static_cast<std::uint8_t>(std::min<std::uint64_t>(tracks, 0xFF));
-    layout.spec.bytes[DiskSpec::SectorsPerTrack] = static_cast<std::uint8_t>(std::min(recordsPerTrack / 4, 0xFFu));
+    layout.spec.bytes[DiskSpec::TracksPerSide] =
+        static_cast<std::uint8_t>(std::min<std::uint64_t>(tracks, 0xFF));
+    layout.spec.bytes[DiskSpec::SectorsPerTrack] =
+        static_cast<std::uint8_t>(std::min(recordsPerTrack / 4, 0xFFu));
     layout.spec.bytes[DiskSpec::SectorSizeCode] = 2;
     layout.spec.bytes[DiskSpec::ReservedTracks] = static_cast<std::uint8_t>(offTracks);
     layout.spec.bytes[DiskSpec::BlockShift] = static_cast<std::uint8_t>(bsh);

@@ -105,7 +105,9 @@ bool RemoveJournal(const std::string& imagePath, std::string& cause) {
 
 } // namespace
 
-std::string JournalPath(const std::string& imagePath) { return imagePath + "-journal"; }
+std::string JournalPath(const std::string& imagePath) {
+    return imagePath + "-journal";
+}
 
 bool WriteThroughJournal(const std::string& imagePath, int fd, const std::vector<Patch>& patches,
                          std::string& cause) {
@@ -135,7 +137,8 @@ bool WriteThroughJournal(const std::string& imagePath, int fd, const std::vector
     journal.insert(journal.end(), records.begin(), records.end());
 
     const std::string path = JournalPath(imagePath);
-    const int jfd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int jfd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (jfd < 0) {
         cause = "cannot create the journal " + path + ": " + ErrnoText(errno);
         return false;

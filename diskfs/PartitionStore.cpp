@@ -48,7 +48,8 @@ bool RollBackUnfinished(const std::string& path, std::string& cause) {
     const int fd = OpenRegular(path, O_RDWR);
     if (fd < 0) {
         cause = "an unfinished change's journal stands beside the image, which cannot be "
-                "opened to roll it back: " + ErrnoText(errno);
+                "opened to roll it back: " +
+                ErrnoText(errno);
         return false;
     }
     JournalRecovery done = JournalRecovery::None;
@@ -124,7 +125,8 @@ bool CPartitionStore::Read(std::uint32_t sector, std::uint8_t* buffer) const {
         std::copy(held->second.begin(), held->second.end(), buffer);
         return true;
     }
-    const std::uint64_t at = m_Disk.FileOffset(m_Partition.firstByte + std::uint64_t{sector} * kSectorBytes);
+    const std::uint64_t at =
+        m_Disk.FileOffset(m_Partition.firstByte + std::uint64_t{sector} * kSectorBytes);
     if (!m_Disk.eightBitWords)
         return ReadAt(m_Fd, at, buffer, kSectorBytes);
     std::uint8_t words[kSectorBytes * 2];

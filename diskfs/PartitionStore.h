@@ -22,8 +22,8 @@ class CPartitionStore {
 
     // Opens the partition of the image file at `hostPath` (read-write where
     // the file may be written).
-    bool Open(const std::string& hostPath, const HardDisk& disk,
-              const HardDiskPartition& partition, std::string& cause);
+    bool Open(const std::string& hostPath, const HardDisk& disk, const HardDiskPartition& partition,
+              std::string& cause);
     void Close();
     bool IsOpen() const { return m_Fd >= 0; }
     bool Writable() const { return m_bWritable; }

@@ -10,6 +10,10 @@
 // the image file, and the folder is synced. LibDsk does all container I/O;
 // this file only copies bytes and moves names.
 //
+// A partition of a hard-disk image is too large to copy for each change:
+// its writes wait in the partition's store and are written in place at the
+// save, through a rollback journal (Journal.h).
+//
 // A change holds an exclusive flock on the image file from its start to
 // its end, so Tarnlight processes take turns; a file that changed since it
 // was loaded (another program saved it) is loaded again before anything is
