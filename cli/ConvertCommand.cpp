@@ -4,9 +4,10 @@
 
 #include "Commands.h"
 #include "Containers.h"
-#include "FileList.h"
 #include "DiskLibrary.h"
+#include "FileList.h"
 #include "HostFile.h"
+#include "PartitionStore.h"
 #include "SafeFile.h"
 #include "SectorImage.h"
 #include "Session.h"
@@ -89,6 +90,14 @@ int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
     if (!OutputAllowed(options, inputVersion))
         return kExitFailed;
     std::string container, cause;
+    // A hard disk's partitions are volumes, not floppies: their files are
+    // taken out with get.
+    std::string host, partition;
+    if (IsHardDiskFile(in) || SplitPartitionPath(in, IsHardDiskFile, host, partition)) {
+        Report(in, "a hard-disk image or partition is not converted into a floppy container; "
+                   "take its files out with get");
+        return kExitFailed;
+    }
     auto disk = ReadImageSectors(in, container, cause);
     if (!disk) {
         Report(in, cause.empty() ? "not a disk image" : cause);

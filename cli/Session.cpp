@@ -5,6 +5,7 @@
 #include "Containers.h"
 #include "HostFile.h"
 #include "Json.h"
+#include "PartitionStore.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +38,25 @@ std::string FolderName(const fs::path& image) {
     return stem;
 }
 
+// A hard-disk image's +3DOS partitions, each an image of the walk ("a.hdf:FILES",
+// its files under a/FILES); the image itself when it has none or cannot be read, so
+// that the walk says why.
+void AddPartitions(const fs::path& image, const std::string& prefix, ImageSet& set) {
+    HardDisk disk;
+    std::string cause;
+    const std::size_t before = set.images.size();
+    if (ReadHardDiskImage(image.string(), disk, cause))
+        for (const HardDiskPartition& p : disk.partitions)
+            if (p.type == kPlus3DosPartition) {
+                set.images.push_back(image.string() + ":" + p.name);
+                set.relative.push_back(prefix + FolderName(image) + "/" + p.name);
+            }
+    if (set.images.size() == before) {
+        set.images.push_back(image.string());
+        set.relative.push_back(prefix + FolderName(image));
+    }
+}
+
 // Adds the images in `folder` (and, with `recursive`, in its subfolders,
 // links to folders not followed) to `set`, `prefix` being the folder's path
 // below the one named. False when a folder could not be read.
@@ -61,6 +81,8 @@ bool CollectFolder(const fs::path& folder, const std::string& prefix, bool recur
         if (entry.is_regular_file(fec) && HasDskExtension(entry.path())) {
             set.images.push_back(entry.path().string());
             set.relative.push_back(prefix + FolderName(entry.path()));
+        } else if (entry.is_regular_file(fec) && LowerExtension(entry.path().string()) == ".hdf") {
+            AddPartitions(entry.path(), prefix, set);
         } else if (recursive && entry.is_directory(fec) && !entry.is_symlink(fec)) {
             subfolders.push_back(entry.path());
         }

@@ -93,6 +93,10 @@ int CDiskImage::ReadBootSector(const std::string& hostPath) {
     m_Status = {};
     if (!StillAsLoaded())
         return 0;
+    if (!m_strPartition.empty()) {
+        TellError("This disk has no boot sector");
+        return Fail(FailReason::NoBootSector);
+    }
     if (m_Device.ReadSector(0, 0, m_Device.map.firstSectorId, m_BootSector) != DSK_ERR_OK) {
         TellError("Unable to read boot sector");
         return Fail(FailReason::DiskRead);

@@ -168,11 +168,16 @@ bool CDiskImage::LoadDisk(const std::string& libraryPath) {
 }
 
 bool CDiskImage::LoadPartition(const std::string& host, const std::string& name) {
-    // An unfinished change is rolled back before anything is read, and the
-    // file taken up as it then is.
-    HardDisk disk;
+    // Read under the image's lock, so that no change is half-way through
+    // the sectors read; an unfinished one is rolled back first, and the
+    // file taken up as it then is. (A change that reloads holds it already.)
+    const std::string resolved = ResolvedPath(host);
+    CFileLock lock;
     std::string cause;
-    const bool read = ReadHardDiskImage(ResolvedPath(host), disk, cause);
+    const bool lockHeld =
+        (m_File.Locked() && m_File.Path() == resolved) || lock.Acquire(resolved, cause);
+    HardDisk disk;
+    const bool read = lockHeld && ReadHardDiskImage(resolved, disk, cause, true);
     m_File.Take(host);
     if (!read) {
         TellError("Unable to load disk image", cause);

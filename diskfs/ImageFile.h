@@ -31,6 +31,7 @@ public:
     // The same, for a file about to be taken up from `resolvedPath`.
     bool Lock(const std::string& resolvedPath, std::string& cause);
     void Unlock() { m_Lock.Release(); }
+    bool Locked() const { return m_Lock.Held(); }
     // The locked file's version now.
     bool LockedVersion(FileIdentity& version) const;
     // The version a load read (by the time it was locked for a change).

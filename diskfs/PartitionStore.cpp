@@ -38,12 +38,13 @@ int OpenRegular(const std::string& path, int mode) {
 }
 
 // Rolls back an unfinished change, when a journal stands beside the image,
-// under the lock every change holds.
-bool RollBackUnfinished(const std::string& path, std::string& cause) {
+// under the lock every change holds (a second lock of the file from this
+// process would wait for the first).
+bool RollBackUnfinished(const std::string& path, bool lockHeld, std::string& cause) {
     if (access(JournalPath(path).c_str(), F_OK) != 0)
         return true;
     CFileLock lock;
-    if (!lock.Acquire(path, cause))
+    if (!lockHeld && !lock.Acquire(path, cause))
         return false;
     const int fd = OpenRegular(path, O_RDWR);
     if (fd < 0) {
@@ -70,8 +71,8 @@ bool IsHardDiskFile(const std::string& path) {
     return got > 0 && LooksLikeHardDisk(first, static_cast<std::size_t>(got));
 }
 
-bool ReadHardDiskImage(const std::string& path, HardDisk& disk, std::string& cause) {
-    if (!RollBackUnfinished(path, cause))
+bool ReadHardDiskImage(const std::string& path, HardDisk& disk, std::string& cause, bool lockHeld) {
+    if (!RollBackUnfinished(path, lockHeld, cause))
         return false;
     const int fd = OpenRegular(path, O_RDONLY);
     struct stat st {};

@@ -49,8 +49,10 @@ class CPartitionStore {
 };
 
 // The hard-disk image at `path`, its partition table read after any
-// unfinished change was rolled back (under the image's lock). False with
-// the cause when the file is no hard-disk image or cannot be read.
-bool ReadHardDiskImage(const std::string& path, HardDisk& disk, std::string& cause);
+// unfinished change was rolled back, under the image's lock (taken here
+// unless `lockHeld`). False with the cause when the file is no hard-disk
+// image or cannot be read.
+bool ReadHardDiskImage(const std::string& path, HardDisk& disk, std::string& cause,
+                       bool lockHeld = false);
 // Whether the host file at `path` is a hard-disk image (its first bytes).
 bool IsHardDiskFile(const std::string& path);

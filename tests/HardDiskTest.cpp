@@ -212,6 +212,10 @@ TEST_F(HardDiskImages, WhatIsNotAPlus3PartitionIsRefusedAndNeverWritten) {
         {"ls " + Quote(image + ":GAMES"), "has no partition named \"GAMES\""},
         {"put " + Quote(image + ":DOCS") + " " + Quote(dir / "new.bin"),
          "partition DOCS is a FAT16 partition; only +3DOS partitions are read as volumes"},
+        {"boot-read " + Quote(image + ":FILES") + " " + Quote(dir / "boot.bin"),
+         "This disk has no boot sector"},
+        {"convert " + Quote(image + ":FILES") + " " + Quote(dir / "out.dsk"),
+         "a hard-disk image or partition is not converted"},
     };
     for (const auto& [command, text] : refusals) {
         const CommandResult result = RunCommand(Cli(command), true);
@@ -228,6 +232,22 @@ TEST_F(HardDiskImages, WhatIsNotAPlus3PartitionIsRefusedAndNeverWritten) {
                            "partition holds 655360"),
               std::string::npos)
         << refused;
+}
+
+// A walk takes each +3DOS partition of the hard-disk images it meets as an
+// image of its own.
+TEST_F(HardDiskImages, AWalkTakesEachPartition) {
+    std::filesystem::create_directory(dir / "walk");
+    WriteFile(dir / "walk/disk.hdf", BuildImage({"raw", false, 0, false, false}, volume));
+    std::vector<std::string> images;
+    const std::string lines = RunCommand(Cli("ls --json -r " + Quote(dir / "walk"))).out;
+    for (std::size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1)
+        images.push_back(nlohmann::json::parse(lines.substr(at, end - at))["image"]);
+    EXPECT_EQ(images, std::vector<std::string>{dir / "walk/disk.hdf:FILES"});
+    ASSERT_EQ(RunCommand(Cli("get -r " + Quote(dir / "walk") + " " + Quote(dir / "out"))).status,
+              0);
+    // (Two users: a folder for each.)
+    EXPECT_EQ(ReadFile(dir / "out/disk/FILES/0/BIG.BIN").size(), 70016u);
 }
 
 // Killed by strace on entering each write, sync and removal of a put in
