@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and libFuzzer and runs each for a while
 # on its seed corpus and past findings: tools/fuzz.sh [SECONDS] [TARGET...]
-# (targets: image container decoders; 60 seconds each by default). A crash or broken
+# (targets: image container harddisk decoders; 60 seconds each by default). A crash or broken
 # invariant is copied to tests/fuzz/regressions/TARGET/, where the ordinary
 # test suite replays it, and fails the run.
 set -euo pipefail
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(image container decoders)
+[ ${#targets[@]} -gt 0 ] || targets=(image container harddisk decoders)
 
 CC=clang-14 CXX=clang++-14 tools/build.sh build-fuzz -DTARNLIGHT_FUZZ=ON -DTARNLIGHT_WERROR=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

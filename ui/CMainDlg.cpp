@@ -9,6 +9,7 @@
 #include "CatalogueView.h"
 #include "DialogUnits.h"
 #include "Formats.h"
+#include "PartitionStore.h"
 #include "Resources.h"
 
 #include <QCloseEvent>
@@ -44,7 +45,7 @@ FileDialogSpec OpenImageSpec() {
         kNewImage.initialName,
         {QStringLiteral("Disk Image Files (*.dsk)"),
          QStringLiteral("Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)"),
-         QStringLiteral("All Files (*)")}};
+         QStringLiteral("+3e Hard Disk Images (*.hdf *.HDF)"), QStringLiteral("All Files (*)")}};
     for (const DiskFormat& format : KnownFormats())
         spec.nameFilters.push_back(QStringLiteral("Disk Image Files read as %1 (*.dsk *.DSK)")
                                        .arg(QString::fromUtf8(format.title)));
@@ -262,12 +263,38 @@ void CMainDlg::OnDiskOpen() {
         m_pDiskImage->NameFormat(format >= 0 && static_cast<std::size_t>(format) < formats.size()
                                      ? &formats[static_cast<std::size_t>(format)]
                                      : nullptr);
-        const bool loaded = m_pDiskImage->LoadImage(path) != 0;
+        const std::string image = PartitionOf(path);
+        if (image.empty())
+            return;
+        const bool loaded = m_pDiskImage->LoadImage(image) != 0;
         ShowNotices();
         RefreshList();
         UpdateData(false);
         AfterOpen(loaded);
     });
+}
+
+std::string CMainDlg::PartitionOf(const std::string& path) {
+    // A hard disk holds volumes: one of its +3DOS partitions is opened
+    // (the load says why when it has none, or cannot be read).
+    HardDisk disk;
+    std::string cause;
+    if (!IsHardDiskFile(path) || !ReadHardDiskImage(path, disk, cause))
+        return path;
+    QStringList names;
+    for (const HardDiskPartition& p : disk.partitions)
+        if (p.type == kPlus3DosPartition)
+            names.push_back(QString::fromStdString(p.name));
+    if (names.size() == 1)
+        return path + ":" + names.front().toStdString();
+    if (names.empty())
+        return path;
+    const QString chosen =
+        m_pDialogs->ChooseItem(this, QStringLiteral("Open Partition"),
+                               QStringLiteral("+3DOS partition of %1:")
+                                   .arg(QFileInfo(QString::fromStdString(path)).fileName()),
+                               names);
+    return chosen.isEmpty() ? std::string() : path + ":" + chosen.toStdString();
 }
 
 void CMainDlg::OnDiskNew() {

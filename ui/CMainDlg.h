@@ -96,6 +96,9 @@ private:
     void NoteFailure(const char* verb, const QString& name);
     // After an image was opened: the title, and a word when it cannot be changed.
     void AfterOpen(bool loaded);
+    // The image to open for the file chosen: a hard disk's partition as
+    // "PATH:NAME", asked for where it has several ("" when cancelled).
+    std::string PartitionOf(const std::string& path);
     void UpdateTitle();
 
     std::unique_ptr<IWindowDialogs> m_pOwnDialogs;

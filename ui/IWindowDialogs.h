@@ -34,6 +34,9 @@ public:
     // A question with Yes and No, No the default; true for Yes.
     virtual bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
     virtual void ShowAbout(QWidget* owner) = 0;
+    // One of `items`, or an empty string when cancelled.
+    virtual QString ChooseItem(QWidget* owner, const QString& title, const QString& label,
+                               const QStringList& items) = 0;
 };
 
 // The real dialogs.
@@ -47,4 +50,6 @@ public:
                    MessageIcon icon) override;
   bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
   void ShowAbout(QWidget* owner) override;
+  QString ChooseItem(QWidget* owner, const QString& title, const QString& label,
+                     const QStringList& items) override;
 };

@@ -5,6 +5,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace {
@@ -95,4 +96,11 @@ bool CQtWindowDialogs::AskYesNo(QWidget* owner, const QString& text, const QStri
 void CQtWindowDialogs::ShowAbout(QWidget* owner) {
     CAboutDlg about(owner);
     about.exec();
+}
+
+QString CQtWindowDialogs::ChooseItem(QWidget* owner, const QString& title, const QString& label,
+                                     const QStringList& items) {
+    bool chosen = false;
+    const QString item = QInputDialog::getItem(owner, title, label, items, 0, false, &chosen);
+    return chosen ? item : QString();
 }

@@ -27,14 +27,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <functional>
 
 namespace {
 
@@ -85,6 +86,16 @@ public:
         return answer;
     }
     void ShowAbout(QWidget*) override { ++abouts; }
+    QString ChooseItem(QWidget*, const QString&, const QString& label,
+                       const QStringList& offered) override {
+        itemLabels.push_back(label);
+        itemLists.push_back(offered);
+        if (items.empty())
+            return {};
+        QString answer = items.front();
+        items.pop_front();
+        return answer;
+    }
 
     std::vector<QString> questions;
     std::deque<bool> answers;
@@ -100,6 +111,9 @@ public:
     std::vector<Shown> messages;
     std::function<void()> whileShown;
     int abouts = 0;
+    std::deque<QString> items;
+    std::vector<QString> itemLabels;
+    std::vector<QStringList> itemLists;
 };
 
 QString Corpus(const char* name) {
@@ -226,12 +240,12 @@ private slots:
         QCOMPARE(dialogs.specs.at(0).defaultSuffix, QStringLiteral("dsk"));
         // .dsk first; the containers that are only read after it; then one
         // filter per format the image may be read as.
-        QCOMPARE(dialogs.specs.at(0).nameFilters.mid(0, 3),
+        QCOMPARE(dialogs.specs.at(0).nameFilters.mid(0, 4),
                  (QStringList{"Disk Image Files (*.dsk)",
                               "Other Disk Images (*.imd *.td0 *.cqm *.ldbs *.ydsk *.qrst)",
-                              "All Files (*)"}));
+                              "+3e Hard Disk Images (*.hdf *.HDF)", "All Files (*)"}));
         QCOMPARE(dialogs.specs.at(0).nameFilters.size(),
-                 3 + static_cast<int>(KnownFormats().size()));
+                 4 + static_cast<int>(KnownFormats().size()));
         QVERIFY(!dialogs.specs.at(0).save);
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 14);
         QCOMPARE(Row(dlg, 0), (QStringList{"0", "DISK    ", "   ", "256 Bytes"}));
@@ -279,7 +293,7 @@ private slots:
             WriteFile(dir / "LETTERS.TXT", PatternBytes(3000, 1));
             QCOMPARE(disk.ImportFile(dir / "LETTERS.TXT"), 1);
         }
-        const int asD1 = 3 + static_cast<int>(d1 - KnownFormats().data());
+        const int asD1 = 4 + static_cast<int>(d1 - KnownFormats().data());
         ScriptedDialogs dialogs;
         dialogs.files = {QString::fromStdString(path), QString::fromStdString(path)};
         dialogs.filters = {asD1, 0};
@@ -292,6 +306,59 @@ private slots:
         dlg.OnDiskOpen();
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 0);
         QVERIFY(dialogs.messages.at(0).text.contains("name the format"));
+    }
+
+    // A hard disk with two +3DOS partitions: the one chosen is opened, and
+    // nothing when the choice is cancelled.
+    void OpensThePartitionOfAHardDiskChosen() {
+        LibDskOwner owner;
+        TempDir dir;
+        const std::string path = dir / "plus3e.hdf";
+        // 1 head, 4 sectors of 512 bytes a track; two 32K partitions with
+        // 1K blocks and 32 directory entries.
+        std::vector<unsigned char> disk(std::size_t{40} * 2048, 0);
+        auto entry = [&](unsigned index, const char* name, unsigned type, unsigned first,
+                         unsigned last) {
+            unsigned char* e = disk.data() + index * 64;
+            std::memset(e, ' ', 16);
+            std::memcpy(e, name, std::strlen(name));
+            e[16] = static_cast<unsigned char>(type);
+            e[17] = static_cast<unsigned char>(first);
+            e[20] = static_cast<unsigned char>(last);
+            return e;
+        };
+        unsigned char* system = entry(0, "PLUSIDEDOS", 1, 0, 0);
+        system[32] = 40;
+        system[34] = 1;
+        system[35] = 4;
+        system[38] = 2;
+        for (unsigned i : {1u, 2u}) {
+            unsigned char* p = entry(i, i == 1 ? "FILES" : "GAMES", 3, 1 + (i - 1) * 16, i * 16);
+            const unsigned char xdpb[] = {16, 0, 3, 7, 0, 31, 0, 31, 0, 0x80, 0, 0, 0, 0, 0, 2, 3};
+            std::memcpy(p + 32, xdpb, sizeof xdpb);
+            std::memset(disk.data() + (1 + (i - 1) * 16) * 2048, 0xE5, 1024);
+        }
+        WriteFile(path, disk);
+        {
+            CDiskImage image(&owner);
+            QCOMPARE(image.LoadImage(path + ":GAMES"), 1);
+            WriteFile(dir / "ELITE.BIN", PatternBytes(5000, 1));
+            QCOMPARE(image.ImportFile(dir / "ELITE.BIN"), 1);
+        }
+        ScriptedDialogs dialogs;
+        dialogs.files = {QString::fromStdString(path), QString::fromStdString(path)};
+        dialogs.items = {QStringLiteral("GAMES")};
+        CMainDlg dlg(&dialogs);
+        dlg.OnDiskOpen();
+        QCOMPARE(dialogs.itemLists.at(0), (QStringList{"FILES", "GAMES"}));
+        QCOMPARE(dialogs.itemLabels.at(0), QStringLiteral("+3DOS partition of plus3e.hdf:"));
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 1);
+        QCOMPARE(Row(dlg, 0), (QStringList{"0", "ELITE   ", "BIN", "5 KB"}));
+        QVERIFY(dialogs.messages.empty());
+        // Cancelled: the partition open stays.
+        dlg.OnDiskOpen();
+        QCOMPARE(dlg.FileList()->topLevelItemCount(), 1);
+        QVERIFY(dialogs.messages.empty());
     }
 
     void InfoShowsTheReportAndCloseKeepsRows() {
