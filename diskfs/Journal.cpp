@@ -233,6 +233,24 @@ bool RecoverFromJournal(const std::string& imagePath, int fd, JournalRecovery& d
         done = JournalRecovery::Discarded;
         return true;
     }
+    // Ours puts back bytes of this image as it is; one that would write
+    // elsewhere is no journal of this image, and nothing is touched.
+    struct stat image {};
+    if (fstat(fd, &image) != 0) {
+        cause = ErrnoText(errno);
+        return false;
+    }
+    const auto imageBytes = static_cast<std::uint64_t>(image.st_size);
+    bool fits = GetLe(journal.data() + 16, 8) == imageBytes;
+    for (const Patch& record : records)
+        fits = fits && record.offset <= imageBytes &&
+               record.bytes.size() <= imageBytes - record.offset;
+    if (!fits) {
+        cause = "the journal " + path +
+                " does not fit the image (another image's, or not Tarnlight's): the image is "
+                "not read until it is moved away";
+        return false;
+    }
     if (!PlayBack(fd, records, cause)) {
         cause = "an unfinished change's journal " + path + " cannot be played back: " + cause;
         return false;

@@ -11,7 +11,9 @@
 //   24 record count (4)                28 FNV-1a hash of the records (4)
 //   32 records: offset (8), length (4), the image's bytes there before
 // A journal that does not check out was cut short while it was written,
-// before the image was touched: it is removed, the image left alone.
+// before the image was touched: it is removed, the image left alone. One
+// that checks out but names another size of image, or bytes past its end,
+// is not this image's: the image is refused, both left as they are.
 
 #include <cstdint>
 #include <string>

@@ -289,6 +289,23 @@ TEST_F(HardDiskImages, KilledAtEveryStepLeavesTheOldImageOrTheNew) {
     EXPECT_GT(killed, 4u);
     EXPECT_GT(oldOnes, 0u);
     EXPECT_GT(newOnes, 0u);
+
+    // A journal that names another size of image is not this one's: the
+    // image is refused, and neither it nor the journal is touched.
+    WriteFile(image, before);
+    RunCommand(
+        "strace -f -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=SIGKILL:when=2 " +
+        Cli("put " + Quote(image + ":FILES") + " " + Quote(dir / "new.bin")));
+    auto journal = ReadFile(image + "-journal");
+    ASSERT_GT(journal.size(), 32u);
+    journal[16] ^= 1; // the image's size, as the journal has it
+    WriteFile(image + "-journal", journal);
+    const auto torn = ReadFile(image);
+    const CommandResult refused = RunCommand(Cli("ls " + Quote(image + ":FILES")), true);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.out.find("does not fit the image"), std::string::npos) << refused.out;
+    EXPECT_TRUE(ReadFile(image) == torn);
+    EXPECT_TRUE(ReadFile(image + "-journal") == journal);
 }
 
 } // namespace
