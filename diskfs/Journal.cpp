@@ -53,38 +53,10 @@ bool SyncFolder(const std::string& path, std::string& cause) {
     return synced;
 }
 
-bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = pread(fd, buffer, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buffer += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAt(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Puts the records' bytes back into the image and syncs it.
 bool PlayBack(int fd, const std::vector<Patch>& records, std::string& cause) {
     for (const Patch& record : records)
-        if (!WriteAt(fd, record.offset, record.bytes.data(), record.bytes.size())) {
+        if (!WriteFullyAt(fd, record.offset, record.bytes.data(), record.bytes.size())) {
             cause = "cannot write the image: " + ErrnoText(errno);
             return false;
         }
@@ -121,7 +93,7 @@ bool WriteThroughJournal(const std::string& imagePath, int fd, const std::vector
     std::vector<std::uint8_t> records;
     for (const Patch& patch : patches) {
         Patch old{patch.offset, std::vector<std::uint8_t>(patch.bytes.size())};
-        if (!ReadAt(fd, patch.offset, old.bytes.data(), old.bytes.size())) {
+        if (!ReadFullyAt(fd, patch.offset, old.bytes.data(), old.bytes.size())) {
             cause = "cannot read the image: " + (errno != 0 ? ErrnoText(errno) : "it is cut short");
             return false;
         }
@@ -155,7 +127,7 @@ bool WriteThroughJournal(const std::string& imagePath, int fd, const std::vector
     }
     // In place.
     for (const Patch& patch : patches)
-        if (!WriteAt(fd, patch.offset, patch.bytes.data(), patch.bytes.size())) {
+        if (!WriteFullyAt(fd, patch.offset, patch.bytes.data(), patch.bytes.size())) {
             cause = "cannot write the image: " + ErrnoText(errno);
             // Put back now; failing that, the journal does at the next open.
             if (PlayBack(fd, before, ignored))
@@ -195,7 +167,7 @@ bool RecoverFromJournal(const std::string& imagePath, int fd, JournalRecovery& d
     std::vector<std::uint8_t> journal;
     if (fstat(jfd, &st) == 0 && S_ISREG(st.st_mode)) {
         journal.resize(static_cast<std::size_t>(st.st_size));
-        if (!ReadAt(jfd, 0, journal.data(), journal.size()))
+        if (!ReadFullyAt(jfd, 0, journal.data(), journal.size()))
             journal.clear();
     }
     ::close(jfd);

@@ -11,20 +11,6 @@
 
 namespace {
 
-bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = pread(fd, buffer, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buffer += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Opens a regular file without waiting on a FIFO or a device.
 int OpenRegular(const std::string& path, int mode) {
     const int fd = ::open(path.c_str(), mode | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -83,7 +69,7 @@ bool ReadHardDiskImage(const std::string& path, HardDisk& disk, std::string& cau
         return false;
     }
     cause = ReadHardDisk([fd](std::uint64_t at, std::uint8_t* buffer,
-                              std::size_t count) { return ReadAt(fd, at, buffer, count); },
+                              std::size_t count) { return ReadFullyAt(fd, at, buffer, count); },
                          static_cast<std::uint64_t>(st.st_size), disk);
     ::close(fd);
     return cause.empty();
@@ -129,9 +115,9 @@ bool CPartitionStore::Read(std::uint32_t sector, std::uint8_t* buffer) const {
     const std::uint64_t at =
         m_Disk.FileOffset(m_Partition.firstByte + std::uint64_t{sector} * kSectorBytes);
     if (!m_Disk.eightBitWords)
-        return ReadAt(m_Fd, at, buffer, kSectorBytes);
+        return ReadFullyAt(m_Fd, at, buffer, kSectorBytes);
     std::uint8_t words[kSectorBytes * 2];
-    if (!ReadAt(m_Fd, at, words, sizeof words))
+    if (!ReadFullyAt(m_Fd, at, words, sizeof words))
         return false;
     for (std::size_t i = 0; i < kSectorBytes; ++i)
         buffer[i] = words[i * 2];
@@ -163,7 +149,7 @@ bool CPartitionStore::Commit(const std::string& hostPath, std::string& cause) {
         } else {
             // The high bytes of the words stay as they are.
             std::uint8_t words[2 * kSectorBytes];
-            if (!ReadAt(m_Fd, at, words, sizeof words)) {
+            if (!ReadFullyAt(m_Fd, at, words, sizeof words)) {
                 cause = "cannot read the image: " + ErrnoText(errno);
                 return false;
             }

@@ -139,6 +139,34 @@ bool WriteFully(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+bool ReadFullyAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = pread(fd, buffer, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buffer += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteFullyAt(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 bool IdentityOfFile(const std::string& path, FileIdentity& identity) {

@@ -39,6 +39,9 @@ std::string ErrnoText(int error);
 std::string ResolvedPath(const std::string& path);
 // Writes all of `size` bytes, going on after interruptions.
 bool WriteFully(int fd, const void* data, std::size_t size);
+// The same at an offset (pread/pwrite); reading fails at the end of the file.
+bool ReadFullyAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
+bool WriteFullyAt(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size);
 
 // An exclusive advisory lock (flock) on the file a path names, serialising
 // every read-modify-write of it among the programs that lock it too.
