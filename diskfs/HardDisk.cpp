@@ -35,6 +35,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -74,6 +75,20 @@ bool SameName(const std::string& a, const std::string& b) {
            });
 }
 
+// One 64-byte entry at byte `diskByte` of the disk.
+bool ReadEntry(const FileReader& read, const HardDisk& disk, std::uint64_t diskByte,
+               std::uint8_t* entry) {
+    const std::uint64_t at = disk.FileOffset(diskByte);
+    if (!disk.eightBitWords)
+        return at + kEntryBytes <= disk.fileBytes && read(at, entry, kEntryBytes);
+    std::uint8_t words[kEntryBytes * 2];
+    if (at + sizeof words > disk.fileBytes || !read(at, words, sizeof words))
+        return false;
+    for (std::size_t k = 0; k < kEntryBytes; ++k)
+        entry[k] = words[k * 2];
+    return true;
+}
+
 } // namespace
 
 const HardDiskPartition* HardDisk::Named(const std::string& name) const {
@@ -88,6 +103,10 @@ bool LooksLikeHardDisk(const std::uint8_t* first, std::size_t count) {
         std::memcmp(first, kRsIdeSignature, kRsIdeSignatureBytes) == 0)
         return true;
     return (count >= 17 && IsSystemEntry(first)) || (count >= 34 && IsSystemEntryInWords(first));
+}
+
+bool HasBootRecordSignature(const std::uint8_t* first, std::size_t count) {
+    return count >= 512 && first[510] == 0x55 && first[511] == 0xAA;
 }
 
 std::string ReadHardDisk(const FileReader& read, std::uint64_t fileSize, HardDisk& disk) {
@@ -108,19 +127,30 @@ std::string ReadHardDisk(const FileReader& read, std::uint64_t fileSize, HardDis
             return "its RS-IDE header puts the disk at byte " + std::to_string(disk.dataOffset) +
                    ", outside the header and the file";
     }
-    std::uint8_t system[kEntryBytes * 2];
-    const std::size_t got = fileSize - disk.dataOffset >= sizeof system
-                                ? sizeof system
-                                : static_cast<std::size_t>(fileSize - disk.dataOffset);
-    if (got < kEntryBytes || !read(disk.dataOffset, system, got))
-        return "the disk holds no IDEDOS partition table";
-    if (!IsSystemEntry(system)) {
-        if (disk.halved || got < sizeof system || !IsSystemEntryInWords(system))
-            return "the disk holds no IDEDOS partition table (no PLUSIDEDOS system partition in "
-                   "its first sector)";
-        disk.eightBitWords = true;
-        for (std::size_t i = 0; i < kEntryBytes; ++i)
-            system[i] = system[i * 2];
+    // The system partition: in the disk's first sector, or in the first
+    // sector of head 1 (a track in, where a PC's master boot record holds
+    // the first), which its own sectors per track and first head confirm.
+    std::uint8_t system[kEntryBytes];
+    bool found = false;
+    for (const bool words : {false, true}) {
+        if (words && disk.halved)
+            break;
+        disk.eightBitWords = words;
+        const unsigned sectorBytes = disk.halved || words ? 256 : 512;
+        found = ReadEntry(read, disk, 0, system) && IsSystemEntry(system);
+        for (unsigned spt = 1; !found && spt < 256; ++spt) {
+            disk.tableByte = std::uint64_t{spt} * sectorBytes;
+            found = ReadEntry(read, disk, disk.tableByte, system) && IsSystemEntry(system) &&
+                    system[35] == spt && system[19] == 1;
+        }
+        if (found)
+            break;
+        disk.tableByte = 0;
+    }
+    if (!found) {
+        disk.eightBitWords = false;
+        return "the disk holds no IDEDOS partition table (no PLUSIDEDOS system partition in the "
+               "first sector of head 0 or head 1)";
     }
     disk.sectorBytes = disk.halved || disk.eightBitWords ? 256 : 512;
     disk.cylinders = Word(system + 32);
@@ -135,16 +165,8 @@ std::string ReadHardDisk(const FileReader& read, std::uint64_t fileSize, HardDis
     std::vector<std::uint8_t> table(std::size_t{entries} * kEntryBytes);
     for (unsigned i = 0; i < entries; ++i) {
         std::uint8_t* entry = table.data() + std::size_t{i} * kEntryBytes;
-        const std::uint64_t at = disk.FileOffset(std::uint64_t{i} * kEntryBytes);
-        if (disk.eightBitWords) {
-            std::uint8_t words[kEntryBytes * 2];
-            if (at + sizeof words > fileSize || !read(at, words, sizeof words))
-                return "its partition table is cut short at entry " + std::to_string(i);
-            for (std::size_t k = 0; k < kEntryBytes; ++k)
-                entry[k] = words[k * 2];
-        } else if (at + kEntryBytes > fileSize || !read(at, entry, kEntryBytes)) {
+        if (!ReadEntry(read, disk, disk.tableByte + std::uint64_t{i} * kEntryBytes, entry))
             return "its partition table is cut short at entry " + std::to_string(i);
-        }
         if (entry[16] == 0)
             continue;
         HardDiskPartition p;
@@ -174,46 +196,32 @@ std::string HardDiskContainerText(const HardDisk& disk) {
 }
 
 std::string PartitionTypeName(std::uint8_t type) {
-    switch (type) {
-    case 0x01:
-        return "system";
-    case 0x02:
-        return "swap";
-    case 0x03:
-        return "+3DOS";
-    case 0x04:
-        return "CP/M";
-    case 0x05:
-        return "boot";
-    case 0x0F:
-        return "movie";
-    case 0x10:
-        return "FAT16";
-    case 0x20:
-        return "UZI(X)";
-    case 0x30:
-        return "TR-DOS disk image";
-    case 0x31:
-        return "+D/SAM disk image";
-    case 0x32:
-        return "MB-02 disk image";
-    case 0x33:
-        return "TOS A.2 disk image";
-    case 0x40:
-        return "+3 disk image";
-    case 0x41:
-        return "Elwro 800 disk image";
-    case 0x48:
-        return "CPC/PCW disk image";
-    case 0xFE:
-        return "bad space";
-    case 0xFF:
-        return "free space";
-    default: {
-        static const char hex[] = "0123456789ABCDEF";
-        return std::string("type &") + hex[type >> 4] + hex[type & 15];
-    }
-    }
+    // The types IDEDOS and its extensions (ZXVGS, CPM22QED) define.
+    static const std::pair<std::uint8_t, const char*> kTypes[] = {
+        {0x01, "system"},
+        {0x02, "swap"},
+        {0x03, "+3DOS"},
+        {0x04, "CP/M"},
+        {0x05, "boot"},
+        {0x0F, "movie"},
+        {0x10, "FAT16"},
+        {0x20, "UZI(X)"},
+        {0x30, "TR-DOS disk image"},
+        {0x31, "+D/SAM disk image"},
+        {0x32, "MB-02 disk image"},
+        {0x33, "TOS A.2 disk image"},
+        {0x40, "+3 disk image"},
+        {0x41, "Elwro 800 disk image"},
+        {0x48, "CPC disk image"},
+        {0x49, "PCW disk image"},
+        {0xFE, "bad space"},
+        {0xFF, "free space"},
+    };
+    for (const auto& [code, name] : kTypes)
+        if (code == type)
+            return name;
+    static const char hex[] = "0123456789ABCDEF";
+    return std::string("type &") + hex[type >> 4] + hex[type & 15];
 }
 
 bool PartitionLayout(const HardDiskPartition& partition, GeometryFigures& figures,

@@ -31,6 +31,9 @@ struct HardDisk {
     bool eightBitWords = false;
     std::uint32_t dataOffset = 0;
     std::uint64_t fileBytes = 0;
+    // Where the partition table starts, in bytes of the disk: 0, or a
+    // track in when the system partition is on head 1.
+    std::uint64_t tableByte = 0;
     // The disk's geometry, as the system partition gives it.
     unsigned cylinders = 0, heads = 0, sectorsPerTrack = 0;
     // The bytes a sector of the disk holds: 256 on an 8-bit interface.
@@ -53,6 +56,9 @@ constexpr std::uint8_t kPlus3DosPartition = 0x03;
 // Whether the file's first bytes are a hard-disk image's (an RS-IDE header,
 // or an IDEDOS system partition as the first sector).
 bool LooksLikeHardDisk(const std::uint8_t* first, std::size_t count);
+// Whether the first sector ends as a PC's master boot record does: a raw
+// disk whose IDEDOS table may then be on head 1 (ReadHardDisk tells).
+bool HasBootRecordSignature(const std::uint8_t* first, std::size_t count);
 
 // Reads the header and the partition table; `read` fills `count` bytes from
 // offset `at` of the file and says whether all were there. "" on success,

@@ -51,10 +51,22 @@ bool IsHardDiskFile(const std::string& path) {
     const int fd = OpenRegular(path, O_RDONLY);
     if (fd < 0)
         return false;
-    std::uint8_t first[64] = {};
+    std::uint8_t first[512] = {};
     const ssize_t got = pread(fd, first, sizeof first, 0);
+    bool hardDisk = got > 0 && LooksLikeHardDisk(first, static_cast<std::size_t>(got));
+    // Behind a PC's boot record: only the table itself tells.
+    struct stat st {};
+    if (!hardDisk && got > 0 && HasBootRecordSignature(first, static_cast<std::size_t>(got)) &&
+        fstat(fd, &st) == 0) {
+        HardDisk disk;
+        hardDisk =
+            ReadHardDisk([fd](std::uint64_t at, std::uint8_t* buffer,
+                              std::size_t count) { return ReadFullyAt(fd, at, buffer, count); },
+                         static_cast<std::uint64_t>(st.st_size), disk)
+                .empty();
+    }
     ::close(fd);
-    return got > 0 && LooksLikeHardDisk(first, static_cast<std::size_t>(got));
+    return hardDisk;
 }
 
 bool ReadHardDiskImage(const std::string& path, HardDisk& disk, std::string& cause, bool lockHeld) {

@@ -26,6 +26,8 @@ struct ImageKind {
     unsigned version; // 0x10, 0x11
     bool halved;
     bool eightBitWords;
+    // The table on head 1, behind a PC's master boot record.
+    bool tableOnHead1 = false;
     unsigned SectorBytes() const { return halved || eightBitWords ? 256 : 512; }
 };
 
@@ -58,7 +60,8 @@ std::vector<unsigned char> BuildImage(const ImageKind& kind,
     const unsigned cylinders = (docsLast + 1) / kHeads + 2;
     std::vector<unsigned char> disk(std::size_t{cylinders} * kHeads * trackBytes, 0);
 
-    auto system = Entry("PLUSIDEDOS", 1, 0, 0);
+    const unsigned tableTrack = kind.tableOnHead1 ? 1 : 0;
+    auto system = Entry("PLUSIDEDOS", 1, tableTrack, tableTrack);
     PutWord(system, 32, cylinders);
     system[34] = kHeads;
     system[35] = kSectorsPerTrack;
@@ -77,7 +80,11 @@ std::vector<unsigned char> BuildImage(const ImageKind& kind,
     files[48] = 3;
     auto docs = Entry("DOCS", 0x10, docsFirst, docsLast);
     auto free = Entry("", 0xFF, docsLast + 1, cylinders * kHeads - 1);
-    std::size_t at = 0;
+    std::size_t at = std::size_t{tableTrack} * trackBytes;
+    if (kind.tableOnHead1) {
+        disk[510] = 0x55;
+        disk[511] = 0xAA;
+    }
     for (const std::vector<unsigned char>* e : {&system, &files, &docs, &free}) {
         std::copy(e->begin(), e->end(), disk.begin() + static_cast<std::ptrdiff_t>(at));
         at += 64;
@@ -153,6 +160,8 @@ TEST_F(HardDiskImages, PartitionsListExtractAndChangeAsCpmtoolsDoes) {
         {"RS-IDE v1.0 8-bit", true, 0x10, false, true},
         {"raw", false, 0, false, false},
         {"raw 8-bit", false, 0, false, true},
+        {"raw, table on head 1", false, 0, false, false, true},
+        {"RS-IDE v1.1, table on head 1", true, 0x11, false, false, true},
     };
     for (const ImageKind& kind : kinds) {
         SCOPED_TRACE(kind.name);
