@@ -163,14 +163,26 @@ bool RecoverFromJournal(const std::string& imagePath, int fd, JournalRecovery& d
         cause = "cannot open the journal " + path + ": " + ErrnoText(errno);
         return false;
     }
+    // Only a regular file no larger than a change of this image could make
+    // is read as a journal; anything else in its place is left alone.
     struct stat st {};
+    struct stat image {};
+    const bool readable = fstat(jfd, &st) == 0 && S_ISREG(st.st_mode) && fstat(fd, &image) == 0 &&
+                          static_cast<std::uint64_t>(st.st_size) <=
+                              kHeaderBytes + 2 * static_cast<std::uint64_t>(image.st_size) + 4096;
     std::vector<std::uint8_t> journal;
-    if (fstat(jfd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (readable) {
         journal.resize(static_cast<std::size_t>(st.st_size));
         if (!ReadFullyAt(jfd, 0, journal.data(), journal.size()))
             journal.clear();
     }
     ::close(jfd);
+    if (!readable) {
+        cause = "the journal " + path +
+                " is no journal of this image (not a file, or larger than any change of the "
+                "image): the image is not read until it is moved away";
+        return false;
+    }
     // Checked whole: its records, their count and hash.
     std::vector<Patch> records;
     bool whole = journal.size() >= kHeaderBytes &&
@@ -207,11 +219,6 @@ bool RecoverFromJournal(const std::string& imagePath, int fd, JournalRecovery& d
     }
     // Ours puts back bytes of this image as it is; one that would write
     // elsewhere is no journal of this image, and nothing is touched.
-    struct stat image {};
-    if (fstat(fd, &image) != 0) {
-        cause = ErrnoText(errno);
-        return false;
-    }
     const auto imageBytes = static_cast<std::uint64_t>(image.st_size);
     bool fits = GetLe(journal.data() + 16, 8) == imageBytes;
     for (const Patch& record : records)

@@ -315,6 +315,18 @@ TEST_F(HardDiskImages, KilledAtEveryStepLeavesTheOldImageOrTheNew) {
     EXPECT_NE(refused.out.find("does not fit the image"), std::string::npos) << refused.out;
     EXPECT_TRUE(ReadFile(image) == torn);
     EXPECT_TRUE(ReadFile(image + "-journal") == journal);
+    // Nor is a folder, or a file larger than any change of the image.
+    std::filesystem::remove(image + "-journal");
+    std::filesystem::create_directory(image + "-journal");
+    EXPECT_NE(RunCommand(Cli("ls " + Quote(image + ":FILES"))).status, 0);
+    EXPECT_TRUE(std::filesystem::is_directory(image + "-journal"));
+    std::filesystem::remove(image + "-journal");
+    WriteFile(image + "-journal", {});
+    std::filesystem::resize_file(image + "-journal", 3 * torn.size());
+    const CommandResult tooLarge = RunCommand(Cli("ls " + Quote(image + ":FILES")), true);
+    EXPECT_NE(tooLarge.out.find("is no journal of this image"), std::string::npos) << tooLarge.out;
+    EXPECT_EQ(std::filesystem::file_size(image + "-journal"), 3 * torn.size());
+    EXPECT_TRUE(ReadFile(image) == torn);
 }
 
 } // namespace
