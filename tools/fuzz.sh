@@ -18,7 +18,8 @@ status=0
 for target in "${targets[@]}"; do
     corpus=build-fuzz/corpus-$target
     findings=build-fuzz/findings-$target
-    mkdir -p "$corpus" "$findings"
+    # (A target with no past findings has no folder of them in git.)
+    mkdir -p "$corpus" "$findings" "tests/fuzz/regressions/$target"
     echo "== fuzz_$target for ${seconds}s"
     if ! LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" build-fuzz/fuzz_$target "$corpus" "tests/fuzz/seeds/$target" \
         "tests/fuzz/regressions/$target" -max_total_time="$seconds" -timeout=20 \
