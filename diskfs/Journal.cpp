@@ -34,14 +34,11 @@ std::uint32_t Fnv1a(const std::uint8_t* p, std::size_t size) {
     return hash;
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A new or removed name lasts only once its folder is synced.
 bool SyncFolder(const std::string& path, std::string& cause) {
-    const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string folder, name;
+    SplitPath(path, folder, name);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         cause = "cannot open the image's folder: " + ErrnoText(errno);
         return false;

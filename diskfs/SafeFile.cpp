@@ -15,8 +15,6 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos) {
@@ -27,6 +25,8 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
     folder = slash == 0 ? "/" : path.substr(0, slash);
     name = path.substr(slash + 1);
 }
+
+namespace {
 
 void FillIdentity(const struct stat& st, FileIdentity& identity) {
     identity.device = st.st_dev;

@@ -37,6 +37,8 @@ std::string ErrnoText(int error);
 // The path with links followed (the file a save replaces); the path as given
 // when it does not resolve.
 std::string ResolvedPath(const std::string& path);
+// The folder a path lies in ("." for a bare name) and the name in it.
+void SplitPath(const std::string& path, std::string& folder, std::string& name);
 // Writes all of `size` bytes, going on after interruptions.
 bool WriteFully(int fd, const void* data, std::size_t size);
 // The same at an offset (pread/pwrite); reading fails at the end of the file.
