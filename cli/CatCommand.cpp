@@ -3,8 +3,8 @@
 
 #include "Commands.h"
 #include "FileKind.h"
+#include "FileView.h"
 #include "LocoScript.h"
-#include "LocomotiveBasic.h"
 #include "Session.h"
 #include "SinclairBasic.h"
 #include "TextView.h"
@@ -39,11 +39,7 @@ bool ReadNamedFile(CCliOwner& owner, const std::string& image, const std::string
 }
 
 std::span<const std::uint8_t> DataAfterHeader(const NamedFile& file) {
-    std::span<const std::uint8_t> data(file.data);
-    if (!file.header)
-        return data;
-    data = data.subspan(kHeaderSize);
-    return data.first(std::min<std::size_t>(data.size(), file.header->dataLength));
+    return ContentAfterHeader(file.header, file.data);
 }
 
 namespace {
@@ -74,27 +70,17 @@ int WriteShown(const std::string& subject, const std::string& text, const std::s
 // The BASIC program of a file with a BASIC header; nothing (reported)
 // for any other file.
 int ListBasic(const NamedFile& file, const std::string& subject, bool escapes) {
-    const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
-    const std::span<const std::uint8_t> data = DataAfterHeader(file);
-    Listing listing;
-    if (kind == FileKind::SinclairBasic) {
-        // The program without its variables.
-        listing =
-            ListSinclairBasic(data.first(std::min<std::size_t>(data.size(), file.header->param2)),
-                              escapes ? ListingStyle::Escaped : ListingStyle::AsShown);
-    } else if (kind == FileKind::LocomotiveBasic) {
-        listing = ListLocomotiveBasic(data, file.header->load != 0 ? file.header->load : 0x170);
-    } else if (kind == FileKind::ProtectedBasic) {
-        Report(subject, "protected BASIC (saved with SAVE \"name\",P) is not listed; "
-                        "--hex shows its bytes");
-        return kExitFailed;
-    } else {
-        Report(subject, std::string("not a BASIC program: it has ") +
-                            (file.header ? "a header of another type" : "no +3DOS or AMSDOS header") +
-                            " (it is " + FileKindName(kind) + "); --hex or --text shows it");
+    std::string refusal;
+    const auto listing = ListBasicFile(
+        file.header, file.data, escapes ? ListingStyle::Escaped : ListingStyle::AsShown, refusal);
+    if (!listing) {
+        const bool isProtected =
+            KindOfFile(file.header, file.data, file.data.size()) == FileKind::ProtectedBasic;
+        Report(subject,
+               refusal + (isProtected ? "; --hex shows its bytes" : "; --hex or --text shows it"));
         return kExitFailed;
     }
-    return WriteShown(subject, listing.text, listing.note, listing.warning);
+    return WriteShown(subject, listing->text, listing->note, listing->warning);
 }
 
 // A LocoScript document's identity and text; nothing (reported) for any
@@ -121,16 +107,20 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
     CatOptions::View view = options.view;
     if (view == CatOptions::View::Chosen) {
         const FileKind kind = KindOfFile(file.header, file.data, file.data.size());
-        // Protected BASIC is not listed: the BASIC view says so.
-        if (kind == FileKind::SinclairBasic || kind == FileKind::LocomotiveBasic ||
-            kind == FileKind::ProtectedBasic)
+        switch (options.markdown ? FileView::LocoScript : ChosenView(kind)) {
+        case FileView::Basic:
             view = CatOptions::View::Basic;
-        else if (kind == FileKind::LocoScriptDocument || options.markdown)
+            break;
+        case FileView::LocoScript:
             view = CatOptions::View::LocoScript;
-        else if (kind == FileKind::Text)
+            break;
+        case FileView::Text:
             view = CatOptions::View::Text;
-        else
+            break;
+        case FileView::Hex:
             view = CatOptions::View::Hex;
+            break;
+        }
     }
     const std::span<const std::uint8_t> data =
         options.stripHeader ? DataAfterHeader(file) : std::span<const std::uint8_t>(file.data);
@@ -140,11 +130,8 @@ int RunCat(CCliOwner& owner, const CatOptions& options) {
     case CatOptions::View::LocoScript:
         return ShowLocoScript(file, subject, options.markdown);
     case CatOptions::View::Text:
-        // A document's text lies between codes, and its header holds a ^Z.
-        if (ReadLocoScriptHeader(data))
-            return Write(LocoScriptRuns(data)) ? kExitOk : kExitFailed;
-        return Write(CpmText(data, {true, options.view == CatOptions::View::Text})) ? kExitOk
-                                                                                     : kExitFailed;
+        return Write(TextOfFile(data, options.view == CatOptions::View::Text)) ? kExitOk
+                                                                               : kExitFailed;
     case CatOptions::View::Raw:
         return Write(std::string(data.begin(), data.end())) ? kExitOk : kExitFailed;
     case CatOptions::View::Hex:

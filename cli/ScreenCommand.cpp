@@ -1,6 +1,7 @@
 // screen: a screen file as a PNG picture.
 
 #include "Commands.h"
+#include "FileView.h"
 #include "HostFile.h"
 #include "Png.h"
 #include "Screens.h"
@@ -11,13 +12,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-std::string SizesText(std::size_t size) {
-    return "a screen is " + std::to_string(kSpectrumScreenSize) + " or " +
-           std::to_string(kSpectrumBitmapSize) + " bytes (Spectrum) or " +
-           std::to_string(kCpcScreenSize) + " bytes (CPC); this file holds " +
-           std::to_string(size) + " bytes";
-}
 
 // The palette a screen is drawn in: `--palette FILE` names a host file or,
 // when no host file has that name, a file of the image; "auto" looks for
@@ -77,17 +71,16 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
         return kExitFailed;
     const std::string subject = options.image + ": " + UserAndName(file.row);
     const std::span<const std::uint8_t> data = DataAfterHeader(file);
-    const bool amsdos = file.header && file.header->kind == FileHeader::Kind::Amsdos;
-    const bool plus3 = file.header && file.header->kind == FileHeader::Kind::Plus3Dos;
     std::optional<Picture> picture;
-    if (!amsdos && (data.size() == kSpectrumScreenSize || data.size() == kSpectrumBitmapSize)) {
+    const ScreenKind screenKind = ScreenKindOf(file.header, data.size());
+    if (screenKind == ScreenKind::Spectrum) {
         if (options.modeGiven || !options.palette.empty()) {
             Report(subject, std::string(options.modeGiven ? "--mode" : "--palette") +
                                 " is for CPC screens; this is a Spectrum screen");
             return kExitUsage;
         }
         picture = SpectrumScreen(data);
-    } else if (!plus3 && IsCpcScreenSize(data.size())) {
+    } else if (screenKind == ScreenKind::Cpc) {
         bool found = true;
         const auto palette = PaletteFor(owner, options, file, data, found);
         if (!found)
@@ -97,7 +90,7 @@ int RunScreen(CCliOwner& owner, const ScreenOptions& options) {
         picture = CpcScreen(data, mode, palette ? &*palette : nullptr);
     }
     if (!picture) {
-        Report(subject, SizesText(data.size()));
+        Report(subject, ScreenSizesText(data.size()));
         return kExitFailed;
     }
     std::string error;
