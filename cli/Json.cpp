@@ -1,5 +1,7 @@
 #include "Json.h"
 
+#include "FileFacts.h"
+
 #include "CatalogueView.h"
 #include "FileHeader.h"
 #include "FileKind.h"
@@ -109,10 +111,7 @@ void AddStampsAndPassword(JsonObject& file, const CDiskImage& image, const FileE
     file["protected"] = mode.has_value();
     if (mode) {
         // The strongest protection the mode asks for.
-        file["protection"] = (*mode & 0x80)   ? "read"
-                             : (*mode & 0x40) ? "write"
-                             : (*mode & 0x20) ? "delete"
-                                              : "none";
+        file["protection"] = PasswordProtectionName(*mode);
     }
 }
 
