@@ -1,5 +1,6 @@
 #include "CDropListCtrl.h"
 
+#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -52,4 +53,30 @@ void CDropListCtrl::dropEvent(QDropEvent* event) {
     }
     if (m_Handler)
         m_Handler(paths);
+}
+
+void CDropListCtrl::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_MenuHandler)
+        return;
+    QTreeWidgetItem* item = nullptr;
+    QPoint where = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        // The Menu key: about the current row when it is selected.
+        item = currentItem();
+        if (item != nullptr && !item->isSelected())
+            item = nullptr;
+        if (item != nullptr)
+            where = viewport()->mapToGlobal(visualItemRect(item).bottomLeft());
+    } else {
+        item = itemAt(viewport()->mapFromGlobal(event->globalPos()));
+        // A right click on a row not selected makes it the selection, as
+        // file managers do.
+        if (item != nullptr && !item->isSelected()) {
+            clearSelection();
+            setCurrentItem(item);
+            item->setSelected(true);
+        }
+    }
+    m_MenuHandler(item != nullptr, where);
+    event->accept();
 }

@@ -18,11 +18,19 @@ public:
         m_Handler = std::move(handler);
     }
 
+    // Receives a request for a context menu (the right button, the Menu
+    // key): whether it is about rows, and where the menu goes.
+    void SetContextMenuHandler(std::function<void(bool onRow, const QPoint& globalPos)> handler) {
+        m_MenuHandler = std::move(handler);
+    }
+
 protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
 private:
     std::function<void(const QStringList&)> m_Handler;
+    std::function<void(bool, const QPoint&)> m_MenuHandler;
 };

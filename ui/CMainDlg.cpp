@@ -6,8 +6,10 @@
 
 #include "CAboutDlg.h"
 #include "CDropListCtrl.h"
+#include "CFileViewer.h"
 #include "CatalogueView.h"
 #include "DialogUnits.h"
+#include "FileFacts.h"
 #include "Formats.h"
 #include "PartitionStore.h"
 #include "Resources.h"
@@ -15,6 +17,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -166,10 +169,20 @@ void CMainDlg::NoteFailure(const char* verb, const QString& name) {
 }
 
 void CMainDlg::UpdateTitle() {
-    const bool readOnly = m_pDiskImage != nullptr && m_pDiskImage->IsOpen() &&
-                          m_pDiskImage->IsMapped() && !m_pDiskImage->IsWritable();
-    setWindowTitle(QString::fromLatin1(res::kMainDialog.caption) +
-                   (readOnly ? QStringLiteral(" (read-only)") : QString()));
+    const bool open = m_pDiskImage != nullptr && m_pDiskImage->IsOpen();
+    const bool readOnly = open && m_pDiskImage->IsMapped() && !m_pDiskImage->IsWritable();
+    QString title = QString::fromLatin1(res::kMainDialog.caption);
+    // The image's name and the kind of container it came in.
+    if (open && !m_pDiskImage->ImagePath().empty()) {
+        title += QStringLiteral(" - ") +
+                 QFileInfo(QString::fromStdString(m_pDiskImage->ImagePath())).fileName();
+        if (!m_pDiskImage->PartitionName().empty())
+            title += QLatin1Char(':') + QString::fromStdString(m_pDiskImage->PartitionName());
+        if (!m_pDiskImage->ContainerName().empty())
+            title +=
+                QStringLiteral(" [%1]").arg(QString::fromStdString(m_pDiskImage->ContainerName()));
+    }
+    setWindowTitle(title + (readOnly ? QStringLiteral(" (read-only)") : QString()));
 }
 
 void CMainDlg::AfterOpen(bool loaded) {
@@ -471,6 +484,61 @@ void CMainDlg::RefreshList() {
     m_strUsed = QString::fromStdString(figures.used);
     m_strMaximum = QString::fromStdString(figures.maximum);
     m_strFree = QString::fromStdString(figures.free);
+}
+
+void CMainDlg::OnView() {
+    for (int row : SelectedRows())
+        if (CFileViewer* viewer = ViewFile(row))
+            viewer->show();
+}
+
+CFileViewer* CMainDlg::ViewFile(int row) {
+    CFileViewer* viewer = nullptr;
+    RunCommand([&] {
+        if (row < 0 || static_cast<std::size_t>(row) >= CatalogueLength(m_Files))
+            return;
+        const FileEntry file = m_Files[row];
+        CFileViewer::Contents contents;
+        contents.fileName = QString::fromStdString(FileId::Of(file).Shown());
+        contents.imageName =
+            QFileInfo(QString::fromStdString(m_pDiskImage->ImagePath())).fileName();
+        const bool read =
+            m_pDiskImage->ReadFileData(file, [&](const std::uint8_t* bytes, std::size_t size) {
+                contents.data.insert(contents.data.end(), bytes, bytes + size);
+                return true;
+            });
+        if (!read && m_pDiskImage->LastStatus().reason == FailReason::ImageChanged) {
+            // The row named a file of the old listing.
+            ShowNotices();
+            RefreshList();
+            UpdateData(false);
+            return;
+        }
+        // Why it could not be read is said in the viewer, not in a box.
+        if (!read) {
+            m_pDiskImage->TakeNotices();
+            contents.readFailure = FailureReason(*m_pDiskImage);
+            if (!m_pDiskImage->LastStatus().cause.empty() &&
+                !contents.readFailure.contains(
+                    QString::fromStdString(m_pDiskImage->LastStatus().cause)))
+                contents.readFailure += QStringLiteral(" (%1)").arg(
+                    QString::fromStdString(m_pDiskImage->LastStatus().cause));
+        }
+        contents.facts = FactsOfFile(*m_pDiskImage, file, contents.data);
+        contents.image = m_pDiskImage->ImageIdentity();
+        viewer = new CFileViewer(std::move(contents), m_pDialogs, this);
+    });
+    return viewer;
+}
+
+QMenu* CMainDlg::ContextMenu(bool onRow) {
+    return onRow ? m_RowMenu : m_AreaMenu;
+}
+
+void CMainDlg::ShowContextMenu(bool onRow, const QPoint& globalPos) {
+    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr || !m_pDiskImage->IsOpen())
+        return;
+    ContextMenu(onRow)->popup(globalPos);
 }
 
 void CMainDlg::OnExit() {

@@ -19,6 +19,8 @@
 #include <vector>
 
 class CDropListCtrl;
+class CFileViewer;
+class QMenu;
 class QAction;
 class QLineEdit;
 class QPushButton;
@@ -58,6 +60,13 @@ public:
     void OnDropFiles(const QStringList& paths);
     void AddFile(const QString& path);
     void RefreshList();
+    // The list's own commands, from its context menu, a double-click or F2.
+    void OnView();
+    CFileViewer* ViewFile(int row);
+
+    // The list's context menu: the file commands on a row (`onRow`), the
+    // image's commands on its empty area.
+    QMenu* ContextMenu(bool onRow);
 
     // For tests.
     CDropListCtrl* FileList() const { return m_FileList; }
@@ -83,6 +92,7 @@ private:
     // The file list's columns and behaviour.
     void SetUpFileList();
     void BuildMenu(int& menuHeight);
+    void BuildContextMenus();
     void OnInitDialog(const std::vector<std::string>& libraryNames);
     void UpdateData(bool saveAndValidate);
     // Runs a command unless another one is running or the window has ended.
@@ -100,6 +110,7 @@ private:
     // "PATH:NAME", asked for where it has several ("" when cancelled).
     std::string PartitionOf(const std::string& path);
     void UpdateTitle();
+    void ShowContextMenu(bool onRow, const QPoint& globalPos);
 
     std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
     IWindowDialogs* m_pDialogs;
@@ -125,6 +136,8 @@ private:
     std::map<int, QLineEdit*> m_Fields;
     std::map<int, QPushButton*> m_Buttons;
     std::map<int, QAction*> m_Commands;
+    QMenu* m_RowMenu = nullptr;
+    QMenu* m_AreaMenu = nullptr;
     bool m_bBusy = false;
     bool m_bEnded = false;
 };

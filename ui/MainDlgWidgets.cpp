@@ -6,6 +6,7 @@
 
 #include "CAboutDlg.h"
 #include "CDropListCtrl.h"
+#include "CFileViewer.h"
 #include "DialogUnits.h"
 
 #include <QHeaderView>
@@ -130,6 +131,22 @@ void CMainDlg::BuildControls() {
     connect(m_Buttons[res::IDC_EXTRACT], &QPushButton::clicked, this, &CMainDlg::OnExtract);
     connect(m_Buttons[res::IDC_DELETE], &QPushButton::clicked, this, &CMainDlg::OnDelete);
     m_FileList->SetDropHandler([this](const QStringList& paths) { OnDropFiles(paths); });
+    BuildContextMenus();
+}
+
+void CMainDlg::BuildContextMenus() {
+    m_RowMenu = new QMenu(this);
+    QAction* view = m_RowMenu->addAction(QStringLiteral("&View"), this, &CMainDlg::OnView);
+    m_RowMenu->setDefaultAction(view);
+    m_AreaMenu = new QMenu(this);
+    // The right button, or the Menu key on the list: the rows' commands
+    // when there is a row under it (or selected, from the keyboard).
+    m_FileList->SetContextMenuHandler(
+        [this](bool onRow, const QPoint& globalPos) { ShowContextMenu(onRow, globalPos); });
+    connect(m_FileList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        if (CFileViewer* viewer = ViewFile(m_FileList->indexOfTopLevelItem(item)))
+            viewer->show();
+    });
 }
 
 void CMainDlg::SetUpFileList() {

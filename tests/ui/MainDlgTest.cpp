@@ -11,6 +11,7 @@
 #include "support/DiskBuilder.h"
 #include "support/DskWriter.h"
 #include "support/HostTools.h"
+#include "ui/ScriptedDialogs.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -38,83 +39,6 @@
 #include <unistd.h>
 
 namespace {
-
-class ScriptedDialogs : public IWindowDialogs {
-public:
-    struct Shown {
-        QString text;
-        QString caption;
-        MessageIcon icon;
-    };
-    QString ChooseFile(QWidget*, const FileDialogSpec& spec, const QString& initialDir,
-                       int* chosenFilter) override {
-        specs.push_back(spec);
-        initialDirs.push_back(initialDir);
-        if (files.empty())
-            return {};
-        if (chosenFilter != nullptr && !filters.empty()) {
-            *chosenFilter = filters.front();
-            filters.pop_front();
-        }
-        QString answer = files.front();
-        files.pop_front();
-        return answer;
-    }
-    int ChooseFolder(QWidget*, const QString& title, const QString& root, bool selectRoot,
-                     QString& chosen) override {
-        folderTitles.push_back(title);
-        folderRoots.push_back(root);
-        folderRootSelected.push_back(selectRoot);
-        if (folders.empty())
-            return 2;
-        chosen = folders.front();
-        folders.pop_front();
-        return 1;
-    }
-    void ShowMessage(QWidget*, const QString& text, const QString& caption,
-                     MessageIcon icon) override {
-        messages.push_back({text, caption, icon});
-        if (whileShown)
-            whileShown();
-    }
-    bool AskYesNo(QWidget*, const QString& text, const QString&) override {
-        questions.push_back(text);
-        if (answers.empty())
-            return false;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void ShowAbout(QWidget*) override { ++abouts; }
-    QString ChooseItem(QWidget*, const QString&, const QString& label,
-                       const QStringList& offered) override {
-        itemLabels.push_back(label);
-        itemLists.push_back(offered);
-        if (items.empty())
-            return {};
-        QString answer = items.front();
-        items.pop_front();
-        return answer;
-    }
-
-    std::vector<QString> questions;
-    std::deque<bool> answers;
-    std::deque<QString> files;
-    // The name filter chosen with each file, in turn (the first when none).
-    std::deque<int> filters;
-    std::deque<QString> folders;
-    std::vector<FileDialogSpec> specs;
-    std::vector<QString> initialDirs;
-    std::vector<QString> folderTitles;
-    std::vector<QString> folderRoots;
-    std::vector<bool> folderRootSelected;
-    std::vector<Shown> messages;
-    std::function<void()> whileShown;
-    int abouts = 0;
-    std::deque<QString> items;
-    std::vector<QString> itemLabels;
-    std::vector<QStringList> itemLists;
-};
 
 QString Corpus(const char* name) {
     const std::string dir = CorpusDir();
@@ -923,7 +847,7 @@ private slots:
         QCOMPARE(dialogs.messages[0].text,
                  QStringLiteral("track 3 holds 5 sectors of 1024 bytes: a disk with a format of its own "
                                 "can be listed, not changed\n") + QString::fromStdString(image));
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight (read-only)"));
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight - game.dsk [CPCEMU extended] (read-only)"));
     }
 
     void ReadOnlyImagesAreToldAndRefuseChanges() {
@@ -951,7 +875,7 @@ private slots:
                                 "not changed"));
         QCOMPARE(dialogs.messages[1].caption, QStringLiteral("Tarnlight"));
         QCOMPARE(dialogs.messages[1].icon, MessageIcon::Information);
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight (read-only)"));
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Tarnlight - ro.dsk [CPCEMU extended] (read-only)"));
         dialogs.whileShown = nullptr;
         QCOMPARE(dlg.FileList()->topLevelItemCount(), 1);
         dlg.FileList()->topLevelItem(0)->setSelected(true);
