@@ -475,6 +475,8 @@ void CMainDlg::RefreshList() {
             QString::fromLatin1(ShownField(row.type, kTypeLen)),
             QString::fromStdString(FormatSize(row.size))});
         item->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
+        // Only Rename... opens the name's editor: the list edits on no trigger.
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
         items.append(item);
     }
     m_FileList->addTopLevelItems(items);
@@ -529,6 +531,141 @@ CFileViewer* CMainDlg::ViewFile(int row) {
         viewer = new CFileViewer(std::move(contents), m_pDialogs, this);
     });
     return viewer;
+}
+
+int CMainDlg::CommandRow() const {
+    QTreeWidgetItem* item = m_FileList->currentItem();
+    if (item != nullptr && item->isSelected())
+        return m_FileList->indexOfTopLevelItem(item);
+    const std::vector<int> rows = SelectedRows();
+    return rows.empty() ? -1 : rows.front();
+}
+
+void CMainDlg::RefuseChange(const char* verb, const FileEntry& row, const QString& why) {
+    m_pDialogs->ShowMessage(
+        this,
+        QStringLiteral("Unable to %1 %2: %3")
+            .arg(QLatin1String(verb), QString::fromStdString(FileId::Of(row).Shown()), why),
+        QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::Error);
+}
+
+namespace {
+
+// Why a change of a file failed, in the words a box about it uses.
+QString ChangeRefusal(const CDiskImage& disk, const FileId& wanted) {
+    if (disk.LastStatus().reason == FailReason::FileExists)
+        return QString::fromStdString(wanted.Shown()) + QStringLiteral(" is already on the image");
+    return FailureReason(disk);
+}
+
+} // namespace
+
+void CMainDlg::OnRename() {
+    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr || !m_pDiskImage->IsOpen())
+        return;
+    const int row = CommandRow();
+    if (row < 0)
+        return;
+    QTreeWidgetItem* item = m_FileList->topLevelItem(row);
+    m_FileList->setCurrentItem(item, 1);
+    m_FileList->editItem(item, 1);
+}
+
+void CMainDlg::RenameRow(int index, const QString& name) {
+    RunCommand([&] {
+        if (index < 0 || static_cast<std::size_t>(index) >= CatalogueLength(m_Files))
+            return;
+        const FileEntry row = m_Files[index];
+        FileId wanted = FileId::Of(row);
+        const std::string text = name.trimmed().toStdString();
+        if (text == wanted.ShownName())
+            return;
+        switch (name.trimmed().toLatin1() == name.trimmed().toUtf8()
+                    ? ParseCpmName(text, NameCase::Upper, wanted)
+                    : NameCheck::BadCharacter) {
+        case NameCheck::Valid:
+            break;
+        case NameCheck::Empty:
+            RefuseChange("rename", row, QStringLiteral("the name is empty"));
+            return;
+        default:
+            RefuseChange("rename", row,
+                         QStringLiteral("the name has characters a CP/M disk cannot hold"));
+            return;
+        }
+        // A name is stored as typed or not at all.
+        if (NameIsCut(text)) {
+            RefuseChange("rename", row, QStringLiteral("the name is longer than 8.3"));
+            return;
+        }
+        if (row.readOnly) {
+            RefuseChange("rename", row,
+                         QString::fromStdString(FileId::Of(row).Shown()) +
+                             QStringLiteral(" is read-only"));
+            return;
+        }
+        const bool renamed = m_pDiskImage->RenameFile(row, wanted) != 0;
+        if (!renamed && m_pDiskImage->LastStatus().reason != FailReason::ImageChanged) {
+            m_pDiskImage->TakeNotices();
+            RefuseChange("rename", row, ChangeRefusal(*m_pDiskImage, wanted));
+        }
+        ShowNotices();
+        RefreshList();
+        UpdateData(false);
+        if (renamed)
+            for (std::size_t i = 0; i < CatalogueLength(m_Files); ++i)
+                if (FileId::Of(m_Files[i]) == wanted)
+                    m_FileList->setCurrentItem(m_FileList->topLevelItem(static_cast<int>(i)));
+    });
+}
+
+void CMainDlg::OnProperties() {
+    RunCommand([&] {
+        const int index = CommandRow();
+        if (index < 0)
+            return;
+        const FileEntry row = m_Files[index];
+        FileProperties properties{row.user, row.readOnly, row.system, row.archive};
+        if (!m_pDialogs->EditProperties(this, QString::fromStdString(FileId::Of(row).Shown()),
+                                        properties))
+            return;
+        FileId wanted = FileId::Of(row);
+        wanted.user = static_cast<std::uint8_t>(properties.user);
+        // A read-only file keeps its user (clearing the attribute lets it move).
+        if (wanted.user != row.user && properties.readOnly) {
+            RefuseChange("change", row,
+                         QString::fromStdString(FileId::Of(row).Shown()) +
+                             QStringLiteral(" is read-only"));
+            return;
+        }
+        unsigned set = 0, clear = 0;
+        const std::pair<bool, bool> flags[] = {{row.readOnly, properties.readOnly},
+                                               {row.system, properties.system},
+                                               {row.archive, properties.archive}};
+        const unsigned bits[] = {CDiskImage::kReadOnlyAttribute, CDiskImage::kSystemAttribute,
+                                 CDiskImage::kArchiveAttribute};
+        for (std::size_t i = 0; i < 3; ++i)
+            if (flags[i].first != flags[i].second)
+                (flags[i].second ? set : clear) |= bits[i];
+        // One change: the attributes and the user saved together, or neither.
+        bool done = true;
+        {
+            CDiskImage::Transaction change(*m_pDiskImage);
+            if (set != 0 || clear != 0)
+                done = m_pDiskImage->SetAttributes(row, set, clear) != 0;
+            if (done && wanted.user != row.user)
+                done = m_pDiskImage->RenameFile(row, wanted) != 0;
+            if (done)
+                done = change.Commit();
+        }
+        if (!done && m_pDiskImage->LastStatus().reason != FailReason::ImageChanged) {
+            m_pDiskImage->TakeNotices();
+            RefuseChange("change", row, ChangeRefusal(*m_pDiskImage, wanted));
+        }
+        ShowNotices();
+        RefreshList();
+        UpdateData(false);
+    });
 }
 
 QMenu* CMainDlg::ContextMenu(bool onRow) {

@@ -63,6 +63,12 @@ public:
     // The list's own commands, from its context menu, a double-click or F2.
     void OnView();
     CFileViewer* ViewFile(int row);
+    // Rename... (F2): edits the current row's name in place.
+    void OnRename();
+    // Renames a row's file to `name` ("NAME.TYP"), the one change saved at once.
+    void RenameRow(int row, const QString& name);
+    // Properties...: the current row's user number and attributes.
+    void OnProperties();
 
     // The list's context menu: the file commands on a row (`onRow`), the
     // image's commands on its empty area.
@@ -111,6 +117,11 @@ private:
     std::string PartitionOf(const std::string& path);
     void UpdateTitle();
     void ShowContextMenu(bool onRow, const QPoint& globalPos);
+    // The row a command on one file works on: the current row when it is
+    // selected, else the first selected (-1 when none).
+    int CommandRow() const;
+    // Shows why a change of one file was refused, in a box naming it.
+    void RefuseChange(const char* verb, const FileEntry& row, const QString& why);
 
     std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
     IWindowDialogs* m_pDialogs;

@@ -17,6 +17,12 @@ struct FileDialogSpec {
     QStringList nameFilters; // the first is selected
 };
 
+// What the Properties dialog edits of a file.
+struct FileProperties {
+    int user = 0;
+    bool readOnly = false, system = false, archive = false;
+};
+
 class IWindowDialogs {
 public:
     virtual ~IWindowDialogs() = default;
@@ -37,6 +43,10 @@ public:
     // One of `items`, or an empty string when cancelled.
     virtual QString ChooseItem(QWidget* owner, const QString& title, const QString& label,
                                const QStringList& items) = 0;
+    // The user number and attributes of `fileName`, edited; false when
+    // cancelled.
+    virtual bool EditProperties(QWidget* owner, const QString& fileName,
+                                FileProperties& properties) = 0;
 };
 
 // The real dialogs.
@@ -52,4 +62,5 @@ public:
   void ShowAbout(QWidget* owner) override;
   QString ChooseItem(QWidget* owner, const QString& title, const QString& label,
                      const QStringList& items) override;
+  bool EditProperties(QWidget* owner, const QString& fileName, FileProperties& properties) override;
 };

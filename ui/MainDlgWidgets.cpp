@@ -7,6 +7,7 @@
 #include "CAboutDlg.h"
 #include "CDropListCtrl.h"
 #include "CFileViewer.h"
+#include "CatalogueView.h"
 #include "DialogUnits.h"
 
 #include <QHeaderView>
@@ -15,6 +16,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -29,6 +33,36 @@ constexpr Column kColumns[] = {
     {"Filename", 100, Qt::AlignLeft},
     {"Ext", 40, Qt::AlignLeft},
     {"Size", 60, Qt::AlignLeft},
+};
+
+// The editor Rename... opens on a row's name: it starts with "NAME.TYP"
+// and hands what was typed to the window, which renames the file and
+// rebuilds the list from what was saved (the list is never written here).
+class CNameDelegate : public QStyledItemDelegate {
+  public:
+    CNameDelegate(QObject* parent, std::function<QString(int)> nameOf,
+                  std::function<void(int, const QString&)> renamed)
+        : QStyledItemDelegate(parent), m_NameOf(std::move(nameOf)), m_Renamed(std::move(renamed)) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex&) const override {
+        auto* editor = new QLineEdit(parent);
+        editor->setFrame(false);
+        return editor;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        auto* line = static_cast<QLineEdit*>(editor);
+        line->setText(m_NameOf(index.row()));
+        line->selectAll();
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel*,
+                      const QModelIndex& index) const override {
+        m_Renamed(index.row(), static_cast<QLineEdit*>(editor)->text());
+    }
+
+  private:
+    std::function<QString(int)> m_NameOf;
+    std::function<void(int, const QString&)> m_Renamed;
 };
 
 } // namespace
@@ -138,6 +172,8 @@ void CMainDlg::BuildContextMenus() {
     m_RowMenu = new QMenu(this);
     QAction* view = m_RowMenu->addAction(QStringLiteral("&View"), this, &CMainDlg::OnView);
     m_RowMenu->setDefaultAction(view);
+    m_RowMenu->addAction(QStringLiteral("&Rename...\tF2"), this, &CMainDlg::OnRename);
+    m_RowMenu->addAction(QStringLiteral("&Properties..."), this, &CMainDlg::OnProperties);
     m_AreaMenu = new QMenu(this);
     // The right button, or the Menu key on the list: the rows' commands
     // when there is a row under it (or selected, from the keyboard).
@@ -147,6 +183,21 @@ void CMainDlg::BuildContextMenus() {
         if (CFileViewer* viewer = ViewFile(m_FileList->indexOfTopLevelItem(item)))
             viewer->show();
     });
+    auto* rename =
+        new QShortcut(QKeySequence(Qt::Key_F2), m_FileList, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(rename, &QShortcut::activated, this, &CMainDlg::OnRename);
+    m_FileList->setItemDelegateForColumn(
+        1, new CNameDelegate(
+               this,
+               [this](int row) {
+                   return static_cast<std::size_t>(row) < CatalogueLength(m_Files)
+                              ? QString::fromStdString(FileId::Of(m_Files[row]).ShownName())
+                              : QString();
+               },
+               [this](int row, const QString& name) {
+                   // After the editor has closed: the list is rebuilt then.
+                   QTimer::singleShot(0, this, [this, row, name] { RenameRow(row, name); });
+               }));
 }
 
 void CMainDlg::SetUpFileList() {

@@ -3,10 +3,15 @@
 #include "CDiskImage.h"
 #include "IWindowDialogs.h"
 
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QSpinBox>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -103,4 +108,37 @@ QString CQtWindowDialogs::ChooseItem(QWidget* owner, const QString& title, const
     bool chosen = false;
     const QString item = QInputDialog::getItem(owner, title, label, items, 0, false, &chosen);
     return chosen ? item : QString();
+}
+
+bool CQtWindowDialogs::EditProperties(QWidget* owner, const QString& fileName,
+                                      FileProperties& properties) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QStringLiteral("Properties of %1").arg(fileName));
+    auto* user = new QSpinBox(&dialog);
+    user->setRange(0, 15);
+    user->setValue(properties.user);
+    auto* readOnly = new QCheckBox(QStringLiteral("&Read-only"), &dialog);
+    auto* system = new QCheckBox(QStringLiteral("&System (hidden from DIR)"), &dialog);
+    auto* archive = new QCheckBox(QStringLiteral("&Archive (backed up)"), &dialog);
+    readOnly->setChecked(properties.readOnly);
+    system->setChecked(properties.system);
+    archive->setChecked(properties.archive);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&User number:"), user);
+    form->addRow(QStringLiteral("Attributes:"), readOnly);
+    form->addRow(QString(), system);
+    form->addRow(QString(), archive);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    properties.user = user->value();
+    properties.readOnly = readOnly->isChecked();
+    properties.system = system->isChecked();
+    properties.archive = archive->isChecked();
+    return true;
 }

@@ -69,6 +69,19 @@ class ScriptedDialogs : public IWindowDialogs {
         return answer;
     }
 
+    bool EditProperties(QWidget*, const QString& fileName, FileProperties& properties) override {
+        propertiesAsked.push_back({fileName, properties});
+        if (answeredProperties.empty())
+            return false;
+        properties = answeredProperties.front();
+        answeredProperties.pop_front();
+        return true;
+    }
+
+    // The properties each Properties dialog is answered with (cancelled
+    // when none are left), and what each was shown.
+    std::deque<FileProperties> answeredProperties;
+    std::vector<std::pair<QString, FileProperties>> propertiesAsked;
     std::vector<QString> questions;
     std::deque<bool> answers;
     std::deque<QString> files;

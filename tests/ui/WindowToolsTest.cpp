@@ -9,6 +9,8 @@
 #include "support/HostTools.h"
 #include "ui/ScriptedDialogs.h"
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTest>
@@ -59,6 +61,29 @@ QImage PngFile(const std::string& path) {
     return image.convertToFormat(QImage::Format_RGB888);
 }
 
+// The name editor Rename... opened in the list, typed into and confirmed.
+void RenameInPlace(CMainDlg& dlg, int row, const QString& name) {
+    dlg.FileList()->clearSelection();
+    dlg.FileList()->topLevelItem(row)->setSelected(true);
+    dlg.FileList()->setCurrentItem(dlg.FileList()->topLevelItem(row));
+    QApplication::setActiveWindow(&dlg);
+    dlg.FileList()->setFocus();
+    QTest::keyClick(dlg.FileList(), Qt::Key_F2);
+    auto* editor = dlg.FileList()->viewport()->findChild<QLineEdit*>();
+    QVERIFY(editor != nullptr);
+    editor->setText(name);
+    QTest::keyClick(editor, Qt::Key_Return);
+    // The rename runs once the editor has closed.
+    QTRY_VERIFY(dlg.FileList()->viewport()->findChild<QLineEdit*>() == nullptr ||
+                !dlg.FileList()->viewport()->findChild<QLineEdit*>()->isVisible());
+    QTest::qWait(20);
+}
+
+std::string Copy(const std::string& from, const std::string& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    return to;
+}
+
 } // namespace
 
 class WindowToolsTest : public QObject {
@@ -93,7 +118,7 @@ class WindowToolsTest : public QObject {
         // Save As... writes the picture screen writes.
         dialogs.files = {QString::fromStdString(dir / "saved.png")};
         spectrum->SaveShownAs();
-        QCOMPARE(ReadFile(dir / "saved.png"), ReadFile(dir / "spectrum.png"));
+        QVERIFY(ReadFile(dir / "saved.png") == ReadFile(dir / "spectrum.png"));
         QCOMPARE(dialogs.specs.back().nameFilters.front(), QStringLiteral("PNG Pictures (*.png)"));
 
         CFileViewer* cpc = dlg.ViewFile(RowOf(dlg, "TITLE.SCR"));
@@ -117,7 +142,7 @@ class WindowToolsTest : public QObject {
         const auto before = ReadFile(image);
         dialogs.files = {QString::fromStdString(image)};
         text->SaveShownAs();
-        QCOMPARE(ReadFile(image), before);
+        QVERIFY(ReadFile(image) == before);
         QVERIFY(dialogs.messages.back().text.startsWith("Unable to save text"));
     }
 
@@ -142,6 +167,89 @@ class WindowToolsTest : public QObject {
         QCOMPARE(dlg.findChildren<CFileViewer*>().size(), 3);
         // The title names the image and its container.
         QVERIFY(dlg.windowTitle().startsWith("Tarnlight - sample.dsk ["));
+    }
+
+    // Each change made in the window gives the bytes the command line's
+    // gives on a copy; each refusal names the file and leaves the image as
+    // it was.
+    void ChangesEqualTheCommandLines() {
+        TempDir dir;
+        const std::string image = MakeSampleImage(dir);
+        const std::string oracle = Copy(image, dir / "oracle.dsk");
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.show();
+        dlg.OpenAtStart(QString::fromStdString(image));
+
+        RenameInPlace(dlg, RowOf(dlg, "DISK"), QStringLiteral("loader.bas"));
+        Run("mv " + Quote(oracle) + " DISK LOADER.BAS");
+        QVERIFY(ReadFile(image) == ReadFile(oracle));
+        QVERIFY(RowOf(dlg, "LOADER.BAS") >= 0);
+        QVERIFY(dialogs.messages.empty());
+
+        dlg.FileList()->clearSelection();
+        dlg.FileList()->topLevelItem(RowOf(dlg, "NOTES.TXT"))->setSelected(true);
+        dialogs.answeredProperties = {{0, true, true, false}};
+        dlg.OnProperties();
+        QCOMPARE(dialogs.propertiesAsked.back().first, QStringLiteral("0:NOTES.TXT"));
+        Run("attr --set rs " + Quote(oracle) + " NOTES.TXT");
+        QVERIFY(ReadFile(image) == ReadFile(oracle));
+
+        dlg.FileList()->clearSelection();
+        dlg.FileList()->topLevelItem(RowOf(dlg, "TITLE.SCR"))->setSelected(true);
+        dialogs.answeredProperties = {{3, false, false, true}};
+        dlg.OnProperties();
+        Run("attr --set a " + Quote(oracle) + " TITLE.SCR");
+        Run("mv " + Quote(oracle) + " TITLE.SCR 3:TITLE.SCR");
+        QVERIFY(ReadFile(image) == ReadFile(oracle));
+        QCOMPARE(dlg.FileList()->topLevelItem(RowOf(dlg, "TITLE.SCR"))->text(0),
+                 QStringLiteral("3"));
+        QVERIFY(dialogs.messages.empty());
+
+        // Refusals: a box naming the file and the cause; nothing written.
+        const auto before = ReadFile(image);
+        const struct {
+            const char* file;
+            const char* name;
+            const char* message;
+        } refusals[] = {
+            {"NOTES.TXT", "OTHER.TXT", "Unable to rename 0:NOTES.TXT: 0:NOTES.TXT is read-only"},
+            {"LOADER.BAS", "SCREEN.SCR",
+             "Unable to rename 0:LOADER.BAS: 0:SCREEN.SCR is already on the image"},
+            {"LOADER.BAS", "A*B.BAS",
+             "Unable to rename 0:LOADER.BAS: the name has characters a CP/M disk cannot hold"},
+            {"LOADER.BAS", "LOADERLONG.BAS",
+             "Unable to rename 0:LOADER.BAS: the name is longer than 8.3"},
+            {"LOADER.BAS", ".BAS", "Unable to rename 0:LOADER.BAS: the name is empty"},
+        };
+        for (const auto& refusal : refusals) {
+            dialogs.messages.clear();
+            RenameInPlace(dlg, RowOf(dlg, refusal.file), QString::fromLatin1(refusal.name));
+            QCOMPARE(dialogs.messages.size(), std::size_t{1});
+            QCOMPARE(dialogs.messages[0].text, QString::fromLatin1(refusal.message));
+            QVERIFY(ReadFile(image) == before);
+        }
+        // A read-only file keeps its user.
+        dialogs.messages.clear();
+        dlg.FileList()->clearSelection();
+        dlg.FileList()->topLevelItem(RowOf(dlg, "NOTES.TXT"))->setSelected(true);
+        dialogs.answeredProperties = {{5, true, true, false}};
+        dlg.OnProperties();
+        QCOMPARE(dialogs.messages.at(0).text,
+                 QStringLiteral("Unable to change 0:NOTES.TXT: 0:NOTES.TXT is read-only"));
+        // Esc in the editor leaves the name as it is, and the window open.
+        dlg.FileList()->setCurrentItem(dlg.FileList()->topLevelItem(RowOf(dlg, "LOADER.BAS")));
+        dlg.FileList()->currentItem()->setSelected(true);
+        dlg.FileList()->setFocus();
+        QTest::keyClick(dlg.FileList(), Qt::Key_F2);
+        auto* editor = dlg.FileList()->viewport()->findChild<QLineEdit*>();
+        QVERIFY(editor != nullptr);
+        QCOMPARE(editor->text(), QStringLiteral("LOADER.BAS"));
+        editor->setText(QStringLiteral("GONE.BAS"));
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QTest::qWait(20);
+        QVERIFY(dlg.isVisible());
+        QVERIFY(ReadFile(image) == before);
     }
 };
 
