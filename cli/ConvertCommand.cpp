@@ -3,138 +3,34 @@
 // the target's name.
 
 #include "Commands.h"
-#include "Containers.h"
-#include "DiskLibrary.h"
-#include "FileList.h"
-#include "HostFile.h"
-#include "PartitionStore.h"
-#include "SafeFile.h"
-#include "SectorImage.h"
+#include "ConvertImage.h"
 #include "Session.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-// OUT may be written: a regular file (or nothing) that is not IN, and
-// replaced only with --force. False, reported, otherwise.
-bool OutputAllowed(const ConvertOptions& options, const FileIdentity& inputVersion) {
-    const std::string& out = options.output;
-    std::string cause;
-    // An image is read back from its file: a device or a pipe cannot be.
-    const std::optional<HostOutput> output = CheckHostOutput(out, &inputVersion, cause);
-    if (!output || *output == HostOutput::Stream) {
-        Report(out, output ? "not a regular file: an image is written to a file" : cause);
-        return false;
-    }
-    struct stat existing {};
-    if (lstat(out.c_str(), &existing) == 0 && !options.force) {
-        Report(out, "exists: give --force to replace it");
-        return false;
-    }
-    return true;
-}
-
-// Writes OUT beside its name, compares it with IN and names it when they
-// agree; false, reported, otherwise.
-bool WriteConverted(CCliOwner& owner, const ConvertOptions& options, const SectorImage& disk,
-                    const ContainerType& target, const FileIdentity& inputVersion) {
-    const std::string& in = options.input;
-    const std::string& out = options.output;
-    std::string cause, difference;
-    CPendingFile pending;
-    if (!pending.Create(out, 0666, cause) ||
-        !WriteAndCompare(disk, target, pending.Descriptor(), pending.Path(), difference, cause)) {
-        Report(out, cause);
-        return false;
-    }
-    // (A raw dump of a disk whose ids do not run from 1 reads back with
-    // other ids: its bytes are compared, in each track's id order.)
-    if (difference.empty() && (std::string(target.type) != "raw" || RawDumpKeepsIds(disk))) {
-        const auto before = FileListOf(owner.LibraryTable(), in);
-        const auto after = FileListOf(owner.LibraryTable(), pending.Path());
-        if (before && (!after || *after != *before))
-            difference = "its files do not list as the original's";
-    }
-    if (ChangedSince(in, inputVersion)) {
-        Report(in, "changed by another program while it was converted: nothing written");
-        return false;
-    }
-    if (!difference.empty()) {
-        Report(out, "not written: the converted image differs from " + in + ": " + difference);
-        return false;
-    }
-    const auto commit =
-        options.force ? CPendingFile::Commit::Replace : CPendingFile::Commit::NoReplace;
-    if (!pending.Finish(commit, cause)) {
-        Report(out, pending.TargetExisted() ? "exists: give --force to replace it" : cause);
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 int RunConvert(CCliOwner& owner, const ConvertOptions& options) {
+    ConvertRequest request{options.input, options.output,
+                           options.to.empty() ? nullptr : ContainerNamed(options.to),
+                           options.force};
+    ConvertResult result;
+    ConvertRefusal refusal;
+    if (!ConvertImage(owner.LibraryTable(), request, result, refusal)) {
+        Report(refusal.subject, refusal.cause);
+        return refusal.usage ? kExitUsage : kExitFailed;
+    }
     const std::string& in = options.input;
     const std::string& out = options.output;
-    // The version of IN converted: another program's change while it is
-    // read and compared makes the comparison meaningless.
-    FileIdentity inputVersion;
-    IdentityOfFile(in, inputVersion);
-    if (!OutputAllowed(options, inputVersion))
-        return kExitFailed;
-    std::string container, cause;
-    // A hard disk's partitions are volumes, not floppies: their files are
-    // taken out with get.
-    std::string host, partition;
-    if (IsHardDiskFile(in) || SplitPartitionPath(in, IsHardDiskFile, host, partition)) {
-        Report(in, "a hard-disk image or partition is not converted into a floppy container; "
-                   "take its files out with get");
-        return kExitFailed;
-    }
-    auto disk = ReadImageSectors(in, container, cause);
-    if (!disk) {
-        Report(in, cause.empty() ? "not a disk image" : cause);
-        return kExitFailed;
-    }
-    // A 40-track disk dumped on an 80-track drive becomes the 40-track
-    // image it is (when its second readings add nothing).
-    const unsigned dumpCylinders = disk->cylinders;
-    if (auto single = SingleSteppedCopy(*disk))
-        disk = std::move(single);
-    const ContainerType* target =
-        options.to.empty() ? ContainerOfName(out, container) : ContainerNamed(options.to);
-    if (target == nullptr) {
-        Report(out, "give the type with --to (dsk, edsk, raw, imd, ldbs, copyqm, tele, ydsk, "
-                    "qrst): the name's extension does not say it");
-        return kExitUsage;
-    }
-    if (const std::string problem = ContainerProblem(*disk, *target); !problem.empty()) {
-        Report(in, problem);
-        return kExitFailed;
-    }
-    if (!WriteConverted(owner, options, *disk, *target, inputVersion))
-        return kExitFailed;
-    std::size_t sectors = 0;
-    for (const ImageTrack& track : disk->tracks)
-        sectors += track.sectors.size();
     std::printf("%s (%s) \u2192 %s (%s): %zu tracks, %zu sectors, compared\n",
-                Printable(in).c_str(), container.c_str(), Printable(out).c_str(), target->name,
-                disk->tracks.size(), sectors);
-    if (disk->cylinders != dumpCylinders)
+                Printable(in).c_str(), result.inputContainer.c_str(), Printable(out).c_str(),
+                result.target->name, result.tracks, result.sectors);
+    if (result.cylinders != result.dumpCylinders)
         std::fprintf(stderr,
                      "NOTE: %s: a double-stepped dump: its %u cylinders written as the %u "
                      "of the disk\n",
-                     Printable(in).c_str(), dumpCylinders, disk->cylinders);
-    if (const std::string note = RawDumpNote(*disk);
-        std::string(target->type) == "raw" && !note.empty())
-        std::fprintf(stderr, "NOTE: %s: %s\n", Printable(out).c_str(), note.c_str());
+                     Printable(in).c_str(), result.dumpCylinders, result.cylinders);
+    if (!result.rawNote.empty())
+        std::fprintf(stderr, "NOTE: %s: %s\n", Printable(out).c_str(), result.rawNote.c_str());
     return kExitOk;
 }
 

@@ -6,19 +6,20 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <unistd.h>
 
 const std::vector<ContainerType>& ContainerTypes() {
     static const std::vector<ContainerType> kTypes = {
-        {"dsk", nullptr, "CPCEMU standard"},
-        {"edsk", nullptr, "CPCEMU extended"},
-        {"raw", nullptr, "raw sector dump"},
-        {"imd", "imd", "ImageDisk"},
-        {"ldbs", "ldbs", "LDBS"},
-        {"copyqm", "qm", "CopyQM"},
-        {"tele", "tele", "TeleDisk"},
-        {"ydsk", "ydsk", "YAZE"},
-        {"qrst", "qrst", "QRST"},
+        {"dsk", nullptr, "CPCEMU standard", ".dsk"},
+        {"edsk", nullptr, "CPCEMU extended", ".dsk"},
+        {"raw", nullptr, "raw sector dump", ".raw .img"},
+        {"imd", "imd", "ImageDisk", ".imd"},
+        {"ldbs", "ldbs", "LDBS", ".ldbs"},
+        {"copyqm", "qm", "CopyQM", ".cqm"},
+        {"tele", "tele", "TeleDisk", ".td0"},
+        {"ydsk", "ydsk", "YAZE", ".ydsk"},
+        {"qrst", "qrst", "QRST", ".qrst"},
     };
     return kTypes;
 }
@@ -41,14 +42,12 @@ const ContainerType* ContainerOfName(const std::string& path, const std::string&
     const std::string ext = LowerExtension(path);
     if (ext == ".dsk")
         return ContainerNamed(inputContainer == "CPCEMU standard" ? "dsk" : "edsk");
-    if (ext == ".raw" || ext == ".img")
-        return ContainerNamed("raw");
-    static const std::pair<const char*, const char*> kByExtension[] = {
-        {".imd", "imd"},  {".ldbs", "ldbs"}, {".cqm", "copyqm"},
-        {".td0", "tele"}, {".ydsk", "ydsk"}, {".qrst", "qrst"}};
-    for (const auto& [extension, type] : kByExtension)
-        if (ext == extension)
-            return ContainerNamed(type);
+    for (const ContainerType& type : ContainerTypes()) {
+        std::istringstream extensions(type.extensions);
+        for (std::string extension; extensions >> extension;)
+            if (ext == extension)
+                return &type;
+    }
     return nullptr;
 }
 

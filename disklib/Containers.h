@@ -10,6 +10,7 @@ struct ContainerType {
     const char* type;   // as the command line names it: "edsk"
     const char* driver; // LibDsk's type; nullptr for the containers written here
     const char* name;   // as the listings name it: "CPCEMU extended"
+    const char* extensions = ""; // a file's name ends so: ".raw .img"
 };
 
 // A path's extension as a container is told by it: ".dsk", lower-cased.
