@@ -3,6 +3,7 @@
 // built in MainDlgWidgets.cpp.
 
 #include "CMainDlg.h"
+#include "MainDlgCommand.h"
 
 #include "CAboutDlg.h"
 #include "CDropListCtrl.h"
@@ -152,16 +153,6 @@ QString RowName(const FileEntry& row) {
 
 } // namespace
 
-template <typename Body> void CMainDlg::CollectFailures(Body&& body) {
-    QStringList failures;
-    m_pFailures = &failures;
-    body();
-    m_pFailures = nullptr;
-    if (!failures.isEmpty())
-        m_pDialogs->ShowMessage(this, failures.join(QLatin1Char('\n')),
-                                QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::Error);
-}
-
 void CMainDlg::NoteFailure(const char* verb, const QString& name) {
     if (m_pFailures != nullptr)
         m_pFailures->append(QStringLiteral("Unable to %1 %2: %3")
@@ -194,33 +185,6 @@ void CMainDlg::AfterOpen(bool loaded) {
         m_pDialogs->ShowMessage(this, QString::fromLatin1(kReadOnlyNotice),
                                 QString::fromLatin1(res::kMainDialog.caption),
                                 MessageIcon::Information);
-}
-
-template <typename Body> void CMainDlg::RunCommand(Body&& body) {
-    // One command at a time: a command started from inside another (through
-    // a drop, a menu or a key while a chooser or message box is open) would
-    // run on the unfinished one's image, or end the program under it.
-    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr)
-        return;
-    m_bBusy = true;
-    body();
-    // (What a change told the user as it ended.)
-    ShowNotices();
-    m_bBusy = false;
-}
-
-template <typename OnOk>
-void CMainDlg::FileDialogCommand(const FileDialogSpec& spec, OnOk&& onOk) {
-    RunCommand([&] {
-        UpdateData(true);
-        m_nChosenFilter = 0;
-        const QString path = m_pDialogs->ChooseFile(this, spec, m_strLastPath, &m_nChosenFilter);
-        if (!path.isEmpty()) {
-            m_strLastPath = path;
-            onOk(path.toStdString());
-        }
-        UpdateData(false);
-    });
 }
 
 void CMainDlg::UpdateData(bool saveAndValidate) {

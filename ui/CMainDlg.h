@@ -69,6 +69,16 @@ public:
     void RenameRow(int row, const QString& name);
     // Properties...: the current row's user number and attributes.
     void OnProperties();
+    // Add from a tape...: a .tap or .tzx file's files, each with the +3DOS
+    // header the +3 needs to LOAD it, in one change.
+    void OnAddFromTape();
+    // Add BASIC text...: a text file tokenised as +3 or Locomotive BASIC.
+    void OnAddBasicText();
+    // Save a copy as...: the image in another container, read back and
+    // compared before it takes its name.
+    void OnSaveCopyAs();
+    // Check disk: the check's findings, in a list.
+    void OnCheckDisk();
 
     // The list's context menu: the file commands on a row (`onRow`), the
     // image's commands on its empty area.
@@ -122,6 +132,17 @@ private:
     int CommandRow() const;
     // Shows why a change of one file was refused, in a box naming it.
     void RefuseChange(const char* verb, const FileEntry& row, const QString& why);
+    // Stores files made in the window (user 0) in one change: all or none;
+    // a refusal is told naming `source` and the file. True when stored.
+    struct MadeFile {
+        std::string name;
+        std::vector<std::uint8_t> data;
+        QString shown; // what it was made from, for messages
+    };
+    bool StoreMadeFiles(const QString& source, const std::vector<MadeFile>& files);
+    void ShowError(const QString& text);
+    // A window listing findings, a row each (file, finding).
+    void ShowFindings(const QString& title, const std::vector<QStringList>& rows);
 
     std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
     IWindowDialogs* m_pDialogs;

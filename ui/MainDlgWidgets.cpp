@@ -174,7 +174,15 @@ void CMainDlg::BuildContextMenus() {
     m_RowMenu->setDefaultAction(view);
     m_RowMenu->addAction(QStringLiteral("&Rename...\tF2"), this, &CMainDlg::OnRename);
     m_RowMenu->addAction(QStringLiteral("&Properties..."), this, &CMainDlg::OnProperties);
+    m_RowMenu->addSeparator();
     m_AreaMenu = new QMenu(this);
+    for (QMenu* menu : {m_RowMenu, m_AreaMenu}) {
+        menu->addAction(QStringLiteral("Add from a &tape..."), this, &CMainDlg::OnAddFromTape);
+        menu->addAction(QStringLiteral("Add &BASIC text..."), this, &CMainDlg::OnAddBasicText);
+    }
+    m_AreaMenu->addSeparator();
+    m_AreaMenu->addAction(QStringLiteral("&Save a copy as..."), this, &CMainDlg::OnSaveCopyAs);
+    m_AreaMenu->addAction(QStringLiteral("&Check disk"), this, &CMainDlg::OnCheckDisk);
     // The right button, or the Menu key on the list: the rows' commands
     // when there is a row under it (or selected, from the keyboard).
     m_FileList->SetContextMenuHandler(

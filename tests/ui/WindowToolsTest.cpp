@@ -7,9 +7,11 @@
 #include "CFileViewer.h"
 #include "CMainDlg.h"
 #include "support/HostTools.h"
+#include "support/TapBuilder.h"
 #include "ui/ScriptedDialogs.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTabWidget>
@@ -250,6 +252,129 @@ class WindowToolsTest : public QObject {
         QTest::qWait(20);
         QVERIFY(dlg.isVisible());
         QVERIFY(ReadFile(image) == before);
+    }
+
+    // Add from a tape... and Add BASIC text... store what tape-in and put
+    // --tokenize store; a tape with a bad block or a text with a bad line
+    // stores nothing and says where.
+    void AddingTapesAndBasicTextEqualsTheCommandLines() {
+        TempDir dir;
+        const std::string image = MakeSampleImage(dir);
+        const std::string oracle = Copy(image, dir / "oracle.dsk");
+        std::vector<std::uint8_t> tap;
+        AddFile(tap, 0, "loader", {0x00, 0x0A, 0x02, 0x00, 0xF9, 0x0D}, 10, 6);
+        AddFile(tap, 3, "screen", std::vector<std::uint8_t>(6912, 0x55), 16384, 32768);
+        AddBlock(tap, 0xFF, {1, 2, 3});
+        WriteFile(dir / "game.tap", tap);
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.OpenAtStart(QString::fromStdString(image));
+
+        dialogs.files = {QString::fromStdString(dir / "game.tap")};
+        dlg.ContextMenu(false)->actions().at(0)->trigger();
+        Run("tape-in " + Quote(oracle) + " " + Quote(dir / "game.tap"));
+        QVERIFY(ReadFile(image) == ReadFile(oracle));
+        QCOMPARE(dialogs.specs.back().nameFilters.front(),
+                 QStringLiteral("Spectrum Tapes (*.tap *.tzx *.TAP *.TZX)"));
+        // The headerless block is said, not stored.
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QVERIFY(dialogs.messages[0].text.contains("block 4"));
+        QVERIFY(RowOf(dlg, "LOADER.BAS") >= 0 && RowOf(dlg, "SCREEN.BIN") >= 0);
+
+        const std::string plus3 = dir / "menu.bas", cpc = dir / "cpcmenu.bas";
+        const auto text = [](const std::string& lines) {
+            return std::vector<unsigned char>(lines.begin(), lines.end());
+        };
+        WriteFile(plus3, text("10 CLS\n20 PRINT AT 1,1;\"MENU\"\n30 PAUSE 0\n"));
+        WriteFile(cpc, text("10 MODE 1\n20 PRINT \"MENU\"\n30 GOTO 20\n"));
+        dialogs.messages.clear();
+        dialogs.files = {QString::fromStdString(plus3), QString::fromStdString(cpc)};
+        dialogs.items = {QStringLiteral("+3 BASIC"), QStringLiteral("Locomotive BASIC")};
+        dlg.OnAddBasicText();
+        dlg.OnAddBasicText();
+        Run("put --plus3 basic --tokenize " + Quote(oracle) + " " + Quote(plus3));
+        Run("put --amsdos basic --tokenize " + Quote(oracle) + " " + Quote(cpc));
+        QVERIFY(ReadFile(image) == ReadFile(oracle));
+        QVERIFY(dialogs.messages.empty());
+
+        // Refusals: nothing stored, the place named.
+        const auto before = ReadFile(image);
+        std::vector<std::uint8_t> worn;
+        AddFile(worn, 3, "worn", {1, 2, 3}, 32768, 32768);
+        worn.back() ^= 0xFF;
+        WriteFile(dir / "worn.tap", worn);
+        WriteFile(dir / "bad.bas", text("10 PRINT 1\n5 PRINT 2\n"));
+        dialogs.files = {QString::fromStdString(dir / "worn.tap"),
+                         QString::fromStdString(dir / "bad.bas"), QString::fromStdString(plus3)};
+        dialogs.items = {QStringLiteral("+3 BASIC"), QStringLiteral("+3 BASIC")};
+        dlg.OnAddFromTape();
+        dlg.OnAddBasicText();
+        dlg.OnAddBasicText();
+        QCOMPARE(dialogs.messages.size(), std::size_t{3});
+        QVERIFY(dialogs.messages[0].text.contains("worn.tap: its blocks fail their checksums"));
+        QVERIFY(dialogs.messages[1].text.startsWith("Unable to add bad.bas: line 2, column 1"));
+        QCOMPARE(dialogs.messages[2].text,
+                 QStringLiteral("Unable to add menu.bas from menu.bas: 0:MENU.BAS is already on "
+                                "the image; nothing stored"));
+        QVERIFY(ReadFile(image) == before);
+    }
+
+    // Save a copy as... writes what convert writes; Check disk lists what
+    // check finds.
+    void ACopyInAnotherContainerAndTheCheck() {
+        TempDir dir;
+        const std::string image = MakeSampleImage(dir);
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.OpenAtStart(QString::fromStdString(image));
+        QMenu* menu = dlg.ContextMenu(false);
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << action->text();
+        QCOMPARE(texts, (QStringList{"Add from a &tape...", "Add &BASIC text...", "",
+                                     "&Save a copy as...", "&Check disk"}));
+
+        dialogs.files = {QString::fromStdString(dir / "copy.dsk")};
+        dialogs.filters = {1}; // CPCEMU extended
+        menu->actions().at(3)->trigger();
+        QVERIFY(dialogs.specs.back().save);
+        QCOMPARE(dialogs.specs.back().nameFilters.at(1), QStringLiteral("CPCEMU extended (*.dsk)"));
+        QCOMPARE(dialogs.specs.back().nameFilters.at(2),
+                 QStringLiteral("raw sector dump (*.raw *.img)"));
+        Run("convert --to edsk " + Quote(image) + " " + Quote(dir / "oracle.dsk"));
+        QVERIFY(ReadFile(dir / "copy.dsk") == ReadFile(dir / "oracle.dsk"));
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QVERIFY(dialogs.messages[0].text.startsWith("sample.dsk (CPCEMU standard) was saved as "
+                                                    "copy.dsk (CPCEMU extended)"));
+        // Never over the image itself.
+        const auto before = ReadFile(image);
+        dialogs.files = {QString::fromStdString(image)};
+        menu->actions().at(3)->trigger();
+        QVERIFY(dialogs.messages.back().text.startsWith("Unable to save a copy as sample.dsk"));
+        QVERIFY(ReadFile(image) == before);
+
+        menu->actions().at(4)->trigger();
+        auto* findings = dlg.findChild<QDialog*>("findings");
+        QVERIFY(findings != nullptr);
+        QCOMPARE(findings->findChild<QTreeWidget*>()->topLevelItem(0)->text(1),
+                 QStringLiteral("clean: no problem found"));
+        delete findings;
+
+        // The second file given the first one's first block: check's finding.
+        std::vector<unsigned char> bytes = ReadFile(image);
+        const std::size_t directory = 0x100 + 0x1300 + 0x100; // track 1, sector 1
+        bytes[directory + 32 + 16] = bytes[directory + 16];
+        const std::string damaged = dir / "damaged.dsk";
+        WriteFile(damaged, bytes);
+        dlg.OpenAtStart(QString::fromStdString(damaged));
+        dlg.ContextMenu(false)->actions().at(4)->trigger();
+        auto* list = dlg.findChild<QDialog*>("findings")->findChild<QTreeWidget*>();
+        const std::string line = RunCommand(Cli("check " + Quote(damaged))).out;
+        const std::string expected =
+            line.substr(damaged.size() + 2, line.find('\n') - damaged.size() - 2);
+        QCOMPARE(list->topLevelItem(0)->text(0) + ": " + list->topLevelItem(0)->text(1),
+                 QString::fromStdString(expected));
+        QVERIFY(expected.find("is also used by") != std::string::npos);
     }
 };
 
