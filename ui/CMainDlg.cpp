@@ -351,36 +351,43 @@ void CMainDlg::OnExtract() {
         if (result == 1) {
             m_strTargetFolder = folder;
             m_bFolderChosen = true;
-            CollectFailures([&] {
-                // Two users' files of one name would land on one host file:
-                // the first is kept, the second reported.
-                std::map<std::string, const FileEntry*> written;
-                for (int row : SelectedRows()) {
-                    const FileEntry& file = m_Files[row];
-                    const std::string host = HostName(file, CDiskImage::HostNames::Padded);
-                    if (const auto it = written.find(host); it != written.end()) {
-                        m_pFailures->append(
-                            QStringLiteral("Unable to extract %1: %2 was extracted to the same file")
-                                .arg(RowName(file), RowName(*it->second)));
-                        continue;
-                    }
-                    written.emplace(host, &file);
-                    const bool extracted = m_pDiskImage->ExtractFile(folder.toStdString(), file);
-                    ShowNotices();
-                    if (extracted)
-                        continue;
-                    // The rows are the old listing's: none is extracted
-                    // from what another program saved since.
-                    if (m_pDiskImage->LastStatus().reason == FailReason::ImageChanged)
-                        break;
-                    NoteFailure("extract", RowName(file));
-                }
-            });
+            CollectFailures([&] { ExtractRows(folder.toStdString(), SelectedRows()); });
             if (m_pDiskImage->LastStatus().reason == FailReason::ImageChanged)
                 RefreshList();
         }
         UpdateData(false);
     });
+}
+
+std::vector<std::string> CMainDlg::ExtractRows(const std::string& folder,
+                                               const std::vector<int>& rows) {
+    std::vector<std::string> extracted;
+    // Two users' files of one name would land on one host file: the first
+    // is kept, the second reported.
+    std::map<std::string, const FileEntry*> written;
+    for (int row : rows) {
+        const FileEntry& file = m_Files[row];
+        const std::string host = HostName(file, CDiskImage::HostNames::Padded);
+        if (const auto it = written.find(host); it != written.end()) {
+            m_pFailures->append(
+                QStringLiteral("Unable to extract %1: %2 was extracted to the same file")
+                    .arg(RowName(file), RowName(*it->second)));
+            continue;
+        }
+        written.emplace(host, &file);
+        const bool done = m_pDiskImage->ExtractFile(folder, file);
+        ShowNotices();
+        if (done) {
+            extracted.push_back(folder + "/" + host);
+            continue;
+        }
+        // The rows are the old listing's: none is extracted from what
+        // another program saved since.
+        if (m_pDiskImage->LastStatus().reason == FailReason::ImageChanged)
+            break;
+        NoteFailure("extract", RowName(file));
+    }
+    return extracted;
 }
 
 void CMainDlg::OnDelete() {

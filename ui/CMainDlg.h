@@ -116,6 +116,9 @@ private:
     // Shows a file dialog; on OK remembers the path and runs `onOk` with it.
     template <typename OnOk> void FileDialogCommand(const FileDialogSpec& spec, OnOk&& onOk);
     std::vector<int> SelectedRows() const;
+    // Extract's work on `rows` into `folder`, failures noted for
+    // CollectFailures; the host paths written.
+    std::vector<std::string> ExtractRows(const std::string& folder, const std::vector<int>& rows);
     // Runs the file operations of one command, collecting what fails.
     template <typename Body> void CollectFailures(Body&& body);
     // "Unable to <verb> <name>: <reason>" for the operation that just failed.
