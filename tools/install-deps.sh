@@ -16,8 +16,10 @@ PACKAGES=(
     libdsk-utils cpmtools fuse-emulator-utils zmakebas
     # Failing system calls on purpose in the saving tests.
     strace
-    # The window under a virtual X server, and its screenshot.
+    # The window under a virtual X server, and its screenshots.
     xvfb xauth imagemagick
+    # A real drag out of the window onto another program, under a window manager.
+    openbox xdotool
     # The Debian packages and their check: the source package's build,
     # lintian, hardening-check, AppStream, the desktop's file-type database
     # and tools.

@@ -1,11 +1,19 @@
 #include "CDropListCtrl.h"
 
 #include <QContextMenuEvent>
+#include <QDataStream>
+#include <QDrag>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 
 namespace {
+
+// Files from another Tarnlight window are copied with their user and name.
+bool FromAnotherWindow(const QDropEvent* event, const QWidget* self) {
+    return event->source() != self && event->mimeData() != nullptr &&
+           event->mimeData()->hasFormat(QLatin1String(CDropListCtrl::kFilesMimeType));
+}
 
 bool HasLocalFiles(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls())
@@ -21,29 +29,77 @@ bool HasLocalFiles(const QMimeData* data) {
 CDropListCtrl::CDropListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
-    setDragDropMode(QAbstractItemView::DropOnly);
+    // Rows are dragged out as files; what is dropped is taken by the
+    // handlers, never moved within the list.
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+}
+
+void CDropListCtrl::PutDraggedFiles(QMimeData& mime, const std::vector<DraggedFile>& files) {
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << quint32(files.size());
+    for (const DraggedFile& file : files)
+        stream << file.path << qint32(file.user) << file.name;
+    mime.setData(QLatin1String(kFilesMimeType), bytes);
+}
+
+std::vector<DraggedFile> CDropListCtrl::DraggedFiles(const QMimeData& mime) {
+    QDataStream stream(mime.data(QLatin1String(kFilesMimeType)));
+    quint32 count = 0;
+    stream >> count;
+    std::vector<DraggedFile> files;
+    for (quint32 i = 0; i < count && i < quint32(kMaxDroppedFiles); ++i) {
+        DraggedFile file;
+        qint32 user = 0;
+        stream >> file.path >> user >> file.name;
+        if (stream.status() != QDataStream::Ok)
+            break;
+        file.user = user;
+        files.push_back(file);
+    }
+    return files;
+}
+
+void CDropListCtrl::startDrag(Qt::DropActions) {
+    QMimeData* dragged = m_DragHandler ? m_DragHandler() : nullptr;
+    if (dragged == nullptr)
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(dragged);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 void CDropListCtrl::dragEnterEvent(QDragEnterEvent* event) {
-    if (HasLocalFiles(event->mimeData()))
-        event->acceptProposedAction();
-    else
+    if (event->source() != this && HasLocalFiles(event->mimeData())) {
+        // Always a copy: a move would have the source delete its file.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else
         event->ignore();
 }
 
 void CDropListCtrl::dragMoveEvent(QDragMoveEvent* event) {
-    if (HasLocalFiles(event->mimeData()))
-        event->acceptProposedAction();
-    else
+    if (event->source() != this && HasLocalFiles(event->mimeData())) {
+        // Always a copy: a move would have the source delete its file.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else
         event->ignore();
 }
 
 void CDropListCtrl::dropEvent(QDropEvent* event) {
-    if (!HasLocalFiles(event->mimeData())) {
+    if (event->source() == this || !HasLocalFiles(event->mimeData())) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (FromAnotherWindow(event, this) && m_CopyHandler) {
+        m_CopyHandler(DraggedFiles(*event->mimeData()));
+        return;
+    }
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (paths.size() == kMaxDroppedFiles)

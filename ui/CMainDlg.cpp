@@ -12,22 +12,31 @@
 #include "DialogUnits.h"
 #include "FileFacts.h"
 #include "Formats.h"
+#include "HostFile.h"
 #include "PartitionStore.h"
 #include "Resources.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <algorithm>
 #include <map>
 #include <set>
 
 namespace {
+
+// The most a file dragged in from another window may hold: more than
+// CP/M's largest disk.
+constexpr std::uint64_t kMaxDraggedFile = 32 * 1024 * 1024;
 
 constexpr const char* kReadOnlyNotice =
     "The disk image is read-only: files can be listed and extracted, not changed";
@@ -359,9 +368,9 @@ void CMainDlg::OnExtract() {
     });
 }
 
-std::vector<std::string> CMainDlg::ExtractRows(const std::string& folder,
-                                               const std::vector<int>& rows) {
-    std::vector<std::string> extracted;
+std::vector<CMainDlg::Extracted> CMainDlg::ExtractRows(const std::string& folder,
+                                                       const std::vector<int>& rows) {
+    std::vector<Extracted> extracted;
     // Two users' files of one name would land on one host file: the first
     // is kept, the second reported.
     std::map<std::string, const FileEntry*> written;
@@ -378,7 +387,7 @@ std::vector<std::string> CMainDlg::ExtractRows(const std::string& folder,
         const bool done = m_pDiskImage->ExtractFile(folder, file);
         ShowNotices();
         if (done) {
-            extracted.push_back(folder + "/" + host);
+            extracted.push_back({row, folder + "/" + host});
             continue;
         }
         // The rows are the old listing's: none is extracted from what
@@ -388,6 +397,86 @@ std::vector<std::string> CMainDlg::ExtractRows(const std::string& folder,
         NoteFailure("extract", RowName(file));
     }
     return extracted;
+}
+
+QMimeData* CMainDlg::DragData() {
+    QMimeData* dragged = nullptr;
+    RunCommand([&] {
+        const std::vector<int> rows = SelectedRows();
+        if (rows.empty())
+            return;
+        if (!m_pDragFolder)
+            m_pDragFolder = std::make_unique<QTemporaryDir>();
+        // Each drag in a folder of its own: the files of an earlier one may
+        // still be being copied by the program they were dropped on.
+        const QString folder = m_pDragFolder->path() + QStringLiteral("/%1").arg(++m_nDrags);
+        if (!m_pDragFolder->isValid() || !QDir().mkpath(folder)) {
+            m_pDialogs->ShowMessage(this,
+                                    QStringLiteral("Unable to extract the files dragged: no "
+                                                   "temporary folder could be made"),
+                                    QString::fromLatin1(CDiskImage::kErrorCaption),
+                                    MessageIcon::Error);
+            return;
+        }
+        std::vector<Extracted> written;
+        CollectFailures([&] { written = ExtractRows(folder.toStdString(), rows); });
+        if (m_pDiskImage->LastStatus().reason == FailReason::ImageChanged) {
+            RefreshList();
+            UpdateData(false);
+        }
+        if (written.empty())
+            return;
+        QList<QUrl> urls;
+        std::vector<DraggedFile> files;
+        for (const Extracted& file : written) {
+            const QString path = QString::fromStdString(file.path);
+            urls << QUrl::fromLocalFile(path);
+            const FileEntry& row = m_Files[file.row];
+            files.push_back({path, row.user, QString::fromStdString(FileId::Of(row).ShownName())});
+        }
+        dragged = new QMimeData;
+        dragged->setUrls(urls);
+        CDropListCtrl::PutDraggedFiles(*dragged, files);
+    });
+    return dragged;
+}
+
+void CMainDlg::OnDropCopies(const std::vector<DraggedFile>& files) {
+    RunCommand([&] {
+        // One save for all the files, as for a drop from the desktop.
+        CollectFailures([&] {
+            CDiskImage::Transaction change(*m_pDiskImage);
+            for (const DraggedFile& file : files) {
+                CDiskImage::ImportTarget target;
+                target.file.user = static_cast<std::uint8_t>(file.user);
+                std::vector<std::uint8_t> bytes;
+                std::string cause;
+                const QString shown = QStringLiteral("%1:%2").arg(file.user).arg(file.name);
+                if (file.user < 0 || file.user > 15 ||
+                    ParseCpmName(file.name.toStdString(), NameCase::AsGiven, target.file) !=
+                        NameCheck::Valid) {
+                    m_pFailures->append(QStringLiteral("Unable to add %1: the name has characters "
+                                                       "a CP/M disk cannot hold")
+                                            .arg(shown));
+                    continue;
+                }
+                if (!ReadHostFile(file.path.toStdString(), kMaxDraggedFile,
+                                  "larger than any disk holds", bytes, cause)) {
+                    m_pFailures->append(QStringLiteral("Unable to add %1: %2")
+                                            .arg(shown, QString::fromStdString(cause)));
+                    continue;
+                }
+                const bool added = m_pDiskImage->ImportData(target, bytes) != 0;
+                ShowNotices();
+                if (!added)
+                    NoteFailure("add", shown);
+            }
+            change.Commit();
+            ShowNotices();
+        });
+        RefreshList();
+        UpdateData(false);
+    });
 }
 
 void CMainDlg::OnDelete() {

@@ -21,6 +21,9 @@
 class CDropListCtrl;
 class CFileViewer;
 class QMenu;
+class QMimeData;
+class QTemporaryDir;
+struct DraggedFile;
 class QAction;
 class QLineEdit;
 class QPushButton;
@@ -80,6 +83,13 @@ public:
     // Check disk: the check's findings, in a list.
     void OnCheckDisk();
 
+    // The selected rows extracted into a folder of their own for a drag
+    // out of the list: their files, and their users and names for another
+    // Tarnlight window (null when nothing was extracted).
+    QMimeData* DragData();
+    // Files dragged in from another Tarnlight window, stored with their
+    // user numbers and names (and headers, as part of their data).
+    void OnDropCopies(const std::vector<DraggedFile>& files);
     // The list's context menu: the file commands on a row (`onRow`), the
     // image's commands on its empty area.
     QMenu* ContextMenu(bool onRow);
@@ -118,7 +128,11 @@ private:
     std::vector<int> SelectedRows() const;
     // Extract's work on `rows` into `folder`, failures noted for
     // CollectFailures; the host paths written.
-    std::vector<std::string> ExtractRows(const std::string& folder, const std::vector<int>& rows);
+    struct Extracted {
+        int row;
+        std::string path;
+    };
+    std::vector<Extracted> ExtractRows(const std::string& folder, const std::vector<int>& rows);
     // Runs the file operations of one command, collecting what fails.
     template <typename Body> void CollectFailures(Body&& body);
     // "Unable to <verb> <name>: <reason>" for the operation that just failed.
@@ -173,6 +187,9 @@ private:
     std::map<int, QAction*> m_Commands;
     QMenu* m_RowMenu = nullptr;
     QMenu* m_AreaMenu = nullptr;
+    // Where drags out of the list are extracted, removed at the end.
+    std::unique_ptr<QTemporaryDir> m_pDragFolder;
+    int m_nDrags = 0;
     bool m_bBusy = false;
     bool m_bEnded = false;
 };

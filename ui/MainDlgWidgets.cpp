@@ -165,6 +165,9 @@ void CMainDlg::BuildControls() {
     connect(m_Buttons[res::IDC_EXTRACT], &QPushButton::clicked, this, &CMainDlg::OnExtract);
     connect(m_Buttons[res::IDC_DELETE], &QPushButton::clicked, this, &CMainDlg::OnDelete);
     m_FileList->SetDropHandler([this](const QStringList& paths) { OnDropFiles(paths); });
+    m_FileList->SetDragHandler([this] { return DragData(); });
+    m_FileList->SetCopyHandler(
+        [this](const std::vector<DraggedFile>& files) { OnDropCopies(files); });
     BuildContextMenus();
 }
 

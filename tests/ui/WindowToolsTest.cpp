@@ -14,6 +14,8 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTest>
 
@@ -375,6 +377,127 @@ class WindowToolsTest : public QObject {
         QCOMPARE(list->topLevelItem(0)->text(0) + ": " + list->topLevelItem(0)->text(1),
                  QString::fromStdString(expected));
         QVERIFY(expected.find("is also used by") != std::string::npos);
+    }
+
+    // Rows dragged from one window to another keep their users, names and
+    // headers; a name already there is refused, the rest stored.
+    void DraggingBetweenTwoWindowsCopiesTheFiles() {
+        TempDir dir;
+        const std::string from = MakeSampleImage(dir), to = dir / "to.dsk";
+        Run("mv " + Quote(from) + " TITLE.SCR 3:TITLE.SCR");
+        Run("new " + Quote(to));
+        ScriptedDialogs dialogs;
+        CMainDlg source(&dialogs), target(&dialogs);
+        source.OpenAtStart(QString::fromStdString(from));
+        target.OpenAtStart(QString::fromStdString(to));
+        for (const char* name : {"DISK", "TITLE.SCR"})
+            source.FileList()->topLevelItem(RowOf(source, name))->setSelected(true);
+        std::unique_ptr<QMimeData> dragged(source.DragData());
+        QVERIFY(dragged != nullptr);
+        QCOMPARE(dragged->urls().size(), 2);
+        target.OnDropCopies(CDropListCtrl::DraggedFiles(*dragged));
+        for (const char* file : {"0:DISK", "3:TITLE.SCR"})
+            QCOMPARE(RunCommand(Cli("cat --raw " + Quote(to) + " " + file)).out,
+                     RunCommand(Cli("cat --raw " + Quote(from) + " " + file)).out);
+        QVERIFY(dialogs.messages.empty());
+        const auto before = ReadFile(to);
+        target.OnDropCopies(CDropListCtrl::DraggedFiles(*dragged));
+        QCOMPARE(dialogs.messages.size(), std::size_t{1});
+        QVERIFY(dialogs.messages[0].text.startsWith("Unable to add 0:DISK"));
+        QVERIFY(ReadFile(to) == before);
+    }
+
+    // Under X with a window manager, a real drag of two rows onto another
+    // program's window (xdotool moves the pointer): the files dropped
+    // there are the files get --padded gives.
+    void DragTwoRowsOutOfTheList() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("a drag between programs needs an X server (the WindowToolsX11 test)");
+        if (!HaveProgram("xdotool"))
+            QSKIP("xdotool is not installed (tools/install-deps.sh installs it)");
+        QProcess windowManager;
+        if (HaveProgram("openbox")) {
+            windowManager.start(QStringLiteral("openbox"), {});
+            QTest::qWait(500);
+        }
+        TempDir dir;
+        const std::string image = MakeSampleImage(dir);
+        const std::string dropped = dir / "dropped", oracle = dir / "oracle";
+        std::filesystem::create_directory(dropped);
+        std::filesystem::create_directory(oracle);
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.move(40, 40);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.OpenAtStart(QString::fromStdString(image));
+
+        QProcess target;
+        target.start(QStringLiteral(TARNLIGHT_DROP_TARGET), {QString::fromStdString(dropped)});
+        QTRY_VERIFY_WITH_TIMEOUT(target.canReadLine(), 10000);
+        const QStringList middle = QString::fromLatin1(target.readLine()).trimmed().split(' ');
+        QCOMPARE(middle.size(), 2);
+
+        QTreeWidget* list = dlg.FileList();
+        const int disk = RowOf(dlg, "DISK"), notes = RowOf(dlg, "NOTES.TXT");
+        list->clearSelection();
+        list->topLevelItem(disk)->setSelected(true);
+        list->topLevelItem(notes)->setSelected(true);
+        const QPoint from =
+            list->viewport()->mapToGlobal(list->visualItemRect(list->topLevelItem(disk)).center());
+        const QString x = QString::number(from.x()), y = QString::number(from.y());
+        QProcess pointer;
+        pointer.start(QStringLiteral("xdotool"), {"mousemove",
+                                                  x,
+                                                  y,
+                                                  "sleep",
+                                                  "0.5",
+                                                  "mousedown",
+                                                  "1",
+                                                  "sleep",
+                                                  "0.3",
+                                                  "mousemove",
+                                                  QString::number(from.x() + 20),
+                                                  QString::number(from.y() + 10),
+                                                  "sleep",
+                                                  "0.3",
+                                                  "mousemove",
+                                                  QString::number(from.x() + 60),
+                                                  y,
+                                                  "sleep",
+                                                  "0.3",
+                                                  "mousemove",
+                                                  middle[0],
+                                                  middle[1],
+                                                  "sleep",
+                                                  "0.5",
+                                                  "mousemove",
+                                                  QString::number(middle[0].toInt() + 5),
+                                                  middle[1],
+                                                  "sleep",
+                                                  "0.5",
+                                                  "mouseup",
+                                                  "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(target.state() == QProcess::NotRunning, 20000);
+        pointer.waitForFinished(5000);
+        QCOMPARE(QString::fromLatin1(target.readAll()).trimmed(), QStringLiteral("dropped 2"));
+
+        Run("get --padded " + Quote(image) + " " + Quote(oracle) + " DISK NOTES.TXT");
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(oracle)) {
+            const std::string name = entry.path().filename().string();
+            names.push_back(name);
+            QVERIFY(ReadFile(dropped + "/" + name) == ReadFile(entry.path().string()));
+        }
+        QCOMPARE(names.size(), std::size_t{2});
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(dropped),
+                               std::filesystem::directory_iterator()),
+                 std::ptrdiff_t{2});
+        QVERIFY(dialogs.messages.empty());
+        if (windowManager.state() != QProcess::NotRunning) {
+            windowManager.terminate();
+            windowManager.waitForFinished(3000);
+        }
     }
 };
 
