@@ -11,6 +11,7 @@
 #include "ui/ScriptedDialogs.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -150,6 +151,27 @@ class WindowToolsTest : public QObject {
         QVERIFY(dialogs.messages.back().text.startsWith("Unable to save text"));
     }
 
+    // A file that cannot be read says why in its viewer, not in a box.
+    void AnUnreadableFileSaysWhyInItsViewer() {
+        TempDir dir;
+        const std::string image = MakeSampleImage(dir);
+        // The first data sector after the directory (the program's) made
+        // 256 bytes long.
+        std::vector<unsigned char> bytes = ReadFile(image);
+        bytes[0x100 + 0x1300 + 0x18 + 4 * 8 + 3] = 1;
+        WriteFile(image, bytes);
+        ScriptedDialogs dialogs;
+        CMainDlg dlg(&dialogs);
+        dlg.OpenAtStart(QString::fromStdString(image));
+        const std::size_t told = dialogs.messages.size();
+        CFileViewer* viewer = dlg.ViewFile(RowOf(dlg, "DISK"));
+        QVERIFY(viewer != nullptr);
+        QCOMPARE(dialogs.messages.size(), told);
+        QVERIFY2(viewer->NoteText().startsWith("The file could not be read whole: "),
+                 qPrintable(viewer->NoteText()));
+        QVERIFY2(viewer->NoteText().contains("track 1"), qPrintable(viewer->NoteText()));
+    }
+
     void DoubleClickAndTheContextMenuOpenViewers() {
         TempDir dir;
         const std::string image = MakeSampleImage(dir);
@@ -169,6 +191,20 @@ class WindowToolsTest : public QObject {
         QCOMPARE(menu->actions().front()->text(), QStringLiteral("&View"));
         menu->actions().front()->trigger();
         QCOMPARE(dlg.findChildren<CFileViewer*>().size(), 3);
+        // The Menu key opens the rows' menu for the current row; the right
+        // button below the rows, the image's.
+        list->setCurrentItem(list->topLevelItem(0));
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              list->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(list, &key);
+        QTRY_VERIFY(dlg.ContextMenu(true)->isVisible());
+        dlg.ContextMenu(true)->hide();
+        const QPoint below(20, list->viewport()->height() - 5);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, below,
+                                list->viewport()->mapToGlobal(below));
+        QApplication::sendEvent(list->viewport(), &click);
+        QTRY_VERIFY(dlg.ContextMenu(false)->isVisible());
+        dlg.ContextMenu(false)->hide();
         // The title names the image and its container.
         QVERIFY(dlg.windowTitle().startsWith("Tarnlight - sample.dsk ["));
     }
