@@ -7,6 +7,7 @@
 #include "TextView.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileInfo>
@@ -36,7 +37,11 @@ class CPictureView : public QWidget {
         painter.fillRect(rect(), palette().color(QPalette::Window));
         if (m_Image.isNull())
             return;
-        const QSize size = m_Image.size().scaled(this->size(), Qt::KeepAspectRatio);
+        // Whole multiples where the picture fits once at least, so that
+        // every pixel is drawn the same size; scaled down to fit otherwise.
+        const int times = std::min(width() / m_Image.width(), height() / m_Image.height());
+        const QSize size = times >= 1 ? m_Image.size() * times
+                                      : m_Image.size().scaled(this->size(), Qt::KeepAspectRatio);
         const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
                            size);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
