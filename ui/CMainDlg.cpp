@@ -611,6 +611,10 @@ void CMainDlg::RefuseChange(const char* verb, const FileEntry& row, const QStrin
 
 namespace {
 
+QString ReadOnlyText(const FileEntry& row) {
+    return QString::fromStdString(FileId::Of(row).Shown()) + QStringLiteral(" is read-only");
+}
+
 // Why a change of a file failed, in the words a box about it uses.
 QString ChangeRefusal(const CDiskImage& disk, const FileId& wanted) {
     if (disk.LastStatus().reason == FailReason::FileExists)
@@ -659,19 +663,11 @@ void CMainDlg::RenameRow(int index, const QString& name) {
             return;
         }
         if (row.readOnly) {
-            RefuseChange("rename", row,
-                         QString::fromStdString(FileId::Of(row).Shown()) +
-                             QStringLiteral(" is read-only"));
+            RefuseChange("rename", row, ReadOnlyText(row));
             return;
         }
         const bool renamed = m_pDiskImage->RenameFile(row, wanted) != 0;
-        if (!renamed && m_pDiskImage->LastStatus().reason != FailReason::ImageChanged) {
-            m_pDiskImage->TakeNotices();
-            RefuseChange("rename", row, ChangeRefusal(*m_pDiskImage, wanted));
-        }
-        ShowNotices();
-        RefreshList();
-        UpdateData(false);
+        AfterFileChange("rename", row, wanted, renamed);
         if (renamed)
             for (std::size_t i = 0; i < CatalogueLength(m_Files); ++i)
                 if (FileId::Of(m_Files[i]) == wanted)
@@ -693,9 +689,7 @@ void CMainDlg::OnProperties() {
         wanted.user = static_cast<std::uint8_t>(properties.user);
         // A read-only file keeps its user (clearing the attribute lets it move).
         if (wanted.user != row.user && properties.readOnly) {
-            RefuseChange("change", row,
-                         QString::fromStdString(FileId::Of(row).Shown()) +
-                             QStringLiteral(" is read-only"));
+            RefuseChange("change", row, ReadOnlyText(row));
             return;
         }
         unsigned set = 0, clear = 0;
@@ -718,14 +712,21 @@ void CMainDlg::OnProperties() {
             if (done)
                 done = change.Commit();
         }
-        if (!done && m_pDiskImage->LastStatus().reason != FailReason::ImageChanged) {
-            m_pDiskImage->TakeNotices();
-            RefuseChange("change", row, ChangeRefusal(*m_pDiskImage, wanted));
-        }
-        ShowNotices();
-        RefreshList();
-        UpdateData(false);
+        AfterFileChange("change", row, wanted, done);
     });
+}
+
+void CMainDlg::AfterFileChange(const char* verb, const FileEntry& row, const FileId& wanted,
+                               bool done) {
+    // (A file another program changed meanwhile has been told of by the
+    // image, and the list is read again.)
+    if (!done && m_pDiskImage->LastStatus().reason != FailReason::ImageChanged) {
+        m_pDiskImage->TakeNotices();
+        RefuseChange(verb, row, ChangeRefusal(*m_pDiskImage, wanted));
+    }
+    ShowNotices();
+    RefreshList();
+    UpdateData(false);
 }
 
 QMenu* CMainDlg::ContextMenu(bool onRow) {

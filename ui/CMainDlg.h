@@ -149,6 +149,9 @@ private:
     int CommandRow() const;
     // Shows why a change of one file was refused, in a box naming it.
     void RefuseChange(const char* verb, const FileEntry& row, const QString& why);
+    // After a change of one file: its refusal told (unless the image was
+    // changed by another program), and the list rebuilt from the file.
+    void AfterFileChange(const char* verb, const FileEntry& row, const FileId& wanted, bool done);
     // Stores files made in the window (user 0) in one change: all or none;
     // a refusal is told naming `source` and the file. True when stored.
     struct MadeFile {
