@@ -635,12 +635,15 @@ void CMainDlg::OnRename() {
     m_FileList->editItem(item, 1);
 }
 
-void CMainDlg::RenameRow(int index, const QString& name) {
+void CMainDlg::RenameFile(const FileId& file, const QString& name) {
     RunCommand([&] {
-        if (index < 0 || static_cast<std::size_t>(index) >= CatalogueLength(m_Files))
+        std::size_t index = 0;
+        while (index < CatalogueLength(m_Files) && FileId::Of(m_Files[index]) != file)
+            ++index;
+        if (index == CatalogueLength(m_Files))
             return;
         const FileEntry row = m_Files[index];
-        FileId wanted = FileId::Of(row);
+        FileId wanted = file;
         const std::string text = name.trimmed().toStdString();
         if (text == wanted.ShownName())
             return;

@@ -68,8 +68,9 @@ public:
     CFileViewer* ViewFile(int row);
     // Rename... (F2): edits the current row's name in place.
     void OnRename();
-    // Renames a row's file to `name` ("NAME.TYP"), the one change saved at once.
-    void RenameRow(int row, const QString& name);
+    // Renames a file of the list to `name` ("NAME.TYP"), the one change
+    // saved at once.
+    void RenameFile(const FileId& file, const QString& name);
     // Properties...: the current row's user number and attributes.
     void OnProperties();
     // Add from a tape...: a .tap or .tzx file's files, each with the +3DOS

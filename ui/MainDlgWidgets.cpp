@@ -206,8 +206,12 @@ void CMainDlg::BuildContextMenus() {
                               : QString();
                },
                [this](int row, const QString& name) {
-                   // After the editor has closed: the list is rebuilt then.
-                   QTimer::singleShot(0, this, [this, row, name] { RenameRow(row, name); });
+                   if (static_cast<std::size_t>(row) >= CatalogueLength(m_Files))
+                       return;
+                   // After the editor has closed (the list is rebuilt then),
+                   // on the file that was edited, wherever its row is by then.
+                   const FileId edited = FileId::Of(m_Files[row]);
+                   QTimer::singleShot(0, this, [this, edited, name] { RenameFile(edited, name); });
                }));
 }
 
