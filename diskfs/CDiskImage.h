@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -333,7 +334,6 @@ private:
 #include "ImageTransaction.h"
 
 // The +3DOS or AMSDOS header of a file whose first sector is `start`, if any.
-std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
-                                       const FileEntry& row);
+std::optional<FileHeader> FileHeaderOf(std::span<const std::uint8_t> start, const FileEntry& row);
 // The host name a file is extracted under.
 std::string HostName(const FileEntry& row, CDiskImage::HostNames style);

@@ -109,8 +109,7 @@ std::vector<std::vector<std::uint8_t>> CDiskImage::FileStarts(const std::vector<
     return m_Volume.FileStarts(rows);
 }
 
-std::optional<FileHeader> FileHeaderOf(const std::vector<std::uint8_t>& start,
-                                       const FileEntry& row) {
+std::optional<FileHeader> FileHeaderOf(std::span<const std::uint8_t> start, const FileEntry& row) {
     if (start.size() < kHeaderSize)
         return std::nullopt;
     return ParseFileHeader(start.data(), row.size);

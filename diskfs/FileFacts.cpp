@@ -6,9 +6,8 @@ FileFacts FactsOfFile(const CDiskImage& image, const FileEntry& row,
                       std::span<const std::uint8_t> start) {
     const CCpmVolume& volume = image.Volume();
     const FileId id = FileId::Of(row);
-    const std::vector<std::uint8_t> first(start.begin(), start.end());
     FileFacts facts;
-    facts.header = FileHeaderOf(first, row);
+    facts.header = FileHeaderOf(start, row);
     const LocoScriptGroupMap groups = volume.LocoScriptGroups();
     facts.kind = KindOfRow(groups, row, facts.header, start);
     if (facts.header)
