@@ -69,18 +69,6 @@ QImage ImageOf(const Picture& picture) {
     return image;
 }
 
-Picture PictureOf(const QImage& shown) {
-    const QImage image = shown.convertToFormat(QImage::Format_RGB888);
-    Picture picture;
-    picture.width = unsigned(image.width());
-    picture.height = unsigned(image.height());
-    picture.rgb.resize(std::size_t{picture.width} * picture.height * 3);
-    for (unsigned y = 0; y < picture.height; ++y)
-        std::memcpy(picture.rgb.data() + std::size_t{y} * picture.width * 3,
-                    image.constScanLine(int(y)), std::size_t{picture.width} * 3);
-    return picture;
-}
-
 } // namespace
 
 CFileViewer::CFileViewer(Contents contents, IWindowDialogs* dialogs, QWidget* parent)
@@ -201,6 +189,7 @@ void CFileViewer::DrawScreen() {
     const std::optional<Picture> picture = m_ScreenKind == ScreenKind::Spectrum
                                                ? SpectrumScreen(m_Screen)
                                                : CpcScreen(m_Screen, m_nCpcMode);
+    m_Drawn = picture ? *picture : Picture{};
     m_Picture = picture ? ImageOf(*picture) : QImage();
     if (m_PictureView != nullptr)
         m_PictureView->SetImage(m_Picture);
@@ -331,7 +320,7 @@ void CFileViewer::SaveShownAs() {
     std::vector<std::uint8_t> bytes;
     std::string cause, warning;
     if (picture) {
-        bytes = EncodePng(PictureOf(m_Picture), cause);
+        bytes = EncodePng(m_Drawn, cause);
     } else {
         const QByteArray text = TabText(caption).toUtf8();
         bytes.assign(text.begin(), text.end());

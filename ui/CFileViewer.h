@@ -79,6 +79,8 @@ class CFileViewer : public QWidget {
     unsigned m_nCpcMode = 1;
     QComboBox* m_Mode = nullptr;
     CPictureView* m_PictureView = nullptr;
+    // The screen as decoded (what Save As encodes), and as shown.
+    Picture m_Drawn;
     QImage m_Picture;
     std::vector<std::pair<QString, QString>> m_Facts;
 };
