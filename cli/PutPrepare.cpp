@@ -10,12 +10,6 @@
 
 namespace {
 
-// The most BASIC text read for one program: far more than any program a
-// disk holds, even with comments, and still a bound on what is read.
-constexpr std::uint32_t kMaxBasicText = 16 * 1024 * 1024;
-// The most data read for one file: more than CP/M's largest disk holds.
-constexpr std::uint32_t kMaxDiskData = 32 * 1024 * 1024;
-
 // Turns BASIC text into the program its header is made for; a line that
 // cannot be read is reported with where it is, and nothing is stored.
 bool TokenizeText(const PutOptions& options, const std::string& file,
@@ -76,9 +70,8 @@ bool Prepare(const PutOptions& options, const std::string& file, PreparedFile& p
     // A text is measured by the program it makes, once made; other files
     // by the largest disk there is, and then by the disk's free space.
     std::string cause;
-    if (!ReadHostFile(file, options.tokenize ? kMaxBasicText : kMaxDiskData,
-                      options.tokenize ? "longer than any BASIC text read here (16 MiB)"
-                                       : FailReasonText(FailReason::DiskFull),
+    if (!ReadHostFile(file, options.tokenize ? kMaxBasicTextBytes : kMaxDiskFileBytes,
+                      options.tokenize ? kBasicTextTooLong : FailReasonText(FailReason::DiskFull),
                       prepared.data, cause)) {
         Report(file == "-" ? "standard input" : file, cause);
         return false;

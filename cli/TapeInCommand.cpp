@@ -14,16 +14,13 @@
 
 namespace {
 
-// The most a tape file may hold: far more than any real tape.
-constexpr std::uint64_t kMaxTapeFile = 64 * 1024 * 1024;
-
 // Every tape read and split into files, before the image is touched.
 bool ReadTapes(const std::vector<std::string>& paths, std::vector<TapeContents>& tapes) {
     for (const std::string& path : paths) {
         std::vector<std::uint8_t> bytes;
         std::vector<TapeBlock> blocks;
         std::string error;
-        if (!ReadHostFile(path, kMaxTapeFile, "larger than any tape (64 MiB)", bytes, error) ||
+        if (!ReadHostFile(path, kMaxTapeBytes, kTapeTooLong, bytes, error) ||
             !ReadTapeBlocks(bytes, path, blocks, error)) {
             Report(path, error);
             return false;

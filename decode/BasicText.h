@@ -11,6 +11,11 @@
 
 // Where in the source text something was found: its line in the text file
 // (from 1) and the column in that line (from 1).
+// The most BASIC text read for one program: far more than any program a
+// disk holds, even with comments, and still a bound on what is read.
+constexpr std::uint32_t kMaxBasicTextBytes = 16 * 1024 * 1024;
+constexpr const char* kBasicTextTooLong = "longer than any BASIC text read here (16 MiB)";
+
 struct TextPlace {
     unsigned line = 0;
     unsigned column = 0;

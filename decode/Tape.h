@@ -9,6 +9,10 @@
 
 // One block of a tape: the standard ROM blocks with their bytes (flag,
 // data, checksum), any other kind by its description.
+// The most a tape file is read to: far more than any real tape.
+constexpr std::uint64_t kMaxTapeBytes = 64 * 1024 * 1024;
+constexpr const char* kTapeTooLong = "larger than any tape (64 MiB)";
+
 struct TapeBlock {
     bool standard = false;
     std::vector<std::uint8_t> bytes;

@@ -109,6 +109,10 @@ private:
     std::string m_strCause;
 };
 
+// The most data read from a host file to store on a disk: more than CP/M's
+// largest disk holds.
+constexpr std::uint32_t kMaxDiskFileBytes = 32 * 1024 * 1024;
+
 // Reads a host file whole, or standard input for "-"; false with the cause
 // when it cannot be read, or (`tooLong` the cause) holds more than `limit`
 // bytes, refused before it is read where the size is known.

@@ -34,10 +34,6 @@
 
 namespace {
 
-// The most a file dragged in from another window may hold: more than
-// CP/M's largest disk.
-constexpr std::uint64_t kMaxDraggedFile = 32 * 1024 * 1024;
-
 constexpr const char* kReadOnlyNotice =
     "The disk image is read-only: files can be listed and extracted, not changed";
 
@@ -460,7 +456,7 @@ void CMainDlg::OnDropCopies(const std::vector<DraggedFile>& files) {
                                             .arg(shown));
                     continue;
                 }
-                if (!ReadHostFile(file.path.toStdString(), kMaxDraggedFile,
+                if (!ReadHostFile(file.path.toStdString(), kMaxDiskFileBytes,
                                   "larger than any disk holds", bytes, cause)) {
                     m_pFailures->append(QStringLiteral("Unable to add %1: %2")
                                             .arg(shown, QString::fromStdString(cause)));

@@ -23,10 +23,6 @@
 
 namespace {
 
-// The most a tape file or a BASIC text may hold: far more than any real one.
-constexpr std::uint64_t kMaxTapeFile = 64 * 1024 * 1024;
-constexpr std::uint64_t kMaxBasicText = 16 * 1024 * 1024;
-
 const FileDialogSpec kOpenTape{
     false,
     QStringLiteral("tap"),
@@ -93,7 +89,7 @@ void CMainDlg::OnAddFromTape() {
         std::vector<std::uint8_t> bytes;
         std::vector<TapeBlock> blocks;
         std::string error;
-        if (!ReadHostFile(path, kMaxTapeFile, "larger than any tape (64 MiB)", bytes, error) ||
+        if (!ReadHostFile(path, kMaxTapeBytes, kTapeTooLong, bytes, error) ||
             !ReadTapeBlocks(bytes, path, blocks, error)) {
             ShowError(
                 QStringLiteral("Unable to read %1: %2").arg(tape, QString::fromStdString(error)));
@@ -161,8 +157,7 @@ void CMainDlg::OnAddBasicText() {
         }
         std::vector<std::uint8_t> bytes;
         std::string cause;
-        if (!ReadHostFile(path, kMaxBasicText, "longer than any BASIC text read here (16 MiB)",
-                          bytes, cause)) {
+        if (!ReadHostFile(path, kMaxBasicTextBytes, kBasicTextTooLong, bytes, cause)) {
             ShowError(
                 QStringLiteral("Unable to read %1: %2").arg(text, QString::fromStdString(cause)));
             return;
