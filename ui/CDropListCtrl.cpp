@@ -9,12 +9,6 @@
 
 namespace {
 
-// Files from another Tarnlight window are copied with their user and name.
-bool FromAnotherWindow(const QDropEvent* event, const QWidget* self) {
-    return event->source() != self && event->mimeData() != nullptr &&
-           event->mimeData()->hasFormat(QLatin1String(CDropListCtrl::kFilesMimeType));
-}
-
 bool HasLocalFiles(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls())
         return false;
@@ -72,12 +66,7 @@ void CDropListCtrl::startDrag(Qt::DropActions) {
 }
 
 void CDropListCtrl::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->source() != this && HasLocalFiles(event->mimeData())) {
-        // Always a copy: a move would have the source delete its file.
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else
-        event->ignore();
+    dragMoveEvent(event);
 }
 
 void CDropListCtrl::dragMoveEvent(QDragMoveEvent* event) {
@@ -96,7 +85,8 @@ void CDropListCtrl::dropEvent(QDropEvent* event) {
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    if (FromAnotherWindow(event, this) && m_CopyHandler) {
+    // Files from another Tarnlight window are copied with their user and name.
+    if (event->mimeData()->hasFormat(QLatin1String(kFilesMimeType)) && m_CopyHandler) {
         m_CopyHandler(DraggedFiles(*event->mimeData()));
         return;
     }

@@ -451,9 +451,8 @@ void CMainDlg::OnDropCopies(const std::vector<DraggedFile>& files) {
                 if (file.user < 0 || file.user > 15 ||
                     ParseCpmName(file.name.toStdString(), NameCase::AsGiven, target.file) !=
                         NameCheck::Valid) {
-                    m_pFailures->append(QStringLiteral("Unable to add %1: the name has characters "
-                                                       "a CP/M disk cannot hold")
-                                            .arg(shown));
+                    m_pFailures->append(QStringLiteral("Unable to add %1: %2")
+                                            .arg(shown, QLatin1String(kBadNameText)));
                     continue;
                 }
                 if (!ReadHostFile(file.path.toStdString(), kMaxDiskFileBytes,
@@ -589,6 +588,13 @@ CFileViewer* CMainDlg::ViewFile(int row) {
     return viewer;
 }
 
+int CMainDlg::RowOfFile(const FileId& file) const {
+    for (std::size_t i = 0; i < CatalogueLength(m_Files); ++i)
+        if (FileId::Of(m_Files[i]) == file)
+            return static_cast<int>(i);
+    return -1;
+}
+
 int CMainDlg::CommandRow() const {
     QTreeWidgetItem* item = m_FileList->currentItem();
     if (item != nullptr && item->isSelected())
@@ -611,17 +617,16 @@ QString ReadOnlyText(const FileEntry& row) {
     return QString::fromStdString(FileId::Of(row).Shown()) + QStringLiteral(" is read-only");
 }
 
-// Why a change of a file failed, in the words a box about it uses.
-QString ChangeRefusal(const CDiskImage& disk, const FileId& wanted) {
-    if (disk.LastStatus().reason == FailReason::FileExists)
-        return QString::fromStdString(wanted.Shown()) + QStringLiteral(" is already on the image");
-    return FailureReason(disk);
-}
-
 } // namespace
 
+QString CMainDlg::ChangeRefusal(const FileId& wanted) const {
+    if (m_pDiskImage->LastStatus().reason == FailReason::FileExists)
+        return QString::fromStdString(wanted.Shown()) + QStringLiteral(" is already on the image");
+    return FailureReason(*m_pDiskImage);
+}
+
 void CMainDlg::OnRename() {
-    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr || !m_pDiskImage->IsOpen())
+    if (!CanRunCommand() || !m_pDiskImage->IsOpen())
         return;
     const int row = CommandRow();
     if (row < 0)
@@ -633,10 +638,8 @@ void CMainDlg::OnRename() {
 
 void CMainDlg::RenameFile(const FileId& file, const QString& name) {
     RunCommand([&] {
-        std::size_t index = 0;
-        while (index < CatalogueLength(m_Files) && FileId::Of(m_Files[index]) != file)
-            ++index;
-        if (index == CatalogueLength(m_Files))
+        const int index = RowOfFile(file);
+        if (index < 0)
             return;
         const FileEntry row = m_Files[index];
         FileId wanted = file;
@@ -652,8 +655,7 @@ void CMainDlg::RenameFile(const FileId& file, const QString& name) {
             RefuseChange("rename", row, QStringLiteral("the name is empty"));
             return;
         default:
-            RefuseChange("rename", row,
-                         QStringLiteral("the name has characters a CP/M disk cannot hold"));
+            RefuseChange("rename", row, QLatin1String(kBadNameText));
             return;
         }
         // A name is stored as typed or not at all.
@@ -667,10 +669,8 @@ void CMainDlg::RenameFile(const FileId& file, const QString& name) {
         }
         const bool renamed = m_pDiskImage->RenameFile(row, wanted) != 0;
         AfterFileChange("rename", row, wanted, renamed);
-        if (renamed)
-            for (std::size_t i = 0; i < CatalogueLength(m_Files); ++i)
-                if (FileId::Of(m_Files[i]) == wanted)
-                    m_FileList->setCurrentItem(m_FileList->topLevelItem(static_cast<int>(i)));
+        if (const int now = RowOfFile(wanted); renamed && now >= 0)
+            m_FileList->setCurrentItem(m_FileList->topLevelItem(now));
     });
 }
 
@@ -721,7 +721,7 @@ void CMainDlg::AfterFileChange(const char* verb, const FileEntry& row, const Fil
     // image, and the list is read again.)
     if (!done && m_pDiskImage->LastStatus().reason != FailReason::ImageChanged) {
         m_pDiskImage->TakeNotices();
-        RefuseChange(verb, row, ChangeRefusal(*m_pDiskImage, wanted));
+        RefuseChange(verb, row, ChangeRefusal(wanted));
     }
     ShowNotices();
     RefreshList();
@@ -733,7 +733,7 @@ QMenu* CMainDlg::ContextMenu(bool onRow) {
 }
 
 void CMainDlg::ShowContextMenu(bool onRow, const QPoint& globalPos) {
-    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr || !m_pDiskImage->IsOpen())
+    if (!CanRunCommand() || !m_pDiskImage->IsOpen())
         return;
     ContextMenu(onRow)->popup(globalPos);
 }

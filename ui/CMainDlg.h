@@ -150,6 +150,14 @@ private:
     int CommandRow() const;
     // Shows why a change of one file was refused, in a box naming it.
     void RefuseChange(const char* verb, const FileEntry& row, const QString& why);
+    // Why the last change of a file failed, in the words a box about it uses
+    // (`wanted`: the user and name it was to have).
+    QString ChangeRefusal(const FileId& wanted) const;
+    static constexpr const char* kBadNameText = "the name has characters a CP/M disk cannot hold";
+    // The row of the list that shows `file`; -1 when none does.
+    int RowOfFile(const FileId& file) const;
+    // No command is running and the window has not ended.
+    bool CanRunCommand() const { return !m_bBusy && !m_bEnded && m_pDiskImage != nullptr; }
     // After a change of one file: its refusal told (unless the image was
     // changed by another program), and the list rebuilt from the file.
     void AfterFileChange(const char* verb, const FileEntry& row, const FileId& wanted, bool done);

@@ -9,7 +9,7 @@ template <typename Body> void CMainDlg::RunCommand(Body&& body) {
     // One command at a time: a command started from inside another (through
     // a drop, a menu or a key while a chooser or message box is open) would
     // run on the unfinished one's image, or end the program under it.
-    if (m_bBusy || m_bEnded || m_pDiskImage == nullptr)
+    if (!CanRunCommand())
         return;
     m_bBusy = true;
     body();

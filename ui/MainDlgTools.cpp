@@ -63,11 +63,7 @@ bool CMainDlg::StoreMadeFiles(const QString& source, const std::vector<MadeFile>
             }
             if (!m_pDiskImage->ImportData(target, file.data)) {
                 m_pDiskImage->TakeNotices();
-                const QString why =
-                    m_pDiskImage->LastStatus().reason == FailReason::FileExists
-                        ? QString::fromStdString(target.file.Shown()) +
-                              QStringLiteral(" is already on the image")
-                        : QString::fromLatin1(FailReasonText(m_pDiskImage->LastStatus().reason));
+                const QString why = ChangeRefusal(target.file);
                 ShowError(QStringLiteral("Unable to add %1 from %2: %3; nothing stored")
                               .arg(file.shown, source, why));
                 stored = false;
@@ -150,9 +146,8 @@ void CMainDlg::OnAddBasicText() {
         const bool plus3 = dialect == kPlus3Basic;
         FileId id;
         if (NameForStoring(path, "", NameCase::Upper, id) != NameCheck::Valid) {
-            ShowError(QStringLiteral("Unable to add %1: the name has characters a CP/M disk "
-                                     "cannot hold")
-                          .arg(text));
+            ShowError(
+                QStringLiteral("Unable to add %1: %2").arg(text, QLatin1String(kBadNameText)));
             return;
         }
         std::vector<std::uint8_t> bytes;
