@@ -407,11 +407,8 @@ QMimeData* CMainDlg::DragData() {
         // still be being copied by the program they were dropped on.
         const QString folder = m_pDragFolder->path() + QStringLiteral("/%1").arg(++m_nDrags);
         if (!m_pDragFolder->isValid() || !QDir().mkpath(folder)) {
-            m_pDialogs->ShowMessage(this,
-                                    QStringLiteral("Unable to extract the files dragged: no "
-                                                   "temporary folder could be made"),
-                                    QString::fromLatin1(CDiskImage::kErrorCaption),
-                                    MessageIcon::Error);
+            ShowError(QStringLiteral("Unable to extract the files dragged: no temporary folder "
+                                     "could be made"));
             return;
         }
         std::vector<Extracted> written;
@@ -604,11 +601,8 @@ int CMainDlg::CommandRow() const {
 }
 
 void CMainDlg::RefuseChange(const char* verb, const FileEntry& row, const QString& why) {
-    m_pDialogs->ShowMessage(
-        this,
-        QStringLiteral("Unable to %1 %2: %3")
-            .arg(QLatin1String(verb), QString::fromStdString(FileId::Of(row).Shown()), why),
-        QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::Error);
+    ShowError(QStringLiteral("Unable to %1 %2: %3")
+                  .arg(QLatin1String(verb), QString::fromStdString(FileId::Of(row).Shown()), why));
 }
 
 namespace {

@@ -37,6 +37,5 @@ template <typename Body> void CMainDlg::CollectFailures(Body&& body) {
     body();
     m_pFailures = nullptr;
     if (!failures.isEmpty())
-        m_pDialogs->ShowMessage(this, failures.join(QLatin1Char('\n')),
-                                QString::fromLatin1(CDiskImage::kErrorCaption), MessageIcon::Error);
+        ShowError(failures.join(QLatin1Char('\n')));
 }
